@@ -1,0 +1,44 @@
+// Scalar color files (.clr): a header line, a range line, a color-map keyword,
+// then one value line per cell in cell-id order.
+#pragma once
+
+#include <fstream>
+#include <ostream>
+#include <string>
+
+#include <vtkType.h>
+
+// Line 1 of every color file.
+extern const char* const kColorFileHeader;
+
+// Opens a color file for writing (created or truncated); close it with
+// CloseOutputFile after the last value line.
+std::ofstream OpenColorFile(const char* path);
+
+// Writes lines 1 to 3: the header, "rangeFirst rangeSecond", the keyword.
+void WriteColorHeader(std::ostream& out, const std::string& rangeFirst, const std::string& rangeSecond,
+  const char* colorMap);
+
+// One value line; a float is widened, so float and double give the same text.
+void WriteColorValue(std::ostream& out, double value);
+
+// A value line holding the text as it is (the "0.0" of a masked-out cell).
+void WriteColorLiteral(std::ostream& out, const char* text);
+
+// The range field of a parsed range bound: the bound written like a value line.
+std::string ColorRangeText(double value);
+
+enum class ColorReadStatus
+{
+  Ok,
+  CannotOpen,  // the file cannot be opened for reading
+  TooFewLines, // the file ends before the last cell's value line
+  NotANumber,  // a value line does not start with a number
+};
+
+// Reads the per-cell values of a color file as a mask: lines 1 to 3 are
+// skipped, then line 4 + k gives values[k] for k < cellCount, taken as
+// scanf's "%f" takes the start of the line (the rest of the line, a CR among
+// it, is ignored). On a status other than Ok, *badLine (when given) holds the
+// 1-based number of the line that is missing or holds no number.
+ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* values, vtkIdType* badLine = nullptr);

@@ -1,0 +1,29 @@
+// Output text files shared by every tool: opening, closing with a check, and
+// the text form of numbers.
+#pragma once
+
+#include <fstream>
+#include <ostream>
+
+// Writes a number as a default-formatted stream does: general notation with
+// six significant digits, exactly the text of printf's "%g". A float is
+// widened to double first, so a float and a double of one value read alike.
+void WriteNumber(std::ostream& out, double value);
+
+// The same text into `text` (at least kNumberTextSize characters, not
+// terminated); returns its length.
+constexpr int kNumberTextSize = 32;
+int FormatNumber(double value, char* text);
+
+// Writes `length` characters as they are; a short write marks the stream bad.
+void WriteText(std::ostream& out, const char* text, std::streamsize length);
+
+// Opens a text file for writing, created or truncated (appended to when
+// `append` is true). A file that cannot be created leaves the stream failed:
+// writes to it are dropped and CloseOutputFile reports it.
+std::ofstream OpenOutputFile(const char* path, bool append = false);
+
+// Closes a file from OpenOutputFile. Returns true when the file was created
+// and every byte reached it; otherwise prints one line naming the file on
+// standard output and returns false.
+bool CloseOutputFile(std::ofstream& out, const char* path);

@@ -1,0 +1,39 @@
+// Triangle surfaces in legacy VTK polydata files: reading with checks, cell
+// corners and centroids, building and writing new surfaces.
+#pragma once
+
+#include <vtkPolyData.h>
+#include <vtkPolyDataReader.h>
+#include <vtkPoints.h>
+
+// Reads a surface with a reader of its own. Returns nullptr after printing one
+// line on standard output when the file cannot be read (missing, not legacy
+// VTK polydata, or the reader reports any error or warning) or when a cell has
+// fewer than three point ids or names a point that does not exist. A readable
+// surface without cells is no error.
+vtkPolyData* ReadSurface(const char* path);
+
+// Points `reader` at `path` and reads it, with the checks of ReadSurface. The
+// reader's output surface is replaced; points fetched from an earlier read of
+// the same reader must not be used afterwards.
+bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path);
+
+// Corners A, B, C of a cell: its first three point ids, in order, as doubles
+// (the exact widening of the stored floats).
+void CellCorners(vtkPolyData* surface, vtkIdType cellId, double corners[3][3]);
+
+// Centroid of three corners, ((C + B) + A) * 0.3333333333333333 per
+// coordinate in double; the float form rounds the double result once.
+void CellCentroid(const double corners[3][3], double centroid[3]);
+void CellCentroid(const double corners[3][3], float centroid[3]);
+void CellCentroid(vtkPolyData* surface, vtkIdType cellId, double centroid[3]);
+void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3]);
+
+// A new surface on `points` that shares the polygon list of `source` (the
+// list is referenced, not copied, so it outlives a re-read of the source).
+vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source);
+
+// Writes the surface as ASCII legacy polydata in the 4.2 layout, which old
+// and new readers alike open. Returns false after printing one line naming
+// the file when it cannot be written.
+bool WriteSurface(vtkPolyData* surface, const char* path);

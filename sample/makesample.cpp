@@ -1,0 +1,253 @@
+// makesample: writes the sample head scans on one mirror-symmetric template
+// mesh, deterministically.
+//
+//   makesample OUTDIR [RINGS SEGMENTS]
+//
+// The template is an ellipsoidal head around the ear midpoint. Its left half
+// (x below the mirror plane x = 102.665) is a grid of RINGS rings of SEGMENTS
+// points running from the mirror plane to the left ear, closed by a fan at the
+// ear; the right half is its mirror image. Cells 0 .. h-1 are the left half,
+// cell j + h is the mirror image of cell j, and every cell's normal
+// (B - A) x (C - A) points outward. Each half has (2 RINGS - 1) SEGMENTS cells;
+// the default 37 x 1306 gives 95,338 per half, 190,676 in all, the size of
+// real templates.
+//
+// Written into OUTDIR:
+//   template.vtk        the symmetric template
+//   firstscan.vtk       the head with the left side of the back flattened
+//   finalscan.vtk       the flattening partly corrected, and 3 mm of growth
+//   helmet_mask.clr     1 for cells above the ears (the helmet region), else 0
+//   template_mask.clr   1 for cells on the back of the head, else 0
+// Both masks treat the two cells of a mirror pair alike. The face looks
+// toward -y; the back of the head lies toward +y; z points up.
+
+#include "colorfile.h"
+#include "outputfile.h"
+#include "surface.h"
+
+#include <vtkCellArray.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace
+{
+const double kPi = 3.14159265358979323846;
+const double kMirrorX = 102.665;
+const double kEar[3] = { 102.665, 99.1929, 50.9238 };
+const double kCenter[3] = { 102.665, 114.1929, 75.9238 }; // head centre, above and behind the ears
+const double kRadius[3] = { 72.0, 95.0, 90.0 };
+
+struct Mesh
+{
+  std::vector<double> points;         // x, y, z per point
+  std::vector<vtkIdType> triangles;   // A, B, C per cell
+  vtkIdType half = 0;                 // cells per half
+};
+
+void Normal(const Mesh& mesh, const vtkIdType* t, double n[3])
+{
+  const double* a = &mesh.points[3 * t[0]];
+  const double* b = &mesh.points[3 * t[1]];
+  const double* c = &mesh.points[3 * t[2]];
+  const double e1[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
+  const double e2[3] = { c[0] - a[0], c[1] - a[1], c[2] - a[2] };
+  n[0] = e1[1] * e2[2] - e1[2] * e2[1];
+  n[1] = e1[2] * e2[0] - e1[0] * e2[2];
+  n[2] = e1[0] * e2[1] - e1[1] * e2[0];
+}
+
+Mesh MakeTemplate(int rings, int segments)
+{
+  Mesh mesh;
+  auto addPoint = [&mesh](double x, double y, double z) {
+    mesh.points.insert(mesh.points.end(), { x, y, z });
+    return static_cast<vtkIdType>(mesh.points.size() / 3 - 1);
+  };
+  // Left half: ring k at angle alpha_k from the mirror plane; ring 0 lies in it.
+  std::vector<vtkIdType> left(static_cast<size_t>(rings) * segments);
+  for (int k = 0; k < rings; ++k)
+  {
+    const double alpha = 0.5 * kPi * k / rings;
+    for (int j = 0; j < segments; ++j)
+    {
+      const double phi = 2.0 * kPi * j / segments;
+      const double x = k == 0 ? kMirrorX : kCenter[0] - kRadius[0] * std::sin(alpha);
+      left[static_cast<size_t>(k) * segments + j] = addPoint(x,
+        kCenter[1] + kRadius[1] * std::cos(alpha) * std::cos(phi),
+        kCenter[2] + kRadius[2] * std::cos(alpha) * std::sin(phi));
+    }
+  }
+  const vtkIdType leftEar = addPoint(kCenter[0] - kRadius[0], kCenter[1], kCenter[2]);
+
+  auto addTriangle = [&mesh](vtkIdType a, vtkIdType b, vtkIdType c) {
+    vtkIdType t[3] = { a, b, c };
+    double n[3];
+    Normal(mesh, t, n);
+    const double* p = &mesh.points[3 * a];
+    const double outward = n[0] * (p[0] - kCenter[0]) + n[1] * (p[1] - kCenter[1]) + n[2] * (p[2] - kCenter[2]);
+    if (outward < 0)
+    {
+      std::swap(t[1], t[2]);
+    }
+    mesh.triangles.insert(mesh.triangles.end(), t, t + 3);
+  };
+  auto at = [&](int k, int j) { return left[static_cast<size_t>(k) * segments + (j % segments)]; };
+  for (int k = 0; k + 1 < rings; ++k)
+  {
+    for (int j = 0; j < segments; ++j)
+    {
+      addTriangle(at(k, j), at(k, j + 1), at(k + 1, j));
+      addTriangle(at(k, j + 1), at(k + 1, j + 1), at(k + 1, j));
+    }
+  }
+  for (int j = 0; j < segments; ++j)
+  {
+    addTriangle(at(rings - 1, j), at(rings - 1, j + 1), leftEar);
+  }
+  mesh.half = static_cast<vtkIdType>(mesh.triangles.size() / 3);
+
+  // Right half: the mirror image of every left point off the plane, and of
+  // every left cell with B and C swapped so that its normal stays outward.
+  const vtkIdType leftCount = static_cast<vtkIdType>(mesh.points.size() / 3);
+  std::vector<vtkIdType> mirror(leftCount);
+  for (vtkIdType i = 0; i < leftCount; ++i)
+  {
+    const double x = mesh.points[3 * i];
+    mirror[i] = i < segments ? i : addPoint(2.0 * kMirrorX - x, mesh.points[3 * i + 1], mesh.points[3 * i + 2]);
+  }
+  for (vtkIdType c = 0; c < mesh.half; ++c)
+  {
+    const vtkIdType* t = &mesh.triangles[3 * c];
+    const vtkIdType a = mirror[t[0]], b = mirror[t[1]], d = mirror[t[2]];
+    mesh.triangles.insert(mesh.triangles.end(), { a, d, b });
+  }
+  return mesh;
+}
+
+// Moves every point of a copy of the template: `flatten` mm inward on the back
+// left of the head, fading out within 50 degrees, then `growth` mm outward
+// from the ear midpoint.
+std::vector<double> Deform(const Mesh& mesh, double flatten, double growth)
+{
+  double axis[3] = { -0.6, 0.8, 0.1 };
+  const double axisLength = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+  for (double& a : axis)
+  {
+    a /= axisLength;
+  }
+  const double edge = std::cos(50.0 * kPi / 180.0);
+  std::vector<double> points = mesh.points;
+  for (size_t i = 0; i < points.size(); i += 3)
+  {
+    double* p = &points[i];
+    double u[3] = { p[0] - kCenter[0], p[1] - kCenter[1], p[2] - kCenter[2] };
+    const double r = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    const double along = (u[0] * axis[0] + u[1] * axis[1] + u[2] * axis[2]) / r;
+    if (along > edge)
+    {
+      const double w = (along - edge) / (1.0 - edge);
+      for (int k = 0; k < 3; ++k)
+      {
+        p[k] -= flatten * w * w * u[k] / r;
+      }
+    }
+    const double v[3] = { p[0] - kEar[0], p[1] - kEar[1], p[2] - kEar[2] };
+    const double e = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int k = 0; k < 3; ++k)
+    {
+      p[k] += growth * v[k] / e;
+    }
+  }
+  return points;
+}
+
+bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const std::string& path)
+{
+  vtkPoints* points = vtkPoints::New();
+  const vtkIdType count = static_cast<vtkIdType>(coordinates.size() / 3);
+  points->SetNumberOfPoints(count);
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    points->SetPoint(i, coordinates[3 * i], coordinates[3 * i + 1], coordinates[3 * i + 2]);
+  }
+  vtkCellArray* polys = vtkCellArray::New();
+  for (size_t c = 0; c < mesh.triangles.size(); c += 3)
+  {
+    polys->InsertNextCell(3, &mesh.triangles[c]);
+  }
+  vtkPolyData* surface = vtkPolyData::New();
+  surface->SetPoints(points);
+  surface->SetPolys(polys);
+  const bool written = WriteSurface(surface, path.c_str());
+  surface->Delete();
+  polys->Delete();
+  points->Delete();
+  return written;
+}
+
+// A mask that is 1 where `inside` holds for the left cell of a mirror pair,
+// for both cells of the pair.
+bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bool(const double*)>& inside)
+{
+  std::vector<char> values(mesh.half);
+  for (vtkIdType c = 0; c < mesh.half; ++c)
+  {
+    double centroid[3];
+    double corners[3][3];
+    for (int v = 0; v < 3; ++v)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        corners[v][k] = mesh.points[3 * mesh.triangles[3 * c + v] + k];
+      }
+    }
+    CellCentroid(corners, centroid);
+    values[c] = inside(centroid);
+  }
+  std::ofstream out = OpenColorFile(path.c_str());
+  WriteColorHeader(out, "0", "1", "rainbow");
+  for (int side = 0; side < 2; ++side)
+  {
+    for (char v : values)
+    {
+      WriteColorValue(out, v ? 1.0 : 0.0);
+    }
+  }
+  return CloseOutputFile(out, path.c_str());
+}
+}
+
+int main(int argc, char* argv[])
+{
+  if (argc != 2 && argc != 4)
+  {
+    std::cout << "Usage: makesample OUTDIR [RINGS SEGMENTS]\n";
+    return -1;
+  }
+  const std::string dir = argv[1];
+  const int rings = argc == 4 ? std::atoi(argv[2]) : 37;
+  const int segments = argc == 4 ? std::atoi(argv[3]) : 1306;
+  if (rings < 2 || segments < 3)
+  {
+    std::cout << "RINGS must be at least 2 and SEGMENTS at least 3\n";
+    return -1;
+  }
+  const Mesh mesh = MakeTemplate(rings, segments);
+  bool ok = WriteMesh(mesh, mesh.points, dir + "/template.vtk");
+  ok = WriteMesh(mesh, Deform(mesh, 12.0, 0.0), dir + "/firstscan.vtk") && ok;
+  ok = WriteMesh(mesh, Deform(mesh, 5.0, 3.0), dir + "/finalscan.vtk") && ok;
+  ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; }) && ok;
+  ok = WriteMask(mesh, dir + "/template_mask.clr",
+         [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+  if (!ok)
+  {
+    return -1;
+  }
+  std::cout << "Wrote " << 2 * mesh.half << " cells per surface to " << dir << '\n';
+  return 0;
+}

@@ -1,0 +1,130 @@
+#include "colorfile.h"
+#include "outputfile.h"
+#include "testutil.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+using namespace testutil;
+
+namespace
+{
+std::string Printf(double value)
+{
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string Formatted(double value)
+{
+  char text[kNumberTextSize];
+  return std::string(text, FormatNumber(value, text));
+}
+}
+
+TEST(NumberText, MatchesPrintfOnExamples)
+{
+  EXPECT_EQ(Formatted(0.1234567), "0.123457");
+  EXPECT_EQ(Formatted(-2.5), "-2.5");
+  EXPECT_EQ(Formatted(4), "4");
+  EXPECT_EQ(Formatted(2.5e6), "2.5e+06");
+  EXPECT_EQ(Formatted(0.00001234), "1.234e-05");
+  EXPECT_EQ(Formatted(-0.0), "-0");
+  EXPECT_EQ(Formatted(0.0), "0");
+  EXPECT_EQ(Formatted(static_cast<float>(0.1)), "0.1");
+  EXPECT_EQ(Formatted(999999.5), Printf(999999.5));
+  EXPECT_EQ(Formatted(100000.5), Printf(100000.5)); // an exact tie
+  EXPECT_EQ(Formatted(1e-4), "0.0001");
+  EXPECT_EQ(Formatted(1e300), "1e+300");
+}
+
+TEST(NumberText, MatchesPrintfOnEveryKindOfValue)
+{
+  std::mt19937_64 random(12345);
+  std::vector<double> values = { std::numeric_limits<double>::quiet_NaN(),
+    -std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+    -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(),
+    std::numeric_limits<double>::max(), 9.999995e-5, 9.9999949999e-5, 999999.4999999, 0.5, 1.5 };
+  for (int i = 0; i < 300000; ++i)
+  {
+    const uint64_t bits = random();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    values.push_back(d); // any double
+    float f;
+    const uint32_t fbits = static_cast<uint32_t>(bits >> 7);
+    std::memcpy(&f, &fbits, sizeof f);
+    values.push_back(f); // any float, widened
+    // Values of head-scan size, and decimal numbers at rounding boundaries.
+    values.push_back(std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(random() % 90)));
+    const double decimal = static_cast<double>(random() % 20000000) / 2.0;
+    values.push_back(decimal * std::pow(10.0, static_cast<int>(random() % 40) - 20));
+  }
+  for (double v : values)
+  {
+    ASSERT_EQ(Formatted(v), Printf(v)) << "value bits of " << Printf(v);
+  }
+}
+
+TEST(ColorFile, HeaderRangeKeywordAndValuesInOrder)
+{
+  const std::string dir = ScratchDir();
+  const std::string path = dir + "/a.clr";
+  std::ofstream out = OpenColorFile(path.c_str());
+  WriteColorHeader(out, "10.0", "-10.0", "rainbow");
+  WriteColorValue(out, -0.0f);
+  WriteColorValue(out, 0.00001234);
+  WriteColorLiteral(out, "0.0");
+  WriteColorValue(out, 2.5e6f);
+  ASSERT_TRUE(CloseOutputFile(out, path.c_str()));
+  EXPECT_EQ(ReadText(path), ColorFile("10.0 -10.0", "rainbow", { "-0", "1.234e-05", "0.0", "2.5e+06" }));
+  EXPECT_EQ(ColorRangeText(static_cast<float>(std::atof("-0.50"))), "-0.5");
+}
+
+TEST(ColorFile, FileThatCannotBeCreatedIsReportedAtClose)
+{
+  const std::string path = ScratchDir() + "/missing/a.clr";
+  std::ofstream out = OpenColorFile(path.c_str());
+  WriteColorHeader(out, "1", "2", "rainbow");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(CloseOutputFile(out, path.c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot create output file " + path + "\n");
+}
+
+TEST(ColorFile, MaskReaderTakesTheNumberAtTheStartOfEachLine)
+{
+  const std::string dir = ScratchDir();
+  const std::string path = dir + "/mask.clr";
+  WriteText(path, "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n0 1\r\nrainbow\r\n1\r\n  0.5 words\r\n1 and more\r\n-2e-1\r\n");
+  float values[4];
+  ASSERT_EQ(ReadColorValues(path.c_str(), 4, values), ColorReadStatus::Ok);
+  EXPECT_EQ(values[0], 1.0f);
+  EXPECT_EQ(values[1], 0.5f);
+  EXPECT_EQ(values[2], 1.0f);
+  EXPECT_EQ(values[3], -0.2f);
+}
+
+TEST(ColorFile, MaskReaderReportsMissingShortAndNonNumericFiles)
+{
+  const std::string dir = ScratchDir();
+  float values[3];
+  vtkIdType line = 0;
+  EXPECT_EQ(ReadColorValues((dir + "/none.clr").c_str(), 3, values, &line), ColorReadStatus::CannotOpen);
+
+  WriteText(dir + "/short.clr", ColorFile("0 1", "rainbow", { "1", "0" }));
+  EXPECT_EQ(ReadColorValues((dir + "/short.clr").c_str(), 3, values, &line), ColorReadStatus::TooFewLines);
+  EXPECT_EQ(line, 6);
+
+  WriteText(dir + "/words.clr", ColorFile("0 1", "rainbow", { "1", "yes", "0" }));
+  EXPECT_EQ(ReadColorValues((dir + "/words.clr").c_str(), 3, values, &line), ColorReadStatus::NotANumber);
+  EXPECT_EQ(line, 5);
+
+  // An overlong line counts as one line: its start is read, the rest skipped.
+  WriteText(dir + "/long.clr", ColorFile("0 1", "rainbow", { "1 " + std::string(3000, 'x'), "0", "1" }));
+  ASSERT_EQ(ReadColorValues((dir + "/long.clr").c_str(), 3, values), ColorReadStatus::Ok);
+  EXPECT_EQ(values[1], 0.0f);
+  EXPECT_EQ(values[2], 1.0f);
+}

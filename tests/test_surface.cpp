@@ -1,0 +1,113 @@
+#include "surface.h"
+#include "testutil.h"
+
+#include <vtkCellArray.h>
+#include <vtkPointData.h>
+
+using namespace testutil;
+
+TEST(Surface, CentroidSumsFromTheThirdCornerAndMultipliesByOneThird)
+{
+  const double corners[3][3] = { { 1, 0, 0 }, { 2, 3, 0 }, { 4, 0, 0 } };
+  double centroid[3];
+  CellCentroid(corners, centroid);
+  EXPECT_EQ(centroid[0], 2.333333333333333); // a division by 3 gives 2.3333333333333335
+  EXPECT_EQ(centroid[1], 1.0);
+  float single[3];
+  CellCentroid(corners, single);
+  EXPECT_EQ(single[0], 2.3333333f);
+
+  // The sum order shows: (0.1 + 0.2) + 0.3 and (0.3 + 0.2) + 0.1 differ in the last bit.
+  const double order[3][3] = { { 0.3, 0, 0 }, { 0.2, 0, 0 }, { 0.1, 0, 0 } };
+  CellCentroid(order, centroid);
+  EXPECT_EQ(centroid[0], ((0.1 + 0.2) + 0.3) * 0.3333333333333333);
+  EXPECT_NE(centroid[0], ((0.3 + 0.2) + 0.1) * 0.3333333333333333);
+}
+
+TEST(Surface, ReadsCornersOfFirstThreeIdsOfEveryCell)
+{
+  const std::string dir = ScratchDir();
+  const std::string path = dir + "/quad.vtk";
+  WriteSurfaceFile(path, { { 0, 0, 0 }, { 3, 0, 0 }, { 3, 3, 0 }, { 0, 3, 0 } }, { { 0, 1, 3, 2 }, { 2, 3, 1 } });
+  vtkPolyData* surface = ReadSurface(path.c_str());
+  ASSERT_NE(surface, nullptr);
+  double corners[3][3];
+  CellCorners(surface, 0, corners);
+  EXPECT_EQ(corners[2][0], 0.0);
+  EXPECT_EQ(corners[2][1], 3.0);
+  float centroid[3];
+  CellCentroid(surface, 0, centroid);
+  EXPECT_EQ(centroid[0], 1.0f);
+  EXPECT_EQ(centroid[1], 1.0f);
+  CellCentroid(surface, 1, centroid);
+  EXPECT_EQ(centroid[0], 2.0f);
+  EXPECT_EQ(centroid[1], 2.0f);
+}
+
+TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
+{
+  const std::string dir = ScratchDir();
+  struct Case
+  {
+    std::string name, content, message;
+  };
+  const std::string head = "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
+  const std::vector<Case> cases = {
+    { "missing.vtk", "", "Cannot read surface " },
+    { "empty.vtk", "", "Cannot read surface " },
+    { "garbage.vtk", "hello\nworld\n", "Cannot read surface " },
+    { "grid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS 2 2 1\nSPACING 1 1 1\nORIGIN 0 0 0\n", "Cannot read surface " },
+    { "twoids.vtk", head + "POLYGONS 1 3\n2 0 1\n", "has a cell with fewer than three points" },
+    { "badid.vtk", head + "POLYGONS 1 4\n3 0 1 7\n", "has a cell that names a point that does not exist" },
+    { "negid.vtk", head + "POLYGONS 1 4\n3 0 -1 2\n", "has a cell that names a point that does not exist" },
+    { "vertex.vtk", head + "VERTICES 1 2\n1 0\nPOLYGONS 1 4\n3 0 1 2\n", "has a cell with fewer than three points" },
+  };
+  for (const Case& c : cases)
+  {
+    const std::string path = dir + "/" + c.name;
+    if (c.name != "missing.vtk")
+    {
+      WriteText(path, c.content);
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ReadSurface(path.c_str()), nullptr) << c.name;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(c.message), std::string::npos) << c.name << ": " << out;
+    EXPECT_NE(out.find(path), std::string::npos) << c.name;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << c.name;
+  }
+  // Points without cells are a readable surface.
+  WriteText(dir + "/nocells.vtk", head);
+  vtkPolyData* surface = ReadSurface((dir + "/nocells.vtk").c_str());
+  ASSERT_NE(surface, nullptr);
+  EXPECT_EQ(surface->GetNumberOfCells(), 0);
+}
+
+TEST(Surface, BuiltSurfaceKeepsItsTrianglesAcrossARereadAndIsWrittenIn42Layout)
+{
+  const std::string dir = ScratchDir();
+  WriteSurfaceFile(dir + "/a.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 }, { 1, 1, 0 } }, { { 0, 1, 2 } });
+  WriteSurfaceFile(dir + "/b.vtk", { { 5, 5, 5 }, { 6, 5, 5 }, { 5, 6, 5 }, { 6, 6, 5 } }, { { 1, 3, 2 }, { 0, 1, 2 } });
+  vtkPolyDataReader* reader = vtkPolyDataReader::New();
+  ASSERT_TRUE(ReadSurfaceWith(reader, (dir + "/a.vtk").c_str()));
+  vtkPoints* points = vtkPoints::New();
+  points->SetNumberOfPoints(4);
+  for (vtkIdType i = 0; i < 4; ++i)
+  {
+    points->SetPoint(i, 0.5 * i, 0.25, -1.5);
+  }
+  vtkPolyData* built = BuildSurface(points, reader->GetOutput());
+  ASSERT_TRUE(ReadSurfaceWith(reader, (dir + "/b.vtk").c_str()));
+  ASSERT_TRUE(WriteSurface(built, (dir + "/out.vtk").c_str()));
+  EXPECT_EQ(ReadText(dir + "/out.vtk"),
+    "# vtk DataFile Version 4.2\nvtk output\nASCII\nDATASET POLYDATA\nPOINTS 4 float\n"
+    "0 0.25 -1.5 0.5 0.25 -1.5 1 0.25 -1.5 \n1.5 0.25 -1.5 \nPOLYGONS 1 4\n3 0 1 2 \n\n");
+  vtkPolyData* back = ReadSurface((dir + "/out.vtk").c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->GetNumberOfCells(), 1);
+  EXPECT_EQ(back->GetPointData()->GetNumberOfArrays(), 0);
+
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(WriteSurface(built, (dir + "/no/such/folder/out.vtk").c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot write surface " + dir + "/no/such/folder/out.vtk\n");
+}

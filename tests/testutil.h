@@ -1,0 +1,165 @@
+// Helpers of the tests: scratch folders, small surfaces written as legacy VTK
+// text, and runs of the built tools with their standard output.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace testutil
+{
+using Point = std::array<double, 3>;
+using Cell = std::vector<long long>;
+
+// A fresh, empty folder for the running test.
+inline std::string ScratchDir()
+{
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "surftools-tests" /
+    (std::string(info->test_suite_name()) + "." + info->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string ReadText(const std::string& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::vector<std::string> ReadLines(const std::string& path)
+{
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);)
+  {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A legacy VTK polydata file with float points (written with enough digits to
+// hold every float exactly) and the given polygons.
+inline void WriteSurfaceFile(const std::string& path, const std::vector<Point>& points,
+  const std::vector<Cell>& cells)
+{
+  std::ostringstream text;
+  text << "# vtk DataFile Version 4.2\ntest surface\nASCII\nDATASET POLYDATA\nPOINTS " << points.size()
+       << " float\n";
+  char number[64];
+  for (const Point& p : points)
+  {
+    for (double c : p)
+    {
+      std::snprintf(number, sizeof number, "%.9g ", static_cast<float>(c));
+      text << number;
+    }
+    text << '\n';
+  }
+  size_t size = 0;
+  for (const Cell& c : cells)
+  {
+    size += c.size() + 1;
+  }
+  text << "POLYGONS " << cells.size() << ' ' << size << '\n';
+  for (const Cell& c : cells)
+  {
+    text << c.size();
+    for (long long id : c)
+    {
+      text << ' ' << id;
+    }
+    text << '\n';
+  }
+  WriteText(path, text.str());
+}
+
+// Corners of triangles, one triangle per entry, written as separate points.
+inline void WriteTriangles(const std::string& path, const std::vector<std::array<Point, 3>>& triangles)
+{
+  std::vector<Point> points;
+  std::vector<Cell> cells;
+  for (const auto& t : triangles)
+  {
+    const long long first = static_cast<long long>(points.size());
+    points.insert(points.end(), t.begin(), t.end());
+    cells.push_back({ first, first + 1, first + 2 });
+  }
+  WriteSurfaceFile(path, points, cells);
+}
+
+inline std::string Quote(const std::string& text)
+{
+  std::string quoted = "'";
+  for (char c : text)
+  {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+struct ToolRun
+{
+  int status;         // exit status, 0 to 255
+  std::string output; // standard output
+};
+
+// Runs a built tool with the arguments in `cwd` (the current folder when
+// empty) and collects its standard output; its error output is discarded.
+inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")
+{
+  std::string command;
+  if (!cwd.empty())
+  {
+    command = "cd " + Quote(cwd) + " && ";
+  }
+  command += Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
+  for (const std::string& a : args)
+  {
+    command += ' ' + Quote(a);
+  }
+  command += " 2>/dev/null";
+  ToolRun run{ -1, "" };
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe)
+  {
+    return run;
+  }
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+  {
+    run.output.append(buffer, n);
+  }
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// The lines of a color file: header, range, keyword, then the values.
+inline std::string ColorFile(const std::string& range, const std::string& keyword,
+  const std::vector<std::string>& values)
+{
+  std::string text = "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\n" + range + "\n" + keyword + "\n";
+  for (const std::string& v : values)
+  {
+    text += v + "\n";
+  }
+  return text;
+}
+}

@@ -1,0 +1,106 @@
+// celldist: signed distance between the centroids of corresponding cells of a
+// target and a source surface, with its x, y and z components, as color files
+// for the source surface.
+
+#include "colorfile.h"
+#include "outputfile.h"
+#include "surface.h"
+
+#include <cmath>
+#include <iostream>
+
+int main(int argc, char* argv[])
+{
+  if (argc < 9)
+  {
+    std::cout << "Usage: target.vtk source.vtk colorfile.clr max_dist min_dist xv yv zv\n"
+                 "Inputs: target.vtk, source.vtk\n"
+                 "Output: color (.clr) file with distances/colors for source.vtk \n"
+                 "max_dist min_dist: range for the coloring\n"
+                 "xv: color (.clr) file with x component\n"
+                 "yv: color (.clr) file with y component\n"
+                 "zv: color (.clr) file with z component\n"
+                 "Performs: for each cell on source, compute distance to same cell on target.\n"
+                 "Limitations: inputs must be .vtk format.\n";
+    return -1;
+  }
+  const char* targetPath = argv[1];
+  const char* sourcePath = argv[2];
+  const char* rangeFirst = argv[4];
+  const char* rangeSecond = argv[5];
+  const char* outputPaths[4] = { argv[3], argv[6], argv[7], argv[8] };
+
+  vtkPolyData* target = ReadSurface(targetPath);
+  if (!target)
+  {
+    return -1;
+  }
+  vtkPolyData* source = ReadSurface(sourcePath);
+  if (!source)
+  {
+    return -1;
+  }
+  const vtkIdType n = source->GetNumberOfCells();
+  if (target->GetNumberOfCells() < n)
+  {
+    std::cout << "Target surface " << targetPath << " has fewer cells than source surface " << sourcePath
+              << '\n';
+    return -1;
+  }
+
+  std::cout << rangeFirst << ' ' << rangeSecond << '\n';
+
+  std::ofstream outputs[4];
+  for (int f = 0; f < 4; ++f)
+  {
+    outputs[f] = OpenColorFile(outputPaths[f]);
+    WriteColorHeader(outputs[f], rangeFirst, rangeSecond, "rainbow");
+  }
+
+  for (vtkIdType i = 0; i < n; ++i)
+  {
+    double s[3][3];
+    double t[3][3];
+    CellCorners(source, i, s);
+    CellCorners(target, i, t);
+    float sourceCentroid[3];
+    float targetCentroid[3];
+    CellCentroid(s, sourceCentroid);
+    CellCentroid(t, targetCentroid);
+
+    double d[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      d[k] = static_cast<double>(targetCentroid[k]) - static_cast<double>(sourceCentroid[k]);
+    }
+    const double e1[3] = { s[1][0] - s[0][0], s[1][1] - s[0][1], s[1][2] - s[0][2] };
+    const double e2[3] = { s[2][0] - s[0][0], s[2][1] - s[0][1], s[2][2] - s[0][2] };
+    const double normal[3] = { e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+      e1[0] * e2[1] - e1[1] * e2[0] };
+
+    const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    const double normalLength =
+      std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    const double cosine =
+      (normal[0] * d[0] + normal[1] * d[1] + normal[2] * d[2]) / (length * normalLength);
+    // Behind the triangle (or in its plane) counts positive; a cosine that is
+    // not a number gives no angle and so the sign -1.
+    const double sign = std::acos(cosine) > 1.5707963 ? 1.0 : -1.0;
+    const float distance = static_cast<float>(sign * length);
+
+    WriteColorValue(outputs[0], distance);
+    WriteColorValue(outputs[1], d[0]);
+    WriteColorValue(outputs[2], d[1]);
+    WriteColorValue(outputs[3], d[2]);
+  }
+
+  int result = 1;
+  for (int f = 0; f < 4; ++f)
+  {
+    if (!CloseOutputFile(outputs[f], outputPaths[f]))
+    {
+      result = -1;
+    }
+  }
+  return result;
+}
