@@ -57,6 +57,7 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
     { "empty.vtk", "", "Cannot read surface " },
     { "garbage.vtk", "hello\nworld\n", "Cannot read surface " },
     { "grid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS 2 2 1\nSPACING 1 1 1\nORIGIN 0 0 0\n", "Cannot read surface " },
+    { "shortpoints.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0\n", "Cannot read surface " },
     { "twoids.vtk", head + "POLYGONS 1 3\n2 0 1\n", "has a cell with fewer than three points" },
     { "badid.vtk", head + "POLYGONS 1 4\n3 0 1 7\n", "has a cell that names a point that does not exist" },
     { "negid.vtk", head + "POLYGONS 1 4\n3 0 -1 2\n", "has a cell that names a point that does not exist" },
