@@ -27,6 +27,7 @@ add_case() {
 }
 add_case read "$build/bench/readonly $data/finalscan.vtk $data/firstscan.vtk"
 add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.clr 5 -5 x.clr y.clr z.clr"
+add_case mirrorasym "$(tool mirrorasym) $data/firstscan.vtk $data/template.vtk a.clr m.clr x.clr y.clr z.clr -5 5 190676"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -51,5 +52,8 @@ done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
 echo
-echo "celldist / read: time $(ratio "${medianTime[celldist]}" "${medianTime[read]}")," \
-  "memory $(ratio "${medianMemory[celldist]}" "${medianMemory[read]}")"
+for name in "${names[@]}"; do
+  [ "$name" = read ] && continue
+  echo "$name / read: time $(ratio "${medianTime[$name]}" "${medianTime[read]}")," \
+    "memory $(ratio "${medianMemory[$name]}" "${medianMemory[read]}")"
+done

@@ -23,6 +23,11 @@ run() {
 
 cd "$out"
 run celldist "$data/finalscan.vtk" "$data/firstscan.vtk" distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr
+cells=$(awk '$1 == "POLYGONS" { print $2; exit }' "$data/template.vtk")
+for scan in firstscan finalscan; do
+  run mirrorasym "$data/$scan.vtk" "$data/template.vtk" "${scan}_asymmetry.clr" "${scan}_asymmetry_abs.clr" \
+    "${scan}_asymmetry_x.clr" "${scan}_asymmetry_y.clr" "${scan}_asymmetry_z.clr" -5 5 "$cells"
+done
 
 echo
 echo "Wrote in $out:"

@@ -1,0 +1,141 @@
+// mirrorasym: left-right asymmetry of a surface against a template whose
+// second half of cells mirrors the first across a plane of constant x. For
+// every mirror pair (cell j, cell j + h) the departure of the surface from the
+// template at cell j is compared with the departure at cell j + h mirrored
+// back in x. Five color files in the template's cell order: the signed
+// asymmetry, its magnitude and the x, y and z components of the asymmetry
+// vector; the second half of each file holds the first half negated.
+
+#include "colorfile.h"
+#include "outputfile.h"
+#include "surface.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <vector>
+
+int main(int argc, char* argv[])
+{
+  if (argc != 11)
+  {
+    std::cout << "Usage : surface.vtk symmetric_template.vtk asymmetry.clr abs.clr x.clr y.clr z.clr "
+                 "float_mincol float_maxcol int_meshsize\n";
+    return -1;
+  }
+  const char* surfacePath = argv[1];
+  const char* templatePath = argv[2];
+  const char* outputPaths[5] = { argv[3], argv[4], argv[5], argv[6], argv[7] };
+  const float minColor = static_cast<float>(std::atof(argv[8]));
+  const float maxColor = static_cast<float>(std::atof(argv[9]));
+  // The mesh size argument is kept on the command line for existing scripts;
+  // the arrays are sized from the template itself, so any value is accepted.
+  static_cast<void>(std::atoi(argv[10]));
+
+  vtkPolyData* surface = ReadSurface(surfacePath);
+  if (!surface)
+  {
+    return -1;
+  }
+  vtkPolyData* symmetric = ReadSurface(templatePath);
+  if (!symmetric)
+  {
+    return -1;
+  }
+  const vtkIdType n = symmetric->GetNumberOfCells();
+  const vtkIdType surfaceCells = surface->GetNumberOfCells();
+  if (surfaceCells != n)
+  {
+    std::cout << "ERROR: number of cells in surface and template must be equal\n";
+    if (surfaceCells < n)
+    {
+      std::cout << "Surface " << surfacePath << " has fewer cells than template " << templatePath << '\n';
+      return -1;
+    }
+  }
+  const vtkIdType h = n / 2;
+
+  // Per mirror pair: signed asymmetry, magnitude, x, y, z.
+  std::vector<float> values[5];
+  for (std::vector<float>& v : values)
+  {
+    v.resize(static_cast<size_t>(h));
+  }
+
+  for (vtkIdType j = 0; j < h; ++j)
+  {
+    const vtkIdType k = j + h;
+    double t1[3][3];
+    double s1[3][3];
+    double t2[3][3];
+    double s2[3][3];
+    CellCorners(symmetric, j, t1);
+    CellCorners(surface, j, s1);
+    CellCorners(symmetric, k, t2);
+    CellCorners(surface, k, s2);
+    float templateCentroid1[3];
+    float surfaceCentroid1[3];
+    float templateCentroid2[3];
+    float surfaceCentroid2[3];
+    CellCentroid(t1, templateCentroid1);
+    CellCentroid(s1, surfaceCentroid1);
+    CellCentroid(t2, templateCentroid2);
+    CellCentroid(s2, surfaceCentroid2);
+
+    double d1[3];
+    double d2[3];
+    for (int c = 0; c < 3; ++c)
+    {
+      d1[c] = static_cast<double>(surfaceCentroid1[c]) - static_cast<double>(templateCentroid1[c]);
+      d2[c] = static_cast<double>(surfaceCentroid2[c]) - static_cast<double>(templateCentroid2[c]);
+    }
+    const double e1[3] = { t1[1][0] - t1[0][0], t1[1][1] - t1[0][1], t1[1][2] - t1[0][2] };
+    const double e2[3] = { t1[2][0] - t1[0][0], t1[2][1] - t1[0][1], t1[2][2] - t1[0][2] };
+    const double normal[3] = { e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+      e1[0] * e2[1] - e1[1] * e2[0] };
+
+    // The departure at the mirror cell, mirrored back in x, taken from the
+    // departure at cell j.
+    const double v[3] = { d1[0] + d2[0], d1[1] - d2[1], d1[2] - d2[2] };
+    const double length = std::sqrt(v[2] * v[2] + v[1] * v[1] + v[0] * v[0]);
+    const double normalLength = std::sqrt(normal[2] * normal[2] + normal[1] * normal[1] + normal[0] * normal[0]);
+    const double cosine = (v[0] * normal[0] + v[1] * normal[1] + v[2] * normal[2]) / (normalLength * length);
+    // Towards the side the template normal points to counts positive; a
+    // cosine that is not a number (no asymmetry, or a degenerate template
+    // triangle) gives no angle and so the sign +1.
+    const double sign = std::acos(cosine) > 1.5707963 ? -1.0 : 1.0;
+    const float asymmetry = static_cast<float>(sign * length);
+
+    values[0][j] = asymmetry;
+    values[1][j] = asymmetry < 0.0 ? -asymmetry : asymmetry;
+    values[2][j] = static_cast<float>(v[0]);
+    values[3][j] = static_cast<float>(v[1]);
+    values[4][j] = static_cast<float>(v[2]);
+  }
+
+  // One stream, reopened for each file in turn.
+  const std::string rangeFirst = ColorRangeText(minColor);
+  const std::string rangeSecond = ColorRangeText(maxColor);
+  int result = 1;
+  std::ofstream out;
+  for (int f = 0; f < 5; ++f)
+  {
+    out = OpenColorFile(outputPaths[f]);
+    WriteColorHeader(out, rangeFirst, rangeSecond, "rainbow_symmetric_whitemid");
+    const std::vector<float>& first = values[f];
+    for (vtkIdType j = 0; j < h; ++j)
+    {
+      WriteColorValue(out, first[j]);
+    }
+    // The mirror cells, with the values negated (0 becomes -0).
+    for (vtkIdType j = 0; j < h; ++j)
+    {
+      WriteColorValue(out, first[j] * -1.0f);
+    }
+    if (!CloseOutputFile(out, outputPaths[f]))
+    {
+      result = -1;
+    }
+  }
+  return result;
+}
