@@ -150,6 +150,15 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3])
   CellCentroid(corners, centroid);
 }
 
+void CellNormal(const double corners[3][3], double normal[3])
+{
+  const double e1[3] = { corners[1][0] - corners[0][0], corners[1][1] - corners[0][1], corners[1][2] - corners[0][2] };
+  const double e2[3] = { corners[2][0] - corners[0][0], corners[2][1] - corners[0][1], corners[2][2] - corners[0][2] };
+  normal[0] = e1[1] * e2[2] - e1[2] * e2[1];
+  normal[1] = e1[2] * e2[0] - e1[0] * e2[2];
+  normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
+}
+
 vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source)
 {
   vtkPolyData* surface = vtkPolyData::New();

@@ -29,6 +29,10 @@ void CellCentroid(const double corners[3][3], float centroid[3]);
 void CellCentroid(vtkPolyData* surface, vtkIdType cellId, double centroid[3]);
 void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3]);
 
+// Normal (B - A) x (C - A) of a cell from its corners, in double and not
+// normalised: its direction follows the order of the cell's point ids.
+void CellNormal(const double corners[3][3], double normal[3]);
+
 // A new surface on `points` that shares the polygon list of `source` (the
 // list is referenced, not copied, so it outlives a re-read of the source).
 vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source);

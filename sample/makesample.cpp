@@ -51,14 +51,15 @@ struct Mesh
 
 void Normal(const Mesh& mesh, const vtkIdType* t, double n[3])
 {
-  const double* a = &mesh.points[3 * t[0]];
-  const double* b = &mesh.points[3 * t[1]];
-  const double* c = &mesh.points[3 * t[2]];
-  const double e1[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
-  const double e2[3] = { c[0] - a[0], c[1] - a[1], c[2] - a[2] };
-  n[0] = e1[1] * e2[2] - e1[2] * e2[1];
-  n[1] = e1[2] * e2[0] - e1[0] * e2[2];
-  n[2] = e1[0] * e2[1] - e1[1] * e2[0];
+  double corners[3][3];
+  for (int v = 0; v < 3; ++v)
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      corners[v][k] = mesh.points[3 * t[v] + k];
+    }
+  }
+  CellNormal(corners, n);
 }
 
 Mesh MakeTemplate(int rings, int segments)

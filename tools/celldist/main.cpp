@@ -73,10 +73,8 @@ int main(int argc, char* argv[])
     {
       d[k] = static_cast<double>(targetCentroid[k]) - static_cast<double>(sourceCentroid[k]);
     }
-    const double e1[3] = { s[1][0] - s[0][0], s[1][1] - s[0][1], s[1][2] - s[0][2] };
-    const double e2[3] = { s[2][0] - s[0][0], s[2][1] - s[0][1], s[2][2] - s[0][2] };
-    const double normal[3] = { e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-      e1[0] * e2[1] - e1[1] * e2[0] };
+    double normal[3];
+    CellNormal(s, normal);
 
     const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     const double normalLength =

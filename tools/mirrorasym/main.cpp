@@ -89,10 +89,8 @@ int main(int argc, char* argv[])
       d1[c] = static_cast<double>(surfaceCentroid1[c]) - static_cast<double>(templateCentroid1[c]);
       d2[c] = static_cast<double>(surfaceCentroid2[c]) - static_cast<double>(templateCentroid2[c]);
     }
-    const double e1[3] = { t1[1][0] - t1[0][0], t1[1][1] - t1[0][1], t1[1][2] - t1[0][2] };
-    const double e2[3] = { t1[2][0] - t1[0][0], t1[2][1] - t1[0][1], t1[2][2] - t1[0][2] };
-    const double normal[3] = { e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-      e1[0] * e2[1] - e1[1] * e2[0] };
+    double normal[3];
+    CellNormal(t1, normal);
 
     // The departure at the mirror cell, mirrored back in x, taken from the
     // departure at cell j.
