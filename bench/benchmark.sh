@@ -27,6 +27,7 @@ add_case() {
 }
 add_case read "$build/bench/readonly $data/finalscan.vtk $data/firstscan.vtk"
 add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.clr 5 -5 x.clr y.clr z.clr"
+add_case scancompare "$(tool scancompare) $data/firstscan.vtk $data/finalscan.vtk $data/template_mask.clr s.clr r1.clr r2.clr n"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -51,5 +52,7 @@ done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
 echo
-echo "celldist / read: time $(ratio "${medianTime[celldist]}" "${medianTime[read]}")," \
-  "memory $(ratio "${medianMemory[celldist]}" "${medianMemory[read]}")"
+for name in celldist scancompare; do
+  echo "$name / read: time $(ratio "${medianTime[$name]}" "${medianTime[read]}")," \
+    "memory $(ratio "${medianMemory[$name]}" "${medianMemory[read]}")"
+done

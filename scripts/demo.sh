@@ -23,6 +23,14 @@ run() {
 
 cd "$out"
 run celldist "$data/finalscan.vtk" "$data/firstscan.vtk" distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr
+# scancompare appends its extremes to Range_values.txt in the working folder:
+# start from an empty report so that it shows this demo's two runs.
+rm -f Range_values.txt
+run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask.clr" \
+  compare_sub.clr compare_ratio_first.clr compare_ratio_final.clr y
+run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask.clr" \
+  compare_all_sub.clr compare_all_ratio_first.clr compare_all_ratio_final.clr n
+echo; echo "Range_values.txt:"; cat Range_values.txt
 
 echo
 echo "Wrote in $out:"
