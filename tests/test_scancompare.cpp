@@ -188,49 +188,40 @@ TEST(ScanCompare, ScansWithoutCellsGiveHeaderOnlyFilesAndStartValues)
   EXPECT_EQ(ReadText(dir + "/Range_values.txt"), Report("F.vtk", "2", "-2", "2", "-2"));
 }
 
-TEST(ScanCompare, DifferentCellCountsLeaveHeaderOnlyFilesAndNoReport)
+TEST(ScanCompare, StopsAfterHeadingTheFilesWithoutAReportBlock)
 {
-  const std::string dir = ScansDir(kFirst, { kFinal[0], kFinal[1] });
-  const ToolRun run = RunScanCompare(dir, "n");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output,
-    "Please select the correct first scan and end scan files\n"
-    "Number of cells between the two files are not the same\n");
-  ExpectHeaderOnlyOutputs(dir);
-}
-
-TEST(ScanCompare, RefusesAnOddNumberOfCellsAfterHeadingTheFiles)
-{
-  const std::string dir = ScansDir({ kFirst[0], kFirst[1], kFirst[2] }, { kFinal[0], kFinal[1], kFinal[2] });
-  const ToolRun run = RunScanCompare(dir, "n");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, "First scan F.vtk has an odd number of cells (3), so its cells do not form mirror pairs\n");
-  ExpectHeaderOnlyOutputs(dir);
-}
-
-TEST(ScanCompare, TemplateMaskThatCannotBeOpenedStopsWithoutLineEnd)
-{
-  const std::string dir = ScansDir();
-  const ToolRun run = RunScanCompare(dir, "y", "missing.clr");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, "Unable to open file");
-  ExpectHeaderOnlyOutputs(dir);
-}
-
-TEST(ScanCompare, RefusesATemplateMaskWithoutAValueForEveryCell)
-{
-  const std::string dir = ScansDir();
-  WriteText(dir + "/short.clr", ColorFile("0 1", "rainbow", std::vector<std::string>(7, "1")));
-  ToolRun run = RunScanCompare(dir, "y", "short.clr");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, "Template mask short.clr has fewer value lines than the 8 cells of the scans\n");
-  ExpectHeaderOnlyOutputs(dir);
-
-  WriteText(dir + "/word.clr", ColorFile("0 1", "rainbow", { "1", "1", "1", "one", "1", "1", "1", "1" }));
-  run = RunScanCompare(dir, "y", "word.clr");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, "Template mask word.clr has no number on line 7\n");
-  ExpectHeaderOnlyOutputs(dir);
+  struct Case
+  {
+    std::vector<std::array<Point, 3>> first;
+    std::vector<std::array<Point, 3>> final;
+    std::string maskText; // no mask file when empty
+    std::string answer;
+    std::string output;
+  };
+  const std::string sevenValues = ColorFile("0 1", "rainbow", std::vector<std::string>(7, "1"));
+  const std::string wordOnLine7 = ColorFile("0 1", "rainbow", { "1", "1", "1", "one", "1", "1", "1", "1" });
+  const std::vector<Case> cases = {
+    { kFirst, { kFinal[0], kFinal[1] }, "", "n",
+      "Please select the correct first scan and end scan files\n"
+      "Number of cells between the two files are not the same\n" },
+    { { kFirst[0], kFirst[1], kFirst[2] }, { kFinal[0], kFinal[1], kFinal[2] }, "", "n",
+      "First scan F.vtk has an odd number of cells (3), so its cells do not form mirror pairs\n" },
+    { kFirst, kFinal, "", "y", "Unable to open file" }, // no line end
+    { kFirst, kFinal, sevenValues, "y", "Template mask mask.clr has fewer value lines than the 8 cells of the scans\n" },
+    { kFirst, kFinal, wordOnLine7, "y", "Template mask mask.clr has no number on line 7\n" },
+  };
+  for (const Case& c : cases)
+  {
+    const std::string dir = ScansDir(c.first, c.final);
+    if (!c.maskText.empty())
+    {
+      WriteText(dir + "/mask.clr", c.maskText);
+    }
+    const ToolRun run = RunScanCompare(dir, c.answer);
+    EXPECT_EQ(run.status, 255) << c.output;
+    EXPECT_EQ(run.output, c.output);
+    ExpectHeaderOnlyOutputs(dir);
+  }
 }
 
 TEST(ScanCompare, RefusesUnreadableScansBeforeCreatingAnyFile)
