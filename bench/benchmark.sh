@@ -28,6 +28,7 @@ add_case() {
 add_case read "$build/bench/readonly $data/finalscan.vtk $data/firstscan.vtk"
 add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.clr 5 -5 x.clr y.clr z.clr"
 add_case mirrorasym "$(tool mirrorasym) $data/firstscan.vtk $data/template.vtk a.clr m.clr x.clr y.clr z.clr -5 5 190676"
+add_case scancompare "$(tool scancompare) $data/firstscan.vtk $data/finalscan.vtk $data/template_mask.clr s.clr r1.clr r2.clr n"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do

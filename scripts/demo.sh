@@ -28,6 +28,14 @@ for scan in firstscan finalscan; do
   run mirrorasym "$data/$scan.vtk" "$data/template.vtk" "${scan}_asymmetry.clr" "${scan}_asymmetry_abs.clr" \
     "${scan}_asymmetry_x.clr" "${scan}_asymmetry_y.clr" "${scan}_asymmetry_z.clr" -5 5 "$cells"
 done
+# scancompare appends its extremes to Range_values.txt in the working folder:
+# start from an empty report so that it shows this demo's two runs.
+rm -f Range_values.txt
+run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask.clr" \
+  compare_sub.clr compare_ratio_first.clr compare_ratio_final.clr y
+run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask.clr" \
+  compare_all_sub.clr compare_all_ratio_first.clr compare_all_ratio_final.clr n
+echo; echo "Range_values.txt:"; cat Range_values.txt
 
 echo
 echo "Wrote in $out:"
