@@ -1,5 +1,7 @@
 #include "surface.h"
 
+#include "legacycheck.h"
+
 #include <vtkCallbackCommand.h>
 #include <vtkCellArray.h>
 #include <vtkCommand.h>
@@ -32,6 +34,31 @@ vtkSmartPointer<vtkCallbackCommand> Observe(vtkObject* object, EventCount* count
   return callback;
 }
 
+// Whether the offsets of a cell array start at 0, never decrease and end at
+// the number of point ids, so that every cell lies within the ids.
+template <class OffsetArray>
+bool OffsetsFit(OffsetArray* offsets, vtkIdType idCount)
+{
+  const vtkIdType count = offsets->GetNumberOfValues();
+  if (count == 0)
+  {
+    return idCount == 0;
+  }
+  const auto* offset = offsets->GetPointer(0);
+  if (offset[0] != 0)
+  {
+    return false;
+  }
+  for (vtkIdType i = 1; i < count; ++i)
+  {
+    if (offset[i] < offset[i - 1])
+    {
+      return false;
+    }
+  }
+  return offset[count - 1] == idCount;
+}
+
 // Problems of the cell arrays that the per-cell accessors would not survive.
 const char* CellProblem(vtkPolyData* surface)
 {
@@ -43,6 +70,12 @@ const char* CellProblem(vtkPolyData* surface)
     if (!cells)
     {
       continue;
+    }
+    const vtkIdType idCount = cells->GetNumberOfConnectivityIds();
+    if (cells->IsStorage64Bit() ? !OffsetsFit(cells->GetOffsetsArray64(), idCount)
+                                : !OffsetsFit(cells->GetOffsetsArray32(), idCount))
+    {
+      return "has a cell list whose offsets do not fit its point ids";
     }
     const vtkIdType count = cells->GetNumberOfCells();
     for (vtkIdType i = 0; i < count; ++i)
@@ -72,6 +105,11 @@ bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
   // Some read problems (a section shorter than declared) are raised as
   // generic warnings that no object observer sees; every message passes the
   // output window, which still shows them on the error output.
+  if (const char* problem = LegacyCellSectionProblem(path))
+  {
+    std::cout << "Cannot read surface " << path << ": " << problem << '\n';
+    return false;
+  }
   EventCount count;
   vtkOutputWindow* window = vtkOutputWindow::GetInstance();
   auto callback = Observe(window, &count);

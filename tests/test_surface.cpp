@@ -58,6 +58,13 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
     { "garbage.vtk", "hello\nworld\n", "Cannot read surface " },
     { "grid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS 2 2 1\nSPACING 1 1 1\nORIGIN 0 0 0\n", "Cannot read surface " },
     { "shortpoints.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0\n", "Cannot read surface " },
+    { "shortpolys.vtk", head + "POLYGONS 2 8\n3 0 1 2\n", "a cell section holds less than its header declares" },
+    { "wordinpolys.vtk", head + "POLYGONS 1 4\n3 0 1 x\n", "a cell section holds less than its header declares" },
+    { "shortlines.vtk", head + "LINES 1 4\n3 0 1\n", "a cell section holds less than its header declares" },
+    { "shortbinary.vtk", std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") +
+        std::string(36, '\0') + "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0", 8), "a cell section holds less than its header declares" },
+    { "offsets.vtk", "# vtk DataFile Version 5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+        "POLYGONS 2 3\nOFFSETS vtktypeint64\n0 5\nCONNECTIVITY vtktypeint64\n0 1 2\n", "has a cell list whose offsets do not fit its point ids" },
     { "twoids.vtk", head + "POLYGONS 1 3\n2 0 1\n", "has a cell with fewer than three points" },
     { "badid.vtk", head + "POLYGONS 1 4\n3 0 1 7\n", "has a cell that names a point that does not exist" },
     { "negid.vtk", head + "POLYGONS 1 4\n3 0 -1 2\n", "has a cell that names a point that does not exist" },
@@ -77,6 +84,13 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
     EXPECT_NE(out.find(path), std::string::npos) << c.name;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << c.name;
   }
+  // A complete binary file passes the check of its sections.
+  WriteText(dir + "/binary.vtk", std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") +
+      std::string(36, '\0') + "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0\0\0\0\1\0\0\0\2\n", 17));
+  testing::internal::CaptureStdout();
+  EXPECT_NE(ReadSurface((dir + "/binary.vtk").c_str()), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
   // Points without cells are a readable surface.
   WriteText(dir + "/nocells.vtk", head);
   vtkPolyData* surface = ReadSurface((dir + "/nocells.vtk").c_str());
