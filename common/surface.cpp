@@ -66,6 +66,14 @@ const char* CellProblem(vtkPolyData* surface)
   }
   return nullptr;
 }
+
+void Report(SurfaceStepHook hook, SurfaceStep step)
+{
+  if (hook)
+  {
+    hook(step);
+  }
+}
 }
 
 bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
@@ -150,23 +158,29 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3])
   CellCentroid(corners, centroid);
 }
 
-vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source)
+vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook)
 {
   vtkPolyData* surface = vtkPolyData::New();
+  Report(hook, SurfaceStep::SurfaceMade);
   surface->SetPoints(points);
+  Report(hook, SurfaceStep::PointsAttached);
   surface->SetPolys(source->GetPolys());
   return surface;
 }
 
-bool WriteSurface(vtkPolyData* surface, const char* path)
+bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
 {
   vtkPolyDataWriter* writer = vtkPolyDataWriter::New();
+  Report(hook, SurfaceStep::WriterMade);
   EventCount count;
   auto callback = Observe(writer, &count);
   writer->SetInputData(surface);
+  Report(hook, SurfaceStep::InputSet);
   writer->SetFileName(path);
+  Report(hook, SurfaceStep::FileNameSet);
   writer->SetFileVersion(vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2);
   const int written = writer->Write();
+  Report(hook, SurfaceStep::Written);
   writer->RemoveObserver(callback);
   if (!written || count.errors > 0 || writer->GetErrorCode() != 0)
   {
