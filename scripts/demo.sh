@@ -23,6 +23,8 @@ run() {
 
 cd "$out"
 run celldist "$data/finalscan.vtk" "$data/firstscan.vtk" distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr
+printf '%s\n' "$data/template.vtk" "$data/firstscan.vtk" "$data/finalscan.vtk" >scans.txt
+run meshmean scans.txt average.vtk
 
 echo
 echo "Wrote in $out:"
