@@ -98,6 +98,14 @@ const char* CellProblem(vtkPolyData* surface)
   }
   return nullptr;
 }
+
+void Report(SurfaceStepHook hook, SurfaceStep step)
+{
+  if (hook)
+  {
+    hook(step);
+  }
+}
 }
 
 bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
@@ -197,24 +205,30 @@ void CellNormal(const double corners[3][3], double normal[3])
   normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
 }
 
-vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source)
+vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook)
 {
   vtkPolyData* surface = vtkPolyData::New();
+  Report(hook, SurfaceStep::SurfaceMade);
   surface->SetPoints(points);
+  Report(hook, SurfaceStep::PointsAttached);
   surface->SetPolys(source->GetPolys());
   return surface;
 }
 
-bool WriteSurface(vtkPolyData* surface, const char* path)
+bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
 {
   vtkPolyDataWriter* writer = vtkPolyDataWriter::New();
+  Report(hook, SurfaceStep::WriterMade);
   EventCount count;
   vtkOutputWindow* window = vtkOutputWindow::GetInstance();
   auto callback = Observe(window, &count);
   writer->SetInputData(surface);
+  Report(hook, SurfaceStep::InputSet);
   writer->SetFileName(path);
+  Report(hook, SurfaceStep::FileNameSet);
   writer->SetFileVersion(vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2);
   const int written = writer->Write();
+  Report(hook, SurfaceStep::Written);
   window->RemoveObserver(callback);
   if (!written || count.errors > 0 || writer->GetErrorCode() != 0)
   {

@@ -32,12 +32,25 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3]);
 // Normal (B - A) x (C - A) of a cell from its corners, in double and not
 // normalised: its direction follows the order of the cell's point ids.
 void CellNormal(const double corners[3][3], double normal[3]);
+// The steps of BuildSurface and WriteSurface, in the order they happen. A
+// caller that traces a run passes a hook, which is called right after each
+// step; without one nothing is reported.
+enum class SurfaceStep
+{
+  SurfaceMade,    // BuildSurface: the new surface exists, still empty
+  PointsAttached, // BuildSurface: its points are set, its polygons not yet
+  WriterMade,     // WriteSurface: the writer exists
+  InputSet,       // WriteSurface: the surface is the writer's input
+  FileNameSet,    // WriteSurface: the writer's file name is set
+  Written,        // WriteSurface: the write has run (before its result is checked)
+};
+using SurfaceStepHook = void (*)(SurfaceStep step);
 
 // A new surface on `points` that shares the polygon list of `source` (the
 // list is referenced, not copied, so it outlives a re-read of the source).
-vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source);
+vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook = nullptr);
 
 // Writes the surface as ASCII legacy polydata in the 4.2 layout, which old
 // and new readers alike open. Returns false after printing one line naming
 // the file when it cannot be written.
-bool WriteSurface(vtkPolyData* surface, const char* path);
+bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook = nullptr);

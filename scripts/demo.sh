@@ -36,6 +36,8 @@ run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask
 run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask.clr" \
   compare_all_sub.clr compare_all_ratio_first.clr compare_all_ratio_final.clr n
 echo; echo "Range_values.txt:"; cat Range_values.txt
+printf '%s\n' "$data/template.vtk" "$data/firstscan.vtk" "$data/finalscan.vtk" >scans.txt
+run meshmean scans.txt average.vtk
 
 echo
 echo "Wrote in $out:"

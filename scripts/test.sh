@@ -1,7 +1,25 @@
 #!/usr/bin/env bash
-# Sets up and builds on a fresh machine if needed, then runs the whole test suite.
+# Sets up and builds on a fresh machine if needed, then runs the whole test suite,
+# first on the plain build, then on the diagnostic build of meshmean (which also
+# prints marker lines), and checks that both builds write the same average.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+diagnostic=${DIAGNOSTIC_BUILD_DIR:-$build-diagnostic}
 BUILD_DIR=$build bash "$root/scripts/setup.sh"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+
+BUILD_DIR=$diagnostic bash "$root/scripts/setup.sh" -DMESHMEAN_DIAGNOSTIC=ON
+ctest --test-dir "$diagnostic" --output-on-failure -j"$(nproc)"
+
+# Both builds on one small sample: the same file, and the same lines but for the markers.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$build/sample/makesample" "$work" 8 60 >/dev/null
+printf '%s\n' "$work/template.vtk" "$work/firstscan.vtk" "$work/finalscan.vtk" >"$work/list.txt"
+"$build/tools/meshmean/meshmean" "$work/list.txt" "$work/plain.vtk" >"$work/plain.txt"
+"$diagnostic/tools/meshmean/meshmean" "$work/list.txt" "$work/diagnostic.vtk" >"$work/diagnostic.txt"
+cmp "$work/plain.vtk" "$work/diagnostic.vtk"
+grep -v '^hej' "$work/diagnostic.txt" | cmp - "$work/plain.txt"
+[ "$(grep -c '^hej' "$work/diagnostic.txt")" -eq 8 ]
+echo "meshmean: the plain and the diagnostic build write the same average"

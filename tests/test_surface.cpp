@@ -126,3 +126,31 @@ TEST(Surface, BuiltSurfaceKeepsItsTrianglesAcrossARereadAndIsWrittenIn42Layout)
   EXPECT_FALSE(WriteSurface(built, (dir + "/no/such/folder/out.vtk").c_str()));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot write surface " + dir + "/no/such/folder/out.vtk\n");
 }
+
+namespace
+{
+std::vector<SurfaceStep> reportedSteps;
+void RecordStep(SurfaceStep step)
+{
+  reportedSteps.push_back(step);
+}
+}
+
+TEST(Surface, StepHookFollowsBuildingAndWritingInOrder)
+{
+  const std::string dir = ScratchDir();
+  WriteSurfaceFile(dir + "/a.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 } }, { { 0, 1, 2 } });
+  vtkPolyData* source = ReadSurface((dir + "/a.vtk").c_str());
+  ASSERT_NE(source, nullptr);
+  reportedSteps.clear();
+  vtkPolyData* built = BuildSurface(source->GetPoints(), source, RecordStep);
+  EXPECT_EQ(reportedSteps, (std::vector<SurfaceStep>{ SurfaceStep::SurfaceMade, SurfaceStep::PointsAttached }));
+  reportedSteps.clear();
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(WriteSurface(built, (dir + "/no/folder/out.vtk").c_str(), RecordStep));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(reportedSteps, (std::vector<SurfaceStep>{ SurfaceStep::WriterMade, SurfaceStep::InputSet,
+                             SurfaceStep::FileNameSet, SurfaceStep::Written }));
+  EXPECT_TRUE(WriteSurface(built, (dir + "/out.vtk").c_str()));
+  EXPECT_EQ(reportedSteps.size(), 4u);
+}
