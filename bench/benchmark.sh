@@ -18,6 +18,19 @@ data=$work
 cd "$work"
 tool() { echo "$build/tools/$1/$1"; }
 
+# A curve of 100,000 points: a spiral of 50 turns over the head from below the
+# ears to the crown, 5% outside the sample's template ellipsoid.
+curvePoints=100000
+awk -v n=$curvePoints 'BEGIN {
+  for (i = 0; i < n; i++) {
+    t = i / n; az = 100 * 3.141592653589793 * t; el = -1.2 + 2.5 * t
+    dx = cos(el) * cos(az); dy = cos(el) * sin(az); dz = sin(el)
+    s = 1.05 / sqrt((dx / 72) ^ 2 + (dy / 95) ^ 2 + (dz / 90) ^ 2)
+    printf "%.6g %.6g %.6g\n", 102.665 + s * dx, 114.1929 + s * dy, 75.9238 + s * dz
+  }
+}' >"$work/spiral.crv"
+echo "0 0 0" >"$work/one.crv"
+
 # The cases: a name, then the command line.
 names=()
 declare -A commands
@@ -27,6 +40,9 @@ add_case() {
 }
 add_case read "$build/bench/readonly $data/finalscan.vtk $data/firstscan.vtk"
 add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.clr 5 -5 x.clr y.clr z.clr"
+# Reading the surface and building its cell locator, with a single query.
+add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
+add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -53,3 +69,8 @@ ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
 echo
 echo "celldist / read: time $(ratio "${medianTime[celldist]}" "${medianTime[read]}")," \
   "memory $(ratio "${medianMemory[celldist]}" "${medianMemory[read]}")"
+# Closest-point queries per second: over the whole run, and net of reading
+# the surface and building the locator.
+rate() { awk "BEGIN { printf \"%.0f\", $1 / ($2) }"; }
+echo "curvesnap: $curvePoints points, $(rate $curvePoints "${medianTime[curvesnap]}") queries/s," \
+  "$(rate $curvePoints "${medianTime[curvesnap]} - ${medianTime[locator]}") queries/s net of the locator case"

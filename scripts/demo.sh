@@ -8,7 +8,7 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh"
 
 data=$root/sample-data
 out=$root/demo-output
-if [ ! -f "$data/template.vtk" ]; then
+if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ]; then
   mkdir -p "$data"
   "$build/sample/makesample" "$data"
 fi
@@ -23,6 +23,7 @@ run() {
 
 cd "$out"
 run celldist "$data/finalscan.vtk" "$data/firstscan.vtk" distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr
+run curvesnap "$data/finalscan.vtk" "$data/headring.crv" headring_snapped.crv
 
 echo
 echo "Wrote in $out:"
