@@ -1,5 +1,6 @@
 #include "curvefile.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,4 +97,23 @@ vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError)
     points->InsertNextPoint(static_cast<double>(x), static_cast<double>(y), static_cast<double>(z));
   }
   return points;
+}
+
+char* FormatCurvePoint(const double point[3], char* text)
+{
+  char* end = text;
+  for (int k = 0; k < 3; ++k)
+  {
+    if (k > 0)
+    {
+      *end++ = ' ';
+    }
+    end += FormatNumber(static_cast<float>(point[k]), end);
+  }
+  return end;
+}
+
+bool IsFinitePoint(const double point[3])
+{
+  return std::isfinite(point[0]) && std::isfinite(point[1]) && std::isfinite(point[2]);
 }

@@ -2,6 +2,8 @@
 // a line being x, y and z. There is no header and no comment syntax.
 #pragma once
 
+#include "outputfile.h"
+
 #include <vtkPoints.h>
 
 // Reads a curve file into a new points object (single precision) that the
@@ -18,3 +20,13 @@
 // followed by " <fileName>" and a line end when nameFileOnError is true (no
 // line end when false), and ends the process with exit status 1.
 vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError);
+
+// The first three columns of a curve row: x, y and z rounded to single
+// precision, as default-formatted numbers separated by single blanks, into
+// `text` (at least 3 * kNumberTextSize characters, not terminated). Returns
+// the end of the text.
+char* FormatCurvePoint(const double point[3], char* text);
+
+// Whether x, y and z are all finite numbers (a curve row may hold nan or inf,
+// or a number too large for single precision, which reads as inf).
+bool IsFinitePoint(const double point[3]);

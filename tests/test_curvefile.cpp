@@ -121,3 +121,17 @@ TEST(CurveFileDeathTest, FileThatCannotBeOpenedEndsTheProcess)
   // A folder opens but cannot be read: the same message.
   EXPECT_EQ(OpenFailureOutput(ScratchDir(), false), "Error opening file");
 }
+
+TEST(CurveFile, RowsAreWrittenInSinglePrecisionWithSixDigits)
+{
+  const double point[3] = { 0.1, -2.5e6, 1234.5678 };
+  char text[3 * kNumberTextSize];
+  EXPECT_EQ(std::string(text, FormatCurvePoint(point, text)), "0.1 -2.5e+06 1234.57");
+  // Rounded to single precision before the six digits are taken: the double
+  // 1.0000049999 reads 1, its float 1.00001.
+  const double rounded[3] = { 1.0000049999, 16777217.0, 7.25e-6 };
+  EXPECT_EQ(std::string(text, FormatCurvePoint(rounded, text)), "1.00001 1.67772e+07 7.25e-06");
+  EXPECT_EQ(std::string(text, FormatInteger(-1, text)), "-1");
+  EXPECT_EQ(std::string(text, FormatInteger(190675, text)), "190675");
+  EXPECT_EQ(std::string(text, FormatInteger(-9223372036854775807LL - 1, text)), "-9223372036854775808");
+}

@@ -9,8 +9,6 @@
 #include <vtkCellLocator.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <iostream>
 #include <limits>
 
@@ -60,7 +58,7 @@ int main(int argc, char* argv[])
     curve->GetPoint(i, point);
     double closest[3] = { kNotFound, kNotFound, kNotFound };
     vtkIdType cellId = -1;
-    if (std::isfinite(point[0]) && std::isfinite(point[1]) && std::isfinite(point[2]))
+    if (IsFinitePoint(point))
     {
       int subId = 0;
       double distance2 = 0;
@@ -68,26 +66,18 @@ int main(int argc, char* argv[])
     }
     // A point that is not finite, or for which no cell yields a closest point
     // (every cell degenerate), is written as (0, 0, 0) on cell -1.
-    if (cellId < 0 || !(std::isfinite(closest[0]) && std::isfinite(closest[1]) && std::isfinite(closest[2])))
+    if (cellId < 0 || !IsFinitePoint(closest))
     {
       closest[0] = closest[1] = closest[2] = 0.0;
       cellId = -1;
     }
 
-    // x y z 0.0 0.0 1.0 cellId, the coordinates in single precision.
-    char row[3 * kNumberTextSize + 32];
-    char* p = row;
-    for (int k = 0; k < 3; ++k)
-    {
-      if (k > 0)
-      {
-        *p++ = ' ';
-      }
-      p += FormatNumber(static_cast<float>(closest[k]), p);
-    }
+    // x y z 0.0 0.0 1.0 cellId
     static const char kMiddle[] = " 0.0 0.0 1.0 ";
+    char row[5 * kNumberTextSize];
+    char* p = FormatCurvePoint(closest, row);
     p = std::copy(kMiddle, kMiddle + sizeof kMiddle - 1, p);
-    p = std::to_chars(p, row + sizeof row, cellId).ptr;
+    p += FormatInteger(cellId, p);
     *p++ = '\n';
     WriteText(out, row, p - row);
   }
