@@ -30,6 +30,20 @@ awk -v n=$curvePoints 'BEGIN {
   }
 }' >"$work/spiral.crv"
 echo "0 0 0" >"$work/one.crv"
+# 100,000 segments, two rows each, on directions spread evenly over the
+# sphere: from half way to the template surface out to 1.2 times its distance,
+# every fourth stopping at 0.85 times it, short of the surface.
+segments=100000
+awk -v n=$segments 'BEGIN {
+  for (i = 0; i < n; i++) {
+    dz = 1 - (2 * i + 1) / n; r = sqrt(1 - dz * dz); az = 2.399963229728653 * i
+    dx = r * cos(az); dy = r * sin(az)
+    s = 1 / sqrt((dx / 72) ^ 2 + (dy / 95) ^ 2 + (dz / 90) ^ 2)
+    e = i % 4 == 3 ? 0.85 : 1.2
+    printf "%.6g %.6g %.6g\n", 102.665 + 0.5 * s * dx, 114.1929 + 0.5 * s * dy, 75.9238 + 0.5 * s * dz
+    printf "%.6g %.6g %.6g\n", 102.665 + e * s * dx, 114.1929 + e * s * dy, 75.9238 + e * s * dz
+  }
+}' >"$work/segments.crv"
 
 # The cases: a name, then the command line.
 names=()
@@ -43,6 +57,7 @@ add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.cl
 # Reading the surface and building its cell locator, with a single query.
 add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
 add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
+add_case lineintersect "$(tool lineintersect) $data/finalscan.vtk $work/segments.crv landmarks.log"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -57,12 +72,12 @@ done
 
 median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "sample of 190,676 cells, median of $runs runs"
-printf '%-12s %10s %12s\n' case "wall (s)" "peak (MiB)"
+printf '%-14s %10s %12s\n' case "wall (s)" "peak (MiB)"
 declare -A medianTime medianMemory
 for name in "${names[@]}"; do
   medianTime[$name]=$(median "${times[$name]}")
   medianMemory[$name]=$(median "${memories[$name]}")
-  printf '%-12s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
+  printf '%-14s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
 done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
@@ -74,3 +89,5 @@ echo "celldist / read: time $(ratio "${medianTime[celldist]}" "${medianTime[read
 rate() { awk "BEGIN { printf \"%.0f\", $1 / ($2) }"; }
 echo "curvesnap: $curvePoints points, $(rate $curvePoints "${medianTime[curvesnap]}") queries/s," \
   "$(rate $curvePoints "${medianTime[curvesnap]} - ${medianTime[locator]}") queries/s net of the locator case"
+echo "lineintersect: $segments segments, $(rate $segments "${medianTime[lineintersect]}") queries/s," \
+  "$(rate $segments "${medianTime[lineintersect]} - ${medianTime[locator]}") queries/s net of the locator case"

@@ -24,6 +24,7 @@ run() {
 cd "$out"
 run celldist "$data/finalscan.vtk" "$data/firstscan.vtk" distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr
 run curvesnap "$data/finalscan.vtk" "$data/headring.crv" headring_snapped.crv
+run lineintersect "$data/finalscan.vtk" "$data/segments.crv" landmarks.log
 
 echo
 echo "Wrote in $out:"
