@@ -7,6 +7,8 @@
 #include <iostream>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace
 {
 // Line content per pass; one more character holds the terminating null.
@@ -20,6 +22,13 @@ bool ReadWholeFile(const char* fileName, std::string& text)
   if (!file)
   {
     return false;
+  }
+  // Room for the whole of a regular file at once; anything else (a pipe)
+  // grows as it comes.
+  struct stat status;
+  if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
+  {
+    text.reserve(static_cast<size_t>(status.st_size) + 1);
   }
   char chunk[1 << 16];
   size_t count;
