@@ -18,6 +18,33 @@ data=$work
 cd "$work"
 tool() { echo "$build/tools/$1/$1"; }
 
+# A curve of 100,000 points: a spiral of 50 turns over the head from below the
+# ears to the crown, 5% outside the sample's template ellipsoid.
+curvePoints=100000
+awk -v n=$curvePoints 'BEGIN {
+  for (i = 0; i < n; i++) {
+    t = i / n; az = 100 * 3.141592653589793 * t; el = -1.2 + 2.5 * t
+    dx = cos(el) * cos(az); dy = cos(el) * sin(az); dz = sin(el)
+    s = 1.05 / sqrt((dx / 72) ^ 2 + (dy / 95) ^ 2 + (dz / 90) ^ 2)
+    printf "%.6g %.6g %.6g\n", 102.665 + s * dx, 114.1929 + s * dy, 75.9238 + s * dz
+  }
+}' >"$work/spiral.crv"
+echo "0 0 0" >"$work/one.crv"
+# 100,000 segments, two rows each, on directions spread evenly over the
+# sphere: from half way to the template surface out to 1.2 times its distance,
+# every fourth stopping at 0.85 times it, short of the surface.
+segments=100000
+awk -v n=$segments 'BEGIN {
+  for (i = 0; i < n; i++) {
+    dz = 1 - (2 * i + 1) / n; r = sqrt(1 - dz * dz); az = 2.399963229728653 * i
+    dx = r * cos(az); dy = r * sin(az)
+    s = 1 / sqrt((dx / 72) ^ 2 + (dy / 95) ^ 2 + (dz / 90) ^ 2)
+    e = i % 4 == 3 ? 0.85 : 1.2
+    printf "%.6g %.6g %.6g\n", 102.665 + 0.5 * s * dx, 114.1929 + 0.5 * s * dy, 75.9238 + 0.5 * s * dz
+    printf "%.6g %.6g %.6g\n", 102.665 + e * s * dx, 114.1929 + e * s * dy, 75.9238 + e * s * dz
+  }
+}' >"$work/segments.crv"
+
 # The cases: a name, then the command line.
 names=()
 declare -A commands
@@ -39,6 +66,10 @@ for ((k = 0; k < 7; k++)); do
 done >"$work/list21.txt"
 add_case read21 "$build/bench/readonly $(tr '\n' ' ' <"$work/list21.txt")"
 add_case meshmean "$(tool meshmean) $work/list21.txt average.vtk"
+# Reading the surface and building its cell locator, with a single query.
+add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
+add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
+add_case lineintersect "$(tool lineintersect) $data/finalscan.vtk $work/segments.crv landmarks.log"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -53,12 +84,12 @@ done
 
 median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "sample of 190,676 cells, median of $runs runs"
-printf '%-12s %10s %12s\n' case "wall (s)" "peak (MiB)"
+printf '%-14s %10s %12s\n' case "wall (s)" "peak (MiB)"
 declare -A medianTime medianMemory
 for name in "${names[@]}"; do
   medianTime[$name]=$(median "${times[$name]}")
   medianMemory[$name]=$(median "${memories[$name]}")
-  printf '%-12s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
+  printf '%-14s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
 done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
@@ -67,8 +98,15 @@ echo
 # memory against reading two surfaces.
 declare -A timeBaseline=([meshmean]=read21)
 for name in "${names[@]}"; do
-  case $name in read | read21) continue ;; esac
+  case $name in read | read21 | locator) continue ;; esac
   base=${timeBaseline[$name]:-read}
   echo "$name: time $(ratio "${medianTime[$name]}" "${medianTime[$base]}") of $base," \
     "memory $(ratio "${medianMemory[$name]}" "${medianMemory[read]}") of read"
 done
+# Closest-point queries per second: over the whole run, and net of reading
+# the surface and building the locator.
+rate() { awk "BEGIN { printf \"%.0f\", $1 / ($2) }"; }
+echo "curvesnap: $curvePoints points, $(rate $curvePoints "${medianTime[curvesnap]}") queries/s," \
+  "$(rate $curvePoints "${medianTime[curvesnap]} - ${medianTime[locator]}") queries/s net of the locator case"
+echo "lineintersect: $segments segments, $(rate $segments "${medianTime[lineintersect]}") queries/s," \
+  "$(rate $segments "${medianTime[lineintersect]} - ${medianTime[locator]}") queries/s net of the locator case"

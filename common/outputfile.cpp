@@ -159,6 +159,12 @@ int FormatNumber(double value, char* text)
   return static_cast<int>(result.ptr - text);
 }
 
+int FormatInteger(long long value, char* text)
+{
+  const auto result = std::to_chars(text, text + kNumberTextSize, value);
+  return static_cast<int>(result.ptr - text);
+}
+
 void WriteNumber(std::ostream& out, double value)
 {
   char text[kNumberTextSize];

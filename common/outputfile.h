@@ -15,6 +15,10 @@ void WriteNumber(std::ostream& out, double value);
 constexpr int kNumberTextSize = 32;
 int FormatNumber(double value, char* text);
 
+// An integer in plain decimal into `text` (at least kNumberTextSize
+// characters, not terminated); returns its length.
+int FormatInteger(long long value, char* text);
+
 // Writes `length` characters as they are; a short write marks the stream bad.
 void WriteText(std::ostream& out, const char* text, std::streamsize length);
 

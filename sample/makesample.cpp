@@ -18,6 +18,11 @@
 //   finalscan.vtk       the flattening partly corrected, and 3 mm of growth
 //   helmet_mask.clr     1 for cells above the ears (the helmet region), else 0
 //   template_mask.clr   1 for cells on the back of the head, else 0
+//   headring.crv        a curve of 360 rows: a ring around the head 20 mm
+//                       above the centre, 6 mm off the template surface
+//   segments.crv        36 line segments, two rows each, running outward
+//                       from inside the head: 27 cross the surface, every
+//                       fourth stops short of it
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
@@ -221,6 +226,81 @@ bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bo
   }
   return CloseOutputFile(out, path.c_str());
 }
+
+// The point of the template ellipsoid in the direction (azimuth, elevation)
+// from the head centre, moved along that direction to `scale` times its
+// distance from the centre.
+void EllipsoidPoint(double azimuth, double elevation, double scale, double p[3])
+{
+  const double d[3] = { std::cos(elevation) * std::cos(azimuth), std::cos(elevation) * std::sin(azimuth),
+    std::sin(elevation) };
+  // Distance along d to the surface: 1 / sqrt(sum (d_k / r_k)^2).
+  double sum = 0;
+  for (int k = 0; k < 3; ++k)
+  {
+    sum += (d[k] / kRadius[k]) * (d[k] / kRadius[k]);
+  }
+  const double distance = scale / std::sqrt(sum);
+  for (int k = 0; k < 3; ++k)
+  {
+    p[k] = kCenter[k] + distance * d[k];
+  }
+}
+
+void WriteRow(std::ofstream& out, const double p[3])
+{
+  for (int k = 0; k < 3; ++k)
+  {
+    if (k > 0)
+    {
+      WriteText(out, " ", 1);
+    }
+    WriteNumber(out, static_cast<float>(p[k]));
+  }
+  WriteText(out, "\n", 1);
+}
+
+// A closed ring in the plane 20 mm above the head centre, 6 mm outside the
+// template, one row per degree.
+bool WriteRing(const std::string& path)
+{
+  std::ofstream out = OpenOutputFile(path.c_str());
+  const double dz = 20.0;
+  const double shrink = std::sqrt(1.0 - (dz / kRadius[2]) * (dz / kRadius[2]));
+  for (int i = 0; i < 360; ++i)
+  {
+    const double angle = 2.0 * kPi * i / 360;
+    const double u[2] = { kRadius[0] * shrink * std::cos(angle), kRadius[1] * shrink * std::sin(angle) };
+    const double r = std::sqrt(u[0] * u[0] + u[1] * u[1]);
+    const double p[3] = { kCenter[0] + u[0] * (1.0 + 6.0 / r), kCenter[1] + u[1] * (1.0 + 6.0 / r), kCenter[2] + dz };
+    WriteRow(out, p);
+  }
+  return CloseOutputFile(out, path.c_str());
+}
+
+// Segments from half way between the centre and the template surface to 1.2
+// times the surface distance, on 12 azimuths and 3 elevations; every fourth
+// ends at 0.85 times the surface distance, short of the surface.
+bool WriteSegments(const std::string& path)
+{
+  std::ofstream out = OpenOutputFile(path.c_str());
+  int count = 0;
+  for (int e = -1; e <= 1; ++e)
+  {
+    for (int a = 0; a < 12; ++a, ++count)
+    {
+      const double azimuth = 2.0 * kPi * (a + 0.25 * e) / 12;
+      const double elevation = 0.4 * e;
+      double start[3];
+      double end[3];
+      EllipsoidPoint(azimuth, elevation, 0.5, start);
+      EllipsoidPoint(azimuth, elevation, count % 4 == 3 ? 0.85 : 1.2, end);
+      WriteRow(out, start);
+      WriteRow(out, end);
+    }
+  }
+  return CloseOutputFile(out, path.c_str());
+}
 }
 
 int main(int argc, char* argv[])
@@ -245,6 +325,8 @@ int main(int argc, char* argv[])
   ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; }) && ok;
   ok = WriteMask(mesh, dir + "/template_mask.clr",
          [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+  ok = WriteRing(dir + "/headring.crv") && ok;
+  ok = WriteSegments(dir + "/segments.crv") && ok;
   if (!ok)
   {
     return -1;

@@ -8,7 +8,7 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh"
 
 data=$root/sample-data
 out=$root/demo-output
-if [ ! -f "$data/template.vtk" ]; then
+if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ]; then
   mkdir -p "$data"
   "$build/sample/makesample" "$data"
 fi
@@ -38,6 +38,8 @@ run scancompare "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template_mask
 echo; echo "Range_values.txt:"; cat Range_values.txt
 printf '%s\n' "$data/template.vtk" "$data/firstscan.vtk" "$data/finalscan.vtk" >scans.txt
 run meshmean scans.txt average.vtk
+run curvesnap "$data/finalscan.vtk" "$data/headring.crv" headring_snapped.crv
+run lineintersect "$data/finalscan.vtk" "$data/segments.crv" landmarks.log
 
 echo
 echo "Wrote in $out:"

@@ -1,0 +1,85 @@
+// curvesnap: moves every point of a curve onto the nearest point of a target
+// surface and writes the moved curve, each row naming the cell that the new
+// point lies on.
+
+#include "curvefile.h"
+#include "outputfile.h"
+#include "surface.h"
+
+#include <vtkCellLocator.h>
+
+#include <algorithm>
+#include <iostream>
+#include <limits>
+
+int main(int argc, char* argv[])
+{
+  if (argc != 4)
+  {
+    std::cout << "Usage: curvesnap target.vtk source.sln modified.sln\n"
+                 "Inputs: target.vtk, source.sln\n"
+                 " Extension for source.sln does not have to be .sln (could be e.g. .crv or .txt)\n"
+                 "Output: modified.sln file with with modified curve \n"
+                 "Note: output contains 7th column with cell ids for the new locations.\n"
+                 "Performs: For each point on curve, compute compute closest point on surface, return modified curve.\n";
+    return -1;
+  }
+  const char* targetPath = argv[1];
+  const char* curvePath = argv[2];
+  const char* outputPath = argv[3];
+
+  vtkPolyData* target = ReadSurface(targetPath);
+  if (!target)
+  {
+    return -1;
+  }
+  if (target->GetNumberOfCells() == 0)
+  {
+    // No cell, no closest point to write.
+    std::cout << "Target surface " << targetPath << " has no cells\n";
+    return -1;
+  }
+  vtkPoints* curve = ReadCurveFile(curvePath, false);
+
+  vtkCellLocator* locator = vtkCellLocator::New();
+  locator->SetDataSet(target);
+  locator->BuildLocator();
+
+  // A curve file ending with a line feed reads as one point more than it has
+  // rows (the last one repeated): that point is left out.
+  const vtkIdType count = curve->GetNumberOfPoints() - 1;
+  std::cout << "npoints: " << count << '\n';
+
+  std::ofstream out = OpenOutputFile(outputPath);
+  const double kNotFound = std::numeric_limits<double>::quiet_NaN();
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    double point[3];
+    curve->GetPoint(i, point);
+    double closest[3] = { kNotFound, kNotFound, kNotFound };
+    vtkIdType cellId = -1;
+    if (IsFinitePoint(point))
+    {
+      int subId = 0;
+      double distance2 = 0;
+      locator->FindClosestPoint(point, closest, cellId, subId, distance2);
+    }
+    // A point that is not finite, or for which no cell yields a closest point
+    // (every cell degenerate), is written as (0, 0, 0) on cell -1.
+    if (cellId < 0 || !IsFinitePoint(closest))
+    {
+      closest[0] = closest[1] = closest[2] = 0.0;
+      cellId = -1;
+    }
+
+    // x y z 0.0 0.0 1.0 cellId
+    static const char kMiddle[] = " 0.0 0.0 1.0 ";
+    char row[5 * kNumberTextSize];
+    char* p = FormatCurvePoint(closest, row);
+    p = std::copy(kMiddle, kMiddle + sizeof kMiddle - 1, p);
+    p += FormatInteger(cellId, p);
+    *p++ = '\n';
+    WriteText(out, row, p - row);
+  }
+  return CloseOutputFile(out, outputPath) ? 0 : -1;
+}
