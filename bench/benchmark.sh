@@ -27,6 +27,7 @@ add_case() {
 }
 add_case read "$build/bench/readonly $data/finalscan.vtk $data/firstscan.vtk"
 add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.clr 5 -5 x.clr y.clr z.clr"
+add_case helmetdiff "$(tool helmetdiff) $data/firstscan.vtk $data/finalscan.vtk vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk y"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -53,3 +54,5 @@ ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
 echo
 echo "celldist / read: time $(ratio "${medianTime[celldist]}" "${medianTime[read]}")," \
   "memory $(ratio "${medianMemory[celldist]}" "${medianMemory[read]}")"
+echo "helmetdiff / celldist: time $(ratio "${medianTime[helmetdiff]}" "${medianTime[celldist]}")," \
+  "memory $(ratio "${medianMemory[helmetdiff]}" "${medianMemory[celldist]}")"
