@@ -23,6 +23,8 @@ run() {
 
 cd "$out"
 run celldist "$data/finalscan.vtk" "$data/firstscan.vtk" distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr
+run helmetdiff "$data/firstscan.vtk" "$data/finalscan.vtk" helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 \
+  helmet_radial.clr -5 5 "$data/helmet_mask.clr" scaled_target.vtk y
 
 echo
 echo "Wrote in $out:"
