@@ -231,6 +231,49 @@ TEST(LocatorHit, AgreesWithTheLocatorOnDegenerateAndSliverTriangles)
   EXPECT_GT(tally.hits, tally.queries / 5);
 }
 
+TEST(LocatorHit, AgreesWithTheLocatorOnAFlatSurface)
+{
+  // All points in one plane: the locator widens its box across the plane.
+  std::vector<double> xyz;
+  std::vector<vtkIdType> ids;
+  const int n = 12;
+  for (int a = 0; a <= n; ++a)
+  {
+    for (int b = 0; b <= n; ++b)
+    {
+      xyz.insert(xyz.end(), { a * 0.5, b * 0.5, 0.3 });
+    }
+  }
+  for (int a = 0; a < n; ++a)
+  {
+    for (int b = 0; b < n; ++b)
+    {
+      const vtkIdType p = a * (n + 1) + b;
+      ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
+    }
+  }
+  vtkPolyData* plane = MakeSurface(xyz, ids);
+  LocatorGrid grid;
+  vtkCellLocator* locator = Locate(plane, &grid);
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int> quarter(-4, 28);
+  Tally tally;
+  for (int i = 0; i < 400 && !HasFatalFailure(); ++i)
+  {
+    double a0[3] = { quarter(random) * 0.25, quarter(random) * 0.25, 0.3 + (quarter(random) - 12) * 0.1 };
+    double a1[3] = { quarter(random) * 0.25, quarter(random) * 0.25, 0.3 - (quarter(random) - 10) * 0.1 };
+    if (i % 5 == 0)
+    {
+      a1[2] = 0.3; // ending in the plane
+    }
+    for (double tol : { 0.001, 0.0 })
+    {
+      CheckSegment(locator, grid, a0, a1, tol, tally);
+    }
+  }
+  EXPECT_GT(tally.hits, tally.queries / 4);
+}
+
 TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
 {
   // A closed sphere of radius 50 around the centre; each probe runs from the
