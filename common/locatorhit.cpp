@@ -3,6 +3,7 @@
 #include <vtkBox.h>
 #include <vtkIdList.h>
 
+#include <algorithm>
 #include <cmath>
 
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
@@ -56,6 +57,55 @@ bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
   }
   grid->locator = locator;
   return true;
+}
+
+namespace
+{
+// Whether the leaf octant with index `index` along `axis` holds the
+// coordinate within the tolerance, with the locator's own arithmetic.
+bool OctantHolds(const LocatorGrid& grid, int axis, int index, double coordinate, double tol)
+{
+  const double low = grid.bounds[2 * axis] + index * grid.width[axis];
+  const double high = low + grid.width[axis];
+  return low - tol <= coordinate && coordinate <= high + tol;
+}
+
+// The indices along `axis` of the octants that hold the coordinate within
+// the tolerance: an interval, since the octant bounds grow with the index.
+// Looks only near the octant of the coordinate (enough unless the tolerance
+// exceeds an octant); false when none of those holds it.
+bool OctantsHolding(const LocatorGrid& grid, int axis, double coordinate, double tol, int* first, int* last)
+{
+  const double place = std::floor((coordinate - grid.bounds[2 * axis]) / grid.width[axis]);
+  if (!(place >= -1.0 && place <= grid.divisions))
+  {
+    return false;
+  }
+  const int near = static_cast<int>(place);
+  int found = -1;
+  for (int index = std::max(near - 1, 0); index <= std::min(near + 1, grid.divisions - 1) && found < 0; ++index)
+  {
+    if (OctantHolds(grid, axis, index, coordinate, tol))
+    {
+      found = index;
+    }
+  }
+  if (found < 0)
+  {
+    return false;
+  }
+  *first = found;
+  while (*first > 0 && OctantHolds(grid, axis, *first - 1, coordinate, tol))
+  {
+    --*first;
+  }
+  *last = found;
+  while (*last < grid.divisions - 1 && OctantHolds(grid, axis, *last + 1, coordinate, tol))
+  {
+    ++*last;
+  }
+  return true;
+}
 }
 
 bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId)
@@ -154,19 +204,26 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
     }
   }
 
+  // The octants whose bounds, widened by the tolerance, hold the hit point:
+  // per axis an interval of octant indices, as the query's own bound test
+  // finds them.
+  int first[3];
+  int last[3];
+  for (int i = 0; i < 3; ++i)
+  {
+    if (!OctantsHolding(grid, i, x[i], tol, &first[i], &last[i]))
+    {
+      return false;
+    }
+  }
+
   const int product = divisions * divisions;
   while ((pos[0] > 0) && (pos[1] > 0) && (pos[2] > 0) && (pos[0] <= divisions) && (pos[1] <= divisions) &&
     (pos[2] <= divisions) && (currDist < stopDist))
   {
     // Octant pos - 1 is visited: is the hit point in it, and does it list the cell?
-    double octant[6];
-    for (int i = 0; i < 3; ++i)
-    {
-      octant[2 * i] = grid.bounds[2 * i] + (pos[i] - 1) * grid.width[i];
-      octant[2 * i + 1] = octant[2 * i] + grid.width[i];
-    }
-    if (octant[0] - tol <= x[0] && x[0] <= octant[1] + tol && octant[2] - tol <= x[1] && x[1] <= octant[3] + tol &&
-      octant[4] - tol <= x[2] && x[2] <= octant[5] + tol)
+    if (first[0] < pos[0] && pos[0] <= last[0] + 1 && first[1] < pos[1] && pos[1] <= last[1] + 1 &&
+      first[2] < pos[2] && pos[2] <= last[2] + 1)
     {
       const int idx = grid.leafStart + pos[0] - 1 + (pos[1] - 1) * divisions + (pos[2] - 1) * product;
       vtkIdList* cells = grid.locator->GetCells(idx);
