@@ -2,6 +2,7 @@
 
 #include <vtkBox.h>
 #include <vtkIdList.h>
+#include <vtkVersionMacros.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,10 @@
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
 {
   grid->locator = nullptr;
+#if VTK_MAJOR_VERSION != 9 || VTK_MINOR_VERSION != 1
+  // The walk repeated below is VTK 9.1's.
+  return false;
+#endif
   vtkDataSet* dataSet = locator->GetDataSet();
   if (!dataSet || dataSet->GetNumberOfCells() < 1 || locator->GetLazyEvaluation())
   {

@@ -12,7 +12,9 @@
 // VTK's own code, then repeats the walk with the locator's arithmetic, step
 // for step, and looks the cell up in the locator's own octant lists. It never
 // answers true where the locator would report a miss; "false" only means
-// "not settled": ask the locator.
+// "not settled": ask the locator. The walk repeated is that of VTK 9.1's
+// locator; built with another VTK, nothing is settled until it is checked
+// against that VTK's walk.
 #pragma once
 
 #include <vtkCellLocator.h>
@@ -37,8 +39,9 @@ struct LocatorGrid
 };
 
 // Takes the grid of `locator`, which must have been built (BuildLocator) over
-// its data set with the default number of cells per octant. Returns false,
-// and leaves the grid unusable, when the locator holds no grid (no cells).
+// its data set; neither may change while the grid is used. Returns false, and
+// leaves the grid unusable (nothing is then settled), when the locator holds
+// no grid (no cells) or builds it lazily.
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid);
 
 // True only when locator->IntersectWithLine(a0, a1, tol, ...) certainly
