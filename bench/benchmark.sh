@@ -70,6 +70,7 @@ add_case meshmean "$(tool meshmean) $work/list21.txt average.vtk"
 add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
 add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
 add_case lineintersect "$(tool lineintersect) $data/finalscan.vtk $work/segments.crv landmarks.log"
+add_case helmetdiff "$(tool helmetdiff) $data/firstscan.vtk $data/finalscan.vtk vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk y"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -110,3 +111,5 @@ echo "curvesnap: $curvePoints points, $(rate $curvePoints "${medianTime[curvesna
   "$(rate $curvePoints "${medianTime[curvesnap]} - ${medianTime[locator]}") queries/s net of the locator case"
 echo "lineintersect: $segments segments, $(rate $segments "${medianTime[lineintersect]}") queries/s," \
   "$(rate $segments "${medianTime[lineintersect]} - ${medianTime[locator]}") queries/s net of the locator case"
+echo "helmetdiff / celldist: time $(ratio "${medianTime[helmetdiff]}" "${medianTime[celldist]}")," \
+  "memory $(ratio "${medianMemory[helmetdiff]}" "${medianMemory[celldist]}")"

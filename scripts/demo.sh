@@ -40,6 +40,8 @@ printf '%s\n' "$data/template.vtk" "$data/firstscan.vtk" "$data/finalscan.vtk" >
 run meshmean scans.txt average.vtk
 run curvesnap "$data/finalscan.vtk" "$data/headring.crv" headring_snapped.crv
 run lineintersect "$data/finalscan.vtk" "$data/segments.crv" landmarks.log
+run helmetdiff "$data/firstscan.vtk" "$data/finalscan.vtk" helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 \
+  helmet_radial.clr -5 5 "$data/helmet_mask.clr" scaled_target.vtk y
 
 echo
 echo "Wrote in $out:"

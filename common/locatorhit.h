@@ -1,0 +1,58 @@
+// A cheap, exact answer for many line queries of a vtkCellLocator: proof that
+// IntersectWithLine will report a hit, found without running the query.
+//
+// The locator answers a segment query by walking the leaf octants of its
+// uniform grid along the segment, from the start point on, and testing the
+// cells listed in each octant it visits; it reports a hit at the first octant
+// in which some cell is met at a point that lies in that octant (within the
+// tolerance). So the query surely reports a hit when one given cell is met by
+// the segment, exactly as the locator's own cell test meets it, at a point
+// that lies in an octant which the walk visits and which lists that cell.
+// LocatorSurelyHits checks exactly that: it makes the locator's cell test with
+// VTK's own code, then repeats the walk with the locator's arithmetic, step
+// for step, and looks the cell up in the locator's own octant lists. It never
+// answers true where the locator would report a miss; "false" only means
+// "not settled": ask the locator. The walk repeated is that of VTK 9.1's
+// locator; built with another VTK, nothing is settled until it is checked
+// against that VTK's walk.
+#pragma once
+
+#include <vtkCellLocator.h>
+#include <vtkDataSet.h>
+#include <vtkGenericCell.h>
+#include <vtkIdList.h>
+#include <vtkPolyData.h>
+
+// The grid of a built locator, as its line query walks it.
+struct LocatorGrid
+{
+  vtkCellLocator* locator = nullptr;
+  vtkDataSet* dataSet = nullptr;
+  vtkGenericCell* cell = nullptr; // scratch cell for the cell tests
+  vtkPolyData* surface = nullptr; // the data set when it is a surface (for walking it)
+  bool linked = false;            // the surface's point-to-cell links are built
+  vtkIdList* neighbors = nullptr; // scratch list for the walk
+  double bounds[6] = { 0, 0, 0, 0, 0, 0 };
+  double width[3] = { 0, 0, 0 }; // leaf octant size per axis
+  int divisions = 0;             // leaf octants per axis
+  int leafStart = 0;             // id of the first leaf octant
+};
+
+// Takes the grid of `locator`, which must have been built (BuildLocator) over
+// its data set; neither may change while the grid is used. Returns false, and
+// leaves the grid unusable (nothing is then settled), when the locator holds
+// no grid (no cells) or builds it lazily.
+bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid);
+
+// True only when locator->IntersectWithLine(a0, a1, tol, ...) certainly
+// returns 1, because its walk meets cell `cellId` of the data set in an octant
+// that lists the cell. False when that is not certain.
+bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId);
+
+// The same proof for the cell of a surface that the segment passes through
+// near cell `startCell`: tries the start cell, and when the segment's line
+// does not pass through it, walks from it across shared edges toward the line
+// (a few dozen cells at most) and tries the cell that the line passes
+// through. Suits a segment from inside a closed surface out through it near
+// a known cell. False when no proof was found: ask the locator.
+bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell);

@@ -1,0 +1,370 @@
+#include "locatorhit.h"
+#include "testutil.h"
+
+#include <vtkCellArray.h>
+#include <vtkCellLocator.h>
+#include <vtkPoints.h>
+
+#include <cmath>
+#include <random>
+
+namespace
+{
+vtkPolyData* MakeSurface(const std::vector<double>& xyz, const std::vector<vtkIdType>& ids, int perCell = 3)
+{
+  vtkPoints* points = vtkPoints::New();
+  for (size_t i = 0; i + 2 < xyz.size(); i += 3)
+  {
+    points->InsertNextPoint(static_cast<float>(xyz[i]), static_cast<float>(xyz[i + 1]), static_cast<float>(xyz[i + 2]));
+  }
+  vtkCellArray* polys = vtkCellArray::New();
+  for (size_t i = 0; i + perCell <= ids.size(); i += perCell)
+  {
+    polys->InsertNextCell(perCell, &ids[i]);
+  }
+  vtkPolyData* surface = vtkPolyData::New();
+  surface->SetPoints(points);
+  surface->SetPolys(polys);
+  return surface;
+}
+
+// The surface of the cube [0, n]^3 in unit squares, each split in two
+// triangles: every vertex, edge and face lies on the locator's octant grid,
+// where its walk meets faces, edges and corners exactly.
+vtkPolyData* GridBox(int n)
+{
+  std::vector<double> xyz;
+  std::vector<vtkIdType> ids;
+  for (int face = 0; face < 6; ++face)
+  {
+    const int axis = face / 2;
+    for (int a = 0; a < n; ++a)
+    {
+      for (int b = 0; b < n; ++b)
+      {
+        const int corners[4][2] = { { a, b }, { a + 1, b }, { a + 1, b + 1 }, { a, b + 1 } };
+        const vtkIdType first = static_cast<vtkIdType>(xyz.size() / 3);
+        for (const auto& c : corners)
+        {
+          double p[3];
+          p[axis] = face % 2 ? n : 0;
+          p[(axis + 1) % 3] = c[0];
+          p[(axis + 2) % 3] = c[1];
+          xyz.insert(xyz.end(), { p[0], p[1], p[2] });
+        }
+        ids.insert(ids.end(), { first, first + 1, first + 2, first, first + 2, first + 3 });
+      }
+    }
+  }
+  return MakeSurface(xyz, ids);
+}
+
+struct Tally
+{
+  int queries = 0;
+  int hits = 0;
+  int settled = 0;
+};
+
+// For one segment: a cell proved hit means the locator reports a hit, and
+// the cell that the locator reports can itself be proved hit.
+void CheckSegment(vtkCellLocator* locator, LocatorGrid& grid, const double a0[3], const double a1[3], double tol,
+  Tally& tally)
+{
+  double t;
+  double x[3];
+  double pcoords[3];
+  int subId;
+  vtkIdType reported = -1;
+  const int hit = locator->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId, reported);
+  ++tally.queries;
+  tally.hits += hit;
+  const vtkIdType cells = grid.dataSet->GetNumberOfCells();
+  for (vtkIdType c = 0; c < cells; ++c)
+  {
+    if (LocatorSurelyHits(grid, a0, a1, tol, c))
+    {
+      ++tally.settled;
+      ASSERT_EQ(hit, 1) << "cell " << c << " from " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0]
+                        << ' ' << a1[1] << ' ' << a1[2] << " tol " << tol;
+    }
+  }
+  if (hit)
+  {
+    ASSERT_TRUE(LocatorSurelyHits(grid, a0, a1, tol, reported))
+      << "cell " << reported << " from " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0] << ' ' << a1[1]
+      << ' ' << a1[2] << " tol " << tol;
+  }
+}
+
+vtkCellLocator* Locate(vtkPolyData* surface, LocatorGrid* grid)
+{
+  vtkCellLocator* locator = vtkCellLocator::New();
+  locator->SetDataSet(surface);
+  locator->BuildLocator();
+  EXPECT_TRUE(ReadLocatorGrid(locator, grid));
+  return locator;
+}
+}
+
+TEST(LocatorHit, AgreesWithTheLocatorOnSegmentsAlongTheOctantGrid)
+{
+  // Segments between points on a half (or quarter) grid run through octant
+  // faces, edges and corners, where the locator's walk takes its special
+  // steps; many start at the centre, a corner of eight octants.
+  std::mt19937 random(7);
+  for (int n : { 8, 16 })
+  {
+    vtkPolyData* box = GridBox(n);
+    LocatorGrid grid;
+    vtkCellLocator* locator = Locate(box, &grid);
+    EXPECT_EQ(locator->GetLevel(), n == 8 ? 2 : 3);
+    std::uniform_int_distribution<int> half(-n, 3 * n);
+    std::uniform_real_distribution<double> any(-2, n + 2);
+    Tally tally;
+    for (int i = 0; i < 600 && !HasFatalFailure(); ++i)
+    {
+      double a0[3];
+      double a1[3];
+      for (int k = 0; k < 3; ++k)
+      {
+        switch (i % 3)
+        {
+          case 0:
+            a0[k] = half(random) * 0.5;
+            a1[k] = half(random) * 0.5;
+            break;
+          case 1:
+            a0[k] = half(random) * 0.25;
+            a1[k] = a0[k] + (half(random) % 5) * 0.25 * n;
+            break;
+          default:
+            a0[k] = any(random);
+            a1[k] = any(random);
+        }
+        if (i % 2 == 0)
+        {
+          a0[k] = n / 2;
+        }
+      }
+      for (double tol : { 0.001, 0.0, 0.1 })
+      {
+        CheckSegment(locator, grid, a0, a1, tol, tally);
+      }
+    }
+    if (n == 16)
+    {
+      // Segments from octant corners on which the walk's first steps are
+      // the special ones.
+      const double known[][6] = { { 8, 8, 8, -4, -4, 20 }, { 8, 8, 8, 13, 12, -4 }, { 8, 8, 8, 0.5, 17, 10.5 },
+        { 9, 9, 8.5, 1, 17, -3.5 }, { 8, 8, 8, -1, 14, -2 }, { 11, 4, 9, -1, 12, 6.5 },
+        { 8, 8, 8, -3.5, 18.5, 11.5 }, { 8, 8, 8, 11.5, 18.5, -7.75 } };
+      for (const auto& segment : known)
+      {
+        for (double tol : { 0.001, 0.0, 0.1 })
+        {
+          CheckSegment(locator, grid, segment, segment + 3, tol, tally);
+        }
+      }
+    }
+    EXPECT_GT(tally.hits, tally.queries / 3);
+    EXPECT_GT(tally.settled, tally.hits);
+  }
+}
+
+TEST(LocatorHit, AgreesWithTheLocatorOnDegenerateAndSliverTriangles)
+{
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> coordinate(0, 10);
+  std::uniform_real_distribution<double> unit(0, 1);
+  Tally tally;
+  for (int round = 0; round < 6 && !HasFatalFailure(); ++round)
+  {
+    std::vector<double> xyz;
+    std::vector<vtkIdType> ids;
+    const int triangles = 60 + 40 * round;
+    for (int i = 0; i < triangles; ++i)
+    {
+      const double c[3] = { coordinate(random), coordinate(random), coordinate(random) };
+      const double size = i % 5 == 0 ? 0.0 : 1.0; // every fifth collapses to a point
+      for (int v = 0; v < 3; ++v)
+      {
+        const double z = i % 3 == 0 ? c[2] : c[2] + size * (coordinate(random) - 5) * 0.3; // some lie flat
+        xyz.insert(xyz.end(),
+          { c[0] + size * (coordinate(random) - 5) * 0.3, c[1] + size * (coordinate(random) - 5) * 0.3, z });
+        ids.push_back(static_cast<vtkIdType>(xyz.size() / 3 - 1));
+      }
+      if (i % 11 == 0)
+      {
+        ids[ids.size() - 1] = ids[ids.size() - 2]; // two corners alike: a segment
+      }
+    }
+    vtkPolyData* soup = MakeSurface(xyz, ids);
+    LocatorGrid grid;
+    vtkCellLocator* locator = Locate(soup, &grid);
+    for (int i = 0; i < 400 && !HasFatalFailure(); ++i)
+    {
+      double a0[3];
+      double a1[3];
+      for (int k = 0; k < 3; ++k)
+      {
+        a0[k] = coordinate(random) * 1.4 - 2;
+        a1[k] = coordinate(random) * 1.4 - 2;
+      }
+      if (i % 3 == 0)
+      {
+        // Aimed at a point of an edge, where the tolerance decides.
+        const size_t c = static_cast<size_t>(random() % triangles);
+        const double w = unit(random);
+        for (int k = 0; k < 3; ++k)
+        {
+          const double target = xyz[3 * ids[3 * c] + k] * w + xyz[3 * ids[3 * c + 1] + k] * (1 - w);
+          a1[k] = a0[k] + 2 * (target - a0[k]);
+        }
+      }
+      for (double tol : { 0.001, 0.05 })
+      {
+        CheckSegment(locator, grid, a0, a1, tol, tally);
+      }
+    }
+  }
+  EXPECT_GT(tally.hits, tally.queries / 5);
+}
+
+TEST(LocatorHit, AgreesWithTheLocatorOnAFlatSurface)
+{
+  // All points in one plane: the locator widens its box across the plane.
+  std::vector<double> xyz;
+  std::vector<vtkIdType> ids;
+  const int n = 12;
+  for (int a = 0; a <= n; ++a)
+  {
+    for (int b = 0; b <= n; ++b)
+    {
+      xyz.insert(xyz.end(), { a * 0.5, b * 0.5, 0.3 });
+    }
+  }
+  for (int a = 0; a < n; ++a)
+  {
+    for (int b = 0; b < n; ++b)
+    {
+      const vtkIdType p = a * (n + 1) + b;
+      ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
+    }
+  }
+  vtkPolyData* plane = MakeSurface(xyz, ids);
+  LocatorGrid grid;
+  vtkCellLocator* locator = Locate(plane, &grid);
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int> quarter(-4, 28);
+  Tally tally;
+  for (int i = 0; i < 400 && !HasFatalFailure(); ++i)
+  {
+    double a0[3] = { quarter(random) * 0.25, quarter(random) * 0.25, 0.3 + (quarter(random) - 12) * 0.1 };
+    double a1[3] = { quarter(random) * 0.25, quarter(random) * 0.25, 0.3 - (quarter(random) - 10) * 0.1 };
+    if (i % 5 == 0)
+    {
+      a1[2] = 0.3; // ending in the plane
+    }
+    for (double tol : { 0.001, 0.0 })
+    {
+      CheckSegment(locator, grid, a0, a1, tol, tally);
+    }
+  }
+  EXPECT_GT(tally.hits, tally.queries / 4);
+}
+
+TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
+{
+  // A closed sphere of radius 50 around the centre; each probe runs from the
+  // centre through a cell centroid of a turned copy of the sphere, so it
+  // leaves the sphere near, but mostly not through, the cell of the same id.
+  const double centre[3] = { 10, 20, 30 };
+  const int rings = 30;
+  const int segments = 60;
+  std::vector<double> xyz;
+  std::vector<double> turned;
+  for (int r = 0; r <= rings; ++r)
+  {
+    const double theta = 3.141592653589793 * r / rings;
+    for (int s = 0; s < segments; ++s)
+    {
+      const double phi = 2 * 3.141592653589793 * s / segments;
+      const double p[3] = { std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta) };
+      xyz.insert(xyz.end(), { centre[0] + 50 * p[0], centre[1] + 50 * p[1], centre[2] + 50 * p[2] });
+      const double q[3] = { std::sin(theta) * std::cos(phi + 0.07), std::sin(theta) * std::sin(phi + 0.07),
+        std::cos(theta) };
+      turned.insert(turned.end(), { centre[0] + 49 * q[0], centre[1] + 49 * q[1], centre[2] + 49 * q[2] });
+    }
+  }
+  std::vector<vtkIdType> ids;
+  for (int r = 0; r < rings; ++r)
+  {
+    for (int s = 0; s < segments; ++s)
+    {
+      const vtkIdType a = r * segments + s;
+      const vtkIdType b = r * segments + (s + 1) % segments;
+      ids.insert(ids.end(), { a, a + segments, b, b, a + segments, b + segments });
+    }
+  }
+  vtkPolyData* sphere = MakeSurface(xyz, ids);
+  vtkPolyData* probes = MakeSurface(turned, ids);
+  LocatorGrid grid;
+  vtkCellLocator* locator = Locate(sphere, &grid);
+  int settled = 0;
+  int settledOwn = 0;
+  const vtkIdType cells = sphere->GetNumberOfCells();
+  for (vtkIdType c = 0; c < cells; ++c)
+  {
+    vtkIdType size;
+    const vtkIdType* corner;
+    probes->GetCellPoints(c, size, corner);
+    double a1[3] = { 0, 0, 0 };
+    for (int v = 0; v < 3; ++v)
+    {
+      double p[3];
+      probes->GetPoint(corner[v], p);
+      for (int k = 0; k < 3; ++k)
+      {
+        a1[k] += p[k] / 3;
+      }
+    }
+    for (int k = 0; k < 3; ++k)
+    {
+      a1[k] = centre[k] + 5 * (a1[k] - centre[k]);
+    }
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    const int hit = locator->IntersectWithLine(centre, a1, 0.001, t, x, pcoords, subId);
+    settledOwn += LocatorSurelyHits(grid, centre, a1, 0.001, c);
+    if (LocatorSurelyHitsNear(grid, centre, a1, 0.001, c))
+    {
+      ++settled;
+      ASSERT_EQ(hit, 1) << c;
+    }
+    else
+    {
+      // Around the poles, fans of cells with a collapsed edge and unshared
+      // pole points leave the probes to the locator.
+      const vtkIdType ring = c / (2 * segments);
+      EXPECT_TRUE(ring == 0 || ring == rings - 1) << c;
+    }
+  }
+  EXPECT_GT(settled, cells * 9 / 10);
+  EXPECT_LT(settledOwn, cells * 3 / 4);
+}
+
+TEST(LocatorHit, NothingIsSettledWithoutAGrid)
+{
+  vtkPolyData* empty = MakeSurface({ 0, 0, 0 }, {});
+  vtkCellLocator* locator = vtkCellLocator::New();
+  locator->SetDataSet(empty);
+  LocatorGrid grid;
+  EXPECT_FALSE(ReadLocatorGrid(locator, &grid));
+  const double a0[3] = { -1, -1, -1 };
+  const double a1[3] = { 1, 1, 1 };
+  EXPECT_FALSE(LocatorSurelyHits(grid, a0, a1, 0.001, 0));
+  EXPECT_FALSE(LocatorSurelyHitsNear(grid, a0, a1, 0.001, 0));
+}

@@ -1,0 +1,208 @@
+// helmetdiff: how each cell moved between two scans of a head that share one
+// mesh (the x, y and z components of the centroid displacement), and whether
+// it moved away from or toward the ear midpoint (the radial difference), as
+// color files; on request also the target scaled about the ear midpoint by
+// the average per-cell scale ratio.
+
+#include "colorfile.h"
+#include "locatorhit.h"
+#include "outputfile.h"
+#include "surface.h"
+
+#include <vtkCellLocator.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <vector>
+
+namespace
+{
+// The fixed point between the ears from which radii are measured.
+const float kEarMidpoint[3] = { 102.665f, 99.1929f, 50.9238f };
+
+// Length of a difference vector, summed z first.
+double Length(const double v[3])
+{
+  return std::sqrt((v[2] * v[2] + v[1] * v[1]) + v[0] * v[0]);
+}
+
+// Distance of a point from the ear midpoint.
+double Radius(const double p[3])
+{
+  const double v[3] = { p[0] - static_cast<double>(kEarMidpoint[0]), p[1] - static_cast<double>(kEarMidpoint[1]),
+    p[2] - static_cast<double>(kEarMidpoint[2]) };
+  return Length(v);
+}
+}
+
+int main(int argc, char* argv[])
+{
+  if (argc != 18)
+  {
+    std::cout << "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr "
+                 "vxyzmin vxyzmax helmet_mask_clr scaled.vtk create_scaled_flag\n"
+                 "Inputs: target.vtk, source.vtk\n"
+                 "        vxmin vxmax etc.:  ranges for the coloring\n"
+                 "        create_scaled_flag:  set to y to create scaled.vtk. n to not to create it\n"
+                 "        helmet_mask.clr:  name of the helmet mask (1 in helmet region, 0 elsewhere)\n"
+                 "Output: color (.clr) files with distances\n"
+                 "Performs: for each cell on source, compute distance to corresponding cell on target.\n"
+                 "Limitation: source and target must have exactly the same number of cells, and there must be "
+                 "1-to-1 point correspondence.\n"
+                 "Limitation: For the sign calculation, we assume a fixed midpoint between ears (same as in the "
+                 "template.vtk)\n";
+    return -1;
+  }
+  const char* sourcePath = argv[1];
+  const char* targetPath = argv[2];
+  const char* outputPaths[4] = { argv[3], argv[6], argv[9], argv[12] };
+  const char* ranges[4][2] = { { argv[4], argv[5] }, { argv[7], argv[8] }, { argv[10], argv[11] },
+    { argv[13], argv[14] } };
+  const char* maskPath = argv[15];
+  const char* scaledPath = argv[16];
+  // Only the first character of the flag counts; an empty flag has the
+  // terminating null there, which is written as it is.
+  const char flag = argv[17][0];
+  const bool scaled = flag == 'y';
+
+  std::cout << flag << '\n';
+
+  vtkPolyData* target = ReadSurface(targetPath);
+  if (!target)
+  {
+    return -1;
+  }
+  vtkPolyData* source = ReadSurface(sourcePath);
+  if (!source)
+  {
+    return -1;
+  }
+  const vtkIdType n = source->GetNumberOfCells();
+  if (target->GetNumberOfCells() != n)
+  {
+    std::cout << "ERROR: Number of cells in the two inputs is not the same!\n";
+    return -1;
+  }
+
+  vtkCellLocator* locator = vtkCellLocator::New();
+  LocatorGrid grid;
+  if (n > 0)
+  {
+    // A locator over no cells has nothing to answer (and VTK would complain).
+    locator->SetDataSet(target);
+    locator->BuildLocator();
+    ReadLocatorGrid(locator, &grid);
+  }
+
+  std::ofstream outputs[4];
+  for (int f = 0; f < 4; ++f)
+  {
+    outputs[f] = OpenColorFile(outputPaths[f]);
+    WriteColorHeader(outputs[f], ranges[f][0], ranges[f][1], "rainbow_symmetric_whitemid");
+  }
+
+  if (scaled)
+  {
+    // The helmet region does not restrict any result yet: the mask is read
+    // along with the cells, and a mask that cannot be read changes nothing.
+    std::vector<float> mask(static_cast<size_t>(n));
+    ReadColorValues(maskPath, n, mask.data());
+  }
+
+  const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
+  float targetRadius = 0.0f;
+  bool metTarget = false;
+  double ratioSum = 0.0;
+  int ratioCount = 0;
+  for (vtkIdType i = 0; i < n; ++i)
+  {
+    double sourceCentroid[3];
+    double targetCentroid[3];
+    CellCentroid(source, i, sourceCentroid);
+    CellCentroid(target, i, targetCentroid);
+    const double d[3] = { targetCentroid[0] - sourceCentroid[0], targetCentroid[1] - sourceCentroid[1],
+      targetCentroid[2] - sourceCentroid[2] };
+    const double moved = Length(d);
+    const double sourceRadius = Radius(sourceCentroid);
+
+    // The probe runs from the ear midpoint through the source centroid to
+    // five times its radius.
+    double probe[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      probe[k] = static_cast<float>(ear[k] + 5.0 * (sourceCentroid[k] - ear[k]));
+    }
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    // Most probes pass through the target near the cell's own target
+    // triangle, where the locator's hit can be proved cheaply; the locator
+    // is asked about the others.
+    const bool met = LocatorSurelyHitsNear(grid, ear, probe, 0.001, i) ||
+      locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
+    if (met || !metTarget)
+    {
+      // Until a probe first meets the target, each cell has its own radius.
+      targetRadius = static_cast<float>(Radius(targetCentroid));
+    }
+    metTarget = metTarget || met;
+
+    if (scaled)
+    {
+      const double denominator = sourceRadius + moved;
+      ratioSum += denominator == 0.0 ? 1.0 : sourceRadius / denominator;
+      ++ratioCount;
+    }
+    const double radialDifference = static_cast<double>(targetRadius) - sourceRadius;
+
+    WriteColorValue(outputs[0], d[0]);
+    WriteColorValue(outputs[1], d[1]);
+    WriteColorValue(outputs[2], d[2]);
+    WriteColorValue(outputs[3], radialDifference);
+  }
+
+  int result = 0;
+  for (int f = 0; f < 4; ++f)
+  {
+    if (!CloseOutputFile(outputs[f], outputPaths[f]))
+    {
+      result = -1;
+    }
+  }
+
+  if (scaled)
+  {
+    std::cout << "Creating scaled target\n";
+    const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
+    WriteNumber(std::cout, ratioSum);
+    std::cout << "\nAverage s: ";
+    WriteNumber(std::cout, average);
+    std::cout << '\n';
+
+    // Scale the target's own points about the ear midpoint.
+    vtkPoints* points = target->GetPoints();
+    const vtkIdType pointCount = points ? points->GetNumberOfPoints() : 0;
+    for (vtkIdType j = 0; j < pointCount; ++j)
+    {
+      double p[3];
+      points->GetPoint(j, p);
+      float q[3];
+      for (int k = 0; k < 3; ++k)
+      {
+        q[k] = static_cast<float>((p[k] - ear[k]) * average + ear[k]);
+      }
+      points->SetPoint(j, q[0], q[1], q[2]);
+    }
+    if (points)
+    {
+      points->Modified();
+    }
+    if (!WriteSurface(BuildSurface(points, target), scaledPath))
+    {
+      result = -1;
+    }
+  }
+  return result;
+}
