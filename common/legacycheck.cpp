@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <sys/stat.h>
 #include <memory>
 
 namespace
@@ -19,23 +21,24 @@ struct Text
 
   bool Load(const char* path)
   {
+    // Only a regular file has a size to load (a folder opens, but has none).
+    struct stat status;
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+      return false;
+    }
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
     {
       return false;
     }
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = ok ? std::ftell(file) : -1;
-    ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
-    if (ok)
-    {
-      bytes.reset(new char[static_cast<size_t>(size) + 1]);
-      ok = std::fread(bytes.get(), 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
-      bytes[static_cast<size_t>(size)] = '\n'; // every line ends with a line feed
-      at = bytes.get();
-      end = at + size + 1;
-    }
+    const size_t size = static_cast<size_t>(status.st_size);
+    bytes.reset(new char[size + 1]);
+    const bool ok = std::fread(bytes.get(), 1, size, file) == size;
     std::fclose(file);
+    bytes[size] = '\n'; // every line ends with a line feed
+    at = bytes.get();
+    end = at + size + 1;
     return ok;
   }
 

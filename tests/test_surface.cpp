@@ -84,6 +84,12 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
     EXPECT_NE(out.find(path), std::string::npos) << c.name;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << c.name;
   }
+  // A folder given as a surface file.
+  std::filesystem::create_directories(dir + "/folder.vtk");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ReadSurface((dir + "/folder.vtk").c_str()), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot read surface " + dir + "/folder.vtk\n");
+
   // A complete binary file passes the check of its sections.
   WriteText(dir + "/binary.vtk", std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") +
       std::string(36, '\0') + "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0\0\0\0\1\0\0\0\2\n", 17));
