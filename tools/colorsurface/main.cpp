@@ -123,7 +123,7 @@ int main(int argc, char* argv[])
     if (!values)
     {
       std::cout << "Color file " << colorPath << " has " << contents.values.size()
-                << " value lines, which do not fit the " << cells << " cells of surface " << surfacePath
+                << (contents.values.size() == 1 ? " value line, which does not fit the " : " value lines, which do not fit the ") << cells << " cells of surface " << surfacePath
                 << '\n';
       return -1;
     }
