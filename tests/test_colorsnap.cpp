@@ -30,6 +30,7 @@ void WriteSphere(const std::string& dir, int rings, int segments)
   }
   std::vector<Cell> cells;
   std::vector<std::string> values;
+  std::vector<std::string> masked; // the -x half outside a mask
   for (int r = 0; r < rings; ++r)
   {
     for (int s = 0; s < segments; ++s)
@@ -44,6 +45,7 @@ void WriteSphere(const std::string& dir, int rings, int segments)
         char text[32];
         std::snprintf(text, sizeof text, "%g", points[cell[0]][0] / 50);
         values.push_back(text);
+        masked.push_back(points[cell[0]][0] < 0 ? "0.0" : text);
       }
     }
   }
@@ -51,6 +53,7 @@ void WriteSphere(const std::string& dir, int rings, int segments)
   WriteText(dir + "/x.clr", ColorFile("-1 1", "rainbow", values));
   WriteText(dir + "/reversed.clr", ColorFile("1 -1", "rainbow", values));
   WriteText(dir + "/white.clr", ColorFile("-1 1", "rainbow_symmetric_whitemid", values));
+  WriteText(dir + "/masked.clr", ColorFile("-1 1", "rainbow", masked));
 }
 
 // Renders under a virtual X display when the machine has no display.
@@ -93,12 +96,13 @@ Pixels ReadPng(const std::string& path)
 }
 
 // Mean x of the clearly blue and of the clearly red pixels of a region
-// (-1 when there are none), and the number of near-white ones.
+// (-1 when there are none), and the numbers of near-white and of gray ones.
 struct Extremes
 {
   double blueX = -1;
   double redX = -1;
   int white = 0;
+  int gray = 0;
 };
 
 Extremes FindExtremes(const Pixels& pixels, int x0, int y0, int x1, int y1)
@@ -122,6 +126,7 @@ Extremes FindExtremes(const Pixels& pixels, int x0, int y0, int x1, int y1)
         ++red;
       }
       found.white += p[0] > 245 && p[1] > 245 && p[2] > 245;
+      found.gray += p[0] > 70 && p[0] < 200 && std::abs(p[0] - p[1]) < 8 && std::abs(p[1] - p[2]) < 8;
     }
   }
   found.blueX = blue ? blueSum / blue : -1;
@@ -191,6 +196,15 @@ TEST(ColorSnap, PaintedViewsFillTheTilesAndTheLegendRunsFromBlueToRed)
     whiteInBar += p[0] > 245 && p[1] > 245 && p[2] > 245;
   }
   EXPECT_GT(whiteInBar, 20);
+
+  // Cells outside the mask are gray, not the color of 0: no blue on the -x side.
+  run = RunColorSnap({ "sphere.vtk", "masked.clr", "masked.png" }, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const Extremes masked = FindExtremes(ReadPng(dir + "/masked.png"), 0, 400, 400, 800);
+  EXPECT_EQ(masked.blueX, -1);
+  EXPECT_GE(masked.redX, 0);
+  EXPECT_GT(masked.gray, 400 * 400 / 10);
+  EXPECT_LT(front.gray, 400 * 400 / 100);
 
   // (In this one test: two virtual displays started at once could take the same number.)
   run = RunColorSnap({ "sphere.vtk", "x.clr", "missing/x.png" }, dir);

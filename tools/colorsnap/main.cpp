@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <iostream>
 #include <string>
 
@@ -146,6 +147,17 @@ int main(int argc, char* argv[])
               << (contents.values.size() == 1 ? " value line, which does not fit the " : " value lines, which do not fit the ") << cells << " cells of surface " << surfacePath << '\n';
     return -1;
   }
+  // A cell outside a mask (the literal "0.0") is shown apart from a measured
+  // zero: gray, like a cell without a value.
+  bool anyMasked = false;
+  for (size_t k = 0; k < contents.masked.size(); ++k)
+  {
+    if (contents.masked[k])
+    {
+      values->SetValue(static_cast<vtkIdType>(k), std::numeric_limits<float>::quiet_NaN());
+      anyMasked = true;
+    }
+  }
   double first;
   double second;
   if (!RangeNumber(contents.rangeFirst, first) || !RangeNumber(contents.rangeSecond, second) || first == second)
@@ -236,9 +248,13 @@ int main(int argc, char* argv[])
   legend->AddViewProp(Text(name, 0.06, 0.86, 20, true));
   legend->AddViewProp(Text("range: " + contents.rangeFirst + " to " + contents.rangeSecond, 0.06, 0.76, 16, false));
   legend->AddViewProp(Text("color map: " + colorMap, 0.06, 0.68, 16, false));
-  if (contents.values.size() < static_cast<size_t>(cells))
+  const bool anyMissing = contents.values.size() < static_cast<size_t>(cells);
+  if (anyMasked || anyMissing)
   {
-    legend->AddViewProp(Text("gray: cell without a value", 0.06, 0.6, 16, false));
+    const char* note = !anyMissing ? "gray: outside the mask (0.0)"
+      : !anyMasked                 ? "gray: cell without a value"
+                                   : "gray: outside the mask (0.0) or without a value";
+    legend->AddViewProp(Text(note, 0.06, 0.6, 16, false));
   }
   vtkScalarBarActor* bar = vtkScalarBarActor::New();
   bar->SetLookupTable(table);
