@@ -160,6 +160,7 @@ TEST(ColorSurface, RefusesBadInputsWithOneLineAndNoOutput)
   WriteText(dir + "/short.clr", ColorFile("0 1", "rainbow", { "1" }));
   WriteText(dir + "/long.clr", ColorFile("0 1", "rainbow", { "1", "2", "3", "4" }));
   WriteText(dir + "/word.clr", ColorFile("0 1", "rainbow", { "1", "two", "3" }));
+  WriteText(dir + "/a&b.clr", ColorFile("0 1", "rainbow", { "1", "2", "3" }));
   std::filesystem::create_directory(dir + "/other");
   WriteText(dir + "/other/dist.clr", ColorFile("0 1", "rainbow", { "1", "2", "3" }));
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -175,6 +176,8 @@ TEST(ColorSurface, RefusesBadInputsWithOneLineAndNoOutput)
     { { "mesh.vtk", "out.vtp", "word.clr" }, "Color file word.clr has no number on line 5\n" },
     { { "mesh.vtk", "out.vtp", "none.clr" }, "Color file none.clr cannot be opened\n" },
     { { "mesh.vtk", "out.vtp", "mesh.vtk" }, "Color file mesh.vtk is not a scalar color file: line 1 is not its header\n" },
+    { { "mesh.vtk", "out.vtp", "a&b.clr" },
+      "Color file a&b.clr gives the array name a&b, which a .vtp file cannot hold (it has a \", < or & or a control character)\n" },
     { { "mesh.vtk", "out.vtp", "dist.clr", "other/dist.clr" },
       "Color files dist.clr and other/dist.clr would give two arrays named dist\n" },
   };
@@ -185,6 +188,13 @@ TEST(ColorSurface, RefusesBadInputsWithOneLineAndNoOutput)
     EXPECT_EQ(run.output, message);
     EXPECT_FALSE(std::filesystem::exists(dir + "/" + args[1])) << message;
   }
+  // The legacy layout holds any name.
+  EXPECT_EQ(RunTool("colorsurface", { "mesh.vtk", "out.vtk", "a&b.clr" }, dir).status, 0);
+  auto reader = vtkSmartPointer<vtkPolyDataReader>::New();
+  reader->SetFileName((dir + "/out.vtk").c_str());
+  reader->Update();
+  EXPECT_EQ(Values(reader->GetOutput(), "a&b"), (std::vector<float>{ 1, 2, 3 }));
+
   const ToolRun run = RunTool("colorsurface", { "mesh.vtk", "missing/out.vtp", "dist.clr" }, dir);
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, "Cannot create output file missing/out.vtp\n");

@@ -48,6 +48,20 @@ vtkStringArray* TextArray(const std::string& name, const std::vector<std::string
   return array;
 }
 
+// VTK's XML writer puts array names into attributes without escaping them:
+// these characters would leave a file that no XML reader opens.
+bool FitsXmlAttribute(const std::string& name)
+{
+  for (const char c : name)
+  {
+    if (c == '"' || c == '<' || c == '&' || (static_cast<unsigned char>(c) < 0x20))
+    {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool AllFinite(vtkFloatArray* array)
 {
   const float* values = array->GetPointer(0);
@@ -118,6 +132,12 @@ int main(int argc, char* argv[])
                   << name << '\n';
         return -1;
       }
+    }
+    if (ending == ".vtp" && !FitsXmlAttribute(name))
+    {
+      std::cout << "Color file " << colorPath << " gives the array name " << name
+                << ", which a .vtp file cannot hold (it has a \", < or & or a control character)\n";
+      return -1;
     }
     vtkFloatArray* values = ColorCellArray(contents.values, cells, name.c_str());
     if (!values)
