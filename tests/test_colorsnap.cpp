@@ -210,6 +210,16 @@ TEST(ColorSnap, PaintedViewsFillTheTilesAndTheLegendRunsFromBlueToRed)
   run = RunColorSnap({ "sphere.vtk", "x.clr", "missing/x.png" }, dir);
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, "Cannot create output file missing/x.png\n");
+  // A display without OpenGL is refused, not left to VTK, which would abort.
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display)
+  {
+    run = RunToolWith("xvfb-run -a -s '-extension GLX'", "colorsnap", { "sphere.vtk", "x.clr", "none.png" }, dir);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.output.rfind("Cannot render none.png: the X display \":", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find("\" offers no OpenGL (GLX)\n"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/none.png"));
+  }
 }
 
 TEST(ColorSnap, RefusesBadInputsBeforeLookingForADisplay)

@@ -173,13 +173,23 @@ int main(int argc, char* argv[])
     return -1;
   }
 
-  // VTK's X render window ends the process when there is no display: look first.
+  // VTK's X render window ends the process when there is no display, or one
+  // without OpenGL: look first.
   Display* display = XOpenDisplay(nullptr);
   if (!display)
   {
     const char* name = std::getenv("DISPLAY");
     std::cout << "Cannot open the X display \"" << (name ? name : "") << "\" to render " << imagePath
               << " (without a display, run: xvfb-run -a colorsnap ...)\n";
+    return -1;
+  }
+  int opcode;
+  int event;
+  int error;
+  if (!XQueryExtension(display, "GLX", &opcode, &event, &error))
+  {
+    std::cout << "Cannot render " << imagePath << ": the X display \"" << DisplayString(display)
+              << "\" offers no OpenGL (GLX)\n";
     return -1;
   }
 
