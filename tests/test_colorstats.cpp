@@ -52,4 +52,8 @@ TEST(ColorStats, RefusedFilePrintsOnlyItsLine)
   run = RunTool("colorstats", { "good.clr", "gone.clr" }, dir);
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, "Color file gone.clr cannot be opened\n");
+  WriteText(dir + "/tab\tname.clr", ColorFile("0 1", "rainbow", { "1" }));
+  run = RunTool("colorstats", { "good.clr", "tab\tname.clr" }, dir);
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.output, "Color file tab\tname.clr has a tab or a line break in its name, which would break the table\n");
 }

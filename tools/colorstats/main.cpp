@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -64,6 +65,11 @@ int main(int argc, char* argv[])
   for (int a = 1; a < argc; ++a)
   {
     const char* path = argv[a];
+    if (std::strpbrk(path, "\t\r\n"))
+    {
+      std::cout << "Color file " << path << " has a tab or a line break in its name, which would break the table\n";
+      return -1;
+    }
     const std::string problem = ReadColorFile(path, contents);
     if (!problem.empty())
     {
