@@ -2,8 +2,12 @@
 
 #include "outputfile.h"
 
+#include <vtkFloatArray.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <sstream>
 
 const char* const kColorFileHeader = "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1";
@@ -59,6 +63,57 @@ bool ReadLine(std::FILE* file, char* buffer, int size)
   }
   return true;
 }
+
+// The number at the start of a value line, as scanf's "%f" takes it.
+bool ParseColorValue(const char* line, float* value)
+{
+  return std::sscanf(line, "%f", value) == 1;
+}
+
+// A line without its line end (LF or CR LF).
+std::string LineText(const char* line)
+{
+  size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] == '\n')
+  {
+    --length;
+  }
+  if (length > 0 && line[length - 1] == '\r')
+  {
+    --length;
+  }
+  return std::string(line, length);
+}
+
+// Splits the range line into its two fields; false unless it holds exactly two.
+bool SplitRange(const std::string& line, std::string& first, std::string& second)
+{
+  std::string fields[3];
+  int count = 0;
+  size_t at = 0;
+  while (count < 3)
+  {
+    const size_t start = line.find_first_not_of(" \t", at);
+    if (start == std::string::npos)
+    {
+      break;
+    }
+    const size_t end = line.find_first_of(" \t", start);
+    fields[count++] = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (end == std::string::npos)
+    {
+      break;
+    }
+    at = end;
+  }
+  if (count != 2)
+  {
+    return false;
+  }
+  first = fields[0];
+  second = fields[1];
+  return true;
+}
 }
 
 ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* values, vtkIdType* badLine)
@@ -86,7 +141,7 @@ ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* va
     {
       status = ColorReadStatus::TooFewLines;
     }
-    else if (std::sscanf(line, "%f", &values[k]) != 1)
+    else if (!ParseColorValue(line, &values[k]))
     {
       status = ColorReadStatus::NotANumber;
     }
@@ -97,4 +152,95 @@ ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* va
     *badLine = lineNumber;
   }
   return status;
+}
+
+std::string ReadColorFile(const char* path, ColorFileContents& contents)
+{
+  std::FILE* file = std::fopen(path, "r");
+  if (!file)
+  {
+    return "cannot be opened";
+  }
+  char line[1024];
+  std::string problem;
+  std::string text[3];
+  for (int header = 0; header < 3 && problem.empty(); ++header)
+  {
+    if (!ReadLine(file, line, sizeof line))
+    {
+      problem = std::ferror(file) ? "cannot be read" : "ends before its color map line (line 3)";
+    }
+    else
+    {
+      text[header] = LineText(line);
+    }
+  }
+  if (problem.empty() && text[0] != kColorFileHeader)
+  {
+    problem = "is not a scalar color file: line 1 is not its header";
+  }
+  if (problem.empty() && !SplitRange(text[1], contents.rangeFirst, contents.rangeSecond))
+  {
+    problem = "has no range of two fields on line 2";
+  }
+  contents.colorMap = text[2];
+  contents.values.clear();
+  contents.masked.clear();
+  long long lineNumber = 3;
+  while (problem.empty() && ReadLine(file, line, sizeof line))
+  {
+    ++lineNumber;
+    float value;
+    if (!ParseColorValue(line, &value))
+    {
+      char number[kNumberTextSize];
+      problem = "has no number on line " + std::string(number, FormatInteger(lineNumber, number));
+    }
+    else
+    {
+      contents.values.push_back(value);
+      contents.masked.push_back(LineText(line) == "0.0" ? 1 : 0);
+    }
+  }
+  if (problem.empty() && std::ferror(file))
+  {
+    problem = "cannot be read";
+  }
+  std::fclose(file);
+  return problem;
+}
+
+std::string ColorValueName(const char* path)
+{
+  std::string name(path);
+  const size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos)
+  {
+    name.erase(0, slash + 1);
+  }
+  const std::string ending = ".clr";
+  if (name.size() > ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+  {
+    name.erase(name.size() - ending.size());
+  }
+  return name;
+}
+
+vtkFloatArray* ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name)
+{
+  const vtkIdType count = static_cast<vtkIdType>(values.size());
+  if (count != cellCount && count != cellCount / 2 * 2)
+  {
+    return nullptr;
+  }
+  vtkFloatArray* array = vtkFloatArray::New();
+  array->SetName(name);
+  array->SetNumberOfTuples(cellCount);
+  float* out = array->GetPointer(0);
+  std::copy(values.begin(), values.end(), out);
+  for (vtkIdType i = count; i < cellCount; ++i)
+  {
+    out[i] = std::numeric_limits<float>::quiet_NaN();
+  }
+  return array;
 }

@@ -5,8 +5,11 @@
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <vtkType.h>
+
+class vtkFloatArray;
 
 // Line 1 of every color file.
 extern const char* const kColorFileHeader;
@@ -42,3 +45,34 @@ enum class ColorReadStatus
 // it, is ignored). On a status other than Ok, *badLine (when given) holds the
 // 1-based number of the line that is missing or holds no number.
 ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* values, vtkIdType* badLine = nullptr);
+
+// A color file read whole: the two range fields and the color-map keyword as
+// they stand in the file, and the number of every value line in order.
+struct ColorFileContents
+{
+  std::string rangeFirst;
+  std::string rangeSecond;
+  std::string colorMap;
+  std::vector<float> values;
+  // 1 where the value line is the literal "0.0" of a cell outside a mask.
+  std::vector<unsigned char> masked;
+};
+
+// Reads a whole color file with the line reading of ReadColorValues (values
+// taken as "%f" takes the start of a line, LF or CR LF line ends). Line 1 must
+// be the header, line 2 two fields separated by blanks, line 3 the keyword
+// (any text); every further line is a value line. Returns an empty text when
+// the file was read, otherwise what is wrong with it, to follow the file's
+// name in a message ("cannot be opened", "has no number on line 7", ...).
+std::string ReadColorFile(const char* path, ColorFileContents& contents);
+
+// The name of a color file's values: the path without its folders and
+// without a final ".clr" (values.clr and data/values.clr give "values").
+std::string ColorValueName(const char* path);
+
+// The values as a per-cell float array of cellCount tuples named `name`.
+// A color file holds one value line per cell, or 2 x floor(cellCount / 2)
+// lines when it colors the cell pairs of a mirrored mesh; on a mesh with an
+// odd cell count the last cell then has no value and gets NaN. Returns nullptr
+// when the number of values fits neither.
+vtkFloatArray* ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name);

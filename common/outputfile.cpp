@@ -199,3 +199,13 @@ bool CloseOutputFile(std::ofstream& out, const char* path)
   std::cout << (created ? "Cannot write output file " : "Cannot create output file ") << path << '\n';
   return false;
 }
+
+bool WriteOutputFile(const char* path, const char* data, size_t length)
+{
+  std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (out.is_open())
+  {
+    WriteText(out, data, static_cast<std::streamsize>(length));
+  }
+  return CloseOutputFile(out, path);
+}

@@ -2,6 +2,7 @@
 // the text form of numbers.
 #pragma once
 
+#include <cstddef>
 #include <fstream>
 #include <ostream>
 
@@ -31,3 +32,8 @@ std::ofstream OpenOutputFile(const char* path, bool append = false);
 // and every byte reached it; otherwise prints one line naming the file on
 // standard output and returns false.
 bool CloseOutputFile(std::ofstream& out, const char* path);
+
+// Writes a whole file at once from memory (created or truncated, the bytes as
+// they are: a binary file or a text made beforehand). Returns true when every
+// byte reached the file; otherwise reports as CloseOutputFile and returns false.
+bool WriteOutputFile(const char* path, const char* data, size_t length);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up and builds on a fresh machine if needed, writes the sample head scans
-# (once) and runs every tool on them, into demo-output/.
+# (once) and runs every tool on them, into demo-output/; then shows every color
+# file as a surface for VTK viewers, a picture and a row of statistics.tsv.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -42,6 +43,41 @@ run curvesnap "$data/finalscan.vtk" "$data/headring.crv" headring_snapped.crv
 run lineintersect "$data/finalscan.vtk" "$data/segments.crv" landmarks.log
 run helmetdiff "$data/firstscan.vtk" "$data/finalscan.vtk" helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 \
   helmet_radial.clr -5 5 "$data/helmet_mask.clr" scaled_target.vtk y
+
+# Every color file written above as a surface for VTK viewers (.vtp) and a
+# picture (.png), each on the surface whose cells it colors (all sample
+# surfaces share one mesh), and one statistics table over all of them.
+surface_of() {
+  case "$1" in
+    finalscan_*) echo "$data/finalscan.vtk" ;; # mirrorasym on the final scan
+    compare_*) echo "$data/template.vtk" ;;    # scancompare, on the template mesh
+    *) echo "$data/firstscan.vtk" ;;           # the first scan: the source of the distance tools
+  esac
+}
+# colorsnap renders through X: on a machine without a display, xvfb-run lends it a virtual one.
+snap() {
+  if [ -n "${DISPLAY:-}" ]; then
+    tool colorsnap "$@"
+  else
+    xvfb-run -a "$build/tools/colorsnap/colorsnap" "$@"
+  fi
+}
+echo
+echo "Surfaces (.vtp) and pictures (.png) of the color files:"
+colorfiles=(*.clr)
+for clr in "${colorfiles[@]}"; do
+  name=${clr%.clr}
+  surface=$(surface_of "$name")
+  status=0
+  tool colorsurface "$surface" "$name.vtp" "$clr" || status=$?
+  [ "$status" -ne 0 ] || snap "$surface" "$clr" "$name.png" || status=$?
+  echo "  $clr on $(basename "$surface"): $name.vtp $name.png (exit status $status)"
+done
+echo; echo "\$ colorstats *.clr > statistics.tsv"
+status=0
+tool colorstats "${colorfiles[@]}" >statistics.tsv || status=$?
+echo "(exit status $status)"
+column -t -s $'\t' statistics.tsv
 
 echo
 echo "Wrote in $out:"

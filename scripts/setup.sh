@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what the build needs when it is missing (Debian 12, as root), then
+# Installs what the build needs when it is missing (Debian 12, as root; xvfb
+# gives colorsnap a display on machines without one), then
 # configures and builds into $BUILD_DIR (default: build/ in the checkout).
 # Extra CMake arguments may be passed on the command line. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-packages=(cmake make g++ libvtk9-dev libgtest-dev time)
+packages=(cmake make g++ libvtk9-dev libgtest-dev time xvfb xauth)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

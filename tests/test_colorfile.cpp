@@ -2,6 +2,8 @@
 #include "outputfile.h"
 #include "testutil.h"
 
+#include <vtkFloatArray.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -127,4 +129,74 @@ TEST(ColorFile, MaskReaderReportsMissingShortAndNonNumericFiles)
   ASSERT_EQ(ReadColorValues((dir + "/long.clr").c_str(), 3, values), ColorReadStatus::Ok);
   EXPECT_EQ(values[1], 0.0f);
   EXPECT_EQ(values[2], 1.0f);
+}
+
+TEST(ColorFile, WholeFileReaderKeepsRangeKeywordValuesAndMaskedLines)
+{
+  const std::string path = ScratchDir() + "/whole.clr";
+  WriteText(path, "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n5.000 -5.000\r\nrainbow_whitemid\r\n"
+                  "1\r\n0.0\r\n0\r\n-2.5 words\r\nnan\r\n0.00\r\n");
+  ColorFileContents contents;
+  ASSERT_EQ(ReadColorFile(path.c_str(), contents), "");
+  EXPECT_EQ(contents.rangeFirst, "5.000");
+  EXPECT_EQ(contents.rangeSecond, "-5.000");
+  EXPECT_EQ(contents.colorMap, "rainbow_whitemid");
+  ASSERT_EQ(contents.values.size(), 6u);
+  EXPECT_EQ(contents.values[0], 1.0f);
+  EXPECT_EQ(contents.values[3], -2.5f);
+  EXPECT_TRUE(std::isnan(contents.values[4]));
+  // Only the literal "0.0" marks a cell outside a mask.
+  EXPECT_EQ(contents.masked, (std::vector<unsigned char>{ 0, 1, 0, 0, 0, 0 }));
+
+  // Header lines only: no values, no problem.
+  WriteText(path, ColorFile("a b", "rainbow", {}));
+  ASSERT_EQ(ReadColorFile(path.c_str(), contents), "");
+  EXPECT_TRUE(contents.values.empty());
+  EXPECT_EQ(contents.rangeFirst, "a");
+}
+
+TEST(ColorFile, WholeFileReaderNamesWhatIsWrong)
+{
+  const std::string dir = ScratchDir();
+  ColorFileContents contents;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    { ColorFile("0 1", "rainbow", { "1", "", "2" }), "has no number on line 5" },
+    { ColorFile("0 1", "rainbow", { "1", "x" }), "has no number on line 5" },
+    { ColorFile("0", "rainbow", { "1" }), "has no range of two fields on line 2" },
+    { ColorFile("0 1 2", "rainbow", { "1" }), "has no range of two fields on line 2" },
+    { "# vtk DataFile Version 4.2\n0 1\nrainbow\n1\n", "is not a scalar color file: line 1 is not its header" },
+    { "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\n0 1\n", "ends before its color map line (line 3)" },
+  };
+  for (const auto& [text, problem] : cases)
+  {
+    WriteText(dir + "/bad.clr", text);
+    EXPECT_EQ(ReadColorFile((dir + "/bad.clr").c_str(), contents), problem) << text;
+  }
+  EXPECT_EQ(ReadColorFile((dir + "/none.clr").c_str(), contents), "cannot be opened");
+  EXPECT_EQ(ReadColorFile(dir.c_str(), contents), "cannot be read");
+}
+
+TEST(ColorFile, ValueNamesAndPerCellArrays)
+{
+  EXPECT_EQ(ColorValueName("values.clr"), "values");
+  EXPECT_EQ(ColorValueName("out/run.1/first scan.clr"), "first scan");
+  EXPECT_EQ(ColorValueName("mask.txt"), "mask.txt");
+  EXPECT_EQ(ColorValueName("dir/.clr"), ".clr");
+
+  vtkFloatArray* full = ColorCellArray({ 1, 2, 3 }, 3, "full");
+  ASSERT_NE(full, nullptr);
+  EXPECT_STREQ(full->GetName(), "full");
+  EXPECT_EQ(full->GetNumberOfTuples(), 3);
+  EXPECT_EQ(full->GetValue(2), 3.0f);
+  full->Delete();
+  // Mirror pairs of an odd mesh: the last cell has no value.
+  vtkFloatArray* pairs = ColorCellArray({ 1, 2 }, 3, "pairs");
+  ASSERT_NE(pairs, nullptr);
+  EXPECT_EQ(pairs->GetNumberOfTuples(), 3);
+  EXPECT_EQ(pairs->GetValue(1), 2.0f);
+  EXPECT_TRUE(std::isnan(pairs->GetValue(2)));
+  pairs->Delete();
+  EXPECT_EQ(ColorCellArray({ 1, 2, 3 }, 4, "short"), nullptr);
+  EXPECT_EQ(ColorCellArray({ 1, 2 }, 1, "long"), nullptr);
+  EXPECT_EQ(ColorCellArray({ 1 }, 3, "half"), nullptr);
 }

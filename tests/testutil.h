@@ -121,13 +121,17 @@ struct ToolRun
 
 // Runs a built tool with the arguments in `cwd` (the current folder when
 // empty) and collects its standard output; its error output is discarded.
-inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")
+// A prefix (a shell command's words such as "env -u DISPLAY") goes before
+// the tool.
+inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, const std::vector<std::string>& args,
+  const std::string& cwd = "")
 {
   std::string command;
   if (!cwd.empty())
   {
     command = "cd " + Quote(cwd) + " && ";
   }
+  command += prefix.empty() ? "" : prefix + ' ';
   command += Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
   for (const std::string& a : args)
   {
@@ -149,6 +153,11 @@ inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& 
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")
+{
+  return RunToolWith("", tool, args, cwd);
 }
 
 // The lines of a color file: header, range, keyword, then the values.

@@ -1,0 +1,128 @@
+// colorstats: a table of summary statistics of color files, one
+// tab-separated row per file, for cohort tables and quality checks.
+
+#include "colorfile.h"
+#include "outputfile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace
+{
+void AddNumber(std::string& row, double value)
+{
+  char text[kNumberTextSize];
+  row += '\t';
+  row.append(text, FormatNumber(value, text));
+}
+
+void AddCount(std::string& row, long long count)
+{
+  char text[kNumberTextSize];
+  row += '\t';
+  row.append(text, FormatInteger(count, text));
+}
+
+// The percent-th percentile of sorted values by linear interpolation between
+// the closest ranks: rank (n - 1) * percent / 100 counted from 0, its whole
+// part found exactly in integers, then x[lo] + f * (x[lo + 1] - x[lo]).
+double Percentile(const std::vector<double>& sorted, long long percent)
+{
+  const long long n = static_cast<long long>(sorted.size());
+  const long long scaled = (n - 1) * percent;
+  const long long lo = scaled / 100;
+  const double fraction = static_cast<double>(scaled % 100) / 100.0;
+  if (lo + 1 >= n)
+  {
+    return sorted[lo];
+  }
+  return sorted[lo] + fraction * (sorted[lo + 1] - sorted[lo]);
+}
+}
+
+int main(int argc, char* argv[])
+{
+  if (argc < 2)
+  {
+    std::cout << "Usage: values.clr [more.clr ...]\n"
+                 "Inputs: color (.clr) files\n"
+                 "Output: on standard output, a header row and one tab-separated row per file:\n"
+                 "        file values minimum maximum mean rms p5 p50 p95 masked nonfinite\n"
+                 "Performs: statistics of the values of each file; the literal 0.0 lines of cells\n"
+                 "          outside a mask and values that are not finite are counted apart.\n";
+    return -1;
+  }
+
+  // Every file is read before anything is printed: a refused file leaves no
+  // partial table behind.
+  std::string table = "file\tvalues\tminimum\tmaximum\tmean\trms\tp5\tp50\tp95\tmasked\tnonfinite\n";
+  ColorFileContents contents;
+  std::vector<double> values;
+  for (int a = 1; a < argc; ++a)
+  {
+    const char* path = argv[a];
+    if (std::strpbrk(path, "\t\r\n"))
+    {
+      std::cout << "Color file " << path << " has a tab or a line break in its name, which would break the table\n";
+      return -1;
+    }
+    const std::string problem = ReadColorFile(path, contents);
+    if (!problem.empty())
+    {
+      std::cout << "Color file " << path << ' ' << problem << '\n';
+      return -1;
+    }
+    values.clear();
+    long long masked = 0;
+    long long nonFinite = 0;
+    double sum = 0.0;
+    double squares = 0.0;
+    for (size_t k = 0; k < contents.values.size(); ++k)
+    {
+      const double value = contents.values[k];
+      if (contents.masked[k])
+      {
+        ++masked;
+      }
+      else if (!std::isfinite(value))
+      {
+        ++nonFinite;
+      }
+      else
+      {
+        values.push_back(value);
+        sum += value;
+        squares += value * value;
+      }
+    }
+    std::string row = path;
+    const long long n = static_cast<long long>(values.size());
+    AddCount(row, n);
+    if (n > 0)
+    {
+      std::sort(values.begin(), values.end());
+      AddNumber(row, values.front());
+      AddNumber(row, values.back());
+      AddNumber(row, sum / static_cast<double>(n));
+      AddNumber(row, std::sqrt(squares / static_cast<double>(n)));
+      AddNumber(row, Percentile(values, 5));
+      AddNumber(row, Percentile(values, 50));
+      AddNumber(row, Percentile(values, 95));
+    }
+    else
+    {
+      row += "\t\t\t\t\t\t\t"; // no values: the seven statistics are left empty
+    }
+    AddCount(row, masked);
+    AddCount(row, nonFinite);
+    row += '\n';
+    table += row;
+  }
+  WriteText(std::cout, table.data(), static_cast<std::streamsize>(table.size()));
+  std::cout.flush();
+  return std::cout ? 0 : -1;
+}
