@@ -1,8 +1,10 @@
 #include "legacycheck.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -15,6 +17,8 @@ const char* const kShortCells = "a cell section holds less than its header decla
 const char* const kCellNumber = "a cell section holds a number too large for a point count or id";
 const char* const kCellSizes = "a cell section's point counts do not add up to its size";
 const char* const kShortSection = "a section holds less than its header declares";
+const char* const kBadType = "a section names a data type that is not known";
+const char* const kBadSize = "a section header declares a size that is not a count";
 
 // The whole file in memory, with a line feed after its last byte so that a
 // look at the byte after a word is always allowed. It is freed before VTK
@@ -49,7 +53,7 @@ struct Text
     }
     first = at;
     last = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at) + 1));
-    at = last + 1;
+    at = last == end ? end : last + 1; // the added line feed is not part of the file
     return true;
   }
 };
@@ -112,26 +116,162 @@ long long Product(long long a, long long b)
   return a != 0 && b > LLONG_MAX / a ? LLONG_MAX : a * b;
 }
 
-// Bytes per value of a binary array of the named type (matched by its start,
-// as VTK matches it): 0 for bits (eight to a byte), -1 when the size is not
-// fixed or not known here (strings, long).
-int TypeSize(const std::string& type)
+// How a stream reads a value of an ASCII array: as a number of which type.
+enum class Number
+{
+  Int,
+  Short,
+  UnsignedShort,
+  UnsignedInt,
+  Int64,
+  UnsignedInt64,
+  Float,
+  Double,
+  Unknown, // read some other way (strings, line by line) or not known here
+};
+
+struct ValueType
+{
+  int size;      // bytes per binary value: 0 for bits (eight to a byte), -1 when not fixed or not known here
+  Number number; // how VTK's reader reads an ASCII value
+};
+
+// The array type of the name (matched by its start, as VTK matches it); a
+// size of -2 for a type that VTK's reader does not know (it fails on it
+// without a word and reads on from nothing). Bits, characters and ids are
+// read from ASCII as int.
+ValueType TypeOf(const std::string& type)
 {
   static const struct
   {
     const char* name;
-    int size;
-  } kTypes[] = { { "bit", 0 }, { "char", 1 }, { "signed_char", 1 }, { "unsigned_char", 1 }, { "short", 2 },
-    { "unsigned_short", 2 }, { "int", 4 }, { "unsigned_int", 4 }, { "float", 4 }, { "vtkidtype", 4 },
-    { "double", 8 }, { "vtktypeint64", 8 }, { "vtktypeuint64", 8 } };
+    ValueType type;
+  } kTypes[] = { { "bit", { 0, Number::Int } }, { "char", { 1, Number::Int } }, { "signed_char", { 1, Number::Int } },
+    { "unsigned_char", { 1, Number::Int } }, { "short", { 2, Number::Short } },
+    { "unsigned_short", { 2, Number::UnsignedShort } }, { "int", { 4, Number::Int } },
+    { "unsigned_int", { 4, Number::UnsignedInt } }, { "float", { 4, Number::Float } },
+    { "vtkidtype", { 4, Number::Int } }, { "double", { 8, Number::Double } },
+    { "vtktypeint64", { 8, Number::Int64 } }, { "vtktypeuint64", { 8, Number::UnsignedInt64 } },
+    { "long", { -1, Number::Unknown } }, { "unsigned_long", { -1, Number::Unknown } },
+    { "string", { -1, Number::Unknown } }, { "utf8_string", { -1, Number::Unknown } } };
   for (const auto& known : kTypes)
   {
     if (Starts(type, known.name))
     {
-      return known.size;
+      return known.type;
     }
   }
-  return -1;
+  return { -2, Number::Unknown };
+}
+
+const char* SkipDigits(const char* at)
+{
+  while (*at >= '0' && *at <= '9')
+  {
+    ++at;
+  }
+  return at;
+}
+
+// Reads one value from `at` as a C++ stream's >> reads it into the type:
+// white space, then the longest run of characters that fits the form of a
+// number (so "1-2" holds two values and "2x" a 2 and then an x). False
+// where the read fails: no number there, or one out of the type's range.
+// An integer that fits is stored in *integer.
+bool ReadValue(const char*& at, const char* end, Number number, long long* integer = nullptr)
+{
+  while (at < end && IsBlank(*at))
+  {
+    ++at;
+  }
+  const char* first = at;
+  const bool negative = *at == '-';
+  if (*at == '+' || *at == '-')
+  {
+    ++at;
+  }
+  const char* digits = at;
+  at = SkipDigits(at);
+  if (number == Number::Float || number == Number::Double)
+  {
+    size_t mantissa = static_cast<size_t>(at - digits);
+    if (*at == '.')
+    {
+      const char* fraction = ++at;
+      at = SkipDigits(at);
+      mantissa += static_cast<size_t>(at - fraction);
+    }
+    if (mantissa == 0)
+    {
+      return false;
+    }
+    bool exponent = false;
+    if (*at == 'e' || *at == 'E')
+    {
+      ++at;
+      if (*at == '+' || *at == '-')
+      {
+        ++at;
+      }
+      const char* power = at;
+      at = SkipDigits(at);
+      if (at == power)
+      {
+        return false;
+      }
+      exponent = true;
+    }
+    // Out of range is possible only with a power of ten or many digits.
+    if (exponent || mantissa > 30)
+    {
+      const std::string text(first, at);
+      const double value = number == Number::Float ? static_cast<double>(std::strtof(text.c_str(), nullptr))
+                                                   : std::strtod(text.c_str(), nullptr);
+      return std::isfinite(value);
+    }
+    return true;
+  }
+  if (at == digits)
+  {
+    return false;
+  }
+  // The magnitude, saturated far above every limit.
+  unsigned long long magnitude = 0;
+  for (const char* d = digits; d < at; ++d)
+  {
+    magnitude = magnitude > 1000000000000000000ull ? ~0ull : magnitude * 10 + static_cast<unsigned>(*d - '0');
+  }
+  unsigned long long limit = 0;
+  switch (number)
+  {
+    case Number::Int:
+      limit = negative ? 2147483648ull : 2147483647ull;
+      break;
+    case Number::Short:
+      limit = negative ? 32768ull : 32767ull;
+      break;
+    case Number::UnsignedShort:
+      limit = 65535ull; // a negative value is taken modulo the range
+      break;
+    case Number::UnsignedInt:
+      limit = 4294967295ull;
+      break;
+    case Number::Int64:
+      limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
+      break;
+    default:
+      limit = 18446744073709551615ull - 1; // the saturated value counts as too large
+      break;
+  }
+  if (magnitude > limit)
+  {
+    return false;
+  }
+  if (integer)
+  {
+    *integer = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  }
+  return true;
 }
 
 enum class Step
@@ -182,34 +322,29 @@ struct Walk
     return true;
   }
 
+  // The next word as a size: a whole number, not negative. VTK's reader
+  // would take the digits at the start of a word such as "3x" and go on
+  // reading from the middle of the word.
   bool NextCount(long long& count)
   {
     std::string word;
-    return NextWord(word) && ParseInteger(word, count);
+    return NextWord(word) && ParseInteger(word, count) && count >= 0;
   }
 
-  // Skips `count` words of an ASCII section; false when fewer are left.
-  bool SkipWords(long long count)
+  // Reads `count` values of an ASCII section as VTK's reader reads them;
+  // false when fewer are left or one cannot be read.
+  bool ReadValues(long long count, Number number)
   {
     if (count > text.Left())
     {
-      return false; // every word takes a byte at least
+      return false; // every value takes a byte at least
     }
     const char* at = text.at;
-    const char* end = text.end;
     for (; count > 0; --count)
     {
-      while (at < end && IsBlank(*at))
-      {
-        ++at;
-      }
-      if (at == end)
+      if (!ReadValue(at, text.end, number))
       {
         return false;
-      }
-      while (!IsBlank(*at))
-      {
-        ++at;
       }
     }
     text.at = at;
@@ -228,33 +363,35 @@ struct Walk
     return true;
   }
 
-  // The data of an array of `count` values of the named type.
-  Step Array(const std::string& type, long long count)
+  // The data of an array of `count` values of the named type. The values of
+  // color scalars and lookup tables are numbers in an ASCII file, bytes in a
+  // binary one: `asciiType` then names the type read from ASCII.
+  Step Array(const std::string& type, long long count, const char* asciiType = nullptr)
   {
-    if (count < 0)
+    const ValueType value = TypeOf(binary || !asciiType ? type : std::string(asciiType));
+    if (value.size == -2)
     {
-      return Step::Stop; // VTK's reader refuses it
+      return Fail(kBadType);
     }
-    const int size = TypeSize(type);
     if (!binary)
     {
-      if (size < 0)
+      if (value.number == Number::Unknown)
       {
         // Strings are read line by line: a line feed each, at least.
         return count > text.Left() ? Fail(kShortSection) : Step::Stop;
       }
-      return SkipWords(count) ? Step::Go : Fail(kShortSection);
+      return ReadValues(count, value.number) ? Step::Go : Fail(kShortSection);
     }
     if (!ToBinaryData())
     {
-      return count == 0 ? Step::Stop : Fail(kShortSection);
+      return Fail(kShortSection);
     }
-    if (size < 0)
+    if (value.size < 0)
     {
       // A string takes a byte at least.
       return count > text.Left() ? Fail(kShortSection) : Step::Stop;
     }
-    const long long bytes = size == 0 ? count / 8 + (count % 8 != 0) : Product(count, size);
+    const long long bytes = value.size == 0 ? count / 8 + (count % 8 != 0) : Product(count, value.size);
     if (bytes > text.Left())
     {
       return Fail(kShortSection);
@@ -270,7 +407,7 @@ struct Walk
     std::string type;
     if (!NextWord(name) || !NextWord(type))
     {
-      return Step::Stop;
+      return Fail(kShortSection);
     }
     return Array(type, count);
   }
@@ -280,10 +417,6 @@ struct Walk
   // walks the counts to the end of the section without checking them.
   Step OldCells(long long size)
   {
-    if (size < 0)
-    {
-      return Step::Stop; // VTK's reader refuses it
-    }
     long long next = 0; // index of the next cell's point count
     if (!binary)
     {
@@ -292,38 +425,23 @@ struct Walk
         return Fail(kShortCells);
       }
       const char* at = text.at;
-      const char* end = text.end;
       for (long long i = 0; i < size; ++i)
       {
-        while (at < end && IsBlank(*at))
-        {
-          ++at;
-        }
-        const bool negative = *at == '-';
-        if (*at == '+' || *at == '-')
-        {
-          ++at;
-        }
-        const char* digits = at;
+        const char* start = at;
         long long value = 0;
-        for (; *at >= '0' && *at <= '9'; ++at)
+        if (!ReadValue(at, text.end, Number::Int, &value))
         {
-          if (value <= INT_MAX)
+          // No integer there, or one too large to read as int.
+          const char* digits = start;
+          while (digits < text.end && (IsBlank(*digits) || *digits == '-' || *digits == '+'))
           {
-            value = value * 10 + (*at - '0');
+            ++digits;
           }
-        }
-        if (at == digits || !IsBlank(*at))
-        {
-          return Fail(kShortCells);
-        }
-        if (value > INT_MAX + static_cast<long long>(negative))
-        {
-          return Fail(kCellNumber); // reading it as int fails
+          return Fail(*digits >= '0' && *digits <= '9' ? kCellNumber : kShortCells);
         }
         if (i == next)
         {
-          if (negative || value > size - 1 - i)
+          if (value < 0 || value > size - 1 - i)
           {
             return Fail(kCellSizes);
           }
@@ -361,7 +479,7 @@ struct Walk
     long long second;
     if (!NextCount(first) || !NextCount(second))
     {
-      return Step::Stop;
+      return Fail(kBadSize);
     }
     if (!cellOffsets)
     {
@@ -372,7 +490,7 @@ struct Walk
     std::string type;
     if (!NextWord(word) || !Starts(word, "offsets") || !NextWord(type))
     {
-      return Step::Stop;
+      return Fail(kShortSection);
     }
     const Step offsets = Array(type, first);
     if (offsets != Step::Go)
@@ -381,7 +499,7 @@ struct Walk
     }
     if (!NextWord(word) || !Starts(word, "connectivity") || !NextWord(type))
     {
-      return Step::Stop;
+      return Fail(kShortSection);
     }
     return Array(type, second);
   }
@@ -394,13 +512,13 @@ struct Walk
     long long arrays;
     if (!NextWord(word) || !NextCount(arrays))
     {
-      return Step::Stop;
+      return Fail(kBadSize);
     }
     for (long long i = 0; i < arrays; ++i)
     {
       if (!NextWord(word))
       {
-        return Step::Stop;
+        return Fail(kShortSection);
       }
       if (word == "null_array")
       {
@@ -409,9 +527,13 @@ struct Walk
       long long components;
       long long count;
       std::string type;
-      if (!NextCount(components) || !NextCount(count) || !NextWord(type) || components < 0 || count < 0)
+      if (!NextCount(components) || !NextCount(count))
       {
-        return Step::Stop;
+        return Fail(kBadSize);
+      }
+      if (!NextWord(type))
+      {
+        return Fail(kShortSection);
       }
       const Step step = Array(type, Product(components, count));
       if (step != Step::Go)
@@ -430,19 +552,23 @@ struct Walk
     std::string word;
     if (!NextWord(name) || !NextWord(type) || !NextWord(word))
     {
-      return Step::Stop;
+      return Fail(kShortSection);
     }
     long long components = 1;
     if (!Starts(word, "lookup_table"))
     {
-      if (!ParseInteger(word, components) || components < 1 || !NextWord(word) || !Starts(word, "lookup_table"))
+      if (!ParseInteger(word, components) || components < 1)
       {
-        return Step::Stop;
+        return Fail(kBadSize);
+      }
+      if (!NextWord(word) || !Starts(word, "lookup_table"))
+      {
+        return Fail(kShortSection);
       }
     }
     if (!NextWord(name))
     {
-      return Step::Stop;
+      return Fail(kShortSection);
     }
     return Array(type, Product(tuples, components));
   }
@@ -462,7 +588,11 @@ struct Walk
     }
     if (Starts(keyword, "points"))
     {
-      return NextCount(count) && count >= 0 && NextWord(word) ? Array(word, Product(count, 3)) : Step::Stop;
+      if (!NextCount(count))
+      {
+        return Fail(kBadSize);
+      }
+      return NextWord(word) ? Array(word, Product(count, 3)) : Fail(kShortSection);
     }
     if (Starts(keyword, "vertices") || Starts(keyword, "lines") || Starts(keyword, "polygons") ||
       Starts(keyword, "triangle_strips"))
@@ -471,9 +601,9 @@ struct Walk
     }
     if (Starts(keyword, "point_data") || Starts(keyword, "cell_data"))
     {
-      if (!NextCount(count) || count < 0)
+      if (!NextCount(count))
       {
-        return Step::Stop;
+        return Fail(kBadSize);
       }
       tuples = count;
       return Step::Go;
@@ -485,13 +615,19 @@ struct Walk
     if (Starts(keyword, "color_scalars"))
     {
       // Bytes in a binary file, numbers in an ASCII one.
-      return NextWord(word) && NextCount(count) && count >= 0 ? Array("unsigned_char", Product(tuples, count))
-                                                              : Step::Stop;
+      if (!NextWord(word))
+      {
+        return Fail(kShortSection);
+      }
+      return NextCount(count) ? Array("unsigned_char", Product(tuples, count), "float") : Fail(kBadSize);
     }
     if (Starts(keyword, "lookup_table"))
     {
-      return NextWord(word) && NextCount(count) && count >= 0 ? Array("unsigned_char", Product(count, 4))
-                                                              : Step::Stop;
+      if (!NextWord(word))
+      {
+        return Fail(kShortSection);
+      }
+      return NextCount(count) ? Array("unsigned_char", Product(count, 4), "float") : Fail(kBadSize);
     }
     if (Starts(keyword, "vectors") || Starts(keyword, "normals"))
     {
@@ -508,8 +644,15 @@ struct Walk
     if (Starts(keyword, "texture_coordinates"))
     {
       std::string type;
-      return NextWord(word) && NextCount(count) && count >= 0 && NextWord(type) ? Array(type, Product(tuples, count))
-                                                                                : Step::Stop;
+      if (!NextWord(word))
+      {
+        return Fail(kShortSection);
+      }
+      if (!NextCount(count))
+      {
+        return Fail(kBadSize);
+      }
+      return NextWord(type) ? Array(type, Product(tuples, count)) : Fail(kShortSection);
     }
     if (Starts(keyword, "global_ids") || Starts(keyword, "pedigree_ids") || Starts(keyword, "edge_flags"))
     {
@@ -548,11 +691,16 @@ const char* LegacySectionProblem(const char* path)
   {
     return nullptr; // VTK reports a file that cannot be read
   }
-  const std::string header(first, last);
+  // The version as VTK's reader takes it from the first line (of which it
+  // reads 255 characters); one that it cannot take counts as 0, the old
+  // layout. A file that is no legacy file at all is refused by VTK's reader;
+  // walking it does no harm.
+  const std::string header(first, last - first > 255 ? first + 255 : last);
   int major = 0;
-  if (std::sscanf(header.c_str(), "# vtk DataFile Version %d", &major) != 1)
+  int minor = 0;
+  if (std::sscanf(header.c_str(), "# vtk DataFile Version %d.%d", &major, &minor) != 2)
   {
-    return nullptr; // not a legacy file: VTK refuses it
+    major = 0;
   }
   if (!text.NextLine(first, last))
   {
@@ -565,7 +713,7 @@ const char* LegacySectionProblem(const char* path)
   {
     return nullptr;
   }
-  walk.binary = word == "binary";
+  walk.binary = Starts(word, "binary");
   while (walk.NextWord(word))
   {
     switch (walk.Section(word))

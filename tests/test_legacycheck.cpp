@@ -189,6 +189,26 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
     { "normals.vtk", binary + "POINT_DATA 1\nNORMALS n float\n" + std::string(11, '\0'), section },
     { "offsets.vtk", "# vtk DataFile Version 5.1\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 float\n" + std::string(12, '\0') +
         "\nPOLYGONS 2000000000 2000000000\nOFFSETS vtktypeint64\n" + std::string(8, '\0') + "\n", section },
+    // A size that is not a plain count: VTK's reader would take the "3" of
+    // "3x" and read on from the middle of the word.
+    { "sizeword.vtk", ascii + "LINES 1 3x\n2 0 1\n", "a section header declares a size that is not a count" },
+    { "negativesize.vtk", ascii + "POLYGONS 1 -4\n3 0 1 2\n", "a section header declares a size that is not a count" },
+    { "fieldsize.vtk", ascii + "FIELD f 1\na 1 1.5 float\n1\n", "a section header declares a size that is not a count" },
+    // A type that VTK's reader does not know: it fails on it without a
+    // message and reads on from nothing.
+    { "fieldtype.vtk", ascii + "FIELD f 1\na 1 1 polydata\n1\n", "a section names a data type that is not known" },
+    { "pointstype.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 1 real\n0 0 0\n",
+      "a section names a data type that is not known" },
+    // A version that VTK's reader cannot take: it reads the old layout.
+    { "version.vtk", "# vtk DataFile Version\xf9" "5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+                     "POLYGONS 2 3\n0 3 0 1 2\n", cells },
+    { "longversion.vtk", "# vtk DataFile Version" + std::string(240, 'x') + " 5.1\nx\nASCII\nDATASET POLYDATA\n"
+      "POINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 2 3\n0 3 0 1 2\n", cells },
+    { "versionword.vtk", "# vtk DataFile Version& 5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+      "POLYGONS 2 3\n0 3 0 1 2\n", cells },
+    { "versiononly.vtk", "# vtk DataFile Version 5\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+      "POLYGONS 2 3\n0 3 0 1 2\n", cells },
+    { "binaryword.vtk", "# vtk DataFile Version 4.2\nx\nBINARYASCII\nDATASET POLYDATA\nPOINTS 1 float\n0 0 0\n", section },
     // Keywords count by their start, as VTK reads them, and sections may
     // share lines.
     { "prefix.vtk", ascii + "POLYGONSX 1 4\n4 0 1 2\n", cells },
@@ -201,6 +221,36 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
     const char* problem = LegacySectionProblem(path.c_str());
     EXPECT_EQ(problem ? problem : "", c.problem) << c.name;
   }
+  // Values are read as a stream reads numbers: "1-1" is two of them, so the
+  // points below are complete, and the cells after them are read from
+  // where the points end.
+  WriteText(dir + "/joined.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
+                                 "0 0 0 1-1 0 0 1.0.5\nPOLYGONS 1 4\n3 0 1 2\n");
+  EXPECT_EQ(LegacySectionProblem((dir + "/joined.vtk").c_str()), nullptr);
+  WriteText(dir + "/joined.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
+                                 "0 0 0 1-1 0 0 1.0.5\nPOLYGONS 1 4\n3 0 1 POINTS\n");
+  EXPECT_STREQ(LegacySectionProblem((dir + "/joined.vtk").c_str()), "a cell section holds less than its header declares");
+  // Numbers that a stream cannot read into the type: VTK's reader would fail
+  // on them in the middle of a field and go on from nothing.
+  for (const char* value : { "nan", "1e39", "1e", "-.", "x" })
+  {
+    WriteText(dir + "/value.vtk", ascii + "FIELD f 1\na 1 2 float\n1 " + value + "\n");
+    EXPECT_STREQ(LegacySectionProblem((dir + "/value.vtk").c_str()), "a section holds less than its header declares") << value;
+  }
+  for (const char* value : { "1e39", "1.5e300", "2147483648", "-7e-400" })
+  {
+    WriteText(dir + "/value.vtk", ascii + "FIELD f 1\na 1 1 double\n" + value + "\n");
+    EXPECT_EQ(LegacySectionProblem((dir + "/value.vtk").c_str()), nullptr) << value;
+  }
+  WriteText(dir + "/value.vtk", ascii + "FIELD f 1\na 1 2 short\n-32768 32768\n");
+  EXPECT_NE(LegacySectionProblem((dir + "/value.vtk").c_str()), nullptr);
+  WriteText(dir + "/value.vtk", ascii + "FIELD f 1\na 1 2 short\n-32768 32767\n");
+  EXPECT_EQ(LegacySectionProblem((dir + "/value.vtk").c_str()), nullptr);
+
+  // A file that ends within its title line.
+  WriteText(dir + "/title.vtk", "# vtk DataFile Version 4.2\ntitle");
+  EXPECT_EQ(LegacySectionProblem((dir + "/title.vtk").c_str()), nullptr);
+
   WriteText(dir + "/fine.vtk", ascii + "POLYGONS 1 4 3 0 1 2 POINT_DATA 3 SCALARS s float 1 LOOKUP_TABLE default 1 2 3\n");
   EXPECT_EQ(LegacySectionProblem((dir + "/fine.vtk").c_str()), nullptr);
   testing::internal::CaptureStdout();
