@@ -17,6 +17,7 @@ const char* const kShortCells = "a cell section holds less than its header decla
 const char* const kCellNumber = "a cell section holds a number too large for a point count or id";
 const char* const kCellSizes = "a cell section's point counts do not add up to its size";
 const char* const kShortSection = "a section holds less than its header declares";
+const char* const kBadValue = "a section holds a value that cannot be read as a number of its type";
 const char* const kBadType = "a section names a data type that is not known";
 const char* const kBadSize = "a section header declares a size that is not a count";
 
@@ -331,24 +332,29 @@ struct Walk
     return NextWord(word) && ParseInteger(word, count) && count >= 0;
   }
 
-  // Reads `count` values of an ASCII section as VTK's reader reads them;
-  // false when fewer are left or one cannot be read.
-  bool ReadValues(long long count, Number number)
+  // Reads `count` values of an ASCII section as VTK's reader reads them.
+  Step ReadValues(long long count, Number number)
   {
     if (count > text.Left())
     {
-      return false; // every value takes a byte at least
+      return Fail(kShortSection); // every value takes a byte at least
     }
     const char* at = text.at;
     for (; count > 0; --count)
     {
+      const char* start = at;
       if (!ReadValue(at, text.end, number))
       {
-        return false;
+        // Only white space left: the section is short.
+        for (at = start; at < text.end && IsBlank(*at);)
+        {
+          ++at;
+        }
+        return Fail(at == text.end ? kShortSection : kBadValue);
       }
     }
     text.at = at;
-    return true;
+    return Step::Go;
   }
 
   // Binary data starts after the line end of its header.
@@ -380,7 +386,7 @@ struct Walk
         // Strings are read line by line: a line feed each, at least.
         return count > text.Left() ? Fail(kShortSection) : Step::Stop;
       }
-      return ReadValues(count, value.number) ? Step::Go : Fail(kShortSection);
+      return ReadValues(count, value.number);
     }
     if (!ToBinaryData())
     {

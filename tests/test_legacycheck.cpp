@@ -235,7 +235,9 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
   for (const char* value : { "nan", "1e39", "1e", "-.", "x" })
   {
     WriteText(dir + "/value.vtk", ascii + "FIELD f 1\na 1 2 float\n1 " + value + "\n");
-    EXPECT_STREQ(LegacySectionProblem((dir + "/value.vtk").c_str()), "a section holds less than its header declares") << value;
+    EXPECT_STREQ(LegacySectionProblem((dir + "/value.vtk").c_str()),
+      "a section holds a value that cannot be read as a number of its type")
+      << value;
   }
   for (const char* value : { "1e39", "1.5e300", "2147483648", "-7e-400" })
   {
