@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <sstream>
@@ -45,21 +46,25 @@ std::string ColorRangeText(double value)
 
 namespace
 {
-// Reads one line into buffer (at most size - 1 characters of it, the rest of
-// an overlong line is skipped). Returns false at end of file with nothing read.
-bool ReadLine(std::FILE* file, char* buffer, int size)
+// The characters of a value line that are parsed: a longer line is cut there.
+constexpr ssize_t kParsedLength = 1023;
+
+// Reads the next line of a file, through its line feed, into *line (grown as
+// needed) and cuts it after kParsedLength characters. False at the end of the
+// file with nothing read, or when the file cannot be read (*failed is then
+// set). A NUL byte is part of its line like any other character: the line
+// still ends only at its line feed.
+bool ReadLine(std::FILE* file, char** line, size_t* capacity, bool* failed)
 {
-  if (!std::fgets(buffer, size, file))
+  const ssize_t length = getline(line, capacity, file);
+  if (length < 0)
   {
+    *failed = std::ferror(file) != 0;
     return false;
   }
-  const size_t length = std::strlen(buffer);
-  if (length > 0 && buffer[length - 1] != '\n')
+  if (length > kParsedLength)
   {
-    int c;
-    while ((c = std::getc(file)) != EOF && c != '\n')
-    {
-    }
+    (*line)[kParsedLength] = '\0';
   }
   return true;
 }
@@ -123,13 +128,15 @@ ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* va
   {
     return ColorReadStatus::CannotOpen;
   }
-  char line[1024];
+  char* line = nullptr;
+  size_t capacity = 0;
+  bool failed = false;
   ColorReadStatus status = ColorReadStatus::Ok;
   vtkIdType lineNumber = 0;
   for (int header = 0; header < 3 && status == ColorReadStatus::Ok; ++header)
   {
     ++lineNumber;
-    if (!ReadLine(file, line, sizeof line))
+    if (!ReadLine(file, &line, &capacity, &failed))
     {
       status = ColorReadStatus::TooFewLines;
     }
@@ -137,7 +144,7 @@ ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* va
   for (vtkIdType k = 0; k < cellCount && status == ColorReadStatus::Ok; ++k)
   {
     ++lineNumber;
-    if (!ReadLine(file, line, sizeof line))
+    if (!ReadLine(file, &line, &capacity, &failed))
     {
       status = ColorReadStatus::TooFewLines;
     }
@@ -146,8 +153,13 @@ ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* va
       status = ColorReadStatus::NotANumber;
     }
   }
+  std::free(line);
   std::fclose(file);
-  if (status != ColorReadStatus::Ok && badLine)
+  if (failed)
+  {
+    status = ColorReadStatus::CannotOpen; // a folder, say: it opens but cannot be read
+  }
+  if ((status == ColorReadStatus::TooFewLines || status == ColorReadStatus::NotANumber) && badLine)
   {
     *badLine = lineNumber;
   }
@@ -161,14 +173,16 @@ std::string ReadColorFile(const char* path, ColorFileContents& contents)
   {
     return "cannot be opened";
   }
-  char line[1024];
+  char* line = nullptr;
+  size_t capacity = 0;
+  bool failed = false;
   std::string problem;
   std::string text[3];
   for (int header = 0; header < 3 && problem.empty(); ++header)
   {
-    if (!ReadLine(file, line, sizeof line))
+    if (!ReadLine(file, &line, &capacity, &failed))
     {
-      problem = std::ferror(file) ? "cannot be read" : "ends before its color map line (line 3)";
+      problem = failed ? "cannot be read" : "ends before its color map line (line 3)";
     }
     else
     {
@@ -187,7 +201,7 @@ std::string ReadColorFile(const char* path, ColorFileContents& contents)
   contents.values.clear();
   contents.masked.clear();
   long long lineNumber = 3;
-  while (problem.empty() && ReadLine(file, line, sizeof line))
+  while (problem.empty() && ReadLine(file, &line, &capacity, &failed))
   {
     ++lineNumber;
     float value;
@@ -202,10 +216,11 @@ std::string ReadColorFile(const char* path, ColorFileContents& contents)
       contents.masked.push_back(LineText(line) == "0.0" ? 1 : 0);
     }
   }
-  if (problem.empty() && std::ferror(file))
+  if (problem.empty() && failed)
   {
     problem = "cannot be read";
   }
+  std::free(line);
   std::fclose(file);
   return problem;
 }

@@ -34,7 +34,7 @@ std::string ColorRangeText(double value);
 enum class ColorReadStatus
 {
   Ok,
-  CannotOpen,  // the file cannot be opened for reading
+  CannotOpen,  // the file cannot be opened or read (a folder, say)
   TooFewLines, // the file ends before the last cell's value line
   NotANumber,  // a value line does not start with a number
 };
@@ -42,8 +42,10 @@ enum class ColorReadStatus
 // Reads the per-cell values of a color file as a mask: lines 1 to 3 are
 // skipped, then line 4 + k gives values[k] for k < cellCount, taken as
 // scanf's "%f" takes the start of the line (the rest of the line, a CR among
-// it, is ignored). On a status other than Ok, *badLine (when given) holds the
-// 1-based number of the line that is missing or holds no number.
+// it, is ignored; so is anything after its first 1023 characters). A line
+// ends only at its line feed, a NUL byte in it included. On TooFewLines or
+// NotANumber, *badLine (when given) holds the 1-based number of the line that
+// is missing or holds no number.
 ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* values, vtkIdType* badLine = nullptr);
 
 // A color file read whole: the two range fields and the color-map keyword as

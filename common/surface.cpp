@@ -110,14 +110,15 @@ void Report(SurfaceStepHook hook, SurfaceStep step)
 
 bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
 {
-  // Some read problems (a section shorter than declared) are raised as
-  // generic warnings that no object observer sees; every message passes the
-  // output window, which still shows them on the error output.
-  if (const char* problem = LegacyCellSectionProblem(path))
+  // VTK's reader trusts the sizes that the file declares: check them first.
+  if (const char* problem = LegacySectionProblem(path))
   {
     std::cout << "Cannot read surface " << path << ": " << problem << '\n';
     return false;
   }
+  // Some read problems (a section shorter than declared) are raised as
+  // generic warnings that no object observer sees; every message passes the
+  // output window, which still shows them on the error output.
   EventCount count;
   vtkOutputWindow* window = vtkOutputWindow::GetInstance();
   auto callback = Observe(window, &count);

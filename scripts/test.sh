@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and builds on a fresh machine if needed, then runs the whole test suite,
 # first on the plain build, then on the diagnostic build of meshmean (which also
-# prints marker lines), and checks that both builds write the same average.
+# prints marker lines), and checks that both builds write the same average; then
+# on the sanitizer build.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -23,3 +24,9 @@ cmp "$work/plain.vtk" "$work/diagnostic.vtk"
 grep -v '^hej' "$work/diagnostic.txt" | cmp - "$work/plain.txt"
 [ "$(grep -c '^hej' "$work/diagnostic.txt")" -eq 8 ]
 echo "meshmean: the plain and the diagnostic build write the same average"
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer:
+# any report fails the run.
+sanitize=${SANITIZE_BUILD_DIR:-$build-sanitize}
+BUILD_DIR=$sanitize bash "$root/scripts/setup.sh" -DSURFTOOLS_SANITIZE=ON
+ctest --test-dir "$sanitize" --output-on-failure -j"$(nproc)"

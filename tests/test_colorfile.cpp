@@ -200,3 +200,31 @@ TEST(ColorFile, ValueNamesAndPerCellArrays)
   EXPECT_EQ(ColorCellArray({ 1, 2 }, 1, "long"), nullptr);
   EXPECT_EQ(ColorCellArray({ 1 }, 3, "half"), nullptr);
 }
+
+TEST(ColorFile, MaskLineWithANulByteEndsAtItsOwnLineFeed)
+{
+  // The NUL once cut the line short, so that the rest of it was skipped up to
+  // the next line feed: the following value line was lost.
+  const std::string dir = ScratchDir();
+  WriteText(dir + "/nul.clr", ColorFile("0 1", "rainbow", { std::string("1\0 2", 4), "0", "1" }));
+  float values[3];
+  vtkIdType line = 0;
+  ASSERT_EQ(ReadColorValues((dir + "/nul.clr").c_str(), 3, values, &line), ColorReadStatus::Ok);
+  EXPECT_EQ(values[0], 1.0f);
+  EXPECT_EQ(values[1], 0.0f);
+  EXPECT_EQ(values[2], 1.0f);
+  // Only the first 1023 characters of a line are parsed.
+  WriteText(dir + "/blanks.clr", ColorFile("0 1", "rainbow", { std::string(1022, ' ') + "7", std::string(1023, ' ') + "7" }));
+  EXPECT_EQ(ReadColorValues((dir + "/blanks.clr").c_str(), 2, values, &line), ColorReadStatus::NotANumber);
+  EXPECT_EQ(values[0], 7.0f);
+  EXPECT_EQ(line, 5);
+}
+
+TEST(ColorFile, MaskThatIsAFolderCannotBeOpened)
+{
+  const std::string dir = ScratchDir();
+  float values[1];
+  vtkIdType line = 0;
+  EXPECT_EQ(ReadColorValues(dir.c_str(), 1, values, &line), ColorReadStatus::CannotOpen);
+  EXPECT_EQ(line, 0);
+}

@@ -88,7 +88,7 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
   std::filesystem::create_directories(dir + "/folder.vtk");
   testing::internal::CaptureStdout();
   EXPECT_EQ(ReadSurface((dir + "/folder.vtk").c_str()), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot read surface " + dir + "/folder.vtk\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot read surface " + dir + "/folder.vtk: it is a folder\n");
 
   // A complete binary file passes the check of its sections.
   WriteText(dir + "/binary.vtk", std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") +

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace testutil
@@ -119,10 +121,21 @@ struct ToolRun
   std::string output; // standard output
 };
 
+// Fails the running test when a tool's error output holds a sanitizer report
+// (a build with SURFTOOLS_SANITIZE): a memory error or undefined behaviour is
+// a fault even when the tool's output and exit status look right.
+inline void ExpectNoSanitizerReport(const std::string& errors, const std::string& command)
+{
+  if (errors.find("Sanitizer") != std::string::npos || errors.find("runtime error:") != std::string::npos)
+  {
+    ADD_FAILURE() << "sanitizer report from " << command << ":\n" << errors;
+  }
+}
+
 // Runs a built tool with the arguments in `cwd` (the current folder when
-// empty) and collects its standard output; its error output is discarded.
-// A prefix (a shell command's words such as "env -u DISPLAY") goes before
-// the tool.
+// empty) and collects its standard output; its error output is only checked
+// for sanitizer reports. A prefix (a shell command's words such as
+// "env -u DISPLAY") goes before the tool.
 inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, const std::vector<std::string>& args,
   const std::string& cwd = "")
 {
@@ -137,7 +150,13 @@ inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, c
   {
     command += ' ' + Quote(a);
   }
-  command += " 2>/dev/null";
+  char errorPath[] = "/tmp/surftools-stderr-XXXXXX";
+  const int errorFile = mkstemp(errorPath);
+  if (errorFile >= 0)
+  {
+    close(errorFile);
+  }
+  command += " 2>" + Quote(errorFile >= 0 ? errorPath : "/dev/null");
   ToolRun run{ -1, "" };
   std::FILE* pipe = popen(command.c_str(), "r");
   if (!pipe)
@@ -152,6 +171,11 @@ inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, c
   }
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (errorFile >= 0)
+  {
+    ExpectNoSanitizerReport(ReadText(errorPath), command);
+    std::remove(errorPath);
+  }
   return run;
 }
 

@@ -1,6 +1,7 @@
 // meshmean: the running mean of the point coordinates of the surfaces named in
 // a list file, written as one surface with the triangles of the first.
 
+#include "listfile.h"
 #include "surface.h"
 
 #include <vtkPoints.h>
@@ -54,26 +55,6 @@ void MarkSurfaceStep(SurfaceStep step)
       break;
   }
 }
-
-// The next surface name of the list: a line up to LF, without the CR of a
-// CR LF line end, otherwise exactly as written. Blank lines, and the empty
-// rest after a final line end, name nothing and are passed over. False at the
-// end of the list.
-bool NextEntry(std::istream& list, std::string& entry)
-{
-  while (std::getline(list, entry))
-  {
-    if (!entry.empty() && entry.back() == '\r')
-    {
-      entry.pop_back();
-    }
-    if (!entry.empty())
-    {
-      return true;
-    }
-  }
-  return false;
-}
 }
 
 int main(int argc, char* argv[])
@@ -107,7 +88,7 @@ int main(int argc, char* argv[])
   }
 
   std::string entry;
-  if (!NextEntry(list, entry))
+  if (!NextListEntry(list, entry))
   {
     std::cout << (list.bad() ? "Cannot read list file " : "No surface named in list file ") << listPath
               << '\n';
@@ -136,7 +117,7 @@ int main(int argc, char* argv[])
   }
 
   int count = 1;
-  while (NextEntry(list, entry))
+  while (NextListEntry(list, entry))
   {
     std::cout << entry << '\n';
     if (!ReadSurfaceWith(reader, entry.c_str()))

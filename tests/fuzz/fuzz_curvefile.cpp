@@ -1,0 +1,21 @@
+// Fuzzes the curve-file reader: any bytes read as a curve file.
+#include "curvefile.h"
+#include "fuzzfiles.h"
+
+#include <algorithm>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+  const std::string path = fuzzfiles::Write("curve.crv", data, size);
+  vtkPoints* points = ReadCurveFile(path.c_str(), true);
+  // Every pass ends at a line feed or at the end of the file, so a file of
+  // L line feeds gives L + 1 points, long lines and all.
+  const auto feeds = std::count(data, data + size, '\n');
+  if (points->GetNumberOfPoints() != feeds + 1 || points->GetDataType() != VTK_FLOAT)
+  {
+    std::abort();
+  }
+  points->Delete();
+  return 0;
+}
