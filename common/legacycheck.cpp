@@ -60,9 +60,22 @@ struct Text
 };
 
 // White space as a stream reads it.
+struct BlankTable
+{
+  bool blank[256] = {};
+  BlankTable()
+  {
+    for (unsigned char c : { ' ', '\t', '\r', '\v', '\f', '\n' })
+    {
+      blank[c] = true;
+    }
+  }
+};
+const BlankTable kBlanks;
+
 bool IsBlank(char c)
 {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
+  return kBlanks.blank[static_cast<unsigned char>(c)];
 }
 
 std::string Lower(const char* first, const char* last)
@@ -435,7 +448,26 @@ struct Walk
       {
         const char* start = at;
         long long value = 0;
-        if (!ReadValue(at, text.end, Number::Int, &value))
+        // Most values are short unsigned decimals between blanks: they are
+        // read here, everything else by ReadValue, which gives the same
+        // result for these (a cell section holds most words of a file).
+        const char* first = at;
+        while (first < text.end && IsBlank(*first))
+        {
+          ++first;
+        }
+        const char* digit = first;
+        long long quick = 0;
+        while (digit - first < 9 && *digit >= '0' && *digit <= '9')
+        {
+          quick = quick * 10 + (*digit++ - '0');
+        }
+        if (digit > first && IsBlank(*digit))
+        {
+          value = quick;
+          at = digit;
+        }
+        else if (!ReadValue(at, text.end, Number::Int, &value))
         {
           // No integer there, or one too large to read as int.
           const char* digits = start;
