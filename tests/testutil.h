@@ -133,8 +133,8 @@ inline void ExpectNoSanitizerReport(const std::string& errors, const std::string
 }
 
 // Runs a built tool with the arguments in `cwd` (the current folder when
-// empty) and collects its standard output; its error output is only checked
-// for sanitizer reports.
+// empty), for two minutes at most, and collects its standard output; its
+// error output is only checked for sanitizer reports.
 inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")
 {
   std::string command;
@@ -142,7 +142,9 @@ inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& 
   {
     command = "cd " + Quote(cwd) + " && ";
   }
-  command += Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
+  // A tool that hangs is ended (and its status is then 124, or 137 when it
+  // would not end).
+  command += "timeout -k 10 120 " + Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
   for (const std::string& a : args)
   {
     command += ' ' + Quote(a);
