@@ -284,7 +284,7 @@ enum class Step
 
 // Walks the sections of a legacy file as VTK's reader reads them: a keyword
 // and its header words, then the data, as many values as the header
-// declares (white-space separated words in an ASCII file, bytes after the
+// declares (numbers as a stream reads them in an ASCII file, bytes after the
 // header's line end in a binary one).
 struct Walk
 {
