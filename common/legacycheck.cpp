@@ -150,27 +150,29 @@ struct ValueType
   Number number; // how VTK's reader reads an ASCII value
 };
 
-// The array type of the name (matched by its start, as VTK matches it); a
-// size of -2 for a type that VTK's reader does not know (it fails on it
-// without a word and reads on from nothing). Bits, characters and ids are
-// read from ASCII as int.
+// The array type of the name, matched as VTK's reader matches it: by its
+// start, but "char" and "signed_char" as whole words. A size of -2 for a type
+// that VTK's reader does not know (it fails on it without a word and reads
+// on from nothing). Bits, characters and ids are read from ASCII as int.
 ValueType TypeOf(const std::string& type)
 {
   static const struct
   {
     const char* name;
+    bool whole;
     ValueType type;
-  } kTypes[] = { { "bit", { 0, Number::Int } }, { "char", { 1, Number::Int } }, { "signed_char", { 1, Number::Int } },
-    { "unsigned_char", { 1, Number::Int } }, { "short", { 2, Number::Short } },
-    { "unsigned_short", { 2, Number::UnsignedShort } }, { "int", { 4, Number::Int } },
-    { "unsigned_int", { 4, Number::UnsignedInt } }, { "float", { 4, Number::Float } },
-    { "vtkidtype", { 4, Number::Int } }, { "double", { 8, Number::Double } },
-    { "vtktypeint64", { 8, Number::Int64 } }, { "vtktypeuint64", { 8, Number::UnsignedInt64 } },
-    { "long", { -1, Number::Unknown } }, { "unsigned_long", { -1, Number::Unknown } },
-    { "string", { -1, Number::Unknown } }, { "utf8_string", { -1, Number::Unknown } } };
+  } kTypes[] = { { "bit", false, { 0, Number::Int } }, { "char", true, { 1, Number::Int } },
+    { "signed_char", true, { 1, Number::Int } }, { "unsigned_char", false, { 1, Number::Int } },
+    { "short", false, { 2, Number::Short } }, { "unsigned_short", false, { 2, Number::UnsignedShort } },
+    { "int", false, { 4, Number::Int } }, { "unsigned_int", false, { 4, Number::UnsignedInt } },
+    { "float", false, { 4, Number::Float } }, { "vtkidtype", false, { 4, Number::Int } },
+    { "double", false, { 8, Number::Double } }, { "vtktypeint64", false, { 8, Number::Int64 } },
+    { "vtktypeuint64", false, { 8, Number::UnsignedInt64 } }, { "long", false, { -1, Number::Unknown } },
+    { "unsigned_long", false, { -1, Number::Unknown } }, { "string", false, { -1, Number::Unknown } },
+    { "utf8_string", false, { -1, Number::Unknown } }, { "variant", false, { -1, Number::Unknown } } };
   for (const auto& known : kTypes)
   {
-    if (Starts(type, known.name))
+    if (known.whole ? type == known.name : Starts(type, known.name))
     {
       return known.type;
     }
@@ -297,7 +299,7 @@ enum class Step
 
 // Walks the sections of a legacy file as VTK's reader reads them: a keyword
 // and its header words, then the data, as many values as the header
-// declares (white-space separated words in an ASCII file, bytes after the
+// declares (numbers as a stream reads them in an ASCII file, bytes after the
 // header's line end in a binary one).
 struct Walk
 {

@@ -11,7 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-30}
 shift || true
-build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+# An absolute path: the tools harness changes its working folder.
+build=$(realpath -m "${FUZZ_BUILD_DIR:-$root/build-fuzz}")
 
 packages=(cmake make clang libclang-rt-14-dev libvtk9-dev)
 missing=()

@@ -2,7 +2,7 @@
 # Sets up and builds on a fresh machine if needed, then runs the whole test suite,
 # first on the plain build, then on the diagnostic build of meshmean (which also
 # prints marker lines), and checks that both builds write the same average; then
-# on the sanitizer build.
+# on the sanitizer build; then runs the fuzzing harnesses briefly.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -30,3 +30,9 @@ echo "meshmean: the plain and the diagnostic build write the same average"
 sanitize=${SANITIZE_BUILD_DIR:-$build-sanitize}
 BUILD_DIR=$sanitize bash "$root/scripts/setup.sh" -DSURFTOOLS_SANITIZE=ON
 ctest --test-dir "$sanitize" --output-on-failure -j"$(nproc)"
+
+# Every fuzzing harness for a short while (FUZZ_SECONDS each, 0 to skip).
+fuzz_seconds=${FUZZ_SECONDS:-30}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  FUZZ_BUILD_DIR=${FUZZ_BUILD_DIR:-$build-fuzz} bash "$root/scripts/fuzz.sh" "$fuzz_seconds"
+fi

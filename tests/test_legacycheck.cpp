@@ -209,6 +209,8 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
     { "versiononly.vtk", "# vtk DataFile Version 5\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
       "POLYGONS 2 3\n0 3 0 1 2\n", cells },
     { "binaryword.vtk", "# vtk DataFile Version 4.2\nx\nBINARYASCII\nDATASET POLYDATA\nPOINTS 1 float\n0 0 0\n", section },
+    { "chartype.vtk", "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 chars\n" + std::string(3, '\0') + "\n",
+      "a section names a data type that is not known" },
     // Keywords count by their start, as VTK reads them, and sections may
     // share lines.
     { "prefix.vtk", ascii + "POLYGONSX 1 4\n4 0 1 2\n", cells },

@@ -133,9 +133,9 @@ inline void ExpectNoSanitizerReport(const std::string& errors, const std::string
 }
 
 // Runs a built tool with the arguments in `cwd` (the current folder when
-// empty) and collects its standard output; its error output is only checked
-// for sanitizer reports. A prefix (a shell command's words such as
-// "env -u DISPLAY") goes before the tool.
+// empty), for two minutes at most, and collects its standard output; its
+// error output is only checked for sanitizer reports. A prefix (a shell
+// command's words such as "env -u DISPLAY") goes before the tool.
 inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, const std::vector<std::string>& args,
   const std::string& cwd = "")
 {
@@ -145,7 +145,9 @@ inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, c
     command = "cd " + Quote(cwd) + " && ";
   }
   command += prefix.empty() ? "" : prefix + ' ';
-  command += Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
+  // A tool that hangs is ended (and its status is then 124, or 137 when it
+  // would not end).
+  command += "timeout -k 10 120 " + Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
   for (const std::string& a : args)
   {
     command += ' ' + Quote(a);

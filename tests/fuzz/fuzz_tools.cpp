@@ -13,6 +13,7 @@
 // short-lived jobs return that memory (scripts/fuzz.sh does).
 #include "fuzzfiles.h"
 
+#include <vtkLogger.h>
 #include <vtkOutputWindow.h>
 
 #include <unistd.h>
@@ -61,6 +62,7 @@ std::string NextPart(const char*& at, const char* end)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
   vtkOutputWindow::GetInstance()->SetDisplayModeToNever();
+  vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_OFF);
   if (chdir(fuzzfiles::Folder().c_str()) != 0)
   {
     std::abort();
