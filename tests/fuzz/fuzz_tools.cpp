@@ -16,6 +16,7 @@
 #include <vtkLogger.h>
 #include <vtkOutputWindow.h>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,30 @@ int HelmetdiffMain(int argc, char* argv[]);
 
 namespace
 {
+// The open file descriptors, less the one that lists them.
+std::set<int> OpenDescriptors()
+{
+  std::set<int> descriptors;
+  DIR* folder = opendir("/proc/self/fd");
+  if (!folder)
+  {
+    std::abort();
+  }
+  while (const dirent* entry = readdir(folder))
+  {
+    if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dirfd(folder))
+    {
+      descriptors.insert(std::atoi(entry->d_name));
+    }
+  }
+  closedir(folder);
+  return descriptors;
+}
+
+// Runs a tool's main. VTK's reader keeps a file open when it stops at an
+// unknown file type, until the reader is deleted, and the tools never delete
+// it: harmless in a tool's own short process, but here the descriptors would
+// run out. Those that the run leaves open are closed.
 int Run(int (*tool)(int, char*[]), std::vector<std::string> args)
 {
   std::vector<char*> argv;
@@ -45,7 +71,16 @@ int Run(int (*tool)(int, char*[]), std::vector<std::string> args)
     argv.push_back(a.data());
   }
   argv.push_back(nullptr);
-  return tool(static_cast<int>(args.size()), argv.data());
+  const std::set<int> before = OpenDescriptors();
+  const int status = tool(static_cast<int>(args.size()), argv.data());
+  for (int descriptor : OpenDescriptors())
+  {
+    if (before.count(descriptor) == 0)
+    {
+      close(descriptor);
+    }
+  }
+  return status;
 }
 
 // The next part of [at, end): up to the separator line or the end.
