@@ -632,7 +632,17 @@ struct Walk
       {
         return Fail(kBadSize);
       }
-      return NextWord(word) ? Array(word, Product(count, 3)) : Fail(kShortSection);
+      if (!NextWord(word))
+      {
+        return Fail(kShortSection);
+      }
+      // Coordinates are numbers: VTK's reader crashes further on after points
+      // of a string or variant type.
+      if (TypeOf(word).number == Number::Unknown && !Starts(word, "long") && !Starts(word, "unsigned_long"))
+      {
+        return Fail(kBadType);
+      }
+      return Array(word, Product(count, 3));
     }
     if (Starts(keyword, "vertices") || Starts(keyword, "lines") || Starts(keyword, "polygons") ||
       Starts(keyword, "triangle_strips"))

@@ -124,6 +124,7 @@ const std::vector<std::pair<std::string, std::string>> kUnreadableSurfaces = {
   { "cell-overrun.vtk", "Cannot read surface %: a cell section's point counts do not add up to its size" },
   { "nan-ascii.vtk", "Cannot read surface %: a section holds a value that cannot be read as a number of its type" },
   { "huge-declared.vtk", "Cannot read surface %: a section holds less than its header declares" },
+  { "variant-points.vtk", "Cannot read surface %: a section names a data type that is not known" },
   { "random.bin", "Cannot read surface %" },
   { "empty", "Cannot read surface %" },
   { "folder", "Cannot read surface %: it is a folder" },
