@@ -46,6 +46,8 @@ for harness in "${harnesses[@]}"; do
   mkdir -p "$corpus" "$findings"
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -close_fd_mask=1 -print_final_stats=1
     -artifact_prefix="$findings/")
+  # A fixed seed (FUZZ_SEED) makes a short run take the same course each time.
+  [ -n "${FUZZ_SEED:-}" ] && options+=(-seed="$FUZZ_SEED")
   dict=$root/tests/fuzz/$harness.dict
   [ -f "$dict" ] && options+=(-dict="$dict")
   # No leak checks where VTK's reader runs: it leaks some arrays itself

@@ -34,5 +34,5 @@ ctest --test-dir "$sanitize" --output-on-failure -j"$(nproc)"
 # Every fuzzing harness for a short while (FUZZ_SECONDS each, 0 to skip).
 fuzz_seconds=${FUZZ_SECONDS:-30}
 if [ "$fuzz_seconds" -gt 0 ]; then
-  FUZZ_BUILD_DIR=${FUZZ_BUILD_DIR:-$build-fuzz} bash "$root/scripts/fuzz.sh" "$fuzz_seconds"
+  FUZZ_SEED=${FUZZ_SEED:-1} FUZZ_BUILD_DIR=${FUZZ_BUILD_DIR:-$build-fuzz} bash "$root/scripts/fuzz.sh" "$fuzz_seconds"
 fi
