@@ -14,21 +14,7 @@ shift || true
 # An absolute path: the tools harness changes its working folder.
 build=$(realpath -m "${FUZZ_BUILD_DIR:-$root/build-fuzz}")
 
-packages=(cmake make clang libclang-rt-14-dev libvtk9-dev)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash "$root/scripts/install-packages.sh" cmake make clang libclang-rt-14-dev libvtk9-dev
 
 all=(fuzz_curvefile fuzz_colorfile fuzz_listfile fuzz_surface fuzz_tools)
 harnesses=("$@")
