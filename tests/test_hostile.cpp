@@ -208,8 +208,8 @@ TEST(Hostile, BadMasksStopScancompareWithHeaderOnlyFilesAndHelmetdiffIgnoresThem
     { "mask-short.clr", "Template mask % has fewer value lines than the 2 cells of the scans\n" },
     { "random.bin", "Template mask % has no number on line 4\n" },
     { "empty", "Template mask % has fewer value lines than the 2 cells of the scans\n" },
-    { "folder", "Unable to open file" },
-    { "missing/none.clr", "Unable to open file" },
+    { "folder", "Unable to open file\n" },
+    { "missing/none.clr", "Unable to open file\n" },
   };
   for (const auto& [path, message] : masks)
   {

@@ -206,7 +206,7 @@ TEST(ScanCompare, StopsAfterHeadingTheFilesWithoutAReportBlock)
       "Number of cells between the two files are not the same\n" },
     { { kFirst[0], kFirst[1], kFirst[2] }, { kFinal[0], kFinal[1], kFinal[2] }, "", "n",
       "First scan F.vtk has an odd number of cells (3), so its cells do not form mirror pairs\n" },
-    { kFirst, kFinal, "", "y", "Unable to open file" }, // no line end
+    { kFirst, kFinal, "", "y", "Unable to open file\n" }, // a whole line, as every refusal
     { kFirst, kFinal, sevenValues, "y", "Template mask mask.clr has fewer value lines than the 8 cells of the scans\n" },
     { kFirst, kFinal, wordOnLine7, "y", "Template mask mask.clr has no number on line 7\n" },
   };

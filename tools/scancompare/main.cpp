@@ -159,7 +159,7 @@ int main(int argc, char* argv[])
       case ColorReadStatus::Ok:
         break;
       case ColorReadStatus::CannotOpen:
-        std::cout << "Unable to open file";
+        std::cout << "Unable to open file\n";
         return -1;
       case ColorReadStatus::TooFewLines:
         std::cout << "Template mask " << maskPath << " has fewer value lines than the " << n
