@@ -44,6 +44,14 @@ run lineintersect "$data/finalscan.vtk" "$data/segments.crv" landmarks.log
 run helmetdiff "$data/firstscan.vtk" "$data/finalscan.vtk" helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 \
   helmet_radial.clr -5 5 "$data/helmet_mask.clr" scaled_target.vtk y
 
+# The head-shape measures of the first and the final scan, side by side.
+echo; echo "\$ headshape firstscan.vtk finalscan.vtk > headshape.tsv"
+status=0
+tool headshape "$data/firstscan.vtk" "$data/finalscan.vtk" >headshape.tsv || status=$?
+echo "(exit status $status)"
+awk -F '\t' '{ for (i = 1; i <= NF; i++) cell[i, NR] = (i == 1 && NR > 1) ? (NR == 2 ? "first" : "final") : $i }
+  END { for (i = 1; i <= NF; i++) printf "  %-20s %12s %12s\n", cell[i, 1], cell[i, 2], cell[i, 3] }' headshape.tsv
+
 # Every color file written above as a surface for VTK viewers (.vtp) and a
 # picture (.png), each on the surface whose cells it colors (all sample
 # surfaces share one mesh), and one statistics table over all of them.
