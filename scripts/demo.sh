@@ -62,12 +62,13 @@ surface_of() {
     *) echo "$data/firstscan.vtk" ;;           # the first scan: the source of the distance tools
   esac
 }
-# colorsnap renders through X: on a machine without a display, xvfb-run lends it a virtual one.
-snap() {
+# colorsnap and scanreport render through X: on a machine without a display,
+# xvfb-run lends them a virtual one.
+render() {
   if [ -n "${DISPLAY:-}" ]; then
-    tool colorsnap "$@"
+    tool "$@"
   else
-    xvfb-run -a "$build/tools/colorsnap/colorsnap" "$@"
+    xvfb-run -a "$build/tools/$1/$1" "${@:2}"
   fi
 }
 echo
@@ -78,7 +79,7 @@ for clr in "${colorfiles[@]}"; do
   surface=$(surface_of "$name")
   status=0
   tool colorsurface "$surface" "$name.vtp" "$clr" || status=$?
-  [ "$status" -ne 0 ] || snap "$surface" "$clr" "$name.png" || status=$?
+  [ "$status" -ne 0 ] || render colorsnap "$surface" "$clr" "$name.png" || status=$?
   echo "  $clr on $(basename "$surface"): $name.vtp $name.png (exit status $status)"
 done
 echo; echo "\$ colorstats *.clr > statistics.tsv"
@@ -86,6 +87,13 @@ status=0
 tool colorstats "${colorfiles[@]}" >statistics.tsv || status=$?
 echo "(exit status $status)"
 column -t -s $'\t' statistics.tsv
+
+# One page for the clinician: the measures, the maps and their statistics.
+echo; echo "\$ scanreport firstscan.vtk finalscan.vtk template.vtk template_mask.clr report.html"
+status=0
+render scanreport "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template.vtk" "$data/template_mask.clr" \
+  report.html || status=$?
+echo "(exit status $status)"
 
 echo
 echo "Wrote in $out:"

@@ -6,9 +6,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libgtest-dev time xvfb xauth
+bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libgtest-dev time xvfb xauth chromium
+# Node.js drives Chromium in the browser test of scanreport's page.
+command -v node >/dev/null && command -v npm >/dev/null || bash "$root/scripts/install-packages.sh" nodejs npm
 
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+# playwright-core, pinned, for the browser test (it drives Debian's chromium).
+if [ ! -f "$build/browser-test/node_modules/playwright-core/package.json" ]; then
+  npm install --prefix "$build/browser-test" --no-audit --no-fund --loglevel=error playwright-core@1.65.2 >/dev/null
+fi
 echo "Built in $build"

@@ -354,3 +354,20 @@ TEST(Hostile, HeadshapeRefusesUnreadableAndUnmeasurableSurfacesWithOneLine)
     EXPECT_EQ(run.output, Named(message, path) + "\n");
   }
 }
+
+TEST(Hostile, ScanreportRefusesEveryUnreadableSurfaceInEachPlaceAndWritesNothing)
+{
+  const std::string dir = Arena();
+  for (int place = 0; place < 3; ++place)
+  {
+    for (const auto& [path, message] : kUnreadableSurfaces)
+    {
+      std::vector<std::string> args = { "good.vtk", "good.vtk", "good.vtk", "mask.clr", "report.html" };
+      args[place] = path;
+      const ToolRun run = RunTool("scanreport", args, dir);
+      EXPECT_EQ(run.status, 255) << path << " in place " << place;
+      EXPECT_EQ(run.output, Named(message, path) + "\n") << path << " in place " << place;
+      EXPECT_FALSE(std::filesystem::exists(dir + "/report.html"));
+    }
+  }
+}
