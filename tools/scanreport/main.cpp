@@ -364,7 +364,11 @@ int main(int argc, char* argv[])
     {
       for (const auto& [name, path] : inputs)
       {
-        a = a == name ? path : a;
+        if (a == name)
+        {
+          a = path;
+          break;
+        }
       }
     }
     return arguments;
