@@ -23,6 +23,9 @@
 //   segments.crv        36 line segments, two rows each, running outward
 //                       from inside the head: 27 cross the surface, every
 //                       fourth stops short of it
+//   cohort/             a small cohort for the workflow: the template, both
+//                       masks and subjects/<id>/first.vtk and final.vtk for
+//                       three subjects (s01 has the first and final scan above)
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
@@ -34,6 +37,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -138,9 +142,11 @@ Mesh MakeTemplate(int rings, int segments)
 // Moves every point of a copy of the template: `flatten` mm inward on the back
 // left of the head, fading out within 50 degrees, then `growth` mm outward
 // from the ear midpoint.
-std::vector<double> Deform(const Mesh& mesh, double flatten, double growth)
+// The head flattened toward the back on one side (side -1 mirrors it to the
+// other), and grown outward from the ear midpoint.
+std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, double side = 1.0)
 {
-  double axis[3] = { -0.6, 0.8, 0.1 };
+  double axis[3] = { -0.6 * side, 0.8, 0.1 };
   const double axisLength = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
   for (double& a : axis)
   {
@@ -230,6 +236,27 @@ bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bo
 // The point of the template ellipsoid in the direction (azimuth, elevation)
 // from the head centre, moved along that direction to `scale` times its
 // distance from the centre.
+// helmet_mask.clr (the cells above the ears) and template_mask.clr (the back
+// of the head) in the folder.
+bool WriteMasks(const Mesh& mesh, const std::string& dir)
+{
+  bool ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; });
+  return WriteMask(mesh, dir + "/template_mask.clr",
+           [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+}
+
+bool MakeFolder(const std::string& path)
+{
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error)
+  {
+    std::cout << "Cannot create folder " << path << '\n';
+    return false;
+  }
+  return true;
+}
+
 void EllipsoidPoint(double azimuth, double elevation, double scale, double p[3])
 {
   const double d[3] = { std::cos(elevation) * std::cos(azimuth), std::cos(elevation) * std::sin(azimuth),
@@ -303,6 +330,32 @@ bool WriteSegments(const std::string& path)
 }
 }
 
+// A small cohort on the same template: cohort/template.vtk, both masks, and
+// subjects/<id>/first.vtk and final.vtk for three subjects whose flattening
+// differs in side and depth and whose treatment corrects it more or less.
+bool WriteCohort(const Mesh& mesh, const std::string& dir)
+{
+  struct Subject
+  {
+    const char* id;
+    double side, firstFlatten, finalFlatten, growth;
+  };
+  const Subject subjects[] = { { "s01", 1.0, 12.0, 5.0, 3.0 }, { "s02", -1.0, 9.0, 2.0, 4.0 },
+    { "s03", 1.0, 15.0, 11.0, 2.0 } };
+  const std::string cohort = dir + "/cohort";
+  bool ok = MakeFolder(cohort) && MakeFolder(cohort + "/subjects");
+  ok = ok && WriteMesh(mesh, mesh.points, cohort + "/template.vtk");
+  ok = ok && WriteMasks(mesh, cohort);
+  for (const Subject& s : subjects)
+  {
+    const std::string folder = cohort + "/subjects/" + s.id;
+    ok = ok && MakeFolder(folder);
+    ok = ok && WriteMesh(mesh, Deform(mesh, s.firstFlatten, 0.0, s.side), folder + "/first.vtk");
+    ok = ok && WriteMesh(mesh, Deform(mesh, s.finalFlatten, s.growth, s.side), folder + "/final.vtk");
+  }
+  return ok;
+}
+
 int main(int argc, char* argv[])
 {
   if (argc != 2 && argc != 4)
@@ -322,11 +375,10 @@ int main(int argc, char* argv[])
   bool ok = WriteMesh(mesh, mesh.points, dir + "/template.vtk");
   ok = WriteMesh(mesh, Deform(mesh, 12.0, 0.0), dir + "/firstscan.vtk") && ok;
   ok = WriteMesh(mesh, Deform(mesh, 5.0, 3.0), dir + "/finalscan.vtk") && ok;
-  ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; }) && ok;
-  ok = WriteMask(mesh, dir + "/template_mask.clr",
-         [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+  ok = WriteMasks(mesh, dir) && ok;
   ok = WriteRing(dir + "/headring.crv") && ok;
   ok = WriteSegments(dir + "/segments.crv") && ok;
+  ok = WriteCohort(mesh, dir) && ok;
   if (!ok)
   {
     return -1;

@@ -9,7 +9,8 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh"
 
 data=$root/sample-data
 out=$root/demo-output
-if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ]; then
+if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ] ||
+  [ ! -d "$data/cohort" ]; then
   mkdir -p "$data"
   "$build/sample/makesample" "$data"
 fi
@@ -94,6 +95,19 @@ status=0
 render scanreport "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template.vtk" "$data/template_mask.clr" \
   report.html || status=$?
 echo "(exit status $status)"
+
+# The sample cohort on the workflow engine, with the tools installed beside
+# the build: every tool and a report per subject, then the cohort's tables
+# and averages, into demo-output/cohort/.
+echo; echo "\$ cmake --install build --prefix build/install"
+cmake --install "$build" --prefix "$build/install" >/dev/null
+echo "\$ snakemake --snakefile workflow/Snakefile --cores $(nproc) --directory demo-output/cohort --config cohort=sample-data/cohort bin=build/install/bin"
+status=0
+snakemake --snakefile "$root/workflow/Snakefile" --cores "$(nproc)" --directory "$out/cohort" \
+  --config cohort="$data/cohort" bin="$build/install/bin" >"$out/cohort.log" 2>&1 || status=$?
+echo "(exit status $status; Snakemake's output in demo-output/cohort.log)"
+echo "cohort_measures.tsv:"
+cut -f 1-2,5-7,12-13 "$out/cohort/cohort_measures.tsv" | column -t -s $'\t'
 
 echo
 echo "Wrote in $out:"

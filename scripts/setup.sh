@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build needs when it is missing (Debian 12, as root; xvfb
-# gives colorsnap a display on machines without one), then
+# gives colorsnap and scanreport a display on machines without one, chromium
+# and Node.js run the browser test of scanreport's page, snakemake runs the
+# cohort workflow), then
 # configures and builds into $BUILD_DIR (default: build/ in the checkout).
 # Extra CMake arguments may be passed on the command line. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libgtest-dev time xvfb xauth chromium
+bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libgtest-dev time xvfb xauth chromium \
+  snakemake
 # Node.js drives Chromium in the browser test of scanreport's page.
 command -v node >/dev/null && command -v npm >/dev/null || bash "$root/scripts/install-packages.sh" nodejs npm
 
