@@ -285,20 +285,11 @@ int main(int argc, char* argv[])
   {
     std::vector<float> mask(cells);
     vtkIdType badLine = 0;
-    switch (ReadColorValues(maskPath.c_str(), cells, mask.data(), &badLine))
+    const ColorReadStatus status = ReadColorValues(maskPath.c_str(), cells, mask.data(), &badLine);
+    if (status != ColorReadStatus::Ok)
     {
-      case ColorReadStatus::Ok:
-        break;
-      case ColorReadStatus::CannotOpen:
-        std::cout << "Template mask " << maskPath << " cannot be opened\n";
-        return -1;
-      case ColorReadStatus::TooFewLines:
-        std::cout << "Template mask " << maskPath << " has fewer value lines than the " << cells
-                  << " cells of the scans\n";
-        return -1;
-      case ColorReadStatus::NotANumber:
-        std::cout << "Template mask " << maskPath << " has no number on line " << badLine << '\n';
-        return -1;
+      std::cout << MaskRefusal(status, maskPath.c_str(), cells, badLine);
+      return -1;
     }
   }
   HeadShape shapes[2];
