@@ -25,7 +25,7 @@ if [ "$status" -ne "$expected" ]; then
   [ "$out" = - ] || cat "$out" >>"$log"
   tool=$(basename "$1")
   [ "$tool" != with_display.sh ] || tool=$(basename "$2")
-  echo "$tool ended with exit status $status (done is $expected):" >&2
-  cat "$log" >&2
+  # In one write, so that the lines stay together among those of other jobs.
+  printf '%s\n%s\n' "$tool ended with exit status $status (done is $expected):" "$(cat "$log")" >&2
   exit 1
 fi
