@@ -30,25 +30,33 @@ const HeadShapeColumn kHeadShapeColumn[kHeadShapeColumns] = {
 
 namespace
 {
-// Levels reach at most this far above the ear plane (10 m): a surface beyond
-// it is not a head in millimetres, and its levels would not fit in memory.
-constexpr long kMaxLevel = 20000;
+// Levels reach at most this far above the ear plane (2 m): a surface beyond
+// it is not a head in millimetres, and every edge crossing thousands of
+// levels would make measuring it slow.
+constexpr long kMaxLevel = 4000;
 
 double LevelHeight(long k)
 {
   return kEarMidpoint[2] + static_cast<double>(k) * kLevelSpacing;
 }
 
-// The level planes that an edge with heights lo <= hi crosses: those with
-// lo <= z_k <= hi, compared with the planes' own double heights.
+// The level planes that an edge with finite heights lo <= hi crosses: those
+// with lo <= z_k <= hi, compared with the planes' own double heights. An
+// edge that reaches beyond kMaxLevel gives a last level beyond it.
 bool CrossedLevels(double lo, double hi, long& first, long& last)
 {
   if (hi < kEarMidpoint[2])
   {
     return false;
   }
-  first = std::max(0L, static_cast<long>(std::ceil((lo - kEarMidpoint[2]) / kLevelSpacing)));
-  last = static_cast<long>(std::floor((hi - kEarMidpoint[2]) / kLevelSpacing));
+  // Level numbers beyond kMaxLevel + 1 are not told apart (nor converted).
+  const double top = kMaxLevel + 1;
+  first = static_cast<long>(std::clamp(std::ceil((lo - kEarMidpoint[2]) / kLevelSpacing), 0.0, top));
+  last = static_cast<long>(std::min(std::floor((hi - kEarMidpoint[2]) / kLevelSpacing), top));
+  if (last > kMaxLevel)
+  {
+    return true;
+  }
   while (first > 0 && LevelHeight(first - 1) >= lo)
   {
     --first;
@@ -294,7 +302,7 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
       }
       if (last > kMaxLevel)
       {
-        return "reaches more than 10 m above the ear plane (its unit is not millimetres)";
+        return "reaches more than 2 m above the ear plane (its unit is not millimetres)";
       }
       if (static_cast<size_t>(last) >= yLow.size())
       {

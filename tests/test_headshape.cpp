@@ -281,7 +281,8 @@ TEST(HeadShape, CellsLyingInALevelPlaneCountAndTiesGoToTheLowestLevel)
 TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
 {
   const std::string dir = ScratchDir();
-  // Two tetrahedra above the ear plane (one twice the size) and one below it.
+  // Tetrahedra above the ear plane (one twice the size, one 3 m tall) and one
+  // below it.
   auto tetra = [&](const std::string& name, double size, double lift) {
     const Point apex = { M[0], M[1], M[2] + lift + size };
     const Point p0 = { M[0] - size, M[1] - size, M[2] + lift };
@@ -292,6 +293,7 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
   tetra("small.vtk", 20, 0.2);
   tetra("large.vtk", 40, 0.2);
   tetra("low.vtk", 20, -30);
+  tetra("tall.vtk", 3000, 0.2);
   const ToolRun run = RunTool("headshape", { "large.vtk", "small.vtk", "large.vtk" }, dir);
   EXPECT_EQ(run.status, 0);
   const std::vector<std::string> rows = [&] {
@@ -320,6 +322,8 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
     { { "small.vtk", "low.vtk" }, "Cannot measure scan low.vtk: it has nothing above the ear plane (no level plane cuts it)\n" },
+    { { "small.vtk", "tall.vtk" },
+      "Cannot measure scan tall.vtk: it reaches more than 2 m above the ear plane (its unit is not millimetres)\n" },
     { { "missing.vtk", "small.vtk" }, "" }, // the reader's own line
     { {}, "" },                              // the usage lines
   };

@@ -2,8 +2,9 @@
 // the checks of ReadSurfaceWith (the structural check of a legacy file,
 // VTK's reader, the check of the cells). A surface that is accepted must
 // survive what every tool does with it: the corners, centroid and normal of
-// every cell.
+// every cell, and the head-shape measures.
 #include "fuzzfiles.h"
+#include "headshape.h"
 #include "surface.h"
 
 #include <vtkLogger.h>
@@ -42,6 +43,8 @@ bool Read(const std::string& path)
       double normal[3];
       CellNormal(corners, normal);
     }
+    HeadShape shape;
+    MeasureHeadShape(surface, shape);
   }
   reader->Delete();
   return read;
