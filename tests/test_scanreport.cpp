@@ -202,6 +202,8 @@ TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
       "Scans firstscan.vtk and small.vtk do not lie on the mesh of template template.vtk: they have 1800, 1 and 1800 cells\n" },
     { "", with(3, "short.clr"), "Template mask short.clr has fewer value lines than the 1800 cells of the scans\n" },
     { "", with(4, "missing/report.html"), "Cannot create output file missing/report.html\n" },
+    { DisplayPrefix() + " env TMPDIR=" + Quote(dir + "/missing"), kArguments,
+      "Cannot create a scratch folder in " + dir + "/missing (TMPDIR)\n" },
     { "env -u DISPLAY", kArguments,
       "Cannot open the X display \"\" to render report.html (without a display, run: xvfb-run -a scanreport ...)\n" },
   };

@@ -12,6 +12,7 @@
 #include "renderdisplay.h"
 #include "surface.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -327,10 +328,14 @@ int main(int argc, char* argv[])
 
   // The tools run in a scratch folder, which links to the inputs under fixed
   // names; the commands shown on the page name the inputs as the user did.
-  std::string scratchName = (fs::temp_directory_path() / "scanreport-XXXXXX").string();
-  if (!mkdtemp(scratchName.data()))
+  std::error_code noTemp;
+  const fs::path temp = fs::temp_directory_path(noTemp);
+  std::string scratchName = (temp / "scanreport-XXXXXX").string();
+  if (noTemp || !mkdtemp(scratchName.data()))
   {
-    std::cout << "Cannot create a scratch folder in " << fs::temp_directory_path().string() << '\n';
+    const char* named = std::getenv("TMPDIR");
+    std::cout << "Cannot create a scratch folder in " << (noTemp ? std::string(named ? named : "") : temp.string())
+              << " (TMPDIR)\n";
     return -1;
   }
   const fs::path scratch = scratchName;
