@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libgtest-dev time xvfb xauth
+bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libeigen3-dev libgtest-dev time xvfb xauth
 
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
