@@ -60,4 +60,4 @@ struct RigidRefinement
 RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<double>& templNormals,
   const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
   const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
-  double landmarkWeight = 0.1);
+  double landmarkWeight = 1.0);

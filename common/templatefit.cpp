@@ -19,6 +19,7 @@ constexpr int kNeighbours = 4;     // nodes that move a point
 constexpr int kParameters = 12;    // per node: the rows (A_a0, A_a1, A_a2, t_a) for a = x, y, z
 constexpr int kBlock = kParameters * kParameters;
 constexpr double kNormalCosine = 0.5;
+constexpr double kBorderReach = 0.5; // mm: at the end, a point this near the scan's border is on the scan
 constexpr double kSettled = 0.01;  // mm: a level ends when no point moves more
 constexpr double kDamping = 1e-6;  // pulls each solve toward the step before, relative to the regulariser
 
@@ -353,11 +354,12 @@ struct Match
   double normal[3] = { 0, 0, 0 };
 };
 
-Match MatchPoint(const TriangleTree& scan, const double* x, const double* normal, double limit)
+Match MatchPoint(const TriangleTree& scan, const double* x, const double* normal, double limit,
+  double borderReach = 0.0)
 {
   Match match;
   const TriangleTree::Hit hit = scan.Closest(x, limit);
-  if (!hit.found || hit.onBorder)
+  if (!hit.found || (hit.onBorder && hit.distance > borderReach))
   {
     return match;
   }
@@ -530,7 +532,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   // point-to-point term alone).
   {
     // The field's gradient small: each node's linear part near the identity.
-    const double g = (getenv("FIT_GW") ? atof(getenv("FIT_GW")) : 1.0) * options.nodeSpacing * options.nodeSpacing;
+    const double g = options.gradientWeight * options.nodeSpacing * options.nodeSpacing;
     for (int n = 0; n < nodeCount; ++n)
     {
       double* block = &regulariser.blocks[static_cast<size_t>(pattern.Find(n, n)) * kBlock];
@@ -682,7 +684,6 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
       const Eigen::VectorXd solution =
         solver.solveWithGuess(Eigen::Map<const Eigen::VectorXd>(total.right.data(), static_cast<Eigen::Index>(total.right.size())),
           Eigen::Map<const Eigen::VectorXd>(theta.data(), static_cast<Eigen::Index>(theta.size())));
-      if (getenv("FITDEBUG")) fprintf(stderr, "stiffness %g step %d cg %d err %g limit %g trusted %zu change %g\n", stiffness, step, (int)solver.iterations(), solver.error(), limit, distances.size(), result.change);
       if (!solution.allFinite())
       {
         break;
@@ -721,7 +722,8 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
     ParallelRanges(pointCount, [&](size_t begin, size_t end) {
       for (size_t i = begin; i < end; ++i)
       {
-        matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit) : Match();
+        matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
+                                  : Match();
         const Match& m = matches[i];
         if (!m.trusted)
         {
@@ -748,8 +750,9 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   std::vector<double> distances;
   for (size_t i = 0; i < pointCount; ++i)
   {
-    const Match m =
-      areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit) : Match();
+    const Match m = areas[i] > 0
+      ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
+      : Match();
     if (m.trusted)
     {
       result.matched[i] = 1;

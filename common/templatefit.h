@@ -43,12 +43,13 @@ struct FitOptions
   double nodeSpacing = 10.0;                                    // mm between nodes
   std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 };   // regulariser weights, level by level
   int stepsPerLevel = 8;
-  double pointWeight = 0.1;     // point-to-point share of the data term
+  double pointWeight = 0.0;     // point-to-point share of the data term
   double startDistance = 20.0;  // mm
   double minDistance = 3.0;     // mm
   double projectionLimit = 2.0; // mm
-  double landmarkWeight = 0.05; // all landmarks together, relative to the data term of every point
-  double anchorWeight = 1e-3;   // pull of every node toward no displacement, relative likewise
+  double gradientWeight = 1.0;  // pull of every node's linear part toward the identity, times the stiffness
+  double landmarkWeight = 0.01; // all landmarks together, relative to the data term of every point
+  double anchorWeight = 0.03;   // pull of every node toward no displacement, relative likewise
 };
 
 struct FitResult

@@ -305,7 +305,7 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface)
 bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles)
 {
   const std::vector<double> points = PointsOf(templ);
-  const SmoothField field = RandomField(points, seed, getenv("FIELD_AMP") ? atof(getenv("FIELD_AMP")) : 15.0);
+  const SmoothField field = RandomField(points, seed, 15.0);
   auto deformedPoints = vtkSmartPointer<vtkPoints>::New();
   deformedPoints->SetNumberOfPoints(templ->GetNumberOfPoints());
   for (size_t i = 0; i < points.size() / 3; ++i)

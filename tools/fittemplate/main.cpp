@@ -15,9 +15,6 @@
 #include <cmath>
 #include <iostream>
 #include <string>
-#include <sstream>
-#include <fstream>
-#include <cstdlib>
 
 namespace
 {
@@ -136,8 +133,7 @@ int main(int argc, char* argv[])
     return Refuse("The fit failed: only " + Number(100.0 * rigid.matched) +
       "% of the template found the scan after the rigid alignment");
   }
-  RigidTransform toTemplate = rigid.transform;
-  if (getenv("FIT_POSE")) { std::ifstream in(getenv("FIT_POSE")); std::string line; std::getline(in, line); RigidTransform m; for (int i=0;i<3;++i) in >> m.r[i][0] >> m.r[i][1] >> m.r[i][2] >> m.t[i]; toTemplate = m.Inverse(); }
+  const RigidTransform& toTemplate = rigid.transform;
   const RigidTransform toScan = toTemplate.Inverse();
 
   Print("Rigid transform, scan to template:\n");
@@ -176,14 +172,7 @@ int main(int argc, char* argv[])
   {
     toScan.Apply(templateLandmarks[i].data(), landmarksOnScan[i].data());
   }
-  FitOptions options;
-  if (getenv("FIT_LW")) options.landmarkWeight = atof(getenv("FIT_LW"));
-  if (getenv("FIT_AW")) options.anchorWeight = atof(getenv("FIT_AW"));
-  if (getenv("FIT_PW")) options.pointWeight = atof(getenv("FIT_PW"));
-  if (getenv("FIT_NS")) options.nodeSpacing = atof(getenv("FIT_NS"));
-  if (getenv("FIT_STEPS")) options.stepsPerLevel = atoi(getenv("FIT_STEPS"));
-  if (getenv("FIT_ST")) { options.stiffness.clear(); std::istringstream in(getenv("FIT_ST")); double v; while (in >> v) options.stiffness.push_back(v); }
-  const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks, options);
+  const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks);
   std::vector<Landmark> fittedLandmarks(templateLandmarks.size());
   for (size_t i = 0; i < templateLandmarks.size(); ++i)
   {
