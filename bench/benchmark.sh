@@ -70,6 +70,11 @@ add_case meshmean "$(tool meshmean) $work/list21.txt average.vtk"
 add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
 add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
 add_case lineintersect "$(tool lineintersect) $data/finalscan.vtk $work/segments.crv landmarks.log"
+# headshape measures one scan: set against reading that one scan.
+add_case read1 "$build/bench/readonly $data/firstscan.vtk"
+add_case headshape "$(tool headshape) $data/firstscan.vtk"
+# The whole report of the sample pair, the virtual display's start included.
+add_case scanreport "xvfb-run -a $(tool scanreport) $data/firstscan.vtk $data/finalscan.vtk $data/template.vtk $data/template_mask.clr report.html"
 add_case helmetdiff "$(tool helmetdiff) $data/firstscan.vtk $data/finalscan.vtk vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk y"
 
 declare -A times memories
@@ -95,11 +100,12 @@ done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
 echo
-# Time is set against reading the same surfaces (meshmean: the same 21 files),
+# Time is set against reading the same surfaces (meshmean: the same 21 files;
+# headshape: its one scan),
 # memory against reading two surfaces.
-declare -A timeBaseline=([meshmean]=read21)
+declare -A timeBaseline=([meshmean]=read21 [headshape]=read1)
 for name in "${names[@]}"; do
-  case $name in read | read21 | locator) continue ;; esac
+  case $name in read | read1 | read21 | locator | scanreport) continue ;; esac
   base=${timeBaseline[$name]:-read}
   echo "$name: time $(ratio "${medianTime[$name]}" "${medianTime[$base]}") of $base," \
     "memory $(ratio "${medianMemory[$name]}" "${medianMemory[read]}") of read"

@@ -259,3 +259,17 @@ vtkFloatArray* ColorCellArray(const std::vector<float>& values, vtkIdType cellCo
   }
   return array;
 }
+
+std::string MaskRefusal(ColorReadStatus status, const char* path, vtkIdType cellCount, vtkIdType badLine)
+{
+  const std::string mask = std::string("Template mask ") + path;
+  switch (status)
+  {
+    case ColorReadStatus::TooFewLines:
+      return mask + " has fewer value lines than the " + std::to_string(cellCount) + " cells of the scans\n";
+    case ColorReadStatus::NotANumber:
+      return mask + " has no number on line " + std::to_string(badLine) + "\n";
+    default:
+      return mask + " cannot be opened\n";
+  }
+}

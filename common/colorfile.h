@@ -48,6 +48,12 @@ enum class ColorReadStatus
 // is missing or holds no number.
 ColorReadStatus ReadColorValues(const char* path, vtkIdType cellCount, float* values, vtkIdType* badLine = nullptr);
 
+// The line (with its line end) that refuses a template mask of the scans'
+// `cellCount` cells whose read ended with `status` (not Ok): "Template mask
+// PATH has fewer value lines than the N cells of the scans", "... has no
+// number on line L", "... cannot be opened".
+std::string MaskRefusal(ColorReadStatus status, const char* path, vtkIdType cellCount, vtkIdType badLine);
+
 // A color file read whole: the two range fields and the color-map keyword as
 // they stand in the file, and the number of every value line in order.
 struct ColorFileContents

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <fstream>
 #include <ostream>
+#include <string>
 
 // Writes a number as a default-formatted stream does: general notation with
 // six significant digits, exactly the text of printf's "%g". A float is
@@ -37,3 +38,6 @@ bool CloseOutputFile(std::ofstream& out, const char* path);
 // they are: a binary file or a text made beforehand). Returns true when every
 // byte reached the file; otherwise reports as CloseOutputFile and returns false.
 bool WriteOutputFile(const char* path, const char* data, size_t length);
+
+// The bytes in base64 (RFC 4648, with padding), as data: URIs embed them.
+std::string Base64(const std::string& bytes);

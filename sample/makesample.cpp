@@ -23,17 +23,32 @@
 //   segments.crv        36 line segments, two rows each, running outward
 //                       from inside the head: 27 cross the surface, every
 //                       fourth stops short of it
+//   rawscan.stl         the first scan as a scanner writes it: re-triangulated
+//                       (about 300,000 triangles at full size), cut open below
+//                       the ears, with holes at both ears and the crown, moved
+//                       by a rotation and a translation
+//   rawscan_template_landmarks.crv, rawscan_landmarks.crv
+//                       five landmarks (front, left, right, top, back of the
+//                       head) on the template and on the raw scan, the latter
+//                       with 1 mm of noise
+//   cohort/             a small cohort for the workflow: the template, both
+//                       masks and subjects/<id>/first.vtk and final.vtk for
+//                       three subjects (s01 has the first and final scan above)
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
 #include "colorfile.h"
+#include "rawscan.h"
 #include "outputfile.h"
 #include "surface.h"
 
 #include <vtkCellArray.h>
+#include <vtkSTLWriter.h>
+#include <vtkSmartPointer.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -138,9 +153,11 @@ Mesh MakeTemplate(int rings, int segments)
 // Moves every point of a copy of the template: `flatten` mm inward on the back
 // left of the head, fading out within 50 degrees, then `growth` mm outward
 // from the ear midpoint.
-std::vector<double> Deform(const Mesh& mesh, double flatten, double growth)
+// The head flattened toward the back on one side (side -1 mirrors it to the
+// other), and grown outward from the ear midpoint.
+std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, double side = 1.0)
 {
-  double axis[3] = { -0.6, 0.8, 0.1 };
+  double axis[3] = { -0.6 * side, 0.8, 0.1 };
   const double axisLength = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
   for (double& a : axis)
   {
@@ -230,6 +247,27 @@ bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bo
 // The point of the template ellipsoid in the direction (azimuth, elevation)
 // from the head centre, moved along that direction to `scale` times its
 // distance from the centre.
+// helmet_mask.clr (the cells above the ears) and template_mask.clr (the back
+// of the head) in the folder.
+bool WriteMasks(const Mesh& mesh, const std::string& dir)
+{
+  bool ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; });
+  return WriteMask(mesh, dir + "/template_mask.clr",
+           [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+}
+
+bool MakeFolder(const std::string& path)
+{
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error)
+  {
+    std::cout << "Cannot create folder " << path << '\n';
+    return false;
+  }
+  return true;
+}
+
 void EllipsoidPoint(double azimuth, double elevation, double scale, double p[3])
 {
   const double d[3] = { std::cos(elevation) * std::cos(azimuth), std::cos(elevation) * std::sin(azimuth),
@@ -303,6 +341,84 @@ bool WriteSegments(const std::string& path)
 }
 }
 
+// A small cohort on the same template: cohort/template.vtk, both masks, and
+// subjects/<id>/first.vtk and final.vtk for three subjects whose flattening
+// differs in side and depth and whose treatment corrects it more or less.
+bool WriteCohort(const Mesh& mesh, const std::string& dir)
+{
+  struct Subject
+  {
+    const char* id;
+    double side, firstFlatten, finalFlatten, growth;
+  };
+  const Subject subjects[] = { { "s01", 1.0, 12.0, 5.0, 3.0 }, { "s02", -1.0, 9.0, 2.0, 4.0 },
+    { "s03", 1.0, 15.0, 11.0, 2.0 } };
+  const std::string cohort = dir + "/cohort";
+  bool ok = MakeFolder(cohort) && MakeFolder(cohort + "/subjects");
+  ok = ok && WriteMesh(mesh, mesh.points, cohort + "/template.vtk");
+  ok = ok && WriteMasks(mesh, cohort);
+  for (const Subject& s : subjects)
+  {
+    const std::string folder = cohort + "/subjects/" + s.id;
+    ok = ok && MakeFolder(folder);
+    ok = ok && WriteMesh(mesh, Deform(mesh, s.firstFlatten, 0.0, s.side), folder + "/first.vtk");
+    ok = ok && WriteMesh(mesh, Deform(mesh, s.finalFlatten, s.growth, s.side), folder + "/final.vtk");
+  }
+  return ok;
+}
+
+// The first scan as a clinic's scanner would write it (rawscan.stl), and its
+// landmarks with those of the template, for fittemplate.
+bool WriteRawScan(const Mesh& mesh, const std::string& dir)
+{
+  const std::vector<double> first = Deform(mesh, 12.0, 0.0);
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  const vtkIdType count = static_cast<vtkIdType>(first.size() / 3);
+  points->SetNumberOfPoints(count);
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    points->SetPoint(i, first[3 * i], first[3 * i + 1], first[3 * i + 2]);
+  }
+  auto polys = vtkSmartPointer<vtkCellArray>::New();
+  for (size_t c = 0; c < mesh.triangles.size(); c += 3)
+  {
+    polys->InsertNextCell(3, &mesh.triangles[c]);
+  }
+  auto surface = vtkSmartPointer<vtkPolyData>::New();
+  surface->SetPoints(points);
+  surface->SetPolys(polys);
+
+  std::vector<Landmark> templateLandmarks;
+  std::vector<Landmark> scanLandmarks;
+  for (vtkIdType id : HeadLandmarkIds(surface))
+  {
+    templateLandmarks.push_back({ mesh.points[3 * id], mesh.points[3 * id + 1], mesh.points[3 * id + 2] });
+    scanLandmarks.push_back({ first[3 * id], first[3 * id + 1], first[3 * id + 2] });
+  }
+  RawScanOptions options;
+  // As many triangles as the template has, times 300,000 / 190,676: 300,000 at full size.
+  options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
+  options.cutBelow = kEar[2] - 10.0;
+  options.holes = { { scanLandmarks[1][0], scanLandmarks[1][1], scanLandmarks[1][2], 12.0 },
+    { scanLandmarks[2][0], scanLandmarks[2][1], scanLandmarks[2][2], 12.0 },
+    { kCenter[0], kCenter[1] + 40.0, kCenter[2] + 70.0, 20.0 } };
+  options.seed = 2024;
+  const RawScan scan = MakeRawScan(surface, scanLandmarks, options);
+  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
+  writer->SetInputData(scan.surface);
+  const std::string path = dir + "/rawscan.stl";
+  writer->SetFileName(path.c_str());
+  writer->SetFileTypeToBinary();
+  bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
+  if (!ok)
+  {
+    std::cout << "Cannot write " << path << '\n';
+  }
+  ok = WriteLandmarks(templateLandmarks, dir + "/rawscan_template_landmarks.crv") && ok;
+  ok = WriteLandmarks(scan.landmarks, dir + "/rawscan_landmarks.crv") && ok;
+  return ok;
+}
+
 int main(int argc, char* argv[])
 {
   if (argc != 2 && argc != 4)
@@ -322,11 +438,11 @@ int main(int argc, char* argv[])
   bool ok = WriteMesh(mesh, mesh.points, dir + "/template.vtk");
   ok = WriteMesh(mesh, Deform(mesh, 12.0, 0.0), dir + "/firstscan.vtk") && ok;
   ok = WriteMesh(mesh, Deform(mesh, 5.0, 3.0), dir + "/finalscan.vtk") && ok;
-  ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; }) && ok;
-  ok = WriteMask(mesh, dir + "/template_mask.clr",
-         [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+  ok = WriteMasks(mesh, dir) && ok;
   ok = WriteRing(dir + "/headring.crv") && ok;
   ok = WriteSegments(dir + "/segments.crv") && ok;
+  ok = WriteCohort(mesh, dir) && ok;
+  ok = WriteRawScan(mesh, dir) && ok;
   if (!ok)
   {
     return -1;

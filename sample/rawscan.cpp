@@ -88,19 +88,6 @@ std::vector<double> PointsOf(vtkPolyData* surface)
   return points;
 }
 
-bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& path)
-{
-  std::ofstream out = OpenOutputFile(path.c_str());
-  for (const Landmark& l : landmarks)
-  {
-    char text[3 * kNumberTextSize];
-    const char* end = FormatCurvePoint(l.data(), text);
-    WriteText(out, text, end - text);
-    WriteText(out, "\n", 1);
-  }
-  return CloseOutputFile(out, path.c_str());
-}
-
 // A transform as four rows, after a title line.
 void WriteTransform(std::ostream& out, const RigidTransform& transform)
 {
@@ -114,6 +101,19 @@ void WriteTransform(std::ostream& out, const RigidTransform& transform)
   }
   out << "0 0 0 1\n";
 }
+}
+
+bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& path)
+{
+  std::ofstream out = OpenOutputFile(path.c_str());
+  for (const Landmark& l : landmarks)
+  {
+    char text[3 * kNumberTextSize];
+    const char* end = FormatCurvePoint(l.data(), text);
+    WriteText(out, text, end - text);
+    WriteText(out, "\n", 1);
+  }
+  return CloseOutputFile(out, path.c_str());
 }
 
 void SmoothField::At(const double p[3], double d[3]) const

@@ -93,6 +93,10 @@ struct FitErrors
 // `transform` is the fit's rigid transform, scan to template.
 FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTransform& transform);
 
+// Writes landmarks as curve rows, one a line. False after a message when the
+// file cannot be written.
+bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& path);
+
 // The rigid transform that fittemplate printed: the four lines after
 // "Rigid transform". False when its output holds none.
 bool ParseTransform(const std::string& output, RigidTransform& transform);

@@ -9,7 +9,8 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh"
 
 data=$root/sample-data
 out=$root/demo-output
-if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ]; then
+if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ] ||
+  [ ! -d "$data/cohort" ]; then
   mkdir -p "$data"
   "$build/sample/makesample" "$data"
 fi
@@ -44,6 +45,14 @@ run lineintersect "$data/finalscan.vtk" "$data/segments.crv" landmarks.log
 run helmetdiff "$data/firstscan.vtk" "$data/finalscan.vtk" helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 \
   helmet_radial.clr -5 5 "$data/helmet_mask.clr" scaled_target.vtk y
 
+# The head-shape measures of the first and the final scan, side by side.
+echo; echo "\$ headshape firstscan.vtk finalscan.vtk > headshape.tsv"
+status=0
+tool headshape "$data/firstscan.vtk" "$data/finalscan.vtk" >headshape.tsv || status=$?
+echo "(exit status $status)"
+awk -F '\t' '{ for (i = 1; i <= NF; i++) cell[i, NR] = (i == 1 && NR > 1) ? (NR == 2 ? "first" : "final") : $i }
+  END { for (i = 1; i <= NF; i++) printf "  %-20s %12s %12s\n", cell[i, 1], cell[i, 2], cell[i, 3] }' headshape.tsv
+
 # Every color file written above as a surface for VTK viewers (.vtp) and a
 # picture (.png), each on the surface whose cells it colors (all sample
 # surfaces share one mesh), and one statistics table over all of them.
@@ -54,12 +63,13 @@ surface_of() {
     *) echo "$data/firstscan.vtk" ;;           # the first scan: the source of the distance tools
   esac
 }
-# colorsnap renders through X: on a machine without a display, xvfb-run lends it a virtual one.
-snap() {
+# colorsnap and scanreport render through X: on a machine without a display,
+# xvfb-run lends them a virtual one.
+render() {
   if [ -n "${DISPLAY:-}" ]; then
-    tool colorsnap "$@"
+    tool "$@"
   else
-    xvfb-run -a "$build/tools/colorsnap/colorsnap" "$@"
+    xvfb-run -a "$build/tools/$1/$1" "${@:2}"
   fi
 }
 echo
@@ -70,7 +80,7 @@ for clr in "${colorfiles[@]}"; do
   surface=$(surface_of "$name")
   status=0
   tool colorsurface "$surface" "$name.vtp" "$clr" || status=$?
-  [ "$status" -ne 0 ] || snap "$surface" "$clr" "$name.png" || status=$?
+  [ "$status" -ne 0 ] || render colorsnap "$surface" "$clr" "$name.png" || status=$?
   echo "  $clr on $(basename "$surface"): $name.vtp $name.png (exit status $status)"
 done
 echo; echo "\$ colorstats *.clr > statistics.tsv"
@@ -78,6 +88,26 @@ status=0
 tool colorstats "${colorfiles[@]}" >statistics.tsv || status=$?
 echo "(exit status $status)"
 column -t -s $'\t' statistics.tsv
+
+# One page for the clinician: the measures, the maps and their statistics.
+echo; echo "\$ scanreport firstscan.vtk finalscan.vtk template.vtk template_mask.clr report.html"
+status=0
+render scanreport "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template.vtk" "$data/template_mask.clr" \
+  report.html || status=$?
+echo "(exit status $status)"
+
+# The sample cohort on the workflow engine, with the tools installed beside
+# the build: every tool and a report per subject, then the cohort's tables
+# and averages, into demo-output/cohort/.
+echo; echo "\$ cmake --install build --prefix build/install"
+cmake --install "$build" --prefix "$build/install" >/dev/null
+echo "\$ snakemake --snakefile workflow/Snakefile --cores $(nproc) --directory demo-output/cohort --config cohort=sample-data/cohort bin=build/install/bin"
+status=0
+snakemake --snakefile "$root/workflow/Snakefile" --cores "$(nproc)" --directory "$out/cohort" \
+  --config cohort="$data/cohort" bin="$build/install/bin" >"$out/cohort.log" 2>&1 || status=$?
+echo "(exit status $status; Snakemake's output in demo-output/cohort.log)"
+echo "cohort_measures.tsv:"
+cut -f 1-2,5-7,12-13 "$out/cohort/cohort_measures.tsv" | column -t -s $'\t'
 
 echo
 echo "Wrote in $out:"

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Installs what the build needs when it is missing (Debian 12, as root; xvfb
-# gives colorsnap a display on machines without one), then
+# gives colorsnap and scanreport a display on machines without one, chromium
+# and Node.js run the browser test of scanreport's page, snakemake runs the
+# cohort workflow), then
 # configures and builds into $BUILD_DIR (default: build/ in the checkout).
 # Extra CMake arguments may be passed on the command line. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libeigen3-dev libgtest-dev time xvfb xauth
+bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libeigen3-dev libgtest-dev time xvfb xauth chromium \
+  snakemake
+# Node.js drives Chromium in the browser test of scanreport's page.
+command -v node >/dev/null && command -v npm >/dev/null || bash "$root/scripts/install-packages.sh" nodejs npm
 
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+# playwright-core, pinned, for the browser test (it drives Debian's chromium).
+if [ ! -f "$build/browser-test/node_modules/playwright-core/package.json" ]; then
+  npm install --prefix "$build/browser-test" --no-audit --no-fund --loglevel=error playwright-core@1.65.2 >/dev/null
+fi
 echo "Built in $build"

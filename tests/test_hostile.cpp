@@ -340,3 +340,34 @@ TEST(Hostile, EachOutputInAMissingFolderOrOnAFolderIsNamedAndTheOthersAreWritten
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, "Cannot create output file Range_values.txt\n");
 }
+
+TEST(Hostile, HeadshapeRefusesUnreadableAndUnmeasurableSurfacesWithOneLine)
+{
+  const std::string dir = Arena();
+  std::vector<std::pair<std::string, std::string>> cases = kUnreadableSurfaces;
+  cases.push_back({ "nan-binary.vtk", "Cannot measure scan %: it has a point that is not a finite number" });
+  cases.push_back({ "good.vtk", "Cannot measure scan %: it has nothing above the ear plane (no level plane cuts it)" });
+  for (const auto& [path, message] : cases)
+  {
+    const ToolRun run = RunTool("headshape", { path }, dir);
+    EXPECT_EQ(run.status, 255) << path;
+    EXPECT_EQ(run.output, Named(message, path) + "\n");
+  }
+}
+
+TEST(Hostile, ScanreportRefusesEveryUnreadableSurfaceInEachPlaceAndWritesNothing)
+{
+  const std::string dir = Arena();
+  for (int place = 0; place < 3; ++place)
+  {
+    for (const auto& [path, message] : kUnreadableSurfaces)
+    {
+      std::vector<std::string> args = { "good.vtk", "good.vtk", "good.vtk", "mask.clr", "report.html" };
+      args[place] = path;
+      const ToolRun run = RunTool("scanreport", args, dir);
+      EXPECT_EQ(run.status, 255) << path << " in place " << place;
+      EXPECT_EQ(run.output, Named(message, path) + "\n") << path << " in place " << place;
+      EXPECT_FALSE(std::filesystem::exists(dir + "/report.html"));
+    }
+  }
+}

@@ -132,26 +132,10 @@ inline void ExpectNoSanitizerReport(const std::string& errors, const std::string
   }
 }
 
-// Runs a built tool with the arguments in `cwd` (the current folder when
-// empty), for two minutes at most, and collects its standard output; its
-// error output is only checked for sanitizer reports. A prefix (a shell
-// command's words such as "env -u DISPLAY") goes before the tool.
-inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, const std::vector<std::string>& args,
-  const std::string& cwd = "")
+// Runs a shell command line and collects its standard output; its error
+// output is only checked for sanitizer reports.
+inline ToolRun RunShell(std::string command)
 {
-  std::string command;
-  if (!cwd.empty())
-  {
-    command = "cd " + Quote(cwd) + " && ";
-  }
-  command += prefix.empty() ? "" : prefix + ' ';
-  // A tool that hangs is ended (and its status is then 124, or 137 when it
-  // would not end).
-  command += "timeout -k 10 120 " + Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
-  for (const std::string& a : args)
-  {
-    command += ' ' + Quote(a);
-  }
   char errorPath[] = "/tmp/surftools-stderr-XXXXXX";
   const int errorFile = mkstemp(errorPath);
   if (errorFile >= 0)
@@ -179,6 +163,28 @@ inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, c
     std::remove(errorPath);
   }
   return run;
+}
+
+// Runs a built tool with the arguments in `cwd` (the current folder when
+// empty), for two minutes at most. A prefix (a shell command's
+// words such as "env -u DISPLAY") goes before the tool.
+inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, const std::vector<std::string>& args,
+  const std::string& cwd = "")
+{
+  std::string command;
+  if (!cwd.empty())
+  {
+    command = "cd " + Quote(cwd) + " && ";
+  }
+  command += prefix.empty() ? "" : prefix + ' ';
+  // A tool that hangs is ended (and its status is then 124, or 137 when it
+  // would not end).
+  command += "timeout -k 10 120 " + Quote(std::string(TOOLS_DIR) + "/" + tool + "/" + tool);
+  for (const std::string& a : args)
+  {
+    command += ' ' + Quote(a);
+  }
+  return RunShell(command);
 }
 
 inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")

@@ -3,6 +3,7 @@
 
 #include "colorfile.h"
 #include "outputfile.h"
+#include "renderdisplay.h"
 #include "surface.h"
 
 #include <vtkActor.h>
@@ -28,9 +29,6 @@
 #include <limits>
 #include <iostream>
 #include <string>
-
-// Last: Xlib defines macros (None, Status, Bool) that VTK's headers also use as names.
-#include <X11/Xlib.h>
 
 namespace
 {
@@ -173,23 +171,9 @@ int main(int argc, char* argv[])
     return -1;
   }
 
-  // VTK's X render window ends the process when there is no display, or one
-  // without OpenGL: look first.
-  Display* display = XOpenDisplay(nullptr);
+  Display* display = OpenRenderDisplay("colorsnap", imagePath);
   if (!display)
   {
-    const char* name = std::getenv("DISPLAY");
-    std::cout << "Cannot open the X display \"" << (name ? name : "") << "\" to render " << imagePath
-              << " (without a display, run: xvfb-run -a colorsnap ...)\n";
-    return -1;
-  }
-  int opcode;
-  int event;
-  int error;
-  if (!XQueryExtension(display, "GLX", &opcode, &event, &error))
-  {
-    std::cout << "Cannot render " << imagePath << ": the X display \"" << DisplayString(display)
-              << "\" offers no OpenGL (GLX)\n";
     return -1;
   }
 

@@ -154,20 +154,16 @@ int main(int argc, char* argv[])
   {
     mask.resize(n);
     vtkIdType badLine = 0;
-    switch (ReadColorValues(maskPath, n, mask.data(), &badLine))
+    const ColorReadStatus status = ReadColorValues(maskPath, n, mask.data(), &badLine);
+    if (status == ColorReadStatus::CannotOpen)
     {
-      case ColorReadStatus::Ok:
-        break;
-      case ColorReadStatus::CannotOpen:
-        std::cout << "Unable to open file\n";
-        return -1;
-      case ColorReadStatus::TooFewLines:
-        std::cout << "Template mask " << maskPath << " has fewer value lines than the " << n
-                  << " cells of the scans\n";
-        return -1;
-      case ColorReadStatus::NotANumber:
-        std::cout << "Template mask " << maskPath << " has no number on line " << badLine << '\n';
-        return -1;
+      std::cout << "Unable to open file\n";
+      return -1;
+    }
+    if (status != ColorReadStatus::Ok)
+    {
+      std::cout << MaskRefusal(status, maskPath, n, badLine);
+      return -1;
     }
   }
   // Only a value of exactly 1 lets a cell take part.
