@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <numeric>
@@ -37,6 +38,54 @@ std::string LowerExtension(const char* path)
   return extension;
 }
 
+// VTK's STL and PLY readers trust the counts that a file declares: a binary
+// STL's triangle count, a PLY header's element counts. Refuses a file whose
+// counts need more bytes than it holds (each STL triangle takes 50, each PLY
+// element at least one).
+const char* DeclaredCountProblem(const char* path, const std::string& extension, long long size)
+{
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file)
+  {
+    return nullptr; // left to the reader, which reports it
+  }
+  const char* problem = nullptr;
+  if (extension == "stl")
+  {
+    unsigned char head[84];
+    const size_t read = std::fread(head, 1, sizeof head, file);
+    const bool ascii = read >= 5 && std::memcmp(head, "solid", 5) == 0;
+    if (!ascii && read == sizeof head)
+    {
+      const unsigned long long count = head[80] | (head[81] << 8) | (head[82] << 16) |
+        (static_cast<unsigned long long>(head[83]) << 24);
+      if (84 + 50 * count > static_cast<unsigned long long>(size))
+      {
+        problem = "it declares more triangles than it holds";
+      }
+    }
+  }
+  else if (extension == "ply")
+  {
+    char line[1024];
+    while (!problem && std::fgets(line, sizeof line, file))
+    {
+      if (std::strncmp(line, "end_header", 10) == 0)
+      {
+        break;
+      }
+      char name[256];
+      double count = 0;
+      if (std::sscanf(line, "element %255s %lf", name, &count) == 2 && !(count >= 0 && count <= size))
+      {
+        problem = "it declares more elements than it holds";
+      }
+    }
+  }
+  std::fclose(file);
+  return problem;
+}
+
 // Reads a file of a non-legacy format with its VTK reader.
 template <class Reader>
 vtkPolyData* ReadWith(const char* path)
@@ -50,6 +99,11 @@ vtkPolyData* ReadWith(const char* path)
   if (!S_ISREG(status.st_mode))
   {
     std::cout << "Cannot read scan " << path << ": it is not a regular file\n";
+    return nullptr;
+  }
+  if (const char* problem = DeclaredCountProblem(path, LowerExtension(path), static_cast<long long>(status.st_size)))
+  {
+    std::cout << "Cannot read scan " << path << ": " << problem << '\n';
     return nullptr;
   }
   auto reader = vtkSmartPointer<Reader>::New();

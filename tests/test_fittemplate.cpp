@@ -276,6 +276,10 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
   WriteTriangles(dir + "/box.vtk", { { Point{ 0, 0, 0 }, Point{ 5, 0, 0 }, Point{ 0, 5, 0 } },
                                      { Point{ 5, 0, 0 }, Point{ 5, 5, 0 }, Point{ 0, 5, 0 } } });
   std::filesystem::create_directory(dir + "/folder.ply");
+  // Counts that VTK's readers would trust: a PLY header declaring a billion
+  // points, a binary STL declaring two billion triangles in 84 bytes.
+  WriteText(dir + "/big.ply", "ply\nformat ascii 1.0\nelement vertex 999999999\nproperty float x\nend_header\n1\n");
+  WriteText(dir + "/short.stl", std::string(80, ' ') + std::string("\xff\xff\xff\x7f", 4));
   struct Case
   {
     std::vector<std::string> arguments;
@@ -294,6 +298,10 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
       "Cannot read scan garbage.stl" },
     { { "template.vtk", "folder.ply", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
       "Cannot read scan folder.ply: it is not a regular file" },
+    { { "template.vtk", "big.ply", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan big.ply: it declares more elements than it holds" },
+    { { "template.vtk", "short.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan short.stl: it declares more triangles than it holds" },
     { { "template.vtk", "scan.txt", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
       "Cannot read scan scan.txt: its name ends in none of .vtk, .vtp, .stl, .ply, .obj" },
     { { "template.vtk", "cloud.vtk", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
