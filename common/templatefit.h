@@ -12,24 +12,32 @@
 // Each step matches every template point to its closest scan point, trusts
 // the match when it lies within the current distance limit, off the scan's
 // border and with normals within 60 degrees (either orientation), and solves
-// the linear least-squares problem of
+// one linear least-squares problem for all the nodes' maps at once
+// (conjugate gradients, started from the step before):
 //   - the point-to-plane distances of the trusted matches, weighted by each
 //     point's share of the template's area, plus `pointWeight` times the
 //     point-to-point distances;
+//   - for every point, `sideWeight` times the part of its displacement that
+//     runs along the template's surface (normal to it, the data say where the
+//     surface went; along it they say nothing, and a head's deformations move
+//     its surface mostly along its normals, so a point keeps its place);
 //   - the graph's regulariser, stiffness times: for each pair of nodes that
 //     move a common point, how far node k's affine map sends node l from
-//     where l's own map puts it (the field is locally affine), and the
-//     difference of their linear parts times nodeSpacing (the field's
-//     gradient varies slowly);
-// for all the nodes' maps at once (a sparse Cholesky factorisation). The
-// stiffness runs down the schedule, each level until no point moves by more
-// than 0.01 mm or for `stepsPerLevel` steps. The distance limit starts at
-// `startDistance` and then follows the fit: four times the median distance of
-// the trusted matches of the step before, within [minDistance, startDistance].
-// Finally each template point with a trusted match moves along its normal to
-// the scan's tangent plane at the match (twice, matching again), by at most
-// `projectionLimit`: the fitted points lie on the scan and slide along it by no
-// more than the angle between the normals allows.
+//     where l's own map puts it (the field is locally affine), the difference
+//     of their linear parts, and each linear part's departure from the
+//     identity, both times nodeSpacing (the field's gradient stays small);
+//   - the landmarks pulled toward the scan's, and every node weakly toward no
+//     displacement (see FitTemplate).
+// The stiffness runs down the schedule, each level until no point moves by
+// more than 0.01 mm (99% of them: a few points whose match comes and goes at
+// the scan's borders do not count) or for `stepsPerLevel` steps. The distance
+// limit starts at `startDistance` and then follows the fit: four times the
+// median distance of the trusted matches of the step before, within
+// [minDistance, startDistance]. Finally each template point with a trusted
+// match (or within 0.5 mm of the scan's border) moves along its normal to the
+// scan's tangent plane at the match (twice, matching again), by at most
+// `projectionLimit`: the fitted points lie on the scan and slide along it by
+// no more than the angle between the normals allows.
 #pragma once
 
 #include "scanfile.h"
@@ -41,14 +49,15 @@
 struct FitOptions
 {
   double nodeSpacing = 10.0;                                    // mm between nodes
-  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 };   // regulariser weights, level by level
+  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3 };   // regulariser weights, level by level
   int stepsPerLevel = 8;
   double pointWeight = 0.0;     // point-to-point share of the data term
   double startDistance = 20.0;  // mm
   double minDistance = 3.0;     // mm
   double projectionLimit = 2.0; // mm
+  double sideWeight = 1.0;      // pull of every point's displacement along the template toward none, relative to its data term
   double gradientWeight = 1.0;  // pull of every node's linear part toward the identity, times the stiffness
-  double landmarkWeight = 0.01; // all landmarks together, relative to the data term of every point
+  double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
   double anchorWeight = 0.03;   // pull of every node toward no displacement, relative likewise
 };
 
@@ -61,7 +70,7 @@ struct FitResult
   double p95 = 0;
   double largest = 0;
   double unmatched = 0;          // share of the template's points (on triangles) with no trusted match
-  double change = 0;             // largest point move of the last step of the graph fit, mm
+  double change = 0;             // 99th percentile of the point moves of the last step of the graph fit, mm
   int steps = 0;
   int nodes = 0;
 };
@@ -76,3 +85,4 @@ struct FitResult
 FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   const std::vector<std::array<double, 3>>& extra, const std::vector<std::array<double, 3>>& targets,
   const FitOptions& options = FitOptions());
+

@@ -24,7 +24,7 @@ constexpr double kMaxLandmarkAlignment = 20.0; // mm, root mean square of the la
 constexpr double kMaxLandmarkFit = 10.0;     // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;        // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;             // mm, mean distance of the fitted points to the scan
-constexpr double kMaxChange = 1.0;           // mm, largest move of the fit's last step
+constexpr double kMaxChange = 1.0;           // mm, 99th percentile of the point moves of the fit's last step
 
 void Print(const char* text)
 {
@@ -134,7 +134,38 @@ int main(int argc, char* argv[])
       "% of the template found the scan after the rigid alignment");
   }
   const RigidTransform& toTemplate = rigid.transform;
+  {
+    std::vector<Landmark> aligned(scanLandmarks.size());
+    double sum = 0;
+    for (size_t i = 0; i < scanLandmarks.size(); ++i)
+    {
+      toTemplate.Apply(scanLandmarks[i].data(), aligned[i].data());
+      for (int k = 0; k < 3; ++k)
+      {
+        sum += (aligned[i][k] - templateLandmarks[i][k]) * (aligned[i][k] - templateLandmarks[i][k]);
+      }
+    }
+    if (!(std::sqrt(sum / static_cast<double>(scanLandmarks.size())) <= kMaxLandmarkAlignment))
+    {
+      return Refuse("The fit failed: the landmarks do not fit the scan");
+    }
+  }
+
+  // The non-rigid fit runs in the scan's frame (its index is built there),
+  // on the template and its landmarks moved by the inverse alignment; the
+  // fitted points then go back to the template's frame.
   const RigidTransform toScan = toTemplate.Inverse();
+  TriangleSurface moved = templ;
+  for (size_t i = 0; i < moved.PointCount(); ++i)
+  {
+    toScan.Apply(&templ.points[3 * i], &moved.points[3 * i]);
+  }
+  std::vector<std::array<double, 3>> landmarksOnScan(templateLandmarks.size());
+  for (size_t i = 0; i < templateLandmarks.size(); ++i)
+  {
+    toScan.Apply(templateLandmarks[i].data(), landmarksOnScan[i].data());
+  }
+  const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks);
 
   Print("Rigid transform, scan to template:\n");
   for (int i = 0; i < 3; ++i)
@@ -153,26 +184,7 @@ int main(int argc, char* argv[])
   {
     toTemplate.Apply(scanLandmarks[i].data(), scanInTemplate[i].data());
   }
-  const double aligned = PrintResiduals("Landmark residuals after alignment (mm):", templateLandmarks, scanInTemplate);
-  if (!(aligned <= kMaxLandmarkAlignment))
-  {
-    return Refuse("The fit failed: the landmarks do not fit the scan");
-  }
-
-  // The non-rigid fit runs in the scan's frame (its index is built there),
-  // on the template and its landmarks moved by the inverse alignment; the
-  // fitted points then go back to the template's frame.
-  TriangleSurface moved = templ;
-  for (size_t i = 0; i < moved.PointCount(); ++i)
-  {
-    toScan.Apply(&templ.points[3 * i], &moved.points[3 * i]);
-  }
-  std::vector<std::array<double, 3>> landmarksOnScan(templateLandmarks.size());
-  for (size_t i = 0; i < templateLandmarks.size(); ++i)
-  {
-    toScan.Apply(templateLandmarks[i].data(), landmarksOnScan[i].data());
-  }
-  const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks);
+  PrintResiduals("Landmark residuals after alignment (mm):", templateLandmarks, scanInTemplate);
   std::vector<Landmark> fittedLandmarks(templateLandmarks.size());
   for (size_t i = 0; i < templateLandmarks.size(); ++i)
   {
