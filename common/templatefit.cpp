@@ -689,7 +689,8 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
         for (int r = 0; r < kParameters; ++r)
         {
           block[r * kParameters + r] += damping;
-          total.right[static_cast<size_t>(n) * kParameters + r] += damping * theta[static_cast<size_t>(n) * kParameters + r];
+          const size_t at = static_cast<size_t>(n) * kParameters + r;
+          total.right[at] += damping * theta[at];
         }
       }
       double* values = pattern.matrix.valuePtr();
@@ -707,9 +708,10 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
         }
       }
       solver.compute(pattern.matrix);
+      const Eigen::Index size = static_cast<Eigen::Index>(theta.size());
       const Eigen::VectorXd solution =
-        solver.solveWithGuess(Eigen::Map<const Eigen::VectorXd>(total.right.data(), static_cast<Eigen::Index>(total.right.size())),
-          Eigen::Map<const Eigen::VectorXd>(theta.data(), static_cast<Eigen::Index>(theta.size())));
+        solver.solveWithGuess(Eigen::Map<const Eigen::VectorXd>(total.right.data(), size),
+          Eigen::Map<const Eigen::VectorXd>(theta.data(), size));
       if (!solution.allFinite())
       {
         break;

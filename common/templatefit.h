@@ -55,7 +55,8 @@ struct FitOptions
   double startDistance = 20.0;  // mm
   double minDistance = 3.0;     // mm
   double projectionLimit = 2.0; // mm
-  double sideWeight = 1.0;      // pull of every point's displacement along the template toward none, relative to its data term
+  double sideWeight = 1.0;      // pull of each point's displacement along the template toward none,
+                                // relative to the point's data term
   double gradientWeight = 1.0;  // pull of every node's linear part toward the identity, times the stiffness
   double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
   double anchorWeight = 0.03;   // pull of every node toward no displacement, relative likewise

@@ -44,8 +44,12 @@ double PrintResiduals(const char* title, const std::vector<Landmark>& templ, con
   double sum = 0;
   for (size_t i = 0; i < templ.size(); ++i)
   {
-    const double d = std::sqrt((templ[i][0] - scan[i][0]) * (templ[i][0] - scan[i][0]) +
-      (templ[i][1] - scan[i][1]) * (templ[i][1] - scan[i][1]) + (templ[i][2] - scan[i][2]) * (templ[i][2] - scan[i][2]));
+    double sum2 = 0;
+    for (int k = 0; k < 3; ++k)
+    {
+      sum2 += (templ[i][k] - scan[i][k]) * (templ[i][k] - scan[i][k]);
+    }
+    const double d = std::sqrt(sum2);
     Print(" ");
     PrintNumber(d);
     sum += d * d;
@@ -127,28 +131,35 @@ int main(int argc, char* argv[])
   std::vector<double> templateAreas;
   PointNormalsAndAreas(templ, templateNormals, templateAreas);
   const RigidTransform start = FitLandmarks(scanLandmarks, templateLandmarks);
-  const RigidRefinement rigid = RefineAlignment(templ, templateNormals, templateAreas, scanTree, start, templateLandmarks, scanLandmarks);
+  const RigidRefinement rigid =
+    RefineAlignment(templ, templateNormals, templateAreas, scanTree, start, templateLandmarks, scanLandmarks);
   if (!(rigid.matched >= kMinMatchedAlignment))
   {
     return Refuse("The fit failed: only " + Number(100.0 * rigid.matched) +
       "% of the template found the scan after the rigid alignment");
   }
   const RigidTransform& toTemplate = rigid.transform;
+  Print("Rigid transform, scan to template:\n");
+  for (int i = 0; i < 3; ++i)
   {
-    std::vector<Landmark> aligned(scanLandmarks.size());
-    double sum = 0;
-    for (size_t i = 0; i < scanLandmarks.size(); ++i)
+    for (int j = 0; j < 3; ++j)
     {
-      toTemplate.Apply(scanLandmarks[i].data(), aligned[i].data());
-      for (int k = 0; k < 3; ++k)
-      {
-        sum += (aligned[i][k] - templateLandmarks[i][k]) * (aligned[i][k] - templateLandmarks[i][k]);
-      }
+      PrintNumber(toTemplate.r[i][j]);
+      Print(" ");
     }
-    if (!(std::sqrt(sum / static_cast<double>(scanLandmarks.size())) <= kMaxLandmarkAlignment))
-    {
-      return Refuse("The fit failed: the landmarks do not fit the scan");
-    }
+    PrintNumber(toTemplate.t[i]);
+    Print("\n");
+  }
+  Print("0 0 0 1\n");
+  std::vector<Landmark> scanInTemplate(scanLandmarks.size());
+  for (size_t i = 0; i < scanLandmarks.size(); ++i)
+  {
+    toTemplate.Apply(scanLandmarks[i].data(), scanInTemplate[i].data());
+  }
+  const double aligned = PrintResiduals("Landmark residuals after alignment (mm):", templateLandmarks, scanInTemplate);
+  if (!(aligned <= kMaxLandmarkAlignment))
+  {
+    return Refuse("The fit failed: the landmarks do not fit the scan");
   }
 
   // The non-rigid fit runs in the scan's frame (its index is built there),
@@ -167,24 +178,6 @@ int main(int argc, char* argv[])
   }
   const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks);
 
-  Print("Rigid transform, scan to template:\n");
-  for (int i = 0; i < 3; ++i)
-  {
-    for (int j = 0; j < 3; ++j)
-    {
-      PrintNumber(toTemplate.r[i][j]);
-      Print(" ");
-    }
-    PrintNumber(toTemplate.t[i]);
-    Print("\n");
-  }
-  Print("0 0 0 1\n");
-  std::vector<Landmark> scanInTemplate(scanLandmarks.size());
-  for (size_t i = 0; i < scanLandmarks.size(); ++i)
-  {
-    toTemplate.Apply(scanLandmarks[i].data(), scanInTemplate[i].data());
-  }
-  PrintResiduals("Landmark residuals after alignment (mm):", templateLandmarks, scanInTemplate);
   std::vector<Landmark> fittedLandmarks(templateLandmarks.size());
   for (size_t i = 0; i < templateLandmarks.size(); ++i)
   {
