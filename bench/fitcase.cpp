@@ -42,6 +42,8 @@ int main(int argc, char* argv[])
               << " mm, largest " << errors.largest << " mm\n"
               << "  the same in the scanner's frame: mean " << errors.scanMean << " mm, p95 " << errors.scanP95
               << " mm\n"
+              << "  the same after the best rigid motion of the fitted points: mean " << errors.shapeMean
+              << " mm, p95 " << errors.shapeP95 << " mm\n"
               << "  distance to the scan: mean " << errors.onScan << " mm\n";
     return 0;
   }

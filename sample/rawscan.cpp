@@ -435,6 +435,8 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
   const TriangleTree fitTree(fitFrame.points, fitFrame.triangles);
   std::vector<double> distances;
   std::vector<double> scanDistances;
+  std::vector<Landmark> truePlaces;
+  std::vector<Landmark> fittedPlaces;
   const RigidTransform toScan = transform.Inverse();
   double onScan = 0;
   const vtkIdType count = truth->GetNumberOfPoints();
@@ -450,6 +452,8 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
     }
     distances.push_back(std::sqrt((t[0] - f[0]) * (t[0] - f[0]) + (t[1] - f[1]) * (t[1] - f[1]) +
       (t[2] - f[2]) * (t[2] - f[2])));
+    truePlaces.push_back({ t[0], t[1], t[2] });
+    fittedPlaces.push_back({ f[0], f[1], f[2] });
     double ts[3];
     double fs[3];
     motion.Apply(t, ts);
@@ -482,5 +486,19 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
   errors.scanMean = sum / static_cast<double>(scanDistances.size());
   std::sort(scanDistances.begin(), scanDistances.end());
   errors.scanP95 = Percentile(scanDistances, 95);
+  const RigidTransform best = FitLandmarks(fittedPlaces, truePlaces);
+  std::vector<double> shape;
+  sum = 0;
+  for (size_t i = 0; i < truePlaces.size(); ++i)
+  {
+    double f[3];
+    best.Apply(fittedPlaces[i].data(), f);
+    shape.push_back(std::sqrt((f[0] - truePlaces[i][0]) * (f[0] - truePlaces[i][0]) +
+      (f[1] - truePlaces[i][1]) * (f[1] - truePlaces[i][1]) + (f[2] - truePlaces[i][2]) * (f[2] - truePlaces[i][2])));
+    sum += shape.back();
+  }
+  errors.shapeMean = sum / static_cast<double>(shape.size());
+  std::sort(shape.begin(), shape.end());
+  errors.shapeP95 = Percentile(shape, 95);
   return errors;
 }

@@ -87,6 +87,8 @@ struct FitErrors
   double largest = 0;
   double scanMean = 0;  // the same in the scanner's frame: each fitted point taken there by the fit's
   double scanP95 = 0;   // transform, its true place by the true motion
+  double shapeMean = 0; // the same after the rigid motion that brings the fitted points closest to
+  double shapeP95 = 0;  // their true places: the error of the shape and the correspondence alone
   double onScan = 0;    // mean distance from the fitted points to the scan, in the frame of the fit
   double covered = 0;   // share of the template points where the scan has surface
 };
