@@ -7,6 +7,7 @@
 #include "rigidalign.h"
 #include "scanfile.h"
 #include "surface.h"
+#include "templatefit.h"
 #include "triangletree.h"
 
 #include <vtkOBJWriter.h>
@@ -343,4 +344,117 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
   const ToolRun usage = RunTool("fittemplate", { "template.vtk", "scan.stl" }, dir);
   EXPECT_EQ(usage.status, 255);
   EXPECT_EQ(usage.output.rfind("Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) ", 0), 0u);
+}
+
+namespace
+{
+// A latitude-longitude sphere of radius r about c: rows of points between
+// the poles, the poles themselves, triangles facing outward.
+TriangleSurface Sphere(double r, const double c[3], int rows, int columns)
+{
+  TriangleSurface sphere;
+  const double pi = 3.14159265358979323846;
+  sphere.points.insert(sphere.points.end(), { c[0], c[1], c[2] - r });
+  for (int i = 1; i < rows; ++i)
+  {
+    const double polar = pi * i / rows;
+    for (int j = 0; j < columns; ++j)
+    {
+      const double azimuth = 2 * pi * j / columns;
+      sphere.points.insert(sphere.points.end(), { c[0] + r * std::sin(polar) * std::cos(azimuth),
+                                                  c[1] + r * std::sin(polar) * std::sin(azimuth), c[2] - r * std::cos(polar) });
+    }
+  }
+  sphere.points.insert(sphere.points.end(), { c[0], c[1], c[2] + r });
+  const int top = static_cast<int>(sphere.PointCount()) - 1;
+  auto at = [columns](int row, int j) { return 1 + (row - 1) * columns + (j % columns); };
+  for (int j = 0; j < columns; ++j)
+  {
+    sphere.triangles.insert(sphere.triangles.end(), { 0, at(1, j + 1), at(1, j) });
+    sphere.triangles.insert(sphere.triangles.end(), { top, at(rows - 1, j), at(rows - 1, j + 1) });
+    for (int i = 1; i + 1 < rows; ++i)
+    {
+      sphere.triangles.insert(sphere.triangles.end(), { at(i, j), at(i, j + 1), at(i + 1, j) });
+      sphere.triangles.insert(sphere.triangles.end(), { at(i, j + 1), at(i + 1, j + 1), at(i + 1, j) });
+    }
+  }
+  return sphere;
+}
+}
+
+TEST(ScanFile, PolygonsAndStripsBecomeTrianglesAndPointsShareTheArea)
+{
+  const std::string dir = ScratchDir();
+  WriteText(dir + "/cells.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 5 float\n0 0 0 1 0 0 1 1 0 0 1 0 0.5 2 0\n"
+    "POLYGONS 1 6\n5 0 1 2 4 3\nTRIANGLE_STRIPS 1 5\n4 0 1 3 2\n");
+  vtkPolyData* surface = ReadSurface((dir + "/cells.vtk").c_str());
+  ASSERT_NE(surface, nullptr);
+  const TriangleSurface triangles = SurfaceTriangles(surface);
+  // The pentagon's fan from its first point, then the strip, every second triangle turned.
+  EXPECT_EQ(triangles.triangles, (std::vector<int>{ 0, 1, 2, 0, 2, 4, 0, 4, 3, 0, 1, 3, 1, 2, 3 }));
+  std::vector<double> normals;
+  std::vector<double> areas;
+  PointNormalsAndAreas(triangles, normals, areas);
+  double total = 0;
+  for (size_t i = 0; i < areas.size(); ++i)
+  {
+    total += areas[i];
+    EXPECT_NEAR(normals[3 * i + 2], 1.0, 1e-12) << i; // every triangle faces +z
+  }
+  EXPECT_NEAR(total, 1.5 + 1.0, 1e-12); // the pentagon (1.5) and the strip's square (1)
+}
+
+TEST(TemplateFit, ASphereFitsTheSameSphereGrownWithAHoleAndKeepsItsPoints)
+{
+  const double center[3] = { 100, 100, 80 };
+  const TriangleSurface templ = Sphere(80, center, 30, 60);
+  // The scan: a finer sphere 5% larger, with a hole of 25 mm about its top.
+  TriangleSurface scan = Sphere(84, center, 45, 90);
+  std::vector<int> kept;
+  for (size_t t = 0; t < scan.triangles.size(); t += 3)
+  {
+    const double* p = &scan.points[3 * scan.triangles[t]];
+    if (Distance(p, std::array<double, 3>{ center[0], center[1], center[2] + 84 }.data()) > 25)
+    {
+      kept.insert(kept.end(), scan.triangles.begin() + t, scan.triangles.begin() + t + 3);
+    }
+  }
+  scan.triangles.swap(kept);
+  const TriangleTree tree(scan.points, scan.triangles);
+  const std::vector<std::array<double, 3>> landmarks = { { 180, 100, 80 }, { 100, 180, 80 }, { 20, 100, 80 } };
+  std::vector<std::array<double, 3>> targets;
+  for (const auto& l : landmarks)
+  {
+    targets.push_back({ center[0] + 1.05 * (l[0] - center[0]), center[1] + 1.05 * (l[1] - center[1]),
+      center[2] + 1.05 * (l[2] - center[2]) });
+  }
+  const FitResult fit = FitTemplate(templ, tree, landmarks, targets);
+  ASSERT_EQ(fit.points.size(), templ.points.size());
+  // Every point moves straight out, by 4 mm: where the scan has surface onto
+  // it, over the hole with its neighbours.
+  double worst = 0;
+  double worstInHole = 0;
+  size_t unmatched = 0;
+  for (size_t i = 0; i < templ.PointCount(); ++i)
+  {
+    const double* p = &templ.points[3 * i];
+    double expected[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      expected[k] = center[k] + 1.05 * (p[k] - center[k]);
+    }
+    const double error = Distance(&fit.points[3 * i], expected);
+    (fit.matched[i] ? worst : worstInHole) = std::max(fit.matched[i] ? worst : worstInHole, error);
+    unmatched += fit.matched[i] ? 0 : 1;
+  }
+  EXPECT_LT(worst, 0.2);
+  EXPECT_LT(worstInHole, 1.0);
+  EXPECT_GT(unmatched, 0u);
+  EXPECT_NEAR(fit.unmatched, static_cast<double>(unmatched) / templ.PointCount(), 1e-12);
+  EXPECT_LT(fit.mean, 0.01);
+  for (size_t l = 0; l < landmarks.size(); ++l)
+  {
+    EXPECT_LT(Distance(fit.moved[l].data(), targets[l].data()), 0.3) << l;
+  }
 }
