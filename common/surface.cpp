@@ -108,6 +108,16 @@ void Report(SurfaceStepHook hook, SurfaceStep step)
 }
 }
 
+bool UpdateWithoutErrors(vtkAlgorithm* algorithm)
+{
+  EventCount count;
+  vtkOutputWindow* window = vtkOutputWindow::GetInstance();
+  auto callback = Observe(window, &count);
+  algorithm->Update();
+  window->RemoveObserver(callback);
+  return count.errors == 0;
+}
+
 bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
 {
   // VTK's reader trusts the sizes that the file declares: check them first.
@@ -119,15 +129,10 @@ bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
   // Some read problems (a section shorter than declared) are raised as
   // generic warnings that no object observer sees; every message passes the
   // output window, which still shows them on the error output.
-  EventCount count;
-  vtkOutputWindow* window = vtkOutputWindow::GetInstance();
-  auto callback = Observe(window, &count);
   reader->SetFileName(path);
-  reader->Update();
-  window->RemoveObserver(callback);
-
+  const bool clean = UpdateWithoutErrors(reader);
   vtkPolyData* surface = reader->GetOutput();
-  if (count.errors > 0 || !surface)
+  if (!clean || !surface)
   {
     std::cout << "Cannot read surface " << path << '\n';
     return false;

@@ -2,6 +2,7 @@
 // corners and centroids, building and writing new surfaces.
 #pragma once
 
+#include <vtkAlgorithm.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataReader.h>
 #include <vtkPoints.h>
@@ -17,6 +18,10 @@ vtkPolyData* ReadSurface(const char* path);
 // reader's output surface is replaced; points fetched from an earlier read of
 // the same reader must not be used afterwards.
 bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path);
+
+// Runs a VTK reader or filter. Returns false when VTK reported any error or
+// warning on the way (VTK's own text still goes to the error output).
+bool UpdateWithoutErrors(vtkAlgorithm* algorithm);
 
 // Corners A, B, C of a cell: its first three point ids, in order, as doubles
 // (the exact widening of the stored floats).

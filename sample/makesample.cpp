@@ -23,6 +23,14 @@
 //   segments.crv        36 line segments, two rows each, running outward
 //                       from inside the head: 27 cross the surface, every
 //                       fourth stops short of it
+//   rawscan.stl         the first scan as a scanner writes it: re-triangulated
+//                       (about 300,000 triangles at full size), cut open below
+//                       the ears, with holes at both ears and the crown, moved
+//                       by a rotation and a translation
+//   rawscan_template_landmarks.crv, rawscan_landmarks.crv
+//                       five landmarks (front, left, right, top, back of the
+//                       head) on the template and on the raw scan, the latter
+//                       with 1 mm of noise
 //   cohort/             a small cohort for the workflow: the template, both
 //                       masks and subjects/<id>/first.vtk and final.vtk for
 //                       three subjects (s01 has the first and final scan above)
@@ -30,10 +38,13 @@
 // toward -y; the back of the head lies toward +y; z points up.
 
 #include "colorfile.h"
+#include "rawscan.h"
 #include "outputfile.h"
 #include "surface.h"
 
 #include <vtkCellArray.h>
+#include <vtkSTLWriter.h>
+#include <vtkSmartPointer.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -356,6 +367,58 @@ bool WriteCohort(const Mesh& mesh, const std::string& dir)
   return ok;
 }
 
+// The first scan as a clinic's scanner would write it (rawscan.stl), and its
+// landmarks with those of the template, for fittemplate.
+bool WriteRawScan(const Mesh& mesh, const std::string& dir)
+{
+  const std::vector<double> first = Deform(mesh, 12.0, 0.0);
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  const vtkIdType count = static_cast<vtkIdType>(first.size() / 3);
+  points->SetNumberOfPoints(count);
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    points->SetPoint(i, first[3 * i], first[3 * i + 1], first[3 * i + 2]);
+  }
+  auto polys = vtkSmartPointer<vtkCellArray>::New();
+  for (size_t c = 0; c < mesh.triangles.size(); c += 3)
+  {
+    polys->InsertNextCell(3, &mesh.triangles[c]);
+  }
+  auto surface = vtkSmartPointer<vtkPolyData>::New();
+  surface->SetPoints(points);
+  surface->SetPolys(polys);
+
+  std::vector<Landmark> templateLandmarks;
+  std::vector<Landmark> scanLandmarks;
+  for (vtkIdType id : HeadLandmarkIds(surface))
+  {
+    templateLandmarks.push_back({ mesh.points[3 * id], mesh.points[3 * id + 1], mesh.points[3 * id + 2] });
+    scanLandmarks.push_back({ first[3 * id], first[3 * id + 1], first[3 * id + 2] });
+  }
+  RawScanOptions options;
+  // As many triangles as the template has, times 300,000 / 190,676: 300,000 at full size.
+  options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
+  options.cutBelow = kEar[2] - 10.0;
+  options.holes = { { scanLandmarks[1][0], scanLandmarks[1][1], scanLandmarks[1][2], 12.0 },
+    { scanLandmarks[2][0], scanLandmarks[2][1], scanLandmarks[2][2], 12.0 },
+    { kCenter[0], kCenter[1] + 40.0, kCenter[2] + 70.0, 20.0 } };
+  options.seed = 2024;
+  const RawScan scan = MakeRawScan(surface, scanLandmarks, options);
+  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
+  writer->SetInputData(scan.surface);
+  const std::string path = dir + "/rawscan.stl";
+  writer->SetFileName(path.c_str());
+  writer->SetFileTypeToBinary();
+  bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
+  if (!ok)
+  {
+    std::cout << "Cannot write " << path << '\n';
+  }
+  ok = WriteLandmarks(templateLandmarks, dir + "/rawscan_template_landmarks.crv") && ok;
+  ok = WriteLandmarks(scan.landmarks, dir + "/rawscan_landmarks.crv") && ok;
+  return ok;
+}
+
 int main(int argc, char* argv[])
 {
   if (argc != 2 && argc != 4)
@@ -379,6 +442,7 @@ int main(int argc, char* argv[])
   ok = WriteRing(dir + "/headring.crv") && ok;
   ok = WriteSegments(dir + "/segments.crv") && ok;
   ok = WriteCohort(mesh, dir) && ok;
+  ok = WriteRawScan(mesh, dir) && ok;
   if (!ok)
   {
     return -1;

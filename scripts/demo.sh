@@ -10,7 +10,7 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh"
 data=$root/sample-data
 out=$root/demo-output
 if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ] ||
-  [ ! -d "$data/cohort" ]; then
+  [ ! -d "$data/cohort" ] || [ ! -f "$data/rawscan.stl" ]; then
   mkdir -p "$data"
   "$build/sample/makesample" "$data"
 fi
@@ -52,6 +52,24 @@ tool headshape "$data/firstscan.vtk" "$data/finalscan.vtk" >headshape.tsv || sta
 echo "(exit status $status)"
 awk -F '\t' '{ for (i = 1; i <= NF; i++) cell[i, NR] = (i == 1 && NR > 1) ? (NR == 2 ? "first" : "final") : $i }
   END { for (i = 1; i <= NF; i++) printf "  %-20s %12s %12s\n", cell[i, 1], cell[i, 2], cell[i, 3] }' headshape.tsv
+
+# The raw scan (an STL with its own triangles, position and orientation, open
+# below the ears, with holes) brought onto the template mesh, then measured
+# like the first scan it was made from, and compared with it cell by cell.
+run fittemplate "$data/template.vtk" "$data/rawscan.stl" "$data/rawscan_template_landmarks.crv" \
+  "$data/rawscan_landmarks.crv" rawscan_fitted.vtk
+echo; echo "\$ headshape firstscan.vtk rawscan_fitted.vtk > rawscan_headshape.tsv"
+status=0
+tool headshape "$data/firstscan.vtk" rawscan_fitted.vtk >rawscan_headshape.tsv || status=$?
+echo "(exit status $status)"
+awk -F '\t' '{ for (i = 1; i <= NF; i++) cell[i, NR] = (i == 1 && NR > 1) ? (NR == 2 ? "first" : "raw, fitted") : $i }
+  END { for (i = 1; i <= NF; i++) printf "  %-20s %12s %12s\n", cell[i, 1], cell[i, 2], cell[i, 3] }' rawscan_headshape.tsv
+# celldist's color files of this comparison go to a folder of their own, out
+# of the pictures below.
+mkdir -p rawscan
+run celldist "$data/firstscan.vtk" rawscan_fitted.vtk rawscan/distance.clr 5 -5 rawscan/x.clr rawscan/y.clr rawscan/z.clr
+awk 'NR > 3 { s += ($1 < 0 ? -$1 : $1); n++ } END { printf "  mean absolute distance of the fitted raw scan from the first scan: %.3f mm\n", s / n }' \
+  rawscan/distance.clr
 
 # Every color file written above as a surface for VTK viewers (.vtp) and a
 # picture (.png), each on the surface whose cells it colors (all sample

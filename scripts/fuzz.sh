@@ -14,7 +14,7 @@ shift || true
 # An absolute path: the tools harness changes its working folder.
 build=$(realpath -m "${FUZZ_BUILD_DIR:-$root/build-fuzz}")
 
-bash "$root/scripts/install-packages.sh" cmake make clang libclang-rt-14-dev libvtk9-dev
+bash "$root/scripts/install-packages.sh" cmake make clang libclang-rt-14-dev libvtk9-dev libeigen3-dev
 
 all=(fuzz_curvefile fuzz_colorfile fuzz_listfile fuzz_surface fuzz_tools)
 harnesses=("$@")

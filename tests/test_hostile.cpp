@@ -371,3 +371,26 @@ TEST(Hostile, ScanreportRefusesEveryUnreadableSurfaceInEachPlaceAndWritesNothing
     }
   }
 }
+
+TEST(Hostile, FittemplateRefusesEveryUnreadableTemplateAndScanWithOneLineAndWritesNothing)
+{
+  const std::string dir = Arena();
+  WriteText(dir + "/three.crv", "0 0 0\n10 0 0\n0 10 0\n");
+  for (int place = 0; place < 2; ++place)
+  {
+    for (const auto& [path, message] : kUnreadableSurfaces)
+    {
+      std::vector<std::string> args = { "good.vtk", "good.vtk", "three.crv", "three.crv", "fitted.vtk" };
+      args[place] = path;
+      // A scan is read by its extension: a name without .vtk is no surface of a known format.
+      const bool known = path.size() > 4 && path.compare(path.size() - 4, 4, ".vtk") == 0;
+      const std::string expected = place == 1 && !known
+        ? "Cannot read scan " + path + ": its name ends in none of .vtk, .vtp, .stl, .ply, .obj"
+        : Named(message, path);
+      const ToolRun run = RunTool("fittemplate", args, dir);
+      EXPECT_EQ(run.status, 255) << path << " in place " << place;
+      EXPECT_EQ(run.output, expected + "\n") << path << " in place " << place;
+      EXPECT_FALSE(std::filesystem::exists(dir + "/fitted.vtk"));
+    }
+  }
+}

@@ -3,6 +3,7 @@
 
 #include "colorfile.h"
 #include "outputfile.h"
+#include "statistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,22 +26,6 @@ void AddCount(std::string& row, long long count)
   char text[kNumberTextSize];
   row += '\t';
   row.append(text, FormatInteger(count, text));
-}
-
-// The percent-th percentile of sorted values by linear interpolation between
-// the closest ranks: rank (n - 1) * percent / 100 counted from 0, its whole
-// part found exactly in integers, then x[lo] + f * (x[lo + 1] - x[lo]).
-double Percentile(const std::vector<double>& sorted, long long percent)
-{
-  const long long n = static_cast<long long>(sorted.size());
-  const long long scaled = (n - 1) * percent;
-  const long long lo = scaled / 100;
-  const double fraction = static_cast<double>(scaled % 100) / 100.0;
-  if (lo + 1 >= n)
-  {
-    return sorted[lo];
-  }
-  return sorted[lo] + fraction * (sorted[lo + 1] - sorted[lo]);
 }
 }
 

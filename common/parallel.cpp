@@ -1,0 +1,29 @@
+#include "parallel.h"
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work)
+{
+  const size_t cores = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+  const size_t threads = std::min(cores, std::max<size_t>(1, count / 256));
+  if (threads <= 1)
+  {
+    work(0, count);
+    return;
+  }
+  std::vector<std::thread> helpers;
+  const size_t step = (count + threads - 1) / threads;
+  for (size_t t = 1; t < threads; ++t)
+  {
+    const size_t begin = std::min(count, t * step);
+    const size_t end = std::min(count, begin + step);
+    helpers.emplace_back(work, begin, end);
+  }
+  work(0, std::min(count, step));
+  for (std::thread& helper : helpers)
+  {
+    helper.join();
+  }
+}

@@ -1,0 +1,351 @@
+#include "triangletree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+namespace
+{
+constexpr int kLeafSize = 8;
+
+double Dot(const double a[3], const double b[3])
+{
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// Where on a triangle its closest point to a query lies.
+enum Feature
+{
+  kFace,
+  kVertexA,
+  kVertexB,
+  kVertexC,
+  kEdgeAB,
+  kEdgeBC,
+  kEdgeCA
+};
+
+// The closest point of triangle abc to p, by the regions of the triangle's
+// plane (vertex, edge and face regions in turn).
+Feature ClosestOnTriangle(const double p[3], const double a[3], const double b[3], const double c[3], double out[3])
+{
+  double ab[3], ac[3], ap[3];
+  for (int k = 0; k < 3; ++k)
+  {
+    ab[k] = b[k] - a[k];
+    ac[k] = c[k] - a[k];
+    ap[k] = p[k] - a[k];
+  }
+  const double d1 = Dot(ab, ap);
+  const double d2 = Dot(ac, ap);
+  if (d1 <= 0 && d2 <= 0)
+  {
+    std::copy(a, a + 3, out);
+    return kVertexA;
+  }
+  double bp[3];
+  for (int k = 0; k < 3; ++k)
+  {
+    bp[k] = p[k] - b[k];
+  }
+  const double d3 = Dot(ab, bp);
+  const double d4 = Dot(ac, bp);
+  if (d3 >= 0 && d4 <= d3)
+  {
+    std::copy(b, b + 3, out);
+    return kVertexB;
+  }
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0 && d1 >= 0 && d3 <= 0)
+  {
+    const double v = d1 / (d1 - d3);
+    for (int k = 0; k < 3; ++k)
+    {
+      out[k] = a[k] + v * ab[k];
+    }
+    return kEdgeAB;
+  }
+  double cp[3];
+  for (int k = 0; k < 3; ++k)
+  {
+    cp[k] = p[k] - c[k];
+  }
+  const double d5 = Dot(ab, cp);
+  const double d6 = Dot(ac, cp);
+  if (d6 >= 0 && d5 <= d6)
+  {
+    std::copy(c, c + 3, out);
+    return kVertexC;
+  }
+  const double vb = d5 * d2 - d1 * d6;
+  if (vb <= 0 && d2 >= 0 && d6 <= 0)
+  {
+    const double w = d2 / (d2 - d6);
+    for (int k = 0; k < 3; ++k)
+    {
+      out[k] = a[k] + w * ac[k];
+    }
+    return kEdgeCA;
+  }
+  const double va = d3 * d6 - d5 * d4;
+  if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0)
+  {
+    const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+    for (int k = 0; k < 3; ++k)
+    {
+      out[k] = b[k] + w * (c[k] - b[k]);
+    }
+    return kEdgeBC;
+  }
+  const double sum = va + vb + vc;
+  if (!(sum > 0))
+  {
+    // A degenerate triangle whose regions did not settle: its first corner.
+    std::copy(a, a + 3, out);
+    return kVertexA;
+  }
+  const double v = vb / sum;
+  const double w = vc / sum;
+  for (int k = 0; k < 3; ++k)
+  {
+    out[k] = a[k] + ab[k] * v + ac[k] * w;
+  }
+  return kFace;
+}
+}
+
+TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<int>& triangles)
+  : points_(points)
+  , triangles_(triangles)
+{
+  const int count = TriangleCount();
+  normals_.assign(triangles_.size(), 0.0);
+  for (int t = 0; t < count; ++t)
+  {
+    const double* a = &points_[3 * static_cast<size_t>(triangles_[3 * t])];
+    const double* b = &points_[3 * static_cast<size_t>(triangles_[3 * t + 1])];
+    const double* c = &points_[3 * static_cast<size_t>(triangles_[3 * t + 2])];
+    const double e1[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
+    const double e2[3] = { c[0] - a[0], c[1] - a[1], c[2] - a[2] };
+    double* n = &normals_[3 * static_cast<size_t>(t)];
+    n[0] = e1[1] * e2[2] - e1[2] * e2[1];
+    n[1] = e1[2] * e2[0] - e1[0] * e2[2];
+    n[2] = e1[0] * e2[1] - e1[1] * e2[0];
+    const double length = std::sqrt(Dot(n, n));
+    if (length > 0)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        n[k] /= length;
+      }
+    }
+  }
+
+  // Border edges: those that one triangle alone has. Every edge once per
+  // triangle, sorted by its points, so that equal edges stand together.
+  std::vector<std::tuple<int, int, int>> edges; // lower point, higher point, 3 * triangle + k
+  edges.reserve(triangles_.size());
+  for (int t = 0; t < count; ++t)
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      const int p = triangles_[3 * t + k];
+      const int q = triangles_[3 * t + (k + 1) % 3];
+      edges.emplace_back(std::min(p, q), std::max(p, q), 3 * t + k);
+    }
+  }
+  std::sort(edges.begin(), edges.end());
+  border_.assign(triangles_.size() / 3, 0);
+  borderPoint_.assign(points_.size() / 3, 0);
+  for (size_t i = 0; i < edges.size();)
+  {
+    size_t j = i + 1;
+    while (j < edges.size() && std::get<0>(edges[j]) == std::get<0>(edges[i]) &&
+      std::get<1>(edges[j]) == std::get<1>(edges[i]))
+    {
+      ++j;
+    }
+    if (j == i + 1)
+    {
+      const int entry = std::get<2>(edges[i]);
+      border_[entry / 3] |= static_cast<unsigned char>(1 << (entry % 3));
+      borderPoint_[std::get<0>(edges[i])] = 1;
+      borderPoint_[std::get<1>(edges[i])] = 1;
+    }
+    i = j;
+  }
+  Build();
+}
+
+void TriangleTree::Build()
+{
+  const int count = TriangleCount();
+  order_.resize(triangles_.size() / 3);
+  std::vector<double> centers(triangles_.size());
+  for (int t = 0; t < count; ++t)
+  {
+    order_[t] = t;
+    for (int k = 0; k < 3; ++k)
+    {
+      centers[3 * t + k] = (points_[3 * static_cast<size_t>(triangles_[3 * t]) + k] +
+                             points_[3 * static_cast<size_t>(triangles_[3 * t + 1]) + k] +
+                             points_[3 * static_cast<size_t>(triangles_[3 * t + 2]) + k]) /
+        3.0;
+    }
+  }
+  nodes_.clear();
+  nodes_.reserve(2 * static_cast<size_t>(count / kLeafSize + 1) + 1);
+  nodes_.push_back(Node{});
+  // Nodes still to split: node index, range of order_.
+  std::vector<std::tuple<int, int, int>> pending = { { 0, 0, count } };
+  while (!pending.empty())
+  {
+    const auto [index, first, end] = pending.back();
+    pending.pop_back();
+    Node node;
+    for (int k = 0; k < 3; ++k)
+    {
+      node.lo[k] = std::numeric_limits<double>::infinity();
+      node.hi[k] = -std::numeric_limits<double>::infinity();
+    }
+    double centerLo[3] = { node.lo[0], node.lo[1], node.lo[2] };
+    double centerHi[3] = { node.hi[0], node.hi[1], node.hi[2] };
+    for (int i = first; i < end; ++i)
+    {
+      const int t = order_[i];
+      for (int v = 0; v < 3; ++v)
+      {
+        const double* p = &points_[3 * static_cast<size_t>(triangles_[3 * t + v])];
+        for (int k = 0; k < 3; ++k)
+        {
+          node.lo[k] = std::min(node.lo[k], p[k]);
+          node.hi[k] = std::max(node.hi[k], p[k]);
+        }
+      }
+      for (int k = 0; k < 3; ++k)
+      {
+        centerLo[k] = std::min(centerLo[k], centers[3 * t + k]);
+        centerHi[k] = std::max(centerHi[k], centers[3 * t + k]);
+      }
+    }
+    if (end - first <= kLeafSize)
+    {
+      node.first = first;
+      node.count = end - first;
+      nodes_[index] = node;
+      continue;
+    }
+    // Split at the median centre along the longest extent of the centres.
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+    {
+      if (centerHi[k] - centerLo[k] > centerHi[axis] - centerLo[axis])
+      {
+        axis = k;
+      }
+    }
+    const int middle = first + (end - first) / 2;
+    std::nth_element(order_.begin() + first, order_.begin() + middle, order_.begin() + end,
+      [&centers, axis](int a, int b) {
+        const double ca = centers[3 * a + axis];
+        const double cb = centers[3 * b + axis];
+        return ca < cb || (ca == cb && a < b);
+      });
+    node.first = static_cast<int>(nodes_.size());
+    node.count = 0;
+    nodes_[index] = node;
+    nodes_.push_back(Node{});
+    nodes_.push_back(Node{});
+    pending.emplace_back(node.first, first, middle);
+    pending.emplace_back(node.first + 1, middle, end);
+  }
+}
+
+double TriangleTree::BoxDistance2(const Node& node, const double q[3]) const
+{
+  double sum = 0;
+  for (int k = 0; k < 3; ++k)
+  {
+    const double d = q[k] < node.lo[k] ? node.lo[k] - q[k] : (q[k] > node.hi[k] ? q[k] - node.hi[k] : 0.0);
+    sum += d * d;
+  }
+  return sum;
+}
+
+TriangleTree::Hit TriangleTree::Closest(const double query[3], double maxDistance) const
+{
+  Hit hit;
+  if (order_.empty() || !(maxDistance >= 0))
+  {
+    return hit;
+  }
+  double best2 = maxDistance * maxDistance;
+  Feature bestFeature = kFace;
+  int stack[128];
+  int top = 0;
+  stack[top++] = 0;
+  while (top > 0)
+  {
+    const Node& node = nodes_[stack[--top]];
+    if (BoxDistance2(node, query) > best2)
+    {
+      continue;
+    }
+    if (node.count > 0)
+    {
+      for (int i = node.first; i < node.first + node.count; ++i)
+      {
+        const int t = order_[i];
+        double p[3];
+        const Feature feature = ClosestOnTriangle(query, &points_[3 * static_cast<size_t>(triangles_[3 * t])],
+          &points_[3 * static_cast<size_t>(triangles_[3 * t + 1])],
+          &points_[3 * static_cast<size_t>(triangles_[3 * t + 2])], p);
+        const double d[3] = { p[0] - query[0], p[1] - query[1], p[2] - query[2] };
+        const double distance2 = Dot(d, d);
+        if (distance2 < best2 || (!hit.found && distance2 <= best2))
+        {
+          best2 = distance2;
+          hit.found = true;
+          hit.triangle = t;
+          bestFeature = feature;
+          std::copy(p, p + 3, hit.point);
+        }
+      }
+      continue;
+    }
+    // The nearer child is visited first: it goes on the stack last.
+    const double near0 = BoxDistance2(nodes_[node.first], query);
+    const double near1 = BoxDistance2(nodes_[node.first + 1], query);
+    if (top + 2 > 128)
+    {
+      continue; // deeper than any tree of a surface that fits in memory
+    }
+    if (near0 <= near1)
+    {
+      stack[top++] = node.first + 1;
+      stack[top++] = node.first;
+    }
+    else
+    {
+      stack[top++] = node.first;
+      stack[top++] = node.first + 1;
+    }
+  }
+  if (hit.found)
+  {
+    hit.distance = std::sqrt(best2);
+    const int* t = &triangles_[3 * static_cast<size_t>(hit.triangle)];
+    switch (bestFeature)
+    {
+      case kFace: hit.onBorder = false; break;
+      case kVertexA: hit.onBorder = borderPoint_[t[0]] != 0; break;
+      case kVertexB: hit.onBorder = borderPoint_[t[1]] != 0; break;
+      case kVertexC: hit.onBorder = borderPoint_[t[2]] != 0; break;
+      case kEdgeAB: hit.onBorder = BorderEdge(hit.triangle, 0); break;
+      case kEdgeBC: hit.onBorder = BorderEdge(hit.triangle, 1); break;
+      case kEdgeCA: hit.onBorder = BorderEdge(hit.triangle, 2); break;
+    }
+  }
+  return hit;
+}

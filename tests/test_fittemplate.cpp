@@ -1,0 +1,460 @@
+// The template fit: its pieces (closest points, landmark alignment, scan
+// formats) against plain computations, one end-to-end fit of a synthetic raw
+// scan with every output checked, and the refusals.
+#include "testutil.h"
+
+#include "rawscan.h"
+#include "rigidalign.h"
+#include "scanfile.h"
+#include "surface.h"
+#include "templatefit.h"
+#include "triangletree.h"
+
+#include <vtkOBJWriter.h>
+#include <vtkPLYWriter.h>
+#include <vtkSTLWriter.h>
+#include <vtkSmartPointer.h>
+#include <vtkXMLPolyDataWriter.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+using namespace testutil;
+
+namespace
+{
+double Distance(const double* a, const double* b)
+{
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// A small sample template (12 rings of 100 points a half: 4,600 cells).
+std::string SmallTemplate(const std::string& dir)
+{
+  const std::string command = Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return dir + "/template.vtk";
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+  {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+const std::vector<std::string> kArguments = { "template.vtk", "scan.stl", "template_landmarks.crv",
+  "scan_landmarks.crv", "fitted.vtk" };
+}
+
+TEST(TriangleTree, ClosestPointsAndBordersMatchAPlainSearch)
+{
+  // A 6 x 6 grid of squares, each split in two, on a bumpy height field.
+  std::vector<double> points;
+  std::vector<int> triangles;
+  for (int j = 0; j <= 6; ++j)
+  {
+    for (int i = 0; i <= 6; ++i)
+    {
+      points.insert(points.end(), { 1.0 * i, 1.0 * j, 0.3 * std::sin(1.3 * i) * std::cos(0.7 * j) });
+    }
+  }
+  for (int j = 0; j < 6; ++j)
+  {
+    for (int i = 0; i < 6; ++i)
+    {
+      const int a = 7 * j + i;
+      triangles.insert(triangles.end(), { a, a + 1, a + 8, a, a + 8, a + 7 });
+    }
+  }
+  const TriangleTree tree(points, triangles);
+  std::vector<double> flatPoints = points;
+  for (size_t i = 2; i < flatPoints.size(); i += 3)
+  {
+    flatPoints[i] = 0;
+  }
+  const TriangleTree flat(flatPoints, triangles);
+  // The plain search: the closest of many samples of every triangle.
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> coordinate(-1.0, 7.0);
+  for (int q = 0; q < 200; ++q)
+  {
+    const double query[3] = { coordinate(random), coordinate(random), coordinate(random) - 3.0 };
+    const TriangleTree::Hit hit = tree.Closest(query, 100.0);
+    ASSERT_TRUE(hit.found);
+    double best = 1e300;
+    for (size_t t = 0; t < triangles.size(); t += 3)
+    {
+      const double* a = &points[3 * triangles[t]];
+      const double* b = &points[3 * triangles[t + 1]];
+      const double* c = &points[3 * triangles[t + 2]];
+      for (int u = 0; u <= 40; ++u)
+      {
+        for (int v = 0; u + v <= 40; ++v)
+        {
+          double p[3];
+          for (int k = 0; k < 3; ++k)
+          {
+            p[k] = a[k] + (b[k] - a[k]) * u / 40.0 + (c[k] - a[k]) * v / 40.0;
+          }
+          best = std::min(best, Distance(p, query));
+        }
+      }
+    }
+    EXPECT_LE(hit.distance, best + 1e-9);
+    EXPECT_GE(hit.distance, best - 0.03);
+    EXPECT_NEAR(Distance(hit.point, query), hit.distance, 1e-9);
+    // On the same grid laid flat, the closest point is on the border exactly
+    // when the query lies beyond the grid's edge.
+    const TriangleTree::Hit flatHit = flat.Closest(query, 100.0);
+    const bool outside = query[0] < 0 || query[0] > 6 || query[1] < 0 || query[1] > 6;
+    EXPECT_EQ(flatHit.onBorder, outside) << query[0] << ' ' << query[1];
+    EXPECT_NEAR(flatHit.distance,
+      std::hypot(std::max({ -query[0], query[0] - 6, 0.0 }), std::max({ -query[1], query[1] - 6, 0.0 }), query[2]), 1e-9);
+  }
+  const double far[3] = { 3, 3, 50 };
+  EXPECT_FALSE(tree.Closest(far, 10.0).found);
+}
+
+TEST(RigidAlign, LandmarksGiveBackAKnownMotionAndTheirProblemsAreNamed)
+{
+  RigidTransform motion;
+  const double angle = 0.4;
+  motion.r[0][0] = std::cos(angle);
+  motion.r[0][1] = -std::sin(angle);
+  motion.r[1][0] = std::sin(angle);
+  motion.r[1][1] = std::cos(angle);
+  motion.t[0] = 12;
+  motion.t[1] = -40;
+  motion.t[2] = 7;
+  const std::vector<Landmark> from = { { 0, 0, 0 }, { 100, 0, 0 }, { 0, 80, 0 }, { 10, 20, 90 }, { 50, 50, 50 } };
+  std::vector<Landmark> to(from.size());
+  for (size_t i = 0; i < from.size(); ++i)
+  {
+    motion.Apply(from[i].data(), to[i].data());
+  }
+  const RigidTransform found = FitLandmarks(from, to);
+  for (int i = 0; i < 3; ++i)
+  {
+    for (int j = 0; j < 3; ++j)
+    {
+      EXPECT_NEAR(found.r[i][j], motion.r[i][j], 1e-12);
+    }
+    EXPECT_NEAR(found.t[i], motion.t[i], 1e-9);
+  }
+  EXPECT_EQ(LandmarkProblem(from), nullptr);
+  EXPECT_STREQ(LandmarkProblem({ { 0, 0, 0 }, { 1, 1, 1 } }), "fewer than 3 landmarks");
+  EXPECT_STREQ(LandmarkProblem({ { 0, 0, 0 }, { 10, 10, 10 }, { 20, 20, 20.1 } }), "landmarks on one line");
+  EXPECT_STREQ(LandmarkProblem({ { 5, 5, 5 }, { 5, 5, 5 }, { 5, 5, 5 } }), "landmarks on one line");
+  EXPECT_STREQ(LandmarkProblem({ { 0, 0, 0 }, { 10, 0, 0 }, { 0, NAN, 0 } }), "a landmark that is not a finite number");
+
+  // A final line feed adds no landmark; a missing one takes none away.
+  const std::string dir = ScratchDir();
+  WriteText(dir + "/a.crv", "1 2 3\n4 5 6\n7 8 9\n");
+  WriteText(dir + "/b.crv", "1 2 3\n4 5 6\n7 8 9");
+  EXPECT_EQ(ReadLandmarks((dir + "/a.crv").c_str()).size(), 3u);
+  EXPECT_EQ(ReadLandmarks((dir + "/b.crv").c_str()).size(), 3u);
+  EXPECT_EQ(ReadLandmarks((dir + "/b.crv").c_str())[2], (Landmark{ 7, 8, 9 }));
+}
+
+TEST(ScanFile, EveryFormatReadsAsTheSameTriangles)
+{
+  const std::string dir = ScratchDir();
+  WriteSurfaceFile(dir + "/scan.vtk", { { 0, 0, 0 }, { 10, 0, 0 }, { 0, 10, 0 }, { 10, 10, 2 }, { 20, 5, 1 } },
+    { { 0, 1, 2 }, { 1, 3, 2 }, { 1, 4, 3 } });
+  vtkPolyData* surface = ReadSurface((dir + "/scan.vtk").c_str());
+  ASSERT_NE(surface, nullptr);
+  auto write = [surface](auto writer, const std::string& path) {
+    writer->SetInputData(surface);
+    writer->SetFileName(path.c_str());
+    writer->Write();
+  };
+  write(vtkSmartPointer<vtkSTLWriter>::New(), dir + "/scan.STL");
+  write(vtkSmartPointer<vtkPLYWriter>::New(), dir + "/scan.ply");
+  write(vtkSmartPointer<vtkOBJWriter>::New(), dir + "/scan.obj");
+  write(vtkSmartPointer<vtkXMLPolyDataWriter>::New(), dir + "/scan.vtp");
+  TriangleSurface reference;
+  ASSERT_TRUE(ReadScan((dir + "/scan.vtk").c_str(), reference));
+  EXPECT_EQ(reference.TriangleCount(), 3u);
+  for (const char* name : { "scan.STL", "scan.ply", "scan.obj", "scan.vtp" })
+  {
+    TriangleSurface scan;
+    ASSERT_TRUE(ReadScan((dir + "/" + name).c_str(), scan)) << name;
+    ASSERT_EQ(scan.TriangleCount(), reference.TriangleCount()) << name;
+    ASSERT_EQ(scan.PointCount(), reference.PointCount()) << name; // STL's repeated corners merged
+    for (size_t t = 0; t < scan.triangles.size(); ++t)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        EXPECT_NEAR(scan.points[3 * scan.triangles[t] + k], reference.points[3 * reference.triangles[t] + k], 1e-5)
+          << name;
+      }
+    }
+  }
+}
+
+TEST(FitTemplate, FitsASyntheticRawScanOntoTheTemplateMesh)
+{
+  const std::string dir = ScratchDir();
+  vtkPolyData* templ = ReadSurface(SmallTemplate(dir).c_str());
+  ASSERT_NE(templ, nullptr);
+  ASSERT_TRUE(WriteFitCase(templ, dir, 2, 6000));
+  const ToolRun run = RunTool("fittemplate", kArguments, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::vector<std::string> lines = Lines(run.output);
+  ASSERT_EQ(lines.size(), 9u) << run.output;
+  EXPECT_EQ(lines[0], "Rigid transform, scan to template:");
+  EXPECT_EQ(lines[4], "0 0 0 1");
+  EXPECT_EQ(lines[5].rfind("Landmark residuals after alignment (mm): ", 0), 0u);
+  EXPECT_EQ(lines[6].rfind("Landmark residuals after the fit (mm): ", 0), 0u);
+  EXPECT_EQ(lines[7].rfind("Distance from the fitted template points to the scan (mm): mean ", 0), 0u);
+  EXPECT_EQ(lines[8].rfind("Template points without a match on the scan: ", 0), 0u);
+  // The printed transform is a rotation.
+  RigidTransform transform;
+  ASSERT_TRUE(ParseTransform(run.output, transform));
+  for (int i = 0; i < 3; ++i)
+  {
+    for (int j = 0; j < 3; ++j)
+    {
+      const double dot = transform.r[0][i] * transform.r[0][j] + transform.r[1][i] * transform.r[1][j] +
+        transform.r[2][i] * transform.r[2][j];
+      EXPECT_NEAR(dot, i == j ? 1.0 : 0.0, 1e-5);
+    }
+  }
+
+  // The template's cells in their order, with points moved, written as every surface is.
+  vtkPolyData* fitted = ReadSurface((dir + "/fitted.vtk").c_str());
+  ASSERT_NE(fitted, nullptr);
+  ASSERT_EQ(fitted->GetNumberOfPoints(), templ->GetNumberOfPoints());
+  ASSERT_EQ(fitted->GetNumberOfCells(), templ->GetNumberOfCells());
+  for (vtkIdType c = 0; c < templ->GetNumberOfCells(); ++c)
+  {
+    vtkIdType n1, n2;
+    const vtkIdType* ids1;
+    const vtkIdType* ids2;
+    templ->GetCellPoints(c, n1, ids1);
+    fitted->GetCellPoints(c, n2, ids2);
+    ASSERT_EQ(n1, n2);
+    ASSERT_TRUE(std::equal(ids1, ids1 + n1, ids2)) << c;
+  }
+  EXPECT_EQ(ReadText(dir + "/fitted.vtk").rfind("# vtk DataFile Version 4.2\n", 0), 0u);
+
+  // Where the scan has surface, the fitted points lie on it, near their true places.
+  const FitErrors errors = ScoreFit(dir, fitted, transform);
+  EXPECT_GT(errors.covered, 0.6);
+  // At this small size the template's triangles are 5 to 9 mm long, and the
+  // points near the scan's borders that find no trusted match stay a little
+  // off it (at full size the mean is below 0.02 mm).
+  EXPECT_LT(errors.onScan, 0.4);
+  EXPECT_LT(errors.mean, 2.5);
+  EXPECT_LT(errors.p95, 4.0);
+  EXPECT_LT(errors.scanMean, 2.5);
+
+  // The same run again writes the same file, to the last bit.
+  ASSERT_EQ(RunTool("fittemplate", { "template.vtk", "scan.stl", "template_landmarks.crv", "scan_landmarks.crv",
+                                     "again.vtk" }, dir).output, run.output);
+  EXPECT_EQ(ReadText(dir + "/again.vtk"), ReadText(dir + "/fitted.vtk"));
+}
+
+TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
+{
+  const std::string dir = ScratchDir();
+  vtkPolyData* templ = ReadSurface(SmallTemplate(dir).c_str());
+  ASSERT_NE(templ, nullptr);
+  ASSERT_TRUE(WriteFitCase(templ, dir, 3, 3000));
+  WriteText(dir + "/four.crv", "0 0 0\n10 0 0\n0 10 0\n0 0 10\n");
+  WriteText(dir + "/two.crv", "0 0 0\n10 0 0\n");
+  WriteText(dir + "/line.crv", "0 0 0\n10 10 10\n20 20 20\n30 30 30\n40 40 40\n");
+  WriteText(dir + "/garbage.stl", "solid nothing\nthis is no facet\n");
+  WriteText(dir + "/scan.txt", "1 2 3\n");
+  WriteText(dir + "/cloud.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n");
+  // A scan of something else: a small box far from any head.
+  WriteTriangles(dir + "/box.vtk", { { Point{ 0, 0, 0 }, Point{ 5, 0, 0 }, Point{ 0, 5, 0 } },
+                                     { Point{ 5, 0, 0 }, Point{ 5, 5, 0 }, Point{ 0, 5, 0 } } });
+  std::filesystem::create_directory(dir + "/folder.ply");
+  // Counts that VTK's readers would trust: a PLY header declaring a billion
+  // points, a binary STL declaring two billion triangles in 84 bytes.
+  WriteText(dir + "/big.ply", "ply\nformat ascii 1.0\nelement vertex 999999999\nproperty float x\nend_header\n1\n");
+  WriteText(dir + "/short.stl", std::string(80, ' ') + std::string("\xff\xff\xff\x7f", 4));
+  struct Case
+  {
+    std::vector<std::string> arguments;
+    std::string line; // the start of the one line printed
+  };
+  const std::vector<Case> cases = {
+    { { "template.vtk", "scan.stl", "template_landmarks.crv", "four.crv", "out.vtk" },
+      "The landmark files hold different numbers of landmarks: 5 in template_landmarks.crv, 4 in four.crv" },
+    { { "template.vtk", "scan.stl", "two.crv", "two.crv", "out.vtk" },
+      "Cannot align with the landmarks of two.crv: fewer than 3 landmarks" },
+    { { "template.vtk", "scan.stl", "template_landmarks.crv", "line.crv", "out.vtk" },
+      "Cannot align with the landmarks of line.crv: landmarks on one line" },
+    { { "template.vtk", "missing.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan missing.stl: no such file" },
+    { { "template.vtk", "garbage.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan garbage.stl" },
+    { { "template.vtk", "folder.ply", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan folder.ply: it is not a regular file" },
+    { { "template.vtk", "big.ply", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan big.ply: it declares more elements than it holds" },
+    { { "template.vtk", "short.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan short.stl: it declares more triangles than it holds" },
+    { { "template.vtk", "scan.txt", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan scan.txt: its name ends in none of .vtk, .vtp, .stl, .ply, .obj" },
+    { { "template.vtk", "cloud.vtk", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan cloud.vtk: it holds no triangle" },
+    { { "missing.vtk", "scan.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read surface missing.vtk" },
+    { { "template.vtk", "box.vtk", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "The fit failed: " },
+  };
+  for (const Case& c : cases)
+  {
+    const ToolRun run = RunTool("fittemplate", c.arguments, dir);
+    EXPECT_EQ(run.status, 255) << run.output;
+    // A refused input is one line; a failed fit ends with its line, after the figures that showed it.
+    const std::vector<std::string> lines = Lines(run.output);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind(c.line, 0), 0u) << run.output;
+    EXPECT_EQ(run.output.back(), '\n');
+    if (c.line != "The fit failed: ")
+    {
+      EXPECT_EQ(lines.size(), 1u) << run.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.vtk")) << c.line;
+  }
+  // The landmarks of another head: the scan's landmarks shuffled.
+  std::vector<std::string> rows = ReadLines(dir + "/scan_landmarks.crv");
+  std::rotate(rows.begin(), rows.begin() + 2, rows.end());
+  std::string shuffled;
+  for (const std::string& row : rows)
+  {
+    shuffled += row + "\n";
+  }
+  WriteText(dir + "/other.crv", shuffled);
+  const ToolRun other = RunTool("fittemplate", { "template.vtk", "scan.stl", "template_landmarks.crv", "other.crv", "out.vtk" }, dir);
+  EXPECT_EQ(other.status, 255) << other.output;
+  EXPECT_EQ(Lines(other.output).back().rfind("The fit failed: ", 0), 0u) << other.output;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/out.vtk"));
+
+  const ToolRun usage = RunTool("fittemplate", { "template.vtk", "scan.stl" }, dir);
+  EXPECT_EQ(usage.status, 255);
+  EXPECT_EQ(usage.output.rfind("Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) ", 0), 0u);
+}
+
+namespace
+{
+// A latitude-longitude sphere of radius r about c: rows of points between
+// the poles, the poles themselves, triangles facing outward.
+TriangleSurface Sphere(double r, const double c[3], int rows, int columns)
+{
+  TriangleSurface sphere;
+  const double pi = 3.14159265358979323846;
+  sphere.points.insert(sphere.points.end(), { c[0], c[1], c[2] - r });
+  for (int i = 1; i < rows; ++i)
+  {
+    const double polar = pi * i / rows;
+    for (int j = 0; j < columns; ++j)
+    {
+      const double azimuth = 2 * pi * j / columns;
+      sphere.points.insert(sphere.points.end(), { c[0] + r * std::sin(polar) * std::cos(azimuth),
+                                                  c[1] + r * std::sin(polar) * std::sin(azimuth), c[2] - r * std::cos(polar) });
+    }
+  }
+  sphere.points.insert(sphere.points.end(), { c[0], c[1], c[2] + r });
+  const int top = static_cast<int>(sphere.PointCount()) - 1;
+  auto at = [columns](int row, int j) { return 1 + (row - 1) * columns + (j % columns); };
+  for (int j = 0; j < columns; ++j)
+  {
+    sphere.triangles.insert(sphere.triangles.end(), { 0, at(1, j + 1), at(1, j) });
+    sphere.triangles.insert(sphere.triangles.end(), { top, at(rows - 1, j), at(rows - 1, j + 1) });
+    for (int i = 1; i + 1 < rows; ++i)
+    {
+      sphere.triangles.insert(sphere.triangles.end(), { at(i, j), at(i, j + 1), at(i + 1, j) });
+      sphere.triangles.insert(sphere.triangles.end(), { at(i, j + 1), at(i + 1, j + 1), at(i + 1, j) });
+    }
+  }
+  return sphere;
+}
+}
+
+TEST(ScanFile, PolygonsAndStripsBecomeTrianglesAndPointsShareTheArea)
+{
+  const std::string dir = ScratchDir();
+  WriteText(dir + "/cells.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 5 float\n0 0 0 1 0 0 1 1 0 0 1 0 0.5 2 0\n"
+    "POLYGONS 1 6\n5 0 1 2 4 3\nTRIANGLE_STRIPS 1 5\n4 0 1 3 2\n");
+  vtkPolyData* surface = ReadSurface((dir + "/cells.vtk").c_str());
+  ASSERT_NE(surface, nullptr);
+  const TriangleSurface triangles = SurfaceTriangles(surface);
+  // The pentagon's fan from its first point, then the strip, every second triangle turned.
+  EXPECT_EQ(triangles.triangles, (std::vector<int>{ 0, 1, 2, 0, 2, 4, 0, 4, 3, 0, 1, 3, 1, 2, 3 }));
+  std::vector<double> normals;
+  std::vector<double> areas;
+  PointNormalsAndAreas(triangles, normals, areas);
+  double total = 0;
+  for (size_t i = 0; i < areas.size(); ++i)
+  {
+    total += areas[i];
+    EXPECT_NEAR(normals[3 * i + 2], 1.0, 1e-12) << i; // every triangle faces +z
+  }
+  EXPECT_NEAR(total, 1.5 + 1.0, 1e-12); // the pentagon (1.5) and the strip's square (1)
+}
+
+TEST(TemplateFit, ASphereFitsTheSameSphereGrownWithAHoleAndKeepsItsPoints)
+{
+  const double center[3] = { 100, 100, 80 };
+  const TriangleSurface templ = Sphere(80, center, 30, 60);
+  // The scan: a finer sphere 5% larger, with a hole of 25 mm about its top.
+  TriangleSurface scan = Sphere(84, center, 45, 90);
+  std::vector<int> kept;
+  for (size_t t = 0; t < scan.triangles.size(); t += 3)
+  {
+    const double* p = &scan.points[3 * scan.triangles[t]];
+    if (Distance(p, std::array<double, 3>{ center[0], center[1], center[2] + 84 }.data()) > 25)
+    {
+      kept.insert(kept.end(), scan.triangles.begin() + t, scan.triangles.begin() + t + 3);
+    }
+  }
+  scan.triangles.swap(kept);
+  const TriangleTree tree(scan.points, scan.triangles);
+  const std::vector<std::array<double, 3>> landmarks = { { 180, 100, 80 }, { 100, 180, 80 }, { 20, 100, 80 } };
+  std::vector<std::array<double, 3>> targets;
+  for (const auto& l : landmarks)
+  {
+    targets.push_back({ center[0] + 1.05 * (l[0] - center[0]), center[1] + 1.05 * (l[1] - center[1]),
+      center[2] + 1.05 * (l[2] - center[2]) });
+  }
+  const FitResult fit = FitTemplate(templ, tree, landmarks, targets);
+  ASSERT_EQ(fit.points.size(), templ.points.size());
+  // Every point moves straight out, by 4 mm: where the scan has surface onto
+  // it, over the hole with its neighbours.
+  double worst = 0;
+  double worstInHole = 0;
+  size_t unmatched = 0;
+  for (size_t i = 0; i < templ.PointCount(); ++i)
+  {
+    const double* p = &templ.points[3 * i];
+    double expected[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      expected[k] = center[k] + 1.05 * (p[k] - center[k]);
+    }
+    const double error = Distance(&fit.points[3 * i], expected);
+    (fit.matched[i] ? worst : worstInHole) = std::max(fit.matched[i] ? worst : worstInHole, error);
+    unmatched += fit.matched[i] ? 0 : 1;
+  }
+  EXPECT_LT(worst, 0.2);
+  EXPECT_LT(worstInHole, 1.0);
+  EXPECT_GT(unmatched, 0u);
+  EXPECT_NEAR(fit.unmatched, static_cast<double>(unmatched) / templ.PointCount(), 1e-12);
+  EXPECT_LT(fit.mean, 0.01);
+  for (size_t l = 0; l < landmarks.size(); ++l)
+  {
+    EXPECT_LT(Distance(fit.moved[l].data(), targets[l].data()), 0.3) << l;
+  }
+}
