@@ -1,0 +1,952 @@
+#include "surfacelocator.h"
+
+#include <vtkBox.h>
+#include <vtkCellArray.h>
+#include <vtkCellType.h>
+#include <vtkVersionMacros.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+const double kHuge = 1.7976931348623157e308; // VTK_DOUBLE_MAX
+const int kLeafSize = 8;
+// A triangle whose area is below this share of its longest edge squared is
+// too thin for the closest-point figures here.
+const double kThin = 1.0e-3;
+// Octant indices beyond this are asked of the locator (its integer
+// conversions are exact well within it).
+const double kIndexReach = 1.0e6;
+
+double Square(double v)
+{
+  return v * v;
+}
+
+// A box of doubles as floats that hold it.
+void OuterBox(const double bounds[6], float box[6])
+{
+  for (int i = 0; i < 3; ++i)
+  {
+    float low = static_cast<float>(bounds[2 * i]);
+    float high = static_cast<float>(bounds[2 * i + 1]);
+    if (low > bounds[2 * i])
+    {
+      low = std::nextafter(low, -std::numeric_limits<float>::infinity());
+    }
+    if (high < bounds[2 * i + 1])
+    {
+      high = std::nextafter(high, std::numeric_limits<float>::infinity());
+    }
+    box[2 * i] = low;
+    box[2 * i + 1] = high;
+  }
+}
+
+// The squared distance from a point to a box (0 inside).
+double Distance2ToBox(const double x[3], const float box[6])
+{
+  double sum = 0.0;
+  for (int i = 0; i < 3; ++i)
+  {
+    const double low = box[2 * i];
+    const double high = box[2 * i + 1];
+    const double gap = x[i] < low ? low - x[i] : (x[i] > high ? x[i] - high : 0.0);
+    sum += gap * gap;
+  }
+  return sum;
+}
+
+// The locator's distance from a point to a box (0 inside), with its arithmetic.
+double Distance2ToBounds(const double x[3], const double bounds[6])
+{
+  if (x[0] >= bounds[0] && x[0] <= bounds[1] && x[1] >= bounds[2] && x[1] <= bounds[3] && x[2] >= bounds[4] &&
+    x[2] <= bounds[5])
+  {
+    return 0.0;
+  }
+  double deltas[3] = { 0.0, 0.0, 0.0 };
+  for (int i = 0; i < 3; ++i)
+  {
+    if (x[i] < bounds[2 * i])
+    {
+      deltas[i] = bounds[2 * i] - x[i];
+    }
+    else if (x[i] > bounds[2 * i + 1])
+    {
+      deltas[i] = x[i] - bounds[2 * i + 1];
+    }
+  }
+  return deltas[0] * deltas[0] + deltas[1] * deltas[1] + deltas[2] * deltas[2];
+}
+
+// Squared distance from p to the triangle a, b, c (by the regions of its
+// corners and edges).
+double PointTriangleDistance2(const double p[3], const double a[3], const double b[3], const double c[3])
+{
+  double ab[3], ac[3], ap[3];
+  for (int i = 0; i < 3; ++i)
+  {
+    ab[i] = b[i] - a[i];
+    ac[i] = c[i] - a[i];
+    ap[i] = p[i] - a[i];
+  }
+  auto dot = [](const double* u, const double* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; };
+  auto to = [&](const double q[3]) { return Square(p[0] - q[0]) + Square(p[1] - q[1]) + Square(p[2] - q[2]); };
+  const double d1 = dot(ab, ap);
+  const double d2 = dot(ac, ap);
+  if (d1 <= 0 && d2 <= 0)
+  {
+    return to(a);
+  }
+  double bp[3];
+  for (int i = 0; i < 3; ++i)
+  {
+    bp[i] = p[i] - b[i];
+  }
+  const double d3 = dot(ab, bp);
+  const double d4 = dot(ac, bp);
+  if (d3 >= 0 && d4 <= d3)
+  {
+    return to(b);
+  }
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0 && d1 >= 0 && d3 <= 0)
+  {
+    const double v = d1 / (d1 - d3);
+    const double q[3] = { a[0] + v * ab[0], a[1] + v * ab[1], a[2] + v * ab[2] };
+    return to(q);
+  }
+  double cp[3];
+  for (int i = 0; i < 3; ++i)
+  {
+    cp[i] = p[i] - c[i];
+  }
+  const double d5 = dot(ab, cp);
+  const double d6 = dot(ac, cp);
+  if (d6 >= 0 && d5 <= d6)
+  {
+    return to(c);
+  }
+  const double vb = d5 * d2 - d1 * d6;
+  if (vb <= 0 && d2 >= 0 && d6 <= 0)
+  {
+    const double w = d2 / (d2 - d6);
+    const double q[3] = { a[0] + w * ac[0], a[1] + w * ac[1], a[2] + w * ac[2] };
+    return to(q);
+  }
+  const double va = d3 * d6 - d5 * d4;
+  if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0)
+  {
+    const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+    const double q[3] = { b[0] + w * (c[0] - b[0]), b[1] + w * (c[1] - b[1]), b[2] + w * (c[2] - b[2]) };
+    return to(q);
+  }
+  const double denom = 1.0 / (va + vb + vc);
+  const double v = vb * denom;
+  const double w = vc * denom;
+  const double q[3] = { a[0] + ab[0] * v + ac[0] * w, a[1] + ab[1] * v + ac[1] * w, a[2] + ab[2] * v + ac[2] * w };
+  return to(q);
+}
+
+// Whether the segment from a0 along d (t in [0, 1]) meets the box widened by
+// `slack` on every side.
+bool SegmentMeetsBox(const double a0[3], const double d[3], const double inverse[3], const float bounds[6], double slack)
+{
+  double low = 0.0;
+  double high = 1.0;
+  for (int i = 0; i < 3; ++i)
+  {
+    const double lo = bounds[2 * i] - slack;
+    const double hi = bounds[2 * i + 1] + slack;
+    if (d[i] == 0.0)
+    {
+      if (a0[i] < lo || a0[i] > hi)
+      {
+        return false;
+      }
+      continue;
+    }
+    double t0 = (lo - a0[i]) * inverse[i];
+    double t1 = (hi - a0[i]) * inverse[i];
+    if (t0 > t1)
+    {
+      std::swap(t0, t1);
+    }
+    low = std::max(low, t0);
+    high = std::min(high, t1);
+    if (low > high)
+    {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the segment from a0 along d surely misses the triangle as VTK's
+// line test with tolerance `tol` sees it: it stays on one side of the
+// triangle's plane, or crosses the plane farther than the tolerance from the
+// triangle, by more than the margin that covers the rounding of both tests.
+// For triangles with reliable figures only.
+bool SurelyMissed(const double* corner, const double a0[3], const double d[3], double tol, double margin)
+{
+  const double* a = corner;
+  const double u[3] = { corner[3] - a[0], corner[4] - a[1], corner[5] - a[2] };
+  const double w[3] = { corner[6] - a[0], corner[7] - a[1], corner[8] - a[2] };
+  const double n[3] = { u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0] };
+  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  const double s0 = (n[0] * (a0[0] - a[0]) + n[1] * (a0[1] - a[1]) + n[2] * (a0[2] - a[2])) / length;
+  const double travel = (n[0] * d[0] + n[1] * d[1] + n[2] * d[2]) / length;
+  const double s1 = s0 + travel;
+  if ((s0 > margin && s1 > margin) || (s0 < -margin && s1 < -margin))
+  {
+    return true;
+  }
+  const double segment = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+  if (!(std::fabs(travel) > 1.0e-3 * segment))
+  {
+    // Nearly along the plane: where it crosses is too uncertain here.
+    return false;
+  }
+  const double t = s0 / (s0 - s1);
+  const double x[3] = { a0[0] + t * d[0], a0[1] + t * d[1], a0[2] + t * d[2] };
+  const double reach = tol + margin * 1.0e3;
+  return PointTriangleDistance2(x, corner, corner + 3, corner + 6) > reach * reach;
+}
+
+// Whether every coordinate lies within `reach` octants of the grid, so that
+// the locator's conversions of it to octant indices are exact.
+bool WithinIndexReach(const LocatorGridShape& shape, const double x[3], double extra)
+{
+  for (int i = 0; i < 3; ++i)
+  {
+    const double place = (x[i] - shape.bounds[2 * i]) / shape.width[i];
+    const double spread = extra / shape.width[i];
+    if (!(std::fabs(place) + spread < kIndexReach))
+    {
+      return false;
+    }
+  }
+  return true;
+}
+}
+
+SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
+  : Surface(surface)
+  , Locator(vtkCellLocator::New())
+  , Cell(vtkGenericCell::New())
+{
+  if (surface->GetNumberOfCells() > 0)
+  {
+    // A locator over no cells has nothing to answer (and VTK would complain).
+    this->Locator->SetDataSet(surface);
+    this->Locator->BuildLocator();
+  }
+  this->Fast = this->Build();
+}
+
+SurfaceLocator::~SurfaceLocator()
+{
+  this->Cell->Delete();
+  this->Locator->Delete();
+}
+
+bool SurfaceLocator::Build()
+{
+#if VTK_MAJOR_VERSION != 9 || VTK_MINOR_VERSION != 1
+  // The search order repeated here is VTK 9.1's.
+  return false;
+#else
+  vtkPolyData* surface = this->Surface;
+  const vtkIdType count = surface->GetNumberOfCells();
+  if (count < 1 || count > std::numeric_limits<int32_t>::max() / 2 || this->Locator->GetLazyEvaluation() ||
+    surface->GetNumberOfVerts() + surface->GetNumberOfLines() + surface->GetNumberOfStrips() > 0)
+  {
+    return false;
+  }
+  // The grid the locator built: its level, checked by its octant count.
+  const int level = this->Locator->GetLevel();
+  int octants = 1;
+  for (int i = 0, product = 1; i < level; ++i)
+  {
+    product *= 8;
+    octants += product;
+  }
+  if (level > 8 || this->Locator->GetNumberOfBuckets() != octants)
+  {
+    return false;
+  }
+  this->Shape = LocatorShape(surface, level);
+  for (int i = 0; i < 6; ++i)
+  {
+    this->Reach = std::max(this->Reach, std::fabs(this->Shape.bounds[i]));
+  }
+
+  vtkPoints* points = surface->GetPoints();
+  const size_t cells = static_cast<size_t>(count);
+  std::vector<double> corners(9 * cells);
+  std::vector<double> boxes(6 * cells);
+  std::vector<float> centers(3 * cells);
+  std::vector<CellKind> kinds(cells);
+  this->Octants.resize(6 * cells);
+  double weights[3];
+  for (vtkIdType c = 0; c < count; ++c)
+  {
+    vtkIdType size;
+    const vtkIdType* ids;
+    surface->GetCellPoints(c, size, ids);
+    if (size != 3 || surface->GetCellType(c) != VTK_TRIANGLE)
+    {
+      return false;
+    }
+    double* corner = &corners[9 * c];
+    for (int v = 0; v < 3; ++v)
+    {
+      points->GetPoint(ids[v], corner + 3 * v);
+    }
+    // The cell's bounds, as the locator takes them.
+    double* bounds = &boxes[6 * c];
+    for (int i = 0; i < 3; ++i)
+    {
+      bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
+      bounds[2 * i + 1] = std::max({ corner[i], corner[3 + i], corner[6 + i] });
+      if (!std::isfinite(bounds[2 * i]) || !std::isfinite(bounds[2 * i + 1]))
+      {
+        return false;
+      }
+      centers[3 * c + i] = static_cast<float>(0.5 * (bounds[2 * i] + bounds[2 * i + 1]));
+    }
+    int first[3];
+    int last[3];
+    LocatorCellOctants(this->Shape, bounds, first, last);
+    for (int i = 0; i < 3; ++i)
+    {
+      if (first[i] > last[i] || last[i] < 0 || first[i] >= this->Shape.divisions)
+      {
+        return false;
+      }
+      this->Octants[6 * c + i] = static_cast<uint8_t>(first[i]);
+      this->Octants[6 * c + 3 + i] = static_cast<uint8_t>(last[i]);
+    }
+    // The shape: twice the area against the longest edge squared.
+    const double* a = corner;
+    const double* b = corner + 3;
+    const double* cc = corner + 6;
+    const double u[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
+    const double w[3] = { cc[0] - a[0], cc[1] - a[1], cc[2] - a[2] };
+    const double n[3] = { u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0] };
+    const double longest = std::max({ Square(u[0]) + Square(u[1]) + Square(u[2]),
+      Square(w[0]) + Square(w[1]) + Square(w[2]), Square(cc[0] - b[0]) + Square(cc[1] - b[1]) + Square(cc[2] - b[2]) });
+    const double area2 = std::sqrt(Square(n[0]) + Square(n[1]) + Square(n[2]));
+    kinds[c] = Good;
+    if (!(area2 >= kThin * longest) || longest == 0.0)
+    {
+      // VTK's closest-point test of a triangle flat in its own projection
+      // reports it unusable, and the locator then never takes it.
+      surface->GetCell(c, this->Cell);
+      double closest[3];
+      double pcoords[3];
+      double dist2;
+      int subId;
+      kinds[c] = this->Cell->EvaluatePosition(a, closest, subId, pcoords, dist2, weights) == -1 ? Flat : Thin;
+    }
+  }
+  // The octants that list a cell the closest-point search can take.
+  const int divisions = this->Shape.divisions;
+  this->Usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
+  for (size_t c = 0; c < cells; ++c)
+  {
+    if (kinds[c] == Flat)
+    {
+      continue;
+    }
+    const uint8_t* o = &this->Octants[6 * c];
+    for (int k = o[2]; k <= o[5]; ++k)
+    {
+      for (int j = o[1]; j <= o[4]; ++j)
+      {
+        for (int i = o[0]; i <= o[3]; ++i)
+        {
+          this->Usable[i + j * divisions + static_cast<size_t>(k) * divisions * divisions] = 1;
+        }
+      }
+    }
+  }
+  this->Order.resize(cells);
+  for (size_t c = 0; c < cells; ++c)
+  {
+    this->Order[c] = static_cast<int32_t>(c);
+  }
+  this->Nodes.clear();
+  this->Nodes.reserve(cells / 2 + 1);
+  this->BuildNode(0, static_cast<int>(count), centers, boxes);
+  // The cells' corners and kinds in the order the leaves hold them.
+  this->Corners.resize(9 * cells);
+  this->Kinds.resize(cells);
+  this->Position.resize(cells);
+  this->Balls.resize(4 * cells);
+  for (size_t k = 0; k < cells; ++k)
+  {
+    const size_t c = static_cast<size_t>(this->Order[k]);
+    std::copy(&corners[9 * c], &corners[9 * c] + 9, &this->Corners[9 * k]);
+    this->Kinds[k] = kinds[c];
+    this->Position[c] = static_cast<int32_t>(k);
+    // A ball around the cell, a little wider than it.
+    const double* corner = &corners[9 * c];
+    double center[3];
+    double radius2 = 0.0;
+    for (int i = 0; i < 3; ++i)
+    {
+      center[i] = (corner[i] + corner[3 + i] + corner[6 + i]) / 3.0;
+    }
+    for (int v = 0; v < 3; ++v)
+    {
+      radius2 = std::max(radius2,
+        Square(corner[3 * v] - center[0]) + Square(corner[3 * v + 1] - center[1]) + Square(corner[3 * v + 2] - center[2]));
+    }
+    const double reach = std::max({ std::fabs(center[0]), std::fabs(center[1]), std::fabs(center[2]), 1.0 });
+    float* ball = &this->Balls[4 * k];
+    for (int i = 0; i < 3; ++i)
+    {
+      ball[i] = static_cast<float>(center[i]);
+    }
+    ball[3] = static_cast<float>(std::sqrt(radius2) * 1.0001 + 1.0e-6 * reach);
+  }
+  return true;
+#endif
+}
+
+void SurfaceLocator::CellBounds(vtkIdType cell, double bounds[6]) const
+{
+  const double* corner = &this->Corners[9 * static_cast<size_t>(this->Position[cell])];
+  for (int i = 0; i < 3; ++i)
+  {
+    bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
+    bounds[2 * i + 1] = std::max({ corner[i], corner[3 + i], corner[6 + i] });
+  }
+}
+
+int SurfaceLocator::BuildNode(int start, int count, std::vector<float>& centers, const std::vector<double>& boxes)
+{
+  const int index = static_cast<int>(this->Nodes.size());
+  this->Nodes.push_back(Node());
+  if (count <= kLeafSize)
+  {
+    double box[6] = { kHuge, -kHuge, kHuge, -kHuge, kHuge, -kHuge };
+    for (int k = start; k < start + count; ++k)
+    {
+      const double* bounds = &boxes[6 * static_cast<size_t>(this->Order[k])];
+      for (int i = 0; i < 3; ++i)
+      {
+        box[2 * i] = std::min(box[2 * i], bounds[2 * i]);
+        box[2 * i + 1] = std::max(box[2 * i + 1], bounds[2 * i + 1]);
+      }
+    }
+    Node& leaf = this->Nodes[index];
+    OuterBox(box, leaf.bounds);
+    leaf.next = start;
+    leaf.count = count;
+    return index;
+  }
+  float spread[6] = { 3e38f, -3e38f, 3e38f, -3e38f, 3e38f, -3e38f };
+  for (int k = start; k < start + count; ++k)
+  {
+    const float* center = &centers[3 * static_cast<size_t>(this->Order[k])];
+    for (int i = 0; i < 3; ++i)
+    {
+      spread[2 * i] = std::min(spread[2 * i], center[i]);
+      spread[2 * i + 1] = std::max(spread[2 * i + 1], center[i]);
+    }
+  }
+  int axis = 0;
+  for (int i = 1; i < 3; ++i)
+  {
+    if (spread[2 * i + 1] - spread[2 * i] > spread[2 * axis + 1] - spread[2 * axis])
+    {
+      axis = i;
+    }
+  }
+  const int half = count / 2;
+  std::nth_element(this->Order.begin() + start, this->Order.begin() + start + half, this->Order.begin() + start + count,
+    [&](int32_t p, int32_t q) {
+      const float cp = centers[3 * static_cast<size_t>(p) + axis];
+      const float cq = centers[3 * static_cast<size_t>(q) + axis];
+      return cp < cq || (cp == cq && p < q);
+    });
+  const int left = this->BuildNode(start, half, centers, boxes);
+  const int right = this->BuildNode(start + half, count - half, centers, boxes);
+  Node& node = this->Nodes[index];
+  for (int i = 0; i < 3; ++i)
+  {
+    node.bounds[2 * i] = std::min(this->Nodes[left].bounds[2 * i], this->Nodes[right].bounds[2 * i]);
+    node.bounds[2 * i + 1] = std::max(this->Nodes[left].bounds[2 * i + 1], this->Nodes[right].bounds[2 * i + 1]);
+  }
+  node.next = right;
+  node.count = 0;
+  return index;
+}
+
+bool SurfaceLocator::Listed(vtkIdType cell, int i, int j, int k) const
+{
+  const uint8_t* o = &this->Octants[6 * cell];
+  return o[0] <= i && i <= o[3] && o[1] <= j && j <= o[4] && o[2] <= k && k <= o[5];
+}
+
+// The cells whose squared distance from x may be within the margin of the
+// least: every cell not returned is farther than the least by more than half
+// the margin, by VTK's figures as well as by those here. False when a thin
+// triangle might be as near.
+bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>& found)
+{
+  const double reach = std::max({ this->Reach, std::fabs(x[0]), std::fabs(x[1]), std::fabs(x[2]) });
+  const double scale = reach * reach;
+  auto limit = [scale](double best) { return best + 1.0e-10 * (scale + best); };
+  double best = kHuge;
+  double thinNearest = kHuge;
+  found.clear();
+  std::vector<Entry>& stack = this->Stack;
+  stack.clear();
+  stack.push_back({ 0, Distance2ToBox(x, this->Nodes[0].bounds) });
+  while (!stack.empty())
+  {
+    const Entry entry = stack.back();
+    stack.pop_back();
+    if (entry.distance2 > limit(best))
+    {
+      continue;
+    }
+    const Node& node = this->Nodes[entry.node];
+    if (node.count > 0)
+    {
+      const double reachNow = std::sqrt(limit(best));
+      for (int k = node.next; k < node.next + node.count; ++k)
+      {
+        const vtkIdType cell = this->Order[k];
+        const CellKind kind = this->Kinds[k];
+        const float* ball = &this->Balls[4 * static_cast<size_t>(k)];
+        if (kind == Flat ||
+          (kind == Good && Square(x[0] - ball[0]) + Square(x[1] - ball[1]) + Square(x[2] - ball[2]) > Square(reachNow + ball[3])))
+        {
+          continue;
+        }
+        const double* corner = &this->Corners[9 * static_cast<size_t>(k)];
+        if (kind == Thin)
+        {
+          // VTK's figure for a thin triangle may fall short of its true
+          // distance, but not by more than a few times its size.
+          double bounds[6];
+          this->CellBounds(cell, bounds);
+          const double size =
+            std::max({ bounds[1] - bounds[0], bounds[3] - bounds[2], bounds[5] - bounds[4] }) * 3.0 + 1.0e-6;
+          const double lower = std::max(0.0, std::sqrt(Distance2ToBounds(x, bounds)) - size);
+          thinNearest = std::min(thinNearest, lower * lower);
+          continue;
+        }
+        const double d2 = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
+        if (d2 < best)
+        {
+          best = d2;
+        }
+        if (d2 <= limit(best))
+        {
+          found.push_back({ cell, d2, { 0, 0, 0 }, 0 });
+        }
+      }
+      continue;
+    }
+    const int children[2] = { entry.node + 1, node.next };
+    const double d[2] = { Distance2ToBox(x, this->Nodes[children[0]].bounds),
+      Distance2ToBox(x, this->Nodes[children[1]].bounds) };
+    // The nearer first; of two that hold the point, the one whose centre is
+    // nearer.
+    int nearer = d[1] < d[0] ? 1 : 0;
+    if (d[0] == d[1])
+    {
+      double c[2] = { 0.0, 0.0 };
+      for (int side = 0; side < 2; ++side)
+      {
+        const float* box = this->Nodes[children[side]].bounds;
+        for (int i = 0; i < 3; ++i)
+        {
+          c[side] += Square(x[i] - 0.5 * (static_cast<double>(box[2 * i]) + box[2 * i + 1]));
+        }
+      }
+      nearer = c[1] < c[0] ? 1 : 0;
+    }
+    stack.push_back({ children[1 - nearer], d[1 - nearer] });
+    stack.push_back({ children[nearer], d[nearer] });
+  }
+  if (best == kHuge || thinNearest <= limit(best))
+  {
+    return false;
+  }
+  const double bound = limit(best);
+  found.erase(
+    std::remove_if(found.begin(), found.end(), [bound](const Candidate& c) { return c.distance2 > bound; }),
+    found.end());
+  // What every cell left out is surely farther than, by VTK's figures too.
+  found.push_back({ -1, best + 0.5 * (bound - best), { 0, 0, 0 }, 0 });
+  return true;
+}
+
+bool SurfaceLocator::SettleClosest(
+  const double x[3], double closestPoint[3], vtkIdType& cellId, int& subId, double& dist2)
+{
+  if (!this->Fast || !WithinIndexReach(this->Shape, x, 0.0))
+  {
+    return false;
+  }
+  std::vector<Candidate>& found = this->Candidates;
+  if (!this->ClosestCandidates(x, found))
+  {
+    return false;
+  }
+  const double farther = found.back().distance2;
+  found.pop_back();
+
+  // VTK's own figures for the candidates: the least, how many share it, and
+  // the next.
+  double least = kHuge;
+  double next = farther;
+  int ties = 0;
+  vtkIdType winner = -1;
+  double winnerPoint[3] = { 0, 0, 0 };
+  int winnerSub = 0;
+  for (Candidate& candidate : found)
+  {
+    this->Surface->GetCell(candidate.cell, this->Cell);
+    double point[3];
+    double pcoords[3];
+    double weights[3];
+    double d2 = 0;
+    int sub = 0;
+    if (this->Cell->EvaluatePosition(x, point, sub, pcoords, d2, weights) == -1)
+    {
+      return false;
+    }
+    candidate.distance2 = d2;
+    std::copy(point, point + 3, candidate.point);
+    candidate.subId = sub;
+    if (d2 < least)
+    {
+      next = std::min(next, least);
+      least = d2;
+      ties = 1;
+      winner = candidate.cell;
+      std::copy(point, point + 3, winnerPoint);
+      winnerSub = sub;
+    }
+    else if (d2 == least)
+    {
+      ++ties;
+      if (candidate.cell < winner)
+      {
+        winner = candidate.cell;
+        std::copy(point, point + 3, winnerPoint);
+        winnerSub = sub;
+      }
+    }
+    else
+    {
+      next = std::min(next, d2);
+    }
+  }
+  if (winner < 0 || !(least < farther))
+  {
+    return false;
+  }
+  const LocatorGridShape& shape = this->Shape;
+  if (ties > 1)
+  {
+    // Several cells share the least distance. Until the locator evaluates
+    // one of them, the best it holds is no nearer than `next`: it evaluates
+    // each of them when it meets it in an octant nearer than that, if the
+    // cell's box is nearer too, and keeps the first. The octants of its
+    // first pass are repeated here, in their order: the cube around the
+    // point's octant, grown a layer at a time until a layer lists a cell it
+    // can take.
+    for (const Candidate& candidate : found)
+    {
+      double bounds[6];
+      this->CellBounds(candidate.cell, bounds);
+      if (candidate.distance2 == least && !(Distance2ToBounds(x, bounds) < next))
+      {
+        return false;
+      }
+    }
+    int ijk[3];
+    for (int j = 0; j < 3; ++j)
+    {
+      ijk[j] = static_cast<int>((x[j] - shape.bounds[2 * j]) / shape.width[j]);
+      ijk[j] = std::min(std::max(ijk[j], 0), shape.divisions - 1);
+    }
+    const int divisions = shape.divisions;
+    const int kMaxLevel = 8;
+    winner = -1;
+    bool layerTakes = false;
+    for (int level = 0; level <= kMaxLevel && !layerTakes && winner < 0; ++level)
+    {
+      int low[3];
+      int high[3];
+      for (int i = 0; i < 3; ++i)
+      {
+        low[i] = std::max(ijk[i] - level, 0);
+        high[i] = std::min(ijk[i] + level, divisions - 1);
+      }
+      for (int k = low[2]; k <= high[2] && winner < 0; ++k)
+      {
+        for (int j = low[1]; j <= high[1] && winner < 0; ++j)
+        {
+          for (int i = low[0]; i <= high[0] && winner < 0; ++i)
+          {
+            if (!(i == ijk[0] + level || i == ijk[0] - level || j == ijk[1] + level || j == ijk[1] - level ||
+                  k == ijk[2] + level || k == ijk[2] - level))
+            {
+              continue;
+            }
+            layerTakes = layerTakes || this->Usable[i + j * divisions + k * divisions * divisions];
+            const Candidate* first = nullptr;
+            for (const Candidate& candidate : found)
+            {
+              if (candidate.distance2 == least && this->Listed(candidate.cell, i, j, k) &&
+                (!first || candidate.cell < first->cell))
+              {
+                first = &candidate;
+              }
+            }
+            if (first)
+            {
+              double octant[6];
+              for (int axis = 0; axis < 3; ++axis)
+              {
+                const int index = axis == 0 ? i : (axis == 1 ? j : k);
+                octant[2 * axis] = index * shape.width[axis] + shape.bounds[2 * axis];
+                octant[2 * axis + 1] = (index + 1) * shape.width[axis] + shape.bounds[2 * axis];
+              }
+              if (!(Distance2ToBounds(x, octant) < next))
+              {
+                return false;
+              }
+              winner = first->cell;
+              std::copy(first->point, first->point + 3, winnerPoint);
+              winnerSub = first->subId;
+            }
+          }
+        }
+      }
+    }
+    if (winner < 0)
+    {
+      return false;
+    }
+  }
+  else
+  {
+    // One cell strictly nearest. Until the locator evaluates it, the best it
+    // holds is no nearer than `next`; so it evaluates the cell when it meets
+    // it in an octant nearer than that, if the cell's box is nearer too.
+    double bounds[6];
+    this->CellBounds(winner, bounds);
+    if (!(Distance2ToBounds(x, bounds) < next))
+    {
+      return false;
+    }
+    // The octants the locator is sure to search: those within the least
+    // distance of the point, as its second pass bounds them (or the first
+    // octant, at distance 0).
+    const double reach = std::sqrt(least);
+    const uint8_t* o = &this->Octants[6 * winner];
+    int nei[3];
+    for (int i = 0; i < 3; ++i)
+    {
+      int low = static_cast<int>(static_cast<double>(((x[i] - reach) - shape.bounds[2 * i]) / shape.width[i]));
+      int high = static_cast<int>(static_cast<double>(((x[i] + reach) - shape.bounds[2 * i]) / shape.width[i]));
+      low = low < 0 ? 0 : (low >= shape.divisions ? shape.divisions - 1 : low);
+      high = high >= shape.divisions ? shape.divisions - 1 : (high < 0 ? 0 : high);
+      low = std::max(low, static_cast<int>(o[i]));
+      high = std::min(high, static_cast<int>(o[3 + i]));
+      if (low > high)
+      {
+        return false;
+      }
+      // The octant of the interval nearest to the point.
+      const double place = std::floor((x[i] - shape.bounds[2 * i]) / shape.width[i]);
+      nei[i] = place <= low ? low : (place >= high ? high : static_cast<int>(place));
+    }
+    double octant[6];
+    for (int i = 0; i < 3; ++i)
+    {
+      octant[2 * i] = nei[i] * shape.width[i] + shape.bounds[2 * i];
+      octant[2 * i + 1] = (nei[i] + 1) * shape.width[i] + shape.bounds[2 * i];
+    }
+    if (!(Distance2ToBounds(x, octant) < next))
+    {
+      return false;
+    }
+  }
+  std::copy(winnerPoint, winnerPoint + 3, closestPoint);
+  cellId = winner;
+  subId = winnerSub;
+  dist2 = least;
+  return true;
+}
+
+void SurfaceLocator::FindClosestPoint(
+  const double x[3], double closestPoint[3], vtkIdType& cellId, int& subId, double& dist2)
+{
+  if (this->SettleClosest(x, closestPoint, cellId, subId, dist2))
+  {
+    return;
+  }
+  ++this->AskedClosest;
+  this->Locator->FindClosestPoint(x, closestPoint, cellId, subId, dist2);
+}
+
+bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
+  double pcoords[3], int& subId, vtkIdType& cellId, int& result)
+{
+  if (!this->Fast || !WithinIndexReach(this->Shape, a0, 0.0) || !WithinIndexReach(this->Shape, a1, 0.0) ||
+    !(tol >= 0.0) || !std::isfinite(tol))
+  {
+    return false;
+  }
+  // Every cell that the segment meets as the locator tests it: its box is
+  // met (without tolerance), then the cell itself.
+  const double direction[3] = { a1[0] - a0[0], a1[1] - a0[1], a1[2] - a0[2] };
+  const double reach =
+    std::max({ this->Reach, std::fabs(a0[0]), std::fabs(a0[1]), std::fabs(a0[2]), std::fabs(a1[0]),
+      std::fabs(a1[1]), std::fabs(a1[2]) });
+  const double slack = 1.0e-9 * reach + 1.0e-12;
+  const double margin = 1.0e-9 * (reach + 1.0);
+  const double inverse[3] = { 1.0 / direction[0], 1.0 / direction[1], 1.0 / direction[2] };
+  std::vector<Hit>& hits = this->Hits;
+  hits.clear();
+  std::vector<Entry>& stack = this->Stack;
+  stack.clear();
+  stack.push_back({ 0, 0.0 });
+  while (!stack.empty())
+  {
+    const int index = stack.back().node;
+    const Node& node = this->Nodes[index];
+    stack.pop_back();
+    if (!SegmentMeetsBox(a0, direction, inverse, node.bounds, slack))
+    {
+      continue;
+    }
+    if (node.count == 0)
+    {
+      stack.push_back({ node.next, 0.0 });
+      stack.push_back({ index + 1, 0.0 });
+      continue;
+    }
+    for (int k = node.next; k < node.next + node.count; ++k)
+    {
+      const vtkIdType cell = this->Order[k];
+      const double* corner = &this->Corners[9 * static_cast<size_t>(k)];
+      double bounds[6];
+      for (int i = 0; i < 3; ++i)
+      {
+        bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
+        bounds[2 * i + 1] = std::max({ corner[i], corner[3 + i], corner[6 + i] });
+      }
+      double boxPoint[3];
+      double boxT;
+      if (!vtkBox::IntersectBox(bounds, a0, direction, boxPoint, boxT) ||
+        (this->Kinds[k] == Good && SurelyMissed(corner, a0, direction, tol, margin)))
+      {
+        continue;
+      }
+      this->Surface->GetCell(cell, this->Cell);
+      Hit hit;
+      hit.cell = cell;
+      if (this->Cell->IntersectWithLine(a0, a1, tol, hit.t, hit.x, hit.pcoords, hit.subId))
+      {
+        hit.pDistance = this->Cell->GetParametricDistance(hit.pcoords);
+        hits.push_back(hit);
+      }
+    }
+  }
+  if (hits.empty())
+  {
+    result = 0;
+    return true;
+  }
+
+  // The walk: the first octant in which a hit lies (within the tolerance) on
+  // a cell that the octant lists.
+  const LocatorGridShape& shape = this->Shape;
+  std::vector<size_t>& taken = this->Taken;
+  taken.clear();
+  WalkLocatorOctants(shape, a0, a1, [&](int i, int j, int k) {
+    const double low[3] = { shape.bounds[0] + i * shape.width[0], shape.bounds[2] + j * shape.width[1],
+      shape.bounds[4] + k * shape.width[2] };
+    const double high[3] = { low[0] + shape.width[0], low[1] + shape.width[1], low[2] + shape.width[2] };
+    for (size_t h = 0; h < hits.size(); ++h)
+    {
+      const double* p = hits[h].x;
+      if (this->Listed(hits[h].cell, i, j, k) && low[0] - tol <= p[0] && p[0] <= high[0] + tol &&
+        low[1] - tol <= p[1] && p[1] <= high[1] + tol && low[2] - tol <= p[2] && p[2] <= high[2] + tol)
+      {
+        taken.push_back(h);
+      }
+    }
+    return !taken.empty();
+  });
+  if (taken.empty())
+  {
+    result = 0;
+    return true;
+  }
+  // The choice within the octant, by increasing id.
+  std::sort(taken.begin(), taken.end(), [&](size_t p, size_t q) { return hits[p].cell < hits[q].cell; });
+  double maxLength = 0.0;
+  for (int i = 0; i < 3; ++i)
+  {
+    maxLength = std::max(maxLength, shape.bounds[2 * i + 1] - shape.bounds[2 * i]);
+  }
+  const double deltaT = tol / maxLength;
+  double tMax = kHuge;
+  double minPDistance = 1.0e38;
+  size_t best = taken.front();
+  bool chosen = false;
+  for (size_t h : taken)
+  {
+    if (hits[h].t < (tMax + deltaT))
+    {
+      const double pDistance = hits[h].pDistance;
+      if (pDistance < minPDistance || (pDistance == minPDistance && hits[h].t < tMax))
+      {
+        tMax = hits[h].t;
+        minPDistance = pDistance;
+        best = h;
+        chosen = true;
+      }
+    }
+  }
+  if (!chosen)
+  {
+    return false;
+  }
+  const Hit& hit = hits[best];
+  t = hit.t;
+  std::copy(hit.x, hit.x + 3, x);
+  std::copy(hit.pcoords, hit.pcoords + 3, pcoords);
+  subId = hit.subId;
+  cellId = hit.cell;
+  result = 1;
+  return true;
+}
+
+int SurfaceLocator::IntersectWithLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
+  double pcoords[3], int& subId, vtkIdType& cellId)
+{
+  int result = 0;
+  if (this->SettleLine(a0, a1, tol, t, x, pcoords, subId, cellId, result))
+  {
+    return result;
+  }
+  ++this->AskedLine;
+  return this->Locator->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId, cellId);
+}

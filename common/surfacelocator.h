@@ -1,0 +1,132 @@
+// The closest-point and line queries of a vtkCellLocator over a triangle
+// surface, answered exactly as the locator answers them (the same cell, the
+// same point, the same flag, to the last bit), many times faster.
+//
+// A bounding-volume hierarchy of our own finds the cells that can hold the
+// answer; VTK's own cell functions (vtkTriangle::EvaluatePosition and
+// IntersectWithLine, reached through GetCell as the locator reaches them)
+// give their exact figures; and the locator's search order is repeated only
+// as far as it decides between them:
+// - closest point: the locator keeps the first cell, in the order it meets
+//   cells, whose distance is strictly the least. When one cell is strictly
+//   nearest, and the locator is sure to reach it while nothing it met yet
+//   could make it skip the cell (its box and an octant listing it are nearer
+//   than every other cell), that cell is the answer. A point on the surface
+//   that lies on several cells at distance 0 gets the one with the least id
+//   among them, all being listed in the octant of the point, which the
+//   locator searches first, by increasing id.
+// - line: the locator walks its octants along the segment and stops at the
+//   first octant in which a cell is met at a point inside the octant (within
+//   the tolerance); there it prefers the least parametric distance, then the
+//   least t, among hits whose t is below the best so far plus the
+//   tolerance, by increasing id. Every cell the segment meets is found here,
+//   the octant of each hit is found on the repeated walk, and the choice in
+//   the first such octant is repeated.
+// Whatever falls outside those proofs (equal distances at a point off the
+// surface, cells so thin that their figures are unreliable, a surface of
+// other cells than triangles, points too far for the locator's integer
+// octant indices) is asked of the locator itself, which is built alongside.
+// Built with a VTK other than 9.1, every query is asked of the locator.
+#pragma once
+
+#include "locatorwalk.h"
+
+#include <vtkCellLocator.h>
+#include <vtkGenericCell.h>
+#include <vtkPolyData.h>
+
+#include <cstdint>
+#include <vector>
+
+class SurfaceLocator
+{
+public:
+  // Indexes `surface`, which must not change while the locator is used, and
+  // builds a vtkCellLocator (default settings) over it.
+  explicit SurfaceLocator(vtkPolyData* surface);
+  ~SurfaceLocator();
+  SurfaceLocator(const SurfaceLocator&) = delete;
+  SurfaceLocator& operator=(const SurfaceLocator&) = delete;
+
+  // As vtkCellLocator::FindClosestPoint(x, closestPoint, cellId, subId, dist2).
+  void FindClosestPoint(const double x[3], double closestPoint[3], vtkIdType& cellId, int& subId, double& dist2);
+
+  // As vtkCellLocator::IntersectWithLine(a0, a1, tol, t, x, pcoords, subId,
+  // cellId): 1 when the segment meets the surface, with the hit of the cell
+  // the locator chooses; 0 otherwise (the outputs then untouched).
+  int IntersectWithLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
+    double pcoords[3], int& subId, vtkIdType& cellId);
+
+  vtkCellLocator* GetLocator() { return this->Locator; }
+
+  // How many queries of each kind were asked of the locator (the others
+  // were settled here).
+  long long AskedClosest = 0;
+  long long AskedLine = 0;
+
+private:
+  struct Node
+  {
+    float bounds[6]; // rounded outward
+    int32_t next;    // a leaf: its first cell in Order; an inner node: its
+                     // second child (the first follows it)
+    int32_t count;   // a leaf: its number of cells (0 for an inner node)
+  };
+  struct Candidate
+  {
+    vtkIdType cell;
+    double distance2;
+    double point[3]; // the closest point of the cell, by VTK
+    int subId;
+  };
+  struct Hit
+  {
+    vtkIdType cell;
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    double pDistance; // the cell's parametric distance of the hit
+  };
+  struct Entry
+  {
+    int node;
+    double distance2;
+  };
+  enum CellKind : uint8_t
+  {
+    Good,      // a triangle whose figures are reliable
+    Flat,      // a triangle that the locator's closest-point search never takes
+    Thin,      // a triangle too thin for the figures here: asks the locator
+  };
+
+  bool Build();
+  int BuildNode(int start, int count, std::vector<float>& centers, const std::vector<double>& boxes);
+  void CellBounds(vtkIdType cell, double bounds[6]) const;
+  bool Listed(vtkIdType cell, int i, int j, int k) const;
+  bool ClosestCandidates(const double x[3], std::vector<Candidate>& found);
+  bool SettleClosest(const double x[3], double closestPoint[3], vtkIdType& cellId, int& subId, double& dist2);
+  bool SettleLine(const double a0[3], const double a1[3], double tol, double& t, double x[3], double pcoords[3],
+    int& subId, vtkIdType& cellId, int& result);
+
+  vtkPolyData* Surface;
+  vtkCellLocator* Locator;
+  vtkGenericCell* Cell;
+  bool Fast = false; // queries are settled here when they can be
+  LocatorGridShape Shape;
+  double Reach = 0; // the largest coordinate magnitude of the grid
+  // Per cell in the order the leaves hold them: its id, its three corners
+  // as its points give them (9 values), its kind.
+  std::vector<int32_t> Order;
+  std::vector<double> Corners;
+  std::vector<CellKind> Kinds;
+  std::vector<float> Balls;      // in the leaves' order: a ball holding the cell (centre, radius)
+  std::vector<int32_t> Position; // per cell id: its place in that order
+  std::vector<uint8_t> Octants;  // per cell id: first and last octant index per axis (6 values)
+  std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
+  std::vector<Node> Nodes;
+  std::vector<Entry> Stack;          // scratch for the searches
+  std::vector<Candidate> Candidates; // scratch
+  std::vector<Hit> Hits;             // scratch
+  std::vector<size_t> Taken;         // scratch
+};
