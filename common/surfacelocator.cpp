@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace
 {
@@ -23,40 +24,6 @@ const double kIndexReach = 1.0e6;
 double Square(double v)
 {
   return v * v;
-}
-
-// A box of doubles as floats that hold it.
-void OuterBox(const double bounds[6], float box[6])
-{
-  for (int i = 0; i < 3; ++i)
-  {
-    float low = static_cast<float>(bounds[2 * i]);
-    float high = static_cast<float>(bounds[2 * i + 1]);
-    if (low > bounds[2 * i])
-    {
-      low = std::nextafter(low, -std::numeric_limits<float>::infinity());
-    }
-    if (high < bounds[2 * i + 1])
-    {
-      high = std::nextafter(high, std::numeric_limits<float>::infinity());
-    }
-    box[2 * i] = low;
-    box[2 * i + 1] = high;
-  }
-}
-
-// The squared distance from a point to a box (0 inside).
-double Distance2ToBox(const double x[3], const float box[6])
-{
-  double sum = 0.0;
-  for (int i = 0; i < 3; ++i)
-  {
-    const double low = box[2 * i];
-    const double high = box[2 * i + 1];
-    const double gap = x[i] < low ? low - x[i] : (x[i] > high ? x[i] - high : 0.0);
-    sum += gap * gap;
-  }
-  return sum;
 }
 
 // The locator's distance from a point to a box (0 inside), with its arithmetic.
@@ -151,26 +118,32 @@ double PointTriangleDistance2(const double p[3], const double a[3], const double
   return to(q);
 }
 
-// Whether the segment from a0 along d (t in [0, 1]) meets the box widened by
-// `slack` on every side.
-bool SegmentMeetsBox(const double a0[3], const double d[3], const double inverse[3], const float bounds[6], double slack)
+// Whether the segment from a0 along d (t in [0, 1]) may meet the node's box
+// widened by `slack` on every side.
+bool SegmentMeetsNode(const double a0[3], const double d[3], const float* axis, const float* lowest,
+  const float* highest, double slack)
 {
   double low = 0.0;
   double high = 1.0;
   for (int i = 0; i < 3; ++i)
   {
-    const double lo = bounds[2 * i] - slack;
-    const double hi = bounds[2 * i + 1] + slack;
-    if (d[i] == 0.0)
+    const double ax = axis[3 * i];
+    const double ay = axis[3 * i + 1];
+    const double az = axis[3 * i + 2];
+    const double from = ax * a0[0] + ay * a0[1] + az * a0[2];
+    const double along = ax * d[0] + ay * d[1] + az * d[2];
+    const double lo = lowest[i] - slack;
+    const double hi = highest[i] + slack;
+    if (along == 0.0)
     {
-      if (a0[i] < lo || a0[i] > hi)
+      if (from < lo || from > hi)
       {
         return false;
       }
       continue;
     }
-    double t0 = (lo - a0[i]) * inverse[i];
-    double t1 = (hi - a0[i]) * inverse[i];
+    double t0 = (lo - from) / along;
+    double t1 = (hi - from) / along;
     if (t0 > t1)
     {
       std::swap(t0, t1);
@@ -233,6 +206,81 @@ bool WithinIndexReach(const LocatorGridShape& shape, const double x[3], double e
 }
 }
 
+struct SurfaceLocator::BuildData
+{
+  std::vector<int32_t> order;
+  std::vector<float> centers;   // 3 per cell
+  std::vector<double> corners;  // 9 per cell
+  std::vector<double> normals;  // 3 per cell: (B - A) x (C - A)
+  std::vector<double> sums;     // 4 per node: its cells' normals summed, and their lengths summed
+};
+
+namespace
+{
+// Axes for a box around cells whose normals sum to n (their lengths to
+// `total`): the mean normal and two across it when the normals agree well
+// enough, the coordinate axes otherwise; as floats.
+void NodeAxes(const double n[3], double total, float axis[9])
+{
+  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (!(length > 0.5 * total) || !(length > 0.0))
+  {
+    const float identity[9] = { 1, 0, 0, 0, 1, 0, 0, 0, 1 };
+    std::copy(identity, identity + 9, axis);
+    return;
+  }
+  const double u[3] = { n[0] / length, n[1] / length, n[2] / length };
+  int least = 0;
+  for (int i = 1; i < 3; ++i)
+  {
+    if (std::fabs(u[i]) < std::fabs(u[least]))
+    {
+      least = i;
+    }
+  }
+  double v[3] = { 0, 0, 0 };
+  v[least] = 1.0;
+  const double along = v[0] * u[0] + v[1] * u[1] + v[2] * u[2];
+  for (int i = 0; i < 3; ++i)
+  {
+    v[i] -= along * u[i];
+  }
+  const double vLength = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  for (int i = 0; i < 3; ++i)
+  {
+    v[i] /= vLength;
+  }
+  const double w[3] = { u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0] };
+  for (int i = 0; i < 3; ++i)
+  {
+    axis[i] = static_cast<float>(u[i]);
+    axis[3 + i] = static_cast<float>(v[i]);
+    axis[6 + i] = static_cast<float>(w[i]);
+  }
+}
+
+// Widens a range for the rounding of the axes and of the projections, and
+// stores it as floats that hold it.
+void StoreRange(double low, double high, float* lowOut, float* highOut)
+{
+  const double widen = 1.0e-5 * (std::fabs(low) + std::fabs(high)) + 1.0e-6;
+  low -= widen;
+  high += widen;
+  float lo = static_cast<float>(low);
+  float hi = static_cast<float>(high);
+  if (lo > low)
+  {
+    lo = std::nextafter(lo, -std::numeric_limits<float>::infinity());
+  }
+  if (hi < high)
+  {
+    hi = std::nextafter(hi, std::numeric_limits<float>::infinity());
+  }
+  *lowOut = lo;
+  *highOut = hi;
+}
+}
+
 SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   : Surface(surface)
   , Locator(vtkCellLocator::New())
@@ -288,6 +336,7 @@ bool SurfaceLocator::Build()
   const size_t cells = static_cast<size_t>(count);
   std::vector<double> corners(9 * cells);
   std::vector<double> boxes(6 * cells);
+  std::vector<double> normals(3 * cells);
   std::vector<float> centers(3 * cells);
   std::vector<CellKind> kinds(cells);
   this->Octants.resize(6 * cells);
@@ -340,6 +389,7 @@ bool SurfaceLocator::Build()
     const double longest = std::max({ Square(u[0]) + Square(u[1]) + Square(u[2]),
       Square(w[0]) + Square(w[1]) + Square(w[2]), Square(cc[0] - b[0]) + Square(cc[1] - b[1]) + Square(cc[2] - b[2]) });
     const double area2 = std::sqrt(Square(n[0]) + Square(n[1]) + Square(n[2]));
+    std::copy(n, n + 3, &normals[3 * c]);
     kinds[c] = Good;
     if (!(area2 >= kThin * longest) || longest == 0.0)
     {
@@ -374,53 +424,62 @@ bool SurfaceLocator::Build()
       }
     }
   }
-  this->Order.resize(cells);
+  BuildData build;
+  build.order.resize(cells);
   for (size_t c = 0; c < cells; ++c)
   {
-    this->Order[c] = static_cast<int32_t>(c);
+    build.order[c] = static_cast<int32_t>(c);
   }
+  build.centers.swap(centers);
+  build.corners.swap(corners);
+  build.normals.swap(normals);
   this->Nodes.clear();
   this->Nodes.reserve(cells / 2 + 1);
-  this->BuildNode(0, static_cast<int>(count), centers, boxes);
-  // The cells' corners and kinds in the order the leaves hold them.
-  this->Corners.resize(9 * cells);
-  this->Kinds.resize(cells);
+  this->BuildNode(0, static_cast<int>(count), build);
+  const std::vector<int32_t>& order = build.order;
+  corners.swap(build.corners);
+  // The cells in the order the leaves hold them.
+  this->Cells.resize(cells);
   this->Position.resize(cells);
-  this->Balls.resize(4 * cells);
+  double largest = 0.0;
   for (size_t k = 0; k < cells; ++k)
   {
-    const size_t c = static_cast<size_t>(this->Order[k]);
-    std::copy(&corners[9 * c], &corners[9 * c] + 9, &this->Corners[9 * k]);
-    this->Kinds[k] = kinds[c];
+    const size_t c = static_cast<size_t>(order[k]);
+    LeafCell& leafCell = this->Cells[k];
+    for (int v = 0; v < 9; ++v)
+    {
+      leafCell.corner[v] = static_cast<float>(corners[9 * c + v]);
+      largest = std::max(largest, std::fabs(corners[9 * c + v]));
+    }
+    leafCell.cell = static_cast<int32_t>(c);
+    leafCell.kind = kinds[c];
     this->Position[c] = static_cast<int32_t>(k);
-    // A ball around the cell, a little wider than it.
-    const double* corner = &corners[9 * c];
-    double center[3];
-    double radius2 = 0.0;
-    for (int i = 0; i < 3; ++i)
-    {
-      center[i] = (corner[i] + corner[3 + i] + corner[6 + i]) / 3.0;
-    }
-    for (int v = 0; v < 3; ++v)
-    {
-      radius2 = std::max(radius2,
-        Square(corner[3 * v] - center[0]) + Square(corner[3 * v + 1] - center[1]) + Square(corner[3 * v + 2] - center[2]));
-    }
-    const double reach = std::max({ std::fabs(center[0]), std::fabs(center[1]), std::fabs(center[2]), 1.0 });
-    float* ball = &this->Balls[4 * k];
-    for (int i = 0; i < 3; ++i)
-    {
-      ball[i] = static_cast<float>(center[i]);
-    }
-    ball[3] = static_cast<float>(std::sqrt(radius2) * 1.0001 + 1.0e-6 * reach);
   }
+  // Corners of double precision are held rounded: each coordinate within
+  // half a unit of its last place.
+  this->CornerError = points->GetDataType() == VTK_FLOAT ? 0.0 : largest * 0x1.0p-23;
   return true;
 #endif
 }
 
 void SurfaceLocator::CellBounds(vtkIdType cell, double bounds[6]) const
 {
-  const double* corner = &this->Corners[9 * static_cast<size_t>(this->Position[cell])];
+  double corner[9];
+  if (this->CornerError == 0.0)
+  {
+    const float* held = this->Cells[static_cast<size_t>(this->Position[cell])].corner;
+    std::copy(held, held + 9, corner);
+  }
+  else
+  {
+    vtkIdType size;
+    const vtkIdType* ids;
+    this->Surface->GetCellPoints(cell, size, ids);
+    for (int v = 0; v < 3; ++v)
+    {
+      this->Surface->GetPoints()->GetPoint(ids[v], corner + 3 * v);
+    }
+  }
   for (int i = 0; i < 3; ++i)
   {
     bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
@@ -428,32 +487,55 @@ void SurfaceLocator::CellBounds(vtkIdType cell, double bounds[6]) const
   }
 }
 
-int SurfaceLocator::BuildNode(int start, int count, std::vector<float>& centers, const std::vector<double>& boxes)
+int SurfaceLocator::BuildNode(int start, int count, BuildData& build)
 {
   const int index = static_cast<int>(this->Nodes.size());
   this->Nodes.push_back(Node());
+  build.sums.resize(4 * this->Nodes.size(), 0.0);
+  std::vector<int32_t>& order = build.order;
   if (count <= kLeafSize)
   {
-    double box[6] = { kHuge, -kHuge, kHuge, -kHuge, kHuge, -kHuge };
+    double n[3] = { 0, 0, 0 };
+    double total = 0.0;
     for (int k = start; k < start + count; ++k)
     {
-      const double* bounds = &boxes[6 * static_cast<size_t>(this->Order[k])];
+      const double* normal = &build.normals[3 * static_cast<size_t>(order[k])];
       for (int i = 0; i < 3; ++i)
       {
-        box[2 * i] = std::min(box[2 * i], bounds[2 * i]);
-        box[2 * i + 1] = std::max(box[2 * i + 1], bounds[2 * i + 1]);
+        n[i] += normal[i];
       }
+      total += std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
     }
     Node& leaf = this->Nodes[index];
-    OuterBox(box, leaf.bounds);
+    NodeAxes(n, total, leaf.axis);
+    for (int i = 0; i < 3; ++i)
+    {
+      const double a[3] = { leaf.axis[3 * i], leaf.axis[3 * i + 1], leaf.axis[3 * i + 2] };
+      double low = kHuge;
+      double high = -kHuge;
+      for (int k = start; k < start + count; ++k)
+      {
+        const double* corner = &build.corners[9 * static_cast<size_t>(order[k])];
+        for (int v = 0; v < 3; ++v)
+        {
+          const double s = a[0] * corner[3 * v] + a[1] * corner[3 * v + 1] + a[2] * corner[3 * v + 2];
+          low = std::min(low, s);
+          high = std::max(high, s);
+        }
+      }
+      StoreRange(low, high, &leaf.low[i], &leaf.high[i]);
+    }
     leaf.next = start;
     leaf.count = count;
+    double* sum = &build.sums[4 * static_cast<size_t>(index)];
+    std::copy(n, n + 3, sum);
+    sum[3] = total;
     return index;
   }
   float spread[6] = { 3e38f, -3e38f, 3e38f, -3e38f, 3e38f, -3e38f };
   for (int k = start; k < start + count; ++k)
   {
-    const float* center = &centers[3 * static_cast<size_t>(this->Order[k])];
+    const float* center = &build.centers[3 * static_cast<size_t>(order[k])];
     for (int i = 0; i < 3; ++i)
     {
       spread[2 * i] = std::min(spread[2 * i], center[i]);
@@ -469,23 +551,66 @@ int SurfaceLocator::BuildNode(int start, int count, std::vector<float>& centers,
     }
   }
   const int half = count / 2;
-  std::nth_element(this->Order.begin() + start, this->Order.begin() + start + half, this->Order.begin() + start + count,
+  std::nth_element(order.begin() + start, order.begin() + start + half, order.begin() + start + count,
     [&](int32_t p, int32_t q) {
-      const float cp = centers[3 * static_cast<size_t>(p) + axis];
-      const float cq = centers[3 * static_cast<size_t>(q) + axis];
+      const float cp = build.centers[3 * static_cast<size_t>(p) + axis];
+      const float cq = build.centers[3 * static_cast<size_t>(q) + axis];
       return cp < cq || (cp == cq && p < q);
     });
-  const int left = this->BuildNode(start, half, centers, boxes);
-  const int right = this->BuildNode(start + half, count - half, centers, boxes);
+  const int children[2] = { this->BuildNode(start, half, build), this->BuildNode(start + half, count - half, build) };
+  double* sum = &build.sums[4 * static_cast<size_t>(index)];
+  for (int c = 0; c < 2; ++c)
+  {
+    for (int i = 0; i < 4; ++i)
+    {
+      sum[i] += build.sums[4 * static_cast<size_t>(children[c]) + i];
+    }
+  }
   Node& node = this->Nodes[index];
+  NodeAxes(sum, sum[3], node.axis);
+  // The range along each axis of the corners of the children's boxes.
   for (int i = 0; i < 3; ++i)
   {
-    node.bounds[2 * i] = std::min(this->Nodes[left].bounds[2 * i], this->Nodes[right].bounds[2 * i]);
-    node.bounds[2 * i + 1] = std::max(this->Nodes[left].bounds[2 * i + 1], this->Nodes[right].bounds[2 * i + 1]);
+    const double a[3] = { node.axis[3 * i], node.axis[3 * i + 1], node.axis[3 * i + 2] };
+    double low = kHuge;
+    double high = -kHuge;
+    for (int c = 0; c < 2; ++c)
+    {
+      const Node& child = this->Nodes[children[c]];
+      for (int corner = 0; corner < 8; ++corner)
+      {
+        double p[3] = { 0, 0, 0 };
+        for (int j = 0; j < 3; ++j)
+        {
+          const double along = (corner >> j) & 1 ? child.high[j] : child.low[j];
+          for (int k = 0; k < 3; ++k)
+          {
+            p[k] += along * child.axis[3 * j + k];
+          }
+        }
+        const double s = a[0] * p[0] + a[1] * p[1] + a[2] * p[2];
+        low = std::min(low, s);
+        high = std::max(high, s);
+      }
+    }
+    StoreRange(low, high, &node.low[i], &node.high[i]);
   }
-  node.next = right;
+  node.next = children[1];
   node.count = 0;
   return index;
+}
+
+double SurfaceLocator::Distance2ToNode(const double x[3], const Node& node) const
+{
+  double sum = 0.0;
+  for (int i = 0; i < 3; ++i)
+  {
+    const double s = node.axis[3 * i] * x[0] + node.axis[3 * i + 1] * x[1] + node.axis[3 * i + 2] * x[2];
+    const double gap = s < node.low[i] ? node.low[i] - s : (s > node.high[i] ? s - node.high[i] : 0.0);
+    sum += gap * gap;
+  }
+  // The axes are orthonormal to within float rounding.
+  return sum * (1.0 - 1.0e-5);
 }
 
 bool SurfaceLocator::Listed(vtkIdType cell, int i, int j, int k) const
@@ -502,87 +627,87 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
 {
   const double reach = std::max({ this->Reach, std::fabs(x[0]), std::fabs(x[1]), std::fabs(x[2]) });
   const double scale = reach * reach;
-  auto limit = [scale](double best) { return best + 1.0e-10 * (scale + best); };
+  // The margin: far wider than the rounding of either figure, and than the
+  // rounding of the corners held.
+  const double error = 2.0 * this->CornerError;
+  auto limit = [scale, error](double best) {
+    return best + 1.0e-10 * (scale + best) + 2.0 * error * (2.0 * std::sqrt(best) + error);
+  };
   double best = kHuge;
+  double bound = kHuge; // limit(best)
   double thinNearest = kHuge;
   found.clear();
-  std::vector<Entry>& stack = this->Stack;
-  stack.clear();
-  stack.push_back({ 0, Distance2ToBox(x, this->Nodes[0].bounds) });
-  while (!stack.empty())
-  {
-    const Entry entry = stack.back();
-    stack.pop_back();
-    if (entry.distance2 > limit(best))
+  auto visitLeaf = [&](const Node& node) {
+    for (int k = node.next; k < node.next + node.count; ++k)
     {
-      continue;
+      const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
+      const vtkIdType cell = leafCell.cell;
+      if (leafCell.kind == Flat)
+      {
+        continue;
+      }
+      double corner[9];
+      std::copy(leafCell.corner, leafCell.corner + 9, corner);
+      if (leafCell.kind == Thin)
+      {
+        // VTK's figure for a thin triangle may fall short of its true
+        // distance, but not by more than a few times its size.
+        double bounds[6];
+        this->CellBounds(cell, bounds);
+        const double size =
+          std::max({ bounds[1] - bounds[0], bounds[3] - bounds[2], bounds[5] - bounds[4] }) * 3.0 + 1.0e-6 + error;
+        const double lower = std::max(0.0, std::sqrt(Distance2ToBounds(x, bounds)) - size);
+        thinNearest = std::min(thinNearest, lower * lower);
+        continue;
+      }
+      const double d2 = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
+      if (d2 < best)
+      {
+        best = d2;
+        bound = limit(best);
+      }
+      if (d2 <= bound)
+      {
+        found.push_back({ cell, d2, { 0, 0, 0 }, 0 });
+      }
+    }
+  };
+  // Nodes by increasing distance: the search ends when the nearest node
+  // left is beyond the margin of the best cell.
+  std::vector<Entry>& heap = this->Stack;
+  heap.clear();
+  auto farther = [](const Entry& p, const Entry& q) { return p.distance2 > q.distance2; };
+  heap.push_back({ 0, this->Distance2ToNode(x, this->Nodes[0]) });
+  while (!heap.empty())
+  {
+    std::pop_heap(heap.begin(), heap.end(), farther);
+    const Entry entry = heap.back();
+    heap.pop_back();
+    if (entry.distance2 > bound)
+    {
+      break;
     }
     const Node& node = this->Nodes[entry.node];
     if (node.count > 0)
     {
-      const double reachNow = std::sqrt(limit(best));
-      for (int k = node.next; k < node.next + node.count; ++k)
-      {
-        const vtkIdType cell = this->Order[k];
-        const CellKind kind = this->Kinds[k];
-        const float* ball = &this->Balls[4 * static_cast<size_t>(k)];
-        if (kind == Flat ||
-          (kind == Good && Square(x[0] - ball[0]) + Square(x[1] - ball[1]) + Square(x[2] - ball[2]) > Square(reachNow + ball[3])))
-        {
-          continue;
-        }
-        const double* corner = &this->Corners[9 * static_cast<size_t>(k)];
-        if (kind == Thin)
-        {
-          // VTK's figure for a thin triangle may fall short of its true
-          // distance, but not by more than a few times its size.
-          double bounds[6];
-          this->CellBounds(cell, bounds);
-          const double size =
-            std::max({ bounds[1] - bounds[0], bounds[3] - bounds[2], bounds[5] - bounds[4] }) * 3.0 + 1.0e-6;
-          const double lower = std::max(0.0, std::sqrt(Distance2ToBounds(x, bounds)) - size);
-          thinNearest = std::min(thinNearest, lower * lower);
-          continue;
-        }
-        const double d2 = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
-        if (d2 < best)
-        {
-          best = d2;
-        }
-        if (d2 <= limit(best))
-        {
-          found.push_back({ cell, d2, { 0, 0, 0 }, 0 });
-        }
-      }
+      visitLeaf(node);
       continue;
     }
     const int children[2] = { entry.node + 1, node.next };
-    const double d[2] = { Distance2ToBox(x, this->Nodes[children[0]].bounds),
-      Distance2ToBox(x, this->Nodes[children[1]].bounds) };
-    // The nearer first; of two that hold the point, the one whose centre is
-    // nearer.
-    int nearer = d[1] < d[0] ? 1 : 0;
-    if (d[0] == d[1])
+    for (int c = 0; c < 2; ++c)
     {
-      double c[2] = { 0.0, 0.0 };
-      for (int side = 0; side < 2; ++side)
+      const double d = this->Distance2ToNode(x, this->Nodes[children[c]]);
+      if (d <= bound)
       {
-        const float* box = this->Nodes[children[side]].bounds;
-        for (int i = 0; i < 3; ++i)
-        {
-          c[side] += Square(x[i] - 0.5 * (static_cast<double>(box[2 * i]) + box[2 * i + 1]));
-        }
+        heap.push_back({ children[c], d });
+        std::push_heap(heap.begin(), heap.end(), farther);
       }
-      nearer = c[1] < c[0] ? 1 : 0;
     }
-    stack.push_back({ children[1 - nearer], d[1 - nearer] });
-    stack.push_back({ children[nearer], d[nearer] });
   }
-  if (best == kHuge || thinNearest <= limit(best))
+  if (best == kHuge || thinNearest <= bound)
   {
     return false;
   }
-  const double bound = limit(best);
   found.erase(
     std::remove_if(found.begin(), found.end(), [bound](const Candidate& c) { return c.distance2 > bound; }),
     found.end());
@@ -737,6 +862,58 @@ bool SurfaceLocator::SettleClosest(
         }
       }
     }
+    if (winner < 0 && layerTakes)
+    {
+      // None of them lies in the octants of the first pass, so the first
+      // the locator meets is in its second pass, which goes through the
+      // octants within the distance of its best so far (at least `next`)
+      // by increasing k, j, i. The first octant in that order that lists
+      // one of them, if it lies within `next`, is met (and, as near as it
+      // is, searched) before any other that lists one.
+      int first[3] = { divisions, divisions, divisions };
+      for (const Candidate& candidate : found)
+      {
+        if (candidate.distance2 == least)
+        {
+          const uint8_t* o = &this->Octants[6 * candidate.cell];
+          if (std::make_tuple(o[2], o[1], o[0]) < std::make_tuple(first[2], first[1], first[0]))
+          {
+            first[0] = o[0];
+            first[1] = o[1];
+            first[2] = o[2];
+          }
+        }
+      }
+      const double reach = std::sqrt(next);
+      double octant[6];
+      for (int i = 0; i < 3; ++i)
+      {
+        int low = static_cast<int>(static_cast<double>(((x[i] - reach) - shape.bounds[2 * i]) / shape.width[i]));
+        int high = static_cast<int>(static_cast<double>(((x[i] + reach) - shape.bounds[2 * i]) / shape.width[i]));
+        low = low < 0 ? 0 : (low >= divisions ? divisions - 1 : low);
+        high = high >= divisions ? divisions - 1 : (high < 0 ? 0 : high);
+        if (first[i] < low || first[i] > high)
+        {
+          return false;
+        }
+        octant[2 * i] = first[i] * shape.width[i] + shape.bounds[2 * i];
+        octant[2 * i + 1] = (first[i] + 1) * shape.width[i] + shape.bounds[2 * i];
+      }
+      if (!(Distance2ToBounds(x, octant) < next))
+      {
+        return false;
+      }
+      for (const Candidate& candidate : found)
+      {
+        if (candidate.distance2 == least && this->Listed(candidate.cell, first[0], first[1], first[2]) &&
+          (winner < 0 || candidate.cell < winner))
+        {
+          winner = candidate.cell;
+          std::copy(candidate.point, candidate.point + 3, winnerPoint);
+          winnerSub = candidate.subId;
+        }
+      }
+    }
     if (winner < 0)
     {
       return false;
@@ -818,9 +995,8 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
   const double reach =
     std::max({ this->Reach, std::fabs(a0[0]), std::fabs(a0[1]), std::fabs(a0[2]), std::fabs(a1[0]),
       std::fabs(a1[1]), std::fabs(a1[2]) });
-  const double slack = 1.0e-9 * reach + 1.0e-12;
-  const double margin = 1.0e-9 * (reach + 1.0);
-  const double inverse[3] = { 1.0 / direction[0], 1.0 / direction[1], 1.0 / direction[2] };
+  const double slack = 1.0e-9 * reach + 1.0e-12 + 2.0 * this->CornerError;
+  const double margin = 1.0e-9 * (reach + 1.0) + 4.0 * this->CornerError;
   std::vector<Hit>& hits = this->Hits;
   hits.clear();
   std::vector<Entry>& stack = this->Stack;
@@ -831,7 +1007,7 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     const int index = stack.back().node;
     const Node& node = this->Nodes[index];
     stack.pop_back();
-    if (!SegmentMeetsBox(a0, direction, inverse, node.bounds, slack))
+    if (!SegmentMeetsNode(a0, direction, node.axis, node.low, node.high, slack))
     {
       continue;
     }
@@ -843,18 +1019,30 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     }
     for (int k = node.next; k < node.next + node.count; ++k)
     {
-      const vtkIdType cell = this->Order[k];
-      const double* corner = &this->Corners[9 * static_cast<size_t>(k)];
-      double bounds[6];
-      for (int i = 0; i < 3; ++i)
+      const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
+      const vtkIdType cell = leafCell.cell;
+      double corner[9];
+      std::copy(leafCell.corner, leafCell.corner + 9, corner);
+      if (leafCell.kind == Good && SurelyMissed(corner, a0, direction, tol, margin))
       {
-        bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
-        bounds[2 * i + 1] = std::max({ corner[i], corner[3 + i], corner[6 + i] });
+        continue;
+      }
+      double bounds[6];
+      if (this->CornerError == 0.0)
+      {
+        for (int i = 0; i < 3; ++i)
+        {
+          bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
+          bounds[2 * i + 1] = std::max({ corner[i], corner[3 + i], corner[6 + i] });
+        }
+      }
+      else
+      {
+        this->CellBounds(cell, bounds);
       }
       double boxPoint[3];
       double boxT;
-      if (!vtkBox::IntersectBox(bounds, a0, direction, boxPoint, boxT) ||
-        (this->Kinds[k] == Good && SurelyMissed(corner, a0, direction, tol, margin)))
+      if (!vtkBox::IntersectBox(bounds, a0, direction, boxPoint, boxT))
       {
         continue;
       }

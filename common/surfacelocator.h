@@ -65,13 +65,18 @@ public:
   long long AskedLine = 0;
 
 private:
+  // A node's box, oriented to its cells: three (nearly) orthonormal axes
+  // and the range of the cells along each, widened for rounding.
   struct Node
   {
-    float bounds[6]; // rounded outward
-    int32_t next;    // a leaf: its first cell in Order; an inner node: its
-                     // second child (the first follows it)
-    int32_t count;   // a leaf: its number of cells (0 for an inner node)
+    float axis[9];
+    float low[3];
+    float high[3];
+    int32_t next;  // a leaf: its first cell in Cells; an inner node: its
+                   // second child (the first follows it)
+    int32_t count; // a leaf: its number of cells (0 for an inner node)
   };
+  struct BuildData;
   struct Candidate
   {
     vtkIdType cell;
@@ -101,7 +106,8 @@ private:
   };
 
   bool Build();
-  int BuildNode(int start, int count, std::vector<float>& centers, const std::vector<double>& boxes);
+  int BuildNode(int start, int count, BuildData& build);
+  double Distance2ToNode(const double x[3], const Node& node) const;
   void CellBounds(vtkIdType cell, double bounds[6]) const;
   bool Listed(vtkIdType cell, int i, int j, int k) const;
   bool ClosestCandidates(const double x[3], std::vector<Candidate>& found);
@@ -115,13 +121,17 @@ private:
   bool Fast = false; // queries are settled here when they can be
   LocatorGridShape Shape;
   double Reach = 0; // the largest coordinate magnitude of the grid
-  // Per cell in the order the leaves hold them: its id, its three corners
-  // as its points give them (9 values), its kind.
-  std::vector<int32_t> Order;
-  std::vector<double> Corners;
-  std::vector<CellKind> Kinds;
-  std::vector<float> Balls;      // in the leaves' order: a ball holding the cell (centre, radius)
+  // A cell as the leaves hold it: its corners in single precision (exact
+  // when the surface's points are), its id and its kind.
+  struct LeafCell
+  {
+    float corner[9];
+    int32_t cell;
+    int32_t kind;
+  };
+  std::vector<LeafCell> Cells;   // in the order the leaves hold them
   std::vector<int32_t> Position; // per cell id: its place in that order
+  double CornerError = 0;        // how far a corner held may be from the point (0: exact)
   std::vector<uint8_t> Octants;  // per cell id: first and last octant index per axis (6 values)
   std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
   std::vector<Node> Nodes;
