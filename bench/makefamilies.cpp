@@ -15,7 +15,6 @@
 //                            points near noisy2.vtk: half run to another such
 //                            point anywhere on the head, half run from one in
 //                            a random direction for 0 to 30 mm
-//   helmet_mask.clr          a copy of the sample's mask (same mesh)
 #include "surface.h"
 
 #include <vtkCellArray.h>
@@ -23,7 +22,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -240,10 +238,7 @@ int main(int argc, char* argv[])
   }
   written = std::fclose(curve) == 0;
   written = std::fclose(segments) == 0 && written;
-  std::ifstream maskIn(sample + "/helmet_mask.clr", std::ios::binary);
-  std::ofstream maskOut(outDir + "/helmet_mask.clr", std::ios::binary);
-  maskOut << maskIn.rdbuf();
-  if (!written || !maskOut)
+  if (!written)
   {
     std::cout << "Cannot write the curves\n";
     return -1;

@@ -15,7 +15,7 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/sample/makesample" "$work" >/dev/null
-"$build/bench/makefamilies" "$work" "$work" "$seed" >/dev/null
+"$build/bench/makefamilies" "$work" "$work" "$seed"
 status=0
 for surface in finalscan.vtk template.vtk noisy2.vtk noisy1-9.vtk; do
   echo "== $surface"
