@@ -7,13 +7,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <array>
 #include <limits>
 #include <tuple>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
 const double kHuge = 1.7976931348623157e308; // VTK_DOUBLE_MAX
-const int kLeafSize = 8;
+const int kLeafSize = 8; // at most 15: a leaf's count takes four bits
 // A triangle whose area is below this share of its longest edge squared is
 // too thin for the closest-point figures here.
 const double kThin = 1.0e-3;
@@ -436,6 +441,11 @@ bool SurfaceLocator::Build()
   this->Nodes.clear();
   this->Nodes.reserve(cells / 2 + 1);
   this->BuildNode(0, static_cast<int>(count), build);
+  this->Wides.clear();
+  this->Wides.reserve(this->Nodes.size() / 3 + 1);
+  this->BuildWide(0);
+  this->Nodes.clear();
+  this->Nodes.shrink_to_fit();
   const std::vector<int32_t>& order = build.order;
   corners.swap(build.corners);
   // The cells in the order the leaves hold them.
@@ -613,6 +623,108 @@ double SurfaceLocator::Distance2ToNode(const double x[3], const Node& node) cons
   return sum * (1.0 - 1.0e-5);
 }
 
+int SurfaceLocator::BuildWide(int node)
+{
+  // The boxes under this node: its children's children, or its children
+  // where those are leaves (a leaf root stands alone).
+  int slots[4];
+  int count = 0;
+  const Node& top = this->Nodes[node];
+  if (top.count > 0)
+  {
+    slots[count++] = node;
+  }
+  else
+  {
+    for (const int child : { node + 1, top.next })
+    {
+      const Node& below = this->Nodes[child];
+      if (below.count > 0)
+      {
+        slots[count++] = child;
+      }
+      else
+      {
+        slots[count++] = child + 1;
+        slots[count++] = below.next;
+      }
+    }
+  }
+  const int index = static_cast<int>(this->Wides.size());
+  this->Wides.push_back(Wide());
+  int32_t children[4] = { 0, 0, 0, 0 };
+  for (int c = 0; c < 4; ++c)
+  {
+    if (c >= count)
+    {
+      children[c] = ~0;
+      continue;
+    }
+    const Node& box = this->Nodes[slots[c]];
+    children[c] = box.count > 0 ? ~(box.next * 16 + box.count) : this->BuildWide(slots[c]);
+  }
+  Wide& wide = this->Wides[index];
+  for (int c = 0; c < 4; ++c)
+  {
+    wide.child[c] = children[c];
+    for (int i = 0; i < 3; ++i)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        wide.axis[i][k][c] = c < count ? this->Nodes[slots[c]].axis[3 * i + k] : (i == k ? 1.0f : 0.0f);
+      }
+      wide.low[i][c] = c < count ? this->Nodes[slots[c]].low[i] : std::numeric_limits<float>::infinity();
+      wide.high[i][c] = c < count ? this->Nodes[slots[c]].high[i] : -std::numeric_limits<float>::infinity();
+    }
+  }
+  return index;
+}
+
+// The squared distances from x to the four boxes, each no more than the
+// true one: the ranges are widened by `slack` for the rounding of x and of
+// the products to single precision. Infinite for an empty slot.
+void SurfaceLocator::Distance2ToWide(const double x[3], const Wide& wide, double slack, double d[4]) const
+{
+#if defined(__SSE2__)
+  const __m128 x0 = _mm_set1_ps(static_cast<float>(x[0]));
+  const __m128 x1 = _mm_set1_ps(static_cast<float>(x[1]));
+  const __m128 x2 = _mm_set1_ps(static_cast<float>(x[2]));
+  const __m128 widen = _mm_set1_ps(static_cast<float>(slack));
+  const __m128 zero = _mm_setzero_ps();
+  __m128 sum = zero;
+  for (int i = 0; i < 3; ++i)
+  {
+    const __m128 s = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(wide.axis[i][0]), x0),
+                                  _mm_mul_ps(_mm_load_ps(wide.axis[i][1]), x1)),
+      _mm_mul_ps(_mm_load_ps(wide.axis[i][2]), x2));
+    const __m128 below = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(wide.low[i]), widen), s);
+    const __m128 above = _mm_sub_ps(s, _mm_add_ps(_mm_load_ps(wide.high[i]), widen));
+    const __m128 gap = _mm_max_ps(_mm_max_ps(below, above), zero);
+    sum = _mm_add_ps(sum, _mm_mul_ps(gap, gap));
+  }
+  alignas(16) float out[4];
+  _mm_store_ps(out, sum);
+  for (int c = 0; c < 4; ++c)
+  {
+    d[c] = static_cast<double>(out[c]) * (1.0 - 1.0e-5);
+  }
+#else
+  for (int c = 0; c < 4; ++c)
+  {
+    double sum = 0.0;
+    for (int i = 0; i < 3; ++i)
+    {
+      const double s = wide.axis[i][0][c] * x[0] + wide.axis[i][1][c] * x[1] + wide.axis[i][2][c] * x[2];
+      const double low = wide.low[i][c] - slack;
+      const double high = wide.high[i][c] + slack;
+      const double gap = s < low ? low - s : (s > high ? s - high : 0.0);
+      sum += gap * gap;
+    }
+    d[c] = sum * (1.0 - 1.0e-5);
+  }
+#endif
+}
+
 bool SurfaceLocator::Listed(vtkIdType cell, int i, int j, int k) const
 {
   const uint8_t* o = &this->Octants[6 * cell];
@@ -637,8 +749,8 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
   double bound = kHuge; // limit(best)
   double thinNearest = kHuge;
   found.clear();
-  auto visitLeaf = [&](const Node& node) {
-    for (int k = node.next; k < node.next + node.count; ++k)
+  auto visitLeaf = [&](int start, int count) {
+    for (int k = start; k < start + count; ++k)
     {
       const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;
@@ -672,35 +784,76 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
       }
     }
   };
-  // Nodes by increasing distance: the search ends when the nearest node
-  // left is beyond the margin of the best cell.
+  // Boxes by increasing distance: the search ends when the nearest box
+  // left is beyond the margin of the best cell. The boxes are measured in
+  // single precision, with a slack for its rounding.
+  const double slack = 1.0e-6 * reach;
+  // A binary heap, the nearest box at its top.
   std::vector<Entry>& heap = this->Stack;
   heap.clear();
-  auto farther = [](const Entry& p, const Entry& q) { return p.distance2 > q.distance2; };
-  heap.push_back({ 0, this->Distance2ToNode(x, this->Nodes[0]) });
+  heap.push_back({ 0, 0.0 });
+  auto push = [&heap](const Entry& entry) {
+    size_t at = heap.size();
+    heap.push_back(entry);
+    while (at > 0)
+    {
+      const size_t parent = (at - 1) / 2;
+      if (!(heap[parent].distance2 > entry.distance2))
+      {
+        break;
+      }
+      heap[at] = heap[parent];
+      at = parent;
+    }
+    heap[at] = entry;
+  };
   while (!heap.empty())
   {
-    std::pop_heap(heap.begin(), heap.end(), farther);
-    const Entry entry = heap.back();
+    const Entry entry = heap.front();
+    const Entry last = heap.back();
     heap.pop_back();
+    if (!heap.empty())
+    {
+      const size_t size = heap.size();
+      size_t at = 0;
+      for (;;)
+      {
+        size_t child = 2 * at + 1;
+        if (child >= size)
+        {
+          break;
+        }
+        if (child + 1 < size && heap[child + 1].distance2 < heap[child].distance2)
+        {
+          ++child;
+        }
+        if (!(heap[child].distance2 < last.distance2))
+        {
+          break;
+        }
+        heap[at] = heap[child];
+        at = child;
+      }
+      heap[at] = last;
+    }
     if (entry.distance2 > bound)
     {
       break;
     }
-    const Node& node = this->Nodes[entry.node];
-    if (node.count > 0)
+    if (entry.node < 0)
     {
-      visitLeaf(node);
+      const int code = ~entry.node;
+      visitLeaf(code >> 4, code & 15);
       continue;
     }
-    const int children[2] = { entry.node + 1, node.next };
-    for (int c = 0; c < 2; ++c)
+    const Wide& wide = this->Wides[entry.node];
+    double d[4];
+    this->Distance2ToWide(x, wide, slack, d);
+    for (int c = 0; c < 4; ++c)
     {
-      const double d = this->Distance2ToNode(x, this->Nodes[children[c]]);
-      if (d <= bound)
+      if (d[c] <= bound)
       {
-        heap.push_back({ children[c], d });
-        std::push_heap(heap.begin(), heap.end(), farther);
+        push({ wide.child[c], d[c] });
       }
     }
   }
@@ -787,11 +940,15 @@ bool SurfaceLocator::SettleClosest(
   {
     // Several cells share the least distance. Until the locator evaluates
     // one of them, the best it holds is no nearer than `next`: it evaluates
-    // each of them when it meets it in an octant nearer than that, if the
-    // cell's box is nearer too, and keeps the first. The octants of its
-    // first pass are repeated here, in their order: the cube around the
-    // point's octant, grown a layer at a time until a layer lists a cell it
-    // can take.
+    // each of them when it meets it in an octant that it searches, if the
+    // cell's box is nearer than that, and keeps the first; in an octant it
+    // takes them by increasing id. The octants that list them are gone
+    // through in the locator's order: those of its first pass (the cube
+    // around the point's octant, grown a layer at a time until a layer lists
+    // a cell it can take), then those of its second pass (within the
+    // distance of its best so far, at least `next`) by increasing k, j, i.
+    // An octant the locator surely searches ends the list; one it may search
+    // or not adds its answer as a possibility. Settled when there is one.
     for (const Candidate& candidate : found)
     {
       double bounds[6];
@@ -801,17 +958,50 @@ bool SurfaceLocator::SettleClosest(
         return false;
       }
     }
+    const int divisions = shape.divisions;
+    const Candidate* answer = nullptr;
+    bool sure = false;
+    // Whether the octant lists one of them: its answer, and whether the
+    // locator searches it as soon as it is met.
+    auto consider = [&](int i, int j, int k, bool met) {
+      const Candidate* first = nullptr;
+      for (const Candidate& candidate : found)
+      {
+        if (candidate.distance2 == least && this->Listed(candidate.cell, i, j, k) &&
+          (!first || candidate.cell < first->cell))
+        {
+          first = &candidate;
+        }
+      }
+      if (!first)
+      {
+        return true;
+      }
+      if (answer && answer->cell != first->cell)
+      {
+        return false; // two possible answers
+      }
+      answer = first;
+      double octant[6];
+      const int index[3] = { i, j, k };
+      for (int axis = 0; axis < 3; ++axis)
+      {
+        octant[2 * axis] = index[axis] * shape.width[axis] + shape.bounds[2 * axis];
+        octant[2 * axis + 1] = (index[axis] + 1) * shape.width[axis] + shape.bounds[2 * axis];
+      }
+      sure = met && Distance2ToBounds(x, octant) < next;
+      return true;
+    };
     int ijk[3];
     for (int j = 0; j < 3; ++j)
     {
       ijk[j] = static_cast<int>((x[j] - shape.bounds[2 * j]) / shape.width[j]);
-      ijk[j] = std::min(std::max(ijk[j], 0), shape.divisions - 1);
+      ijk[j] = std::min(std::max(ijk[j], 0), divisions - 1);
     }
-    const int divisions = shape.divisions;
     const int kMaxLevel = 8;
-    winner = -1;
     bool layerTakes = false;
-    for (int level = 0; level <= kMaxLevel && !layerTakes && winner < 0; ++level)
+    int level = 0;
+    for (; level <= kMaxLevel && !layerTakes && !sure; ++level)
     {
       int low[3];
       int high[3];
@@ -820,11 +1010,11 @@ bool SurfaceLocator::SettleClosest(
         low[i] = std::max(ijk[i] - level, 0);
         high[i] = std::min(ijk[i] + level, divisions - 1);
       }
-      for (int k = low[2]; k <= high[2] && winner < 0; ++k)
+      for (int k = low[2]; k <= high[2] && !sure; ++k)
       {
-        for (int j = low[1]; j <= high[1] && winner < 0; ++j)
+        for (int j = low[1]; j <= high[1] && !sure; ++j)
         {
-          for (int i = low[0]; i <= high[0] && winner < 0; ++i)
+          for (int i = low[0]; i <= high[0] && !sure; ++i)
           {
             if (!(i == ijk[0] + level || i == ijk[0] - level || j == ijk[1] + level || j == ijk[1] - level ||
                   k == ijk[2] + level || k == ijk[2] - level))
@@ -832,92 +1022,82 @@ bool SurfaceLocator::SettleClosest(
               continue;
             }
             layerTakes = layerTakes || this->Usable[i + j * divisions + k * divisions * divisions];
-            const Candidate* first = nullptr;
-            for (const Candidate& candidate : found)
+            if (!consider(i, j, k, true))
             {
-              if (candidate.distance2 == least && this->Listed(candidate.cell, i, j, k) &&
-                (!first || candidate.cell < first->cell))
-              {
-                first = &candidate;
-              }
-            }
-            if (first)
-            {
-              double octant[6];
-              for (int axis = 0; axis < 3; ++axis)
-              {
-                const int index = axis == 0 ? i : (axis == 1 ? j : k);
-                octant[2 * axis] = index * shape.width[axis] + shape.bounds[2 * axis];
-                octant[2 * axis + 1] = (index + 1) * shape.width[axis] + shape.bounds[2 * axis];
-              }
-              if (!(Distance2ToBounds(x, octant) < next))
-              {
-                return false;
-              }
-              winner = first->cell;
-              std::copy(first->point, first->point + 3, winnerPoint);
-              winnerSub = first->subId;
+              return false;
             }
           }
         }
       }
     }
-    if (winner < 0 && layerTakes)
+    if (!sure)
     {
-      // None of them lies in the octants of the first pass, so the first
-      // the locator meets is in its second pass, which goes through the
-      // octants within the distance of its best so far (at least `next`)
-      // by increasing k, j, i. The first octant in that order that lists
-      // one of them, if it lies within `next`, is met (and, as near as it
-      // is, searched) before any other that lists one.
-      int first[3] = { divisions, divisions, divisions };
-      for (const Candidate& candidate : found)
+      if (!layerTakes)
       {
-        if (candidate.distance2 == least)
-        {
-          const uint8_t* o = &this->Octants[6 * candidate.cell];
-          if (std::make_tuple(o[2], o[1], o[0]) < std::make_tuple(first[2], first[1], first[0]))
-          {
-            first[0] = o[0];
-            first[1] = o[1];
-            first[2] = o[2];
-          }
-        }
+        return false;
       }
+      // The second pass: the octants that list one of them, by increasing
+      // k, j, i.
+      const int cube = level - 1;
+      int reachLow[3];
+      int reachHigh[3];
       const double reach = std::sqrt(next);
-      double octant[6];
       for (int i = 0; i < 3; ++i)
       {
         int low = static_cast<int>(static_cast<double>(((x[i] - reach) - shape.bounds[2 * i]) / shape.width[i]));
         int high = static_cast<int>(static_cast<double>(((x[i] + reach) - shape.bounds[2 * i]) / shape.width[i]));
-        low = low < 0 ? 0 : (low >= divisions ? divisions - 1 : low);
-        high = high >= divisions ? divisions - 1 : (high < 0 ? 0 : high);
-        if (first[i] < low || first[i] > high)
+        reachLow[i] = low < 0 ? 0 : (low >= divisions ? divisions - 1 : low);
+        reachHigh[i] = high >= divisions ? divisions - 1 : (high < 0 ? 0 : high);
+      }
+      std::vector<std::array<int, 3>>& octants = this->Octs;
+      octants.clear();
+      for (const Candidate& candidate : found)
+      {
+        if (candidate.distance2 != least)
+        {
+          continue;
+        }
+        const uint8_t* o = &this->Octants[6 * candidate.cell];
+        for (int k = o[2]; k <= o[5]; ++k)
+        {
+          for (int j = o[1]; j <= o[4]; ++j)
+          {
+            for (int i = o[0]; i <= o[3]; ++i)
+            {
+              octants.push_back({ k, j, i });
+            }
+          }
+        }
+      }
+      std::sort(octants.begin(), octants.end());
+      octants.erase(std::unique(octants.begin(), octants.end()), octants.end());
+      for (const std::array<int, 3>& o : octants)
+      {
+        // Surely searched within the reach of `next` outside the cube;
+        // perhaps beyond it, and perhaps again inside the cube (when the
+        // second pass's range starts inside the cube's, it does not skip
+        // the cube).
+        const bool inCube =
+          std::abs(o[2] - ijk[0]) <= cube && std::abs(o[1] - ijk[1]) <= cube && std::abs(o[0] - ijk[2]) <= cube;
+        const bool met = !inCube && reachLow[0] <= o[2] && o[2] <= reachHigh[0] && reachLow[1] <= o[1] &&
+          o[1] <= reachHigh[1] && reachLow[2] <= o[0] && o[0] <= reachHigh[2];
+        if (!consider(o[2], o[1], o[0], met))
         {
           return false;
         }
-        octant[2 * i] = first[i] * shape.width[i] + shape.bounds[2 * i];
-        octant[2 * i + 1] = (first[i] + 1) * shape.width[i] + shape.bounds[2 * i];
-      }
-      if (!(Distance2ToBounds(x, octant) < next))
-      {
-        return false;
-      }
-      for (const Candidate& candidate : found)
-      {
-        if (candidate.distance2 == least && this->Listed(candidate.cell, first[0], first[1], first[2]) &&
-          (winner < 0 || candidate.cell < winner))
+        if (sure)
         {
-          winner = candidate.cell;
-          std::copy(candidate.point, candidate.point + 3, winnerPoint);
-          winnerSub = candidate.subId;
+          break;
         }
       }
     }
-    if (winner < 0)
+    if (!sure)
     {
       return false;
     }
+    winner = answer->cell;
+    std::copy(answer->point, answer->point + 3, winnerPoint);
+    winnerSub = answer->subId;
   }
   else
   {
@@ -1004,20 +1184,35 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
   stack.push_back({ 0, 0.0 });
   while (!stack.empty())
   {
-    const int index = stack.back().node;
-    const Node& node = this->Nodes[index];
+    const int code = stack.back().node;
     stack.pop_back();
-    if (!SegmentMeetsNode(a0, direction, node.axis, node.low, node.high, slack))
+    if (code >= 0)
     {
+      const Wide& wide = this->Wides[code];
+      for (int c = 0; c < 4; ++c)
+      {
+        float axis[9];
+        float low[3];
+        float high[3];
+        for (int i = 0; i < 3; ++i)
+        {
+          for (int k = 0; k < 3; ++k)
+          {
+            axis[3 * i + k] = wide.axis[i][k][c];
+          }
+          low[i] = wide.low[i][c];
+          high[i] = wide.high[i][c];
+        }
+        if (low[0] <= high[0] && SegmentMeetsNode(a0, direction, axis, low, high, slack))
+        {
+          stack.push_back({ wide.child[c], 0.0 });
+        }
+      }
       continue;
     }
-    if (node.count == 0)
-    {
-      stack.push_back({ node.next, 0.0 });
-      stack.push_back({ index + 1, 0.0 });
-      continue;
-    }
-    for (int k = node.next; k < node.next + node.count; ++k)
+    const int start = (~code) >> 4;
+    const int count = (~code) & 15;
+    for (int k = start; k < start + count; ++k)
     {
       const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;

@@ -35,6 +35,7 @@
 #include <vtkGenericCell.h>
 #include <vtkPolyData.h>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -76,6 +77,19 @@ private:
                    // second child (the first follows it)
     int32_t count; // a leaf: its number of cells (0 for an inner node)
   };
+  // Four boxes of the hierarchy side by side (grandchildren of a node of
+  // the binary tree, or children where those are leaves), laid out to be
+  // measured four at a time: axis[i][k][c] is component k of axis i of box c.
+  // child[c] >= 0 is another wide node; otherwise ~child[c] holds a leaf's
+  // first cell (times 16) and its number of cells. A slot without a box
+  // has an empty range.
+  struct alignas(16) Wide
+  {
+    float axis[3][3][4];
+    float low[3][4];
+    float high[3][4];
+    int32_t child[4];
+  };
   struct BuildData;
   struct Candidate
   {
@@ -108,6 +122,8 @@ private:
   bool Build();
   int BuildNode(int start, int count, BuildData& build);
   double Distance2ToNode(const double x[3], const Node& node) const;
+  int BuildWide(int node);
+  void Distance2ToWide(const double x[3], const Wide& wide, double slack, double d[4]) const;
   void CellBounds(vtkIdType cell, double bounds[6]) const;
   bool Listed(vtkIdType cell, int i, int j, int k) const;
   bool ClosestCandidates(const double x[3], std::vector<Candidate>& found);
@@ -135,8 +151,10 @@ private:
   std::vector<uint8_t> Octants;  // per cell id: first and last octant index per axis (6 values)
   std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
   std::vector<Node> Nodes;
+  std::vector<Wide> Wides; // the hierarchy searched: Wides[0] is its root
   std::vector<Entry> Stack;          // scratch for the searches
   std::vector<Candidate> Candidates; // scratch
   std::vector<Hit> Hits;             // scratch
   std::vector<size_t> Taken;         // scratch
+  std::vector<std::array<int, 3>> Octs; // scratch
 };
