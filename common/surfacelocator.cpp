@@ -123,6 +123,7 @@ double PointTriangleDistance2(const double p[3], const double a[3], const double
   return to(q);
 }
 
+#if !defined(__SSE2__)
 // Whether the segment from a0 along d (t in [0, 1]) may meet the node's box
 // widened by `slack` on every side.
 bool SegmentMeetsNode(const double a0[3], const double d[3], const float* axis, const float* lowest,
@@ -161,6 +162,83 @@ bool SegmentMeetsNode(const double a0[3], const double d[3], const float* axis, 
     }
   }
   return true;
+}
+#endif
+
+// Which of four boxes (bit c for box c, laid out as in SurfaceLocator::Wide)
+// the segment from a0 along d (t in [0, 1]) may meet: each widened by
+// `slack`, and the segment's parameters by a little more than the rounding
+// of single precision. Never a box that it meets.
+int SegmentMeetsWide(const double a0[3], const double d[3], const float (*axis)[3][4], const float (*low)[4],
+  const float (*high)[4], double slack)
+{
+#if defined(__SSE2__)
+  const __m128 p0 = _mm_set1_ps(static_cast<float>(a0[0]));
+  const __m128 p1 = _mm_set1_ps(static_cast<float>(a0[1]));
+  const __m128 p2 = _mm_set1_ps(static_cast<float>(a0[2]));
+  const __m128 d0 = _mm_set1_ps(static_cast<float>(d[0]));
+  const __m128 d1 = _mm_set1_ps(static_cast<float>(d[1]));
+  const __m128 d2 = _mm_set1_ps(static_cast<float>(d[2]));
+  const __m128 widen = _mm_set1_ps(static_cast<float>(slack));
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+  __m128 enter = _mm_set1_ps(-1.0e-5f);
+  __m128 leave = _mm_set1_ps(1.0f + 1.0e-5f);
+  for (int i = 0; i < 3; ++i)
+  {
+    const __m128 a = _mm_load_ps(axis[i][0]);
+    const __m128 b = _mm_load_ps(axis[i][1]);
+    const __m128 c = _mm_load_ps(axis[i][2]);
+    const __m128 from = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, p0), _mm_mul_ps(b, p1)), _mm_mul_ps(c, p2));
+    const __m128 along = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, d0), _mm_mul_ps(b, d1)), _mm_mul_ps(c, d2));
+    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(low[i]), widen), from);
+    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(high[i]), widen), from);
+    // Along the box's face: inside or not at all.
+    const __m128 flat = _mm_cmpeq_ps(along, zero);
+    const __m128 inside = _mm_and_ps(_mm_cmple_ps(lo, zero), _mm_cmpge_ps(hi, zero));
+    const __m128 safe = _mm_or_ps(_mm_and_ps(flat, _mm_set1_ps(1.0f)), _mm_andnot_ps(flat, along));
+    const __m128 t0 = _mm_div_ps(lo, safe);
+    const __m128 t1 = _mm_div_ps(hi, safe);
+    __m128 first = _mm_min_ps(t0, t1);
+    __m128 second = _mm_max_ps(t0, t1);
+    const __m128 open = _mm_and_ps(flat, inside);
+    const __m128 shut = _mm_andnot_ps(inside, flat);
+    first = _mm_or_ps(_mm_andnot_ps(flat, first), _mm_or_ps(_mm_and_ps(open, _mm_sub_ps(zero, infinity)),
+                                                    _mm_and_ps(shut, infinity)));
+    second = _mm_or_ps(_mm_andnot_ps(flat, second), _mm_or_ps(_mm_and_ps(open, infinity),
+                                                      _mm_and_ps(shut, _mm_sub_ps(zero, infinity))));
+    // Widen the parameters for their rounding.
+    const __m128 spread = _mm_mul_ps(_mm_set1_ps(1.0e-5f), _mm_max_ps(_mm_max_ps(first, _mm_sub_ps(zero, first)),
+                                                                     _mm_set1_ps(1.0f)));
+    enter = _mm_max_ps(enter, _mm_sub_ps(first, spread));
+    leave = _mm_min_ps(leave, _mm_add_ps(second, spread));
+  }
+  // An empty slot has an empty range.
+  const __m128 filled = _mm_cmple_ps(_mm_load_ps(low[0]), _mm_load_ps(high[0]));
+  return _mm_movemask_ps(_mm_and_ps(filled, _mm_cmple_ps(enter, leave)));
+#else
+  int meets = 0;
+  for (int c = 0; c < 4; ++c)
+  {
+    float axisOf[9];
+    float lowOf[3];
+    float highOf[3];
+    for (int i = 0; i < 3; ++i)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        axisOf[3 * i + k] = axis[i][k][c];
+      }
+      lowOf[i] = low[i][c];
+      highOf[i] = high[i][c];
+    }
+    if (lowOf[0] <= highOf[0] && SegmentMeetsNode(a0, d, axisOf, lowOf, highOf, slack))
+    {
+      meets |= 1 << c;
+    }
+  }
+  return meets;
+#endif
 }
 
 // Whether the segment from a0 along d surely misses the triangle as VTK's
@@ -1177,6 +1255,8 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
       std::fabs(a1[1]), std::fabs(a1[2]) });
   const double slack = 1.0e-9 * reach + 1.0e-12 + 2.0 * this->CornerError;
   const double margin = 1.0e-9 * (reach + 1.0) + 4.0 * this->CornerError;
+  // The boxes are measured in single precision.
+  const double wideSlack = slack + 1.0e-6 * reach;
   std::vector<Hit>& hits = this->Hits;
   hits.clear();
   std::vector<Entry>& stack = this->Stack;
@@ -1189,21 +1269,10 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     if (code >= 0)
     {
       const Wide& wide = this->Wides[code];
+      const int meets = SegmentMeetsWide(a0, direction, wide.axis, wide.low, wide.high, wideSlack);
       for (int c = 0; c < 4; ++c)
       {
-        float axis[9];
-        float low[3];
-        float high[3];
-        for (int i = 0; i < 3; ++i)
-        {
-          for (int k = 0; k < 3; ++k)
-          {
-            axis[3 * i + k] = wide.axis[i][k][c];
-          }
-          low[i] = wide.low[i][c];
-          high[i] = wide.high[i][c];
-        }
-        if (low[0] <= high[0] && SegmentMeetsNode(a0, direction, axis, low, high, slack))
+        if (meets & (1 << c))
         {
           stack.push_back({ wide.child[c], 0.0 });
         }
