@@ -688,19 +688,6 @@ int SurfaceLocator::BuildNode(int start, int count, BuildData& build)
   return index;
 }
 
-double SurfaceLocator::Distance2ToNode(const double x[3], const Node& node) const
-{
-  double sum = 0.0;
-  for (int i = 0; i < 3; ++i)
-  {
-    const double s = node.axis[3 * i] * x[0] + node.axis[3 * i + 1] * x[1] + node.axis[3 * i + 2] * x[2];
-    const double gap = s < node.low[i] ? node.low[i] - s : (s > node.high[i] ? s - node.high[i] : 0.0);
-    sum += gap * gap;
-  }
-  // The axes are orthonormal to within float rounding.
-  return sum * (1.0 - 1.0e-5);
-}
-
 int SurfaceLocator::BuildWide(int node)
 {
   // The boxes under this node: its children's children, or its children

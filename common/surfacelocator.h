@@ -11,10 +11,13 @@
 //   cells, whose distance is strictly the least. When one cell is strictly
 //   nearest, and the locator is sure to reach it while nothing it met yet
 //   could make it skip the cell (its box and an octant listing it are nearer
-//   than every other cell), that cell is the answer. A point on the surface
-//   that lies on several cells at distance 0 gets the one with the least id
-//   among them, all being listed in the octant of the point, which the
-//   locator searches first, by increasing id.
+//   than every other cell), that cell is the answer. Where several cells are
+//   equally near, the octants that list them are gone through in the
+//   locator's order (its first pass: the cube around the point's octant,
+//   grown a layer at a time; its second pass: by increasing k, j, i), and
+//   the first octant it surely searches gives the answer (the least id among
+//   them that it lists), provided every octant it might search before that
+//   gives the same.
 // - line: the locator walks its octants along the segment and stops at the
 //   first octant in which a cell is met at a point inside the octant (within
 //   the tolerance); there it prefers the least parametric distance, then the
@@ -22,10 +25,11 @@
 //   tolerance, by increasing id. Every cell the segment meets is found here,
 //   the octant of each hit is found on the repeated walk, and the choice in
 //   the first such octant is repeated.
-// Whatever falls outside those proofs (equal distances at a point off the
-// surface, cells so thin that their figures are unreliable, a surface of
-// other cells than triangles, points too far for the locator's integer
-// octant indices) is asked of the locator itself, which is built alongside.
+// Whatever falls outside those proofs (equal distances whose order the
+// locator's search leaves open, cells so thin that their figures are
+// unreliable, a surface of other cells than triangles, points too far for
+// the locator's integer octant indices) is asked of the locator itself, which
+// is built alongside.
 // Built with a VTK other than 9.1, every query is asked of the locator.
 #pragma once
 
@@ -54,7 +58,8 @@ public:
 
   // As vtkCellLocator::IntersectWithLine(a0, a1, tol, t, x, pcoords, subId,
   // cellId): 1 when the segment meets the surface, with the hit of the cell
-  // the locator chooses; 0 otherwise (the outputs then untouched).
+  // the locator chooses; 0 otherwise (the other outputs then hold nothing of
+  // use).
   int IntersectWithLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
     double pcoords[3], int& subId, vtkIdType& cellId);
 
@@ -121,7 +126,6 @@ private:
 
   bool Build();
   int BuildNode(int start, int count, BuildData& build);
-  double Distance2ToNode(const double x[3], const Node& node) const;
   int BuildWide(int node);
   void Distance2ToWide(const double x[3], const Wide& wide, double slack, double d[4]) const;
   void CellBounds(vtkIdType cell, double bounds[6]) const;
