@@ -7,6 +7,7 @@
 // off on both sides, some exactly on corners and edges), some far outside.
 // Line queries: segments between such points, and from them in random
 // directions. Prints the counts and exits with status 1 on any difference.
+#include "benchrandom.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
@@ -22,19 +23,6 @@
 
 namespace
 {
-struct Random
-{
-  uint64_t state;
-  uint64_t Next()
-  {
-    state += 0x9E3779B97F4A7C15ull;
-    uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double Uniform(double low, double high) { return low + (high - low) * ((Next() >> 11) * 0x1.0p-53); }
-};
 
 // A query point: on a corner, on an edge, or off a random point of a cell
 // along its normal; now and then far away. Rounded to single precision as a

@@ -15,6 +15,7 @@
 //                            points near noisy2.vtk: half run to another such
 //                            point anywhere on the head, half run from one in
 //                            a random direction for 0 to 30 mm
+#include "benchrandom.h"
 #include "surface.h"
 
 #include <vtkCellArray.h>
@@ -31,20 +32,6 @@ namespace
 const double kPi = 3.14159265358979323846;
 const double kCenter[3] = { 102.665, 114.1929, 75.9238 };
 
-// A small generator whose numbers do not depend on the standard library.
-struct Random
-{
-  uint64_t state;
-  uint64_t Next()
-  {
-    state += 0x9E3779B97F4A7C15ull;
-    uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double Uniform(double low, double high) { return low + (high - low) * ((Next() >> 11) * 0x1.0p-53); }
-};
 
 // The points of a surface as doubles, moved along the radius from the head
 // centre by a sum of waves of random direction, length and phase.

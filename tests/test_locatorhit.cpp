@@ -188,25 +188,7 @@ TEST(LocatorHit, AgreesWithTheLocatorOnDegenerateAndSliverTriangles)
 TEST(LocatorHit, AgreesWithTheLocatorOnAFlatSurface)
 {
   // All points in one plane: the locator widens its box across the plane.
-  std::vector<double> xyz;
-  std::vector<vtkIdType> ids;
-  const int n = 12;
-  for (int a = 0; a <= n; ++a)
-  {
-    for (int b = 0; b <= n; ++b)
-    {
-      xyz.insert(xyz.end(), { a * 0.5, b * 0.5, 0.3 });
-    }
-  }
-  for (int a = 0; a < n; ++a)
-  {
-    for (int b = 0; b < n; ++b)
-    {
-      const vtkIdType p = a * (n + 1) + b;
-      ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
-    }
-  }
-  vtkPolyData* plane = MakeSurface(xyz, ids);
+  vtkPolyData* plane = FlatGrid(12);
   LocatorGrid grid;
   vtkCellLocator* locator = Locate(plane, &grid);
   std::mt19937 random(5);

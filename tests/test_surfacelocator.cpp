@@ -281,25 +281,7 @@ TEST(SurfaceLocator, AgreesWithTheLocatorOnAGridAlignedCube)
 
 TEST(SurfaceLocator, AgreesWithTheLocatorOnAFlatGrid)
 {
-  std::vector<double> xyz;
-  std::vector<vtkIdType> ids;
-  const int n = 16;
-  for (int a = 0; a <= n; ++a)
-  {
-    for (int b = 0; b <= n; ++b)
-    {
-      xyz.insert(xyz.end(), { a * 0.5, b * 0.5, 0.3 });
-    }
-  }
-  for (int a = 0; a < n; ++a)
-  {
-    for (int b = 0; b < n; ++b)
-    {
-      const vtkIdType p = a * (n + 1) + b;
-      ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
-    }
-  }
-  vtkPolyData* surface = MakeSurface(xyz, ids);
+  vtkPolyData* surface = FlatGrid(16);
   Pair pair(surface);
   std::mt19937 random(11);
   std::uniform_int_distribution<int> step(-4, 36);

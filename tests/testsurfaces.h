@@ -60,4 +60,27 @@ inline vtkPolyData* GridBox(int n)
   return MakeSurface(xyz, ids);
 }
 
+// The square [0, n / 2]^2 in the plane z = 0.3 in squares of side 0.5, each
+// split in two triangles: the locator widens its box across the plane.
+inline vtkPolyData* FlatGrid(int n)
+{
+  std::vector<double> xyz;
+  std::vector<vtkIdType> ids;
+  for (int a = 0; a <= n; ++a)
+  {
+    for (int b = 0; b <= n; ++b)
+    {
+      xyz.insert(xyz.end(), { a * 0.5, b * 0.5, 0.3 });
+    }
+  }
+  for (int a = 0; a < n; ++a)
+  {
+    for (int b = 0; b < n; ++b)
+    {
+      const vtkIdType p = a * (n + 1) + b;
+      ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
+    }
+  }
+  return MakeSurface(xyz, ids);
+}
 }
