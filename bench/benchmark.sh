@@ -91,6 +91,7 @@ add_case meshmean "$(tool meshmean) $work/list21.txt average.vtk"
 add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
 add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
 add_case lineintersect "$(tool lineintersect) $data/finalscan.vtk $work/segments.crv landmarks.log"
+add_case noisy-read1 "$build/bench/readonly $fam/noisy2.vtk"
 add_case noisy-locator "$(tool curvesnap) $fam/noisy2.vtk $work/one.crv one.sln"
 add_case curve-curvesnap "$(tool curvesnap) $fam/noisy2.vtk $fam/offcurve.crv off.sln"
 add_case lines-lineintersect "$(tool lineintersect) $fam/noisy2.vtk $fam/randsegs.crv rand.log"
@@ -142,3 +143,7 @@ queries curvesnap $curvePoints "spiral points" curvesnap locator
 queries lineintersect $segments segments lineintersect locator
 queries curvesnap $curvePoints "points 0-5 mm off the noisy scan" curve-curvesnap noisy-locator
 queries lineintersect $segments "random segments near the noisy scan" lines-lineintersect noisy-locator
+# The same net of reading the surface alone (the search structures' build
+# then counts as part of the queries).
+queries curvesnap $curvePoints "points 0-5 mm off the noisy scan" curve-curvesnap noisy-read1
+queries lineintersect $segments "random segments near the noisy scan" lines-lineintersect noisy-read1
