@@ -3,6 +3,7 @@
 #include <vtkBox.h>
 #include <vtkCellArray.h>
 #include <vtkCellType.h>
+#include <vtkFloatArray.h>
 #include <vtkVersionMacros.h>
 
 #include <algorithm>
@@ -424,6 +425,10 @@ bool SurfaceLocator::Build()
   std::vector<CellKind> kinds(cells);
   this->Octants.resize(6 * cells);
   double weights[3];
+  // Single-precision points are read in place.
+  vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(points->GetData());
+  const float* floats =
+    floatArray && floatArray->GetNumberOfComponents() == 3 ? floatArray->GetPointer(0) : nullptr;
   for (vtkIdType c = 0; c < count; ++c)
   {
     vtkIdType size;
@@ -436,6 +441,14 @@ bool SurfaceLocator::Build()
     double* corner = &corners[9 * c];
     for (int v = 0; v < 3; ++v)
     {
+      if (floats)
+      {
+        const float* p = floats + 3 * ids[v];
+        corner[3 * v] = p[0];
+        corner[3 * v + 1] = p[1];
+        corner[3 * v + 2] = p[2];
+        continue;
+      }
       points->GetPoint(ids[v], corner + 3 * v);
     }
     // The cell's bounds, as the locator takes them.
