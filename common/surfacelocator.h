@@ -128,6 +128,7 @@ private:
   int BuildNode(int start, int count, BuildData& build);
   int BuildWide(int node);
   void Distance2ToWide(const double x[3], const Wide& wide, double slack, double d[4]) const;
+  void Prefetch(int32_t child) const;
   void CellBounds(vtkIdType cell, double bounds[6]) const;
   bool Listed(vtkIdType cell, int i, int j, int k) const;
   bool ClosestCandidates(const double x[3], std::vector<Candidate>& found);
