@@ -11,6 +11,7 @@
 #include <array>
 #include <limits>
 #include <tuple>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -297,6 +298,7 @@ struct SurfaceLocator::BuildData
   std::vector<double> corners;  // 9 per cell
   std::vector<double> normals;  // 3 per cell: (B - A) x (C - A)
   std::vector<double> sums;     // 4 per node: its cells' normals summed, and their lengths summed
+  std::vector<std::pair<float, int32_t>> keys; // scratch for the splits
 };
 
 namespace
@@ -651,13 +653,20 @@ int SurfaceLocator::BuildNode(int start, int count, BuildData& build)
       axis = i;
     }
   }
+  // The median along that axis, the cells' centres beside their ids.
   const int half = count / 2;
-  std::nth_element(order.begin() + start, order.begin() + start + half, order.begin() + start + count,
-    [&](int32_t p, int32_t q) {
-      const float cp = build.centers[3 * static_cast<size_t>(p) + axis];
-      const float cq = build.centers[3 * static_cast<size_t>(q) + axis];
-      return cp < cq || (cp == cq && p < q);
-    });
+  std::vector<std::pair<float, int32_t>>& keys = build.keys;
+  keys.resize(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k)
+  {
+    const int32_t cell = order[start + k];
+    keys[k] = { build.centers[3 * static_cast<size_t>(cell) + axis], cell };
+  }
+  std::nth_element(keys.begin(), keys.begin() + half, keys.end());
+  for (int k = 0; k < count; ++k)
+  {
+    order[start + k] = keys[k].second;
+  }
   const int children[2] = { this->BuildNode(start, half, build), this->BuildNode(start + half, count - half, build) };
   double* sum = &build.sums[4 * static_cast<size_t>(index)];
   for (int c = 0; c < 2; ++c)
