@@ -4,6 +4,7 @@
 #include <vtkCellArray.h>
 #include <vtkCellType.h>
 #include <vtkFloatArray.h>
+#include <vtkTriangle.h>
 #include <vtkVersionMacros.h>
 
 #include <algorithm>
@@ -371,6 +372,7 @@ SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   : Surface(surface)
   , Locator(vtkCellLocator::New())
   , Cell(vtkGenericCell::New())
+  , Triangle(vtkTriangle::New())
 {
   if (surface->GetNumberOfCells() > 0)
   {
@@ -384,6 +386,7 @@ SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
 SurfaceLocator::~SurfaceLocator()
 {
   this->Cell->Delete();
+  this->Triangle->Delete();
   this->Locator->Delete();
 }
 
@@ -829,6 +832,29 @@ void SurfaceLocator::Prefetch(int32_t child) const
 #endif
 }
 
+void SurfaceLocator::LoadTriangle(vtkIdType cell)
+{
+  // The cell's corners as GetCell gives them: the surface's points, in
+  // double precision.
+  vtkPoints* corners = this->Triangle->GetPoints();
+  if (this->CornerError == 0.0)
+  {
+    const float* held = this->Cells[static_cast<size_t>(this->Position[cell])].corner;
+    for (int v = 0; v < 3; ++v)
+    {
+      corners->SetPoint(v, held[3 * v], held[3 * v + 1], held[3 * v + 2]);
+    }
+    return;
+  }
+  vtkIdType size;
+  const vtkIdType* ids;
+  this->Surface->GetCellPoints(cell, size, ids);
+  for (int v = 0; v < 3; ++v)
+  {
+    corners->SetPoint(v, this->Surface->GetPoint(ids[v]));
+  }
+}
+
 bool SurfaceLocator::Listed(vtkIdType cell, int i, int j, int k) const
 {
   const uint8_t* o = &this->Octants[6 * cell];
@@ -999,13 +1025,13 @@ bool SurfaceLocator::SettleClosest(
   int winnerSub = 0;
   for (Candidate& candidate : found)
   {
-    this->Surface->GetCell(candidate.cell, this->Cell);
+    this->LoadTriangle(candidate.cell);
     double point[3];
     double pcoords[3];
     double weights[3];
     double d2 = 0;
     int sub = 0;
-    if (this->Cell->EvaluatePosition(x, point, sub, pcoords, d2, weights) == -1)
+    if (this->Triangle->EvaluatePosition(x, point, sub, pcoords, d2, weights) == -1)
     {
       return false;
     }
@@ -1338,12 +1364,15 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
       {
         continue;
       }
-      this->Surface->GetCell(cell, this->Cell);
+      this->LoadTriangle(cell);
       Hit hit;
       hit.cell = cell;
-      if (this->Cell->IntersectWithLine(a0, a1, tol, hit.t, hit.x, hit.pcoords, hit.subId))
+      if (this->Triangle->IntersectWithLine(a0, a1, tol, hit.t, hit.x, hit.pcoords, hit.subId))
       {
-        hit.pDistance = this->Cell->GetParametricDistance(hit.pcoords);
+        // As the locator measures it on its generic cell, which does not
+        // pass this on to the triangle: vtkCell's own measure, not
+        // vtkTriangle's.
+        hit.pDistance = this->Triangle->vtkCell::GetParametricDistance(hit.pcoords);
         hits.push_back(hit);
       }
     }

@@ -38,6 +38,7 @@
 #include <vtkCellLocator.h>
 #include <vtkGenericCell.h>
 #include <vtkPolyData.h>
+#include <vtkTriangle.h>
 
 #include <array>
 #include <cstdint>
@@ -129,6 +130,7 @@ private:
   int BuildWide(int node);
   void Distance2ToWide(const double x[3], const Wide& wide, double slack, double d[4]) const;
   void Prefetch(int32_t child) const;
+  void LoadTriangle(vtkIdType cell);
   void CellBounds(vtkIdType cell, double bounds[6]) const;
   bool Listed(vtkIdType cell, int i, int j, int k) const;
   bool ClosestCandidates(const double x[3], std::vector<Candidate>& found);
@@ -138,7 +140,8 @@ private:
 
   vtkPolyData* Surface;
   vtkCellLocator* Locator;
-  vtkGenericCell* Cell;
+  vtkGenericCell* Cell;     // scratch for sorting the cells out
+  vtkTriangle* Triangle;    // the cell under test, as GetCell would give it
   bool Fast = false; // queries are settled here when they can be
   LocatorGridShape Shape;
   double Reach = 0; // the largest coordinate magnitude of the grid
