@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,11 +33,41 @@ const char* const kBadSize = "a section header declares a size that is not a cou
 struct Text
 {
   std::unique_ptr<char[]> bytes;
+  void* mapped = nullptr; // the file mapped in place of `bytes`
+  size_t mappedSize = 0;
   const char* at = nullptr;
   const char* end = nullptr; // the end of the file's bytes (the added line feed)
 
+  Text() = default;
+  Text(const Text&) = delete;
+  Text& operator=(const Text&) = delete;
+  ~Text()
+  {
+    if (mapped)
+    {
+      munmap(mapped, mappedSize);
+    }
+  }
+
   bool Load(std::FILE* file, long size)
   {
+    // A file that ends inside a page is mapped rather than copied: the
+    // line feed goes after its end, into a private copy of its last page.
+    const long page = sysconf(_SC_PAGESIZE);
+    if (size > 0 && page > 0 && size % page != 0)
+    {
+      void* map = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fileno(file), 0);
+      if (map != MAP_FAILED)
+      {
+        mapped = map;
+        mappedSize = static_cast<size_t>(size);
+        char* first = static_cast<char*>(map);
+        first[size] = '\n';
+        at = first;
+        end = at + size;
+        return true;
+      }
+    }
     bytes.reset(new char[static_cast<size_t>(size) + 1]);
     if (std::fread(bytes.get(), 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
     {
