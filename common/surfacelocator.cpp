@@ -879,9 +879,25 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
   double bound = kHuge; // limit(best)
   double thinNearest = kHuge;
   found.clear();
+  // The cell of the last answer first: the points of a curve follow each
+  // other, and a near cell found first keeps the search narrow.
+  const int seed = this->Seed;
+  if (seed >= 0)
+  {
+    const LeafCell& leafCell = this->Cells[static_cast<size_t>(seed)];
+    double corner[9];
+    std::copy(leafCell.corner, leafCell.corner + 9, corner);
+    best = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
+    bound = limit(best);
+    found.push_back({ leafCell.cell, best, { 0, 0, 0 }, 0 });
+  }
   auto visitLeaf = [&](int start, int count) {
     for (int k = start; k < start + count; ++k)
     {
+      if (k == seed)
+      {
+        continue;
+      }
       const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;
       if (leafCell.kind == Flat)
@@ -1275,6 +1291,7 @@ bool SurfaceLocator::SettleClosest(
     }
   }
   std::copy(winnerPoint, winnerPoint + 3, closestPoint);
+  this->Seed = this->Position[winner];
   cellId = winner;
   subId = winnerSub;
   dist2 = least;

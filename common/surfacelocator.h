@@ -156,6 +156,7 @@ private:
   std::vector<LeafCell> Cells;   // in the order the leaves hold them
   std::vector<int32_t> Position; // per cell id: its place in that order
   double CornerError = 0;        // how far a corner held may be from the point (0: exact)
+  int32_t Seed = -1;             // the place in Cells of the last closest cell found (a Good one)
   std::vector<uint8_t> Octants;  // per cell id: first and last octant index per axis (6 values)
   std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
   std::vector<Node> Nodes;
