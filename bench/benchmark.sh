@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
-# Times the tools on the full-size sample (190,676 cells) against a program that
-# only reads the same surfaces with VTK. Each case runs RUNS times, the cases
-# taking turns so that a slow spell of the machine hits them all alike; the
-# table shows the median wall time and the median peak resident memory.
+# Times the tools on the full-size sample (190,676 cells) and on input families
+# beside it, against a program that only reads the same surfaces with VTK.
+# Each case runs RUNS times, the cases taking turns so that a slow spell of
+# the machine hits them all alike; the tables show the median wall time and
+# the median peak resident memory, then every tool's figures as ratios.
 # Not a test: it prints figures and asserts nothing.
-#   bash bench/benchmark.sh [RUNS]
+#   bash bench/benchmark.sh [RUNS] [SEED]
+# The families (bench/makefamilies, from the sample's template, SEED 1 by
+# default):
+#   noisy  two scans that differ by smooth bumps of a few mm everywhere
+#   digits the same two scans written with nine significant digits
+#   curve  100,000 points 0 to 5 mm off the noisy scan, on both sides
+#   lines  100,000 segments between random points near the noisy scan
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-runs=${1:-11}
+runs=${1:-7}
+seed=${2:-1}
 BUILD_DIR=$build bash "$root/scripts/setup.sh" >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/sample/makesample" "$work" >/dev/null
 data=$work
+fam=$work/families
+mkdir -p "$fam"
+"$build/bench/makefamilies" "$data" "$fam" "$seed" >/dev/null
 cd "$work"
 tool() { echo "$build/tools/$1/$1"; }
 
@@ -52,10 +63,23 @@ add_case() {
   names+=("$1")
   commands[$1]=$2
 }
-add_case read "$build/bench/readonly $data/finalscan.vtk $data/firstscan.vtk"
-add_case celldist "$(tool celldist) $data/finalscan.vtk $data/firstscan.vtk d.clr 5 -5 x.clr y.clr z.clr"
-add_case mirrorasym "$(tool mirrorasym) $data/firstscan.vtk $data/template.vtk a.clr m.clr x.clr y.clr z.clr -5 5 190676"
-add_case scancompare "$(tool scancompare) $data/firstscan.vtk $data/finalscan.vtk $data/template_mask.clr s.clr r1.clr r2.clr n"
+# The tools that compare two scans, on a pair of surfaces (prefix p, files a
+# and b), with the reads and the legacy check alone beside them.
+add_pair() {
+  local p=$1 a=$2 b=$3
+  add_case "${p}read" "$build/bench/readonly $a $b"
+  add_case "${p}check" "$build/bench/checkonly $a $b"
+  add_case "${p}celldist" "$(tool celldist) $b $a d.clr 5 -5 x.clr y.clr z.clr"
+  add_case "${p}mirrorasym" "$(tool mirrorasym) $a $data/template.vtk a.clr m.clr x.clr y.clr z.clr -5 5 190676"
+  add_case "${p}scancompare" "$(tool scancompare) $a $b $data/template_mask.clr s.clr r1.clr r2.clr n"
+  add_case "${p}helmetdiff" "$(tool helmetdiff) $a $b vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk y"
+  # headshape measures one scan: set against reading that one scan.
+  add_case "${p}read1" "$build/bench/readonly $b"
+  add_case "${p}headshape" "$(tool headshape) $b"
+}
+add_pair "" "$data/firstscan.vtk" "$data/finalscan.vtk"
+add_pair noisy- "$fam/noisy1.vtk" "$fam/noisy2.vtk"
+add_pair digits- "$fam/noisy1-9.vtk" "$fam/noisy2-9.vtk"
 # meshmean averages 21 surfaces: the three sample scans seven times over (the
 # same files again, so the benchmark's disk use stays small). Its time is set
 # against reading the same 21 files once each; its memory against reading two
@@ -66,16 +90,15 @@ for ((k = 0; k < 7; k++)); do
 done >"$work/list21.txt"
 add_case read21 "$build/bench/readonly $(tr '\n' ' ' <"$work/list21.txt")"
 add_case meshmean "$(tool meshmean) $work/list21.txt average.vtk"
-# Reading the surface and building its cell locator, with a single query.
+# Reading the surface and building its search structures, with a single query.
 add_case locator "$(tool curvesnap) $data/finalscan.vtk $work/one.crv one.sln"
 add_case curvesnap "$(tool curvesnap) $data/finalscan.vtk $work/spiral.crv spiral.sln"
 add_case lineintersect "$(tool lineintersect) $data/finalscan.vtk $work/segments.crv landmarks.log"
-# headshape measures one scan: set against reading that one scan.
-add_case read1 "$build/bench/readonly $data/firstscan.vtk"
-add_case headshape "$(tool headshape) $data/firstscan.vtk"
+add_case noisy-locator "$(tool curvesnap) $fam/noisy2.vtk $work/one.crv one.sln"
+add_case curve-curvesnap "$(tool curvesnap) $fam/noisy2.vtk $fam/offcurve.crv off.sln"
+add_case lines-lineintersect "$(tool lineintersect) $fam/noisy2.vtk $fam/randsegs.crv rand.log"
 # The whole report of the sample pair, the virtual display's start included.
 add_case scanreport "xvfb-run -a $(tool scanreport) $data/firstscan.vtk $data/finalscan.vtk $data/template.vtk $data/template_mask.clr report.html"
-add_case helmetdiff "$(tool helmetdiff) $data/firstscan.vtk $data/finalscan.vtk vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk y"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do
@@ -89,33 +112,44 @@ for ((i = 0; i < runs; i++)); do
 done
 
 median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-echo "sample of 190,676 cells, median of $runs runs"
-printf '%-14s %10s %12s\n' case "wall (s)" "peak (MiB)"
+echo "sample of 190,676 cells and families of the same mesh, median of $runs runs"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+printf '%-20s %10s %12s\n' case "wall (s)" "peak (MiB)"
 declare -A medianTime medianMemory
 for name in "${names[@]}"; do
   medianTime[$name]=$(median "${times[$name]}")
   medianMemory[$name]=$(median "${memories[$name]}")
-  printf '%-14s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
+  printf '%-20s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
 done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
 echo
 # Time is set against reading the same surfaces (meshmean: the same 21 files;
-# headshape: its one scan),
-# memory against reading two surfaces.
-declare -A timeBaseline=([meshmean]=read21 [headshape]=read1)
-for name in "${names[@]}"; do
-  case $name in read | read1 | read21 | locator | scanreport) continue ;; esac
-  base=${timeBaseline[$name]:-read}
-  echo "$name: time $(ratio "${medianTime[$name]}" "${medianTime[$base]}") of $base," \
-    "memory $(ratio "${medianMemory[$name]}" "${medianMemory[read]}") of read"
+# headshape: its one scan), memory against reading two surfaces.
+for p in "" noisy- digits-; do
+  for t in celldist mirrorasym scancompare helmetdiff check; do
+    echo "${p}$t: time $(ratio "${medianTime[${p}$t]}" "${medianTime[${p}read]}") of ${p}read," \
+      "memory $(ratio "${medianMemory[${p}$t]}" "${medianMemory[${p}read]}") of ${p}read"
+  done
+  echo "${p}helmetdiff / ${p}celldist: time $(ratio "${medianTime[${p}helmetdiff]}" "${medianTime[${p}celldist]}")," \
+    "memory $(ratio "${medianMemory[${p}helmetdiff]}" "${medianMemory[${p}celldist]}")"
+  echo "${p}headshape: time $(ratio "${medianTime[${p}headshape]}" "${medianTime[${p}read1]}") of ${p}read1 (its one scan)"
 done
-# Closest-point queries per second: over the whole run, and net of reading
-# the surface and building the locator.
+echo "scanreport: $(awk "BEGIN { printf \"%.1f\", ${medianTime[scanreport]} }") s for the whole report of the sample pair"
+echo "meshmean: time $(ratio "${medianTime[meshmean]}" "${medianTime[read21]}") of read21," \
+  "memory $(ratio "${medianMemory[meshmean]}" "${medianMemory[read]}") of read"
+# Queries per second: over the whole run, and net of reading the surface and
+# building the search structures (the locator cases).
 rate() { awk "BEGIN { printf \"%.0f\", $1 / ($2) }"; }
-echo "curvesnap: $curvePoints points, $(rate $curvePoints "${medianTime[curvesnap]}") queries/s," \
-  "$(rate $curvePoints "${medianTime[curvesnap]} - ${medianTime[locator]}") queries/s net of the locator case"
-echo "lineintersect: $segments segments, $(rate $segments "${medianTime[lineintersect]}") queries/s," \
-  "$(rate $segments "${medianTime[lineintersect]} - ${medianTime[locator]}") queries/s net of the locator case"
-echo "helmetdiff / celldist: time $(ratio "${medianTime[helmetdiff]}" "${medianTime[celldist]}")," \
-  "memory $(ratio "${medianMemory[helmetdiff]}" "${medianMemory[celldist]}")"
+queries() {
+  echo "$1: $2 $3, $(rate "$2" "${medianTime[$4]}") queries/s," \
+    "$(rate "$2" "${medianTime[$4]} - ${medianTime[$5]}") queries/s net of the $5 case"
+}
+queries curvesnap $curvePoints "spiral points" curvesnap locator
+queries lineintersect $segments segments lineintersect locator
+queries curvesnap $curvePoints "points 0-5 mm off the noisy scan" curve-curvesnap noisy-locator
+queries lineintersect $segments "random segments near the noisy scan" lines-lineintersect noisy-locator
+# The same net of reading the surface alone (the search structures' build
+# then counts as part of the queries).
+queries curvesnap $curvePoints "points 0-5 mm off the noisy scan" curve-curvesnap noisy-read1
+queries lineintersect $segments "random segments near the noisy scan" lines-lineintersect noisy-read1

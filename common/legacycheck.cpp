@@ -9,7 +9,13 @@
 #include <memory>
 #include <string>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
@@ -27,11 +33,41 @@ const char* const kBadSize = "a section header declares a size that is not a cou
 struct Text
 {
   std::unique_ptr<char[]> bytes;
+  void* mapped = nullptr; // the file mapped in place of `bytes`
+  size_t mappedSize = 0;
   const char* at = nullptr;
   const char* end = nullptr; // the end of the file's bytes (the added line feed)
 
+  Text() = default;
+  Text(const Text&) = delete;
+  Text& operator=(const Text&) = delete;
+  ~Text()
+  {
+    if (mapped)
+    {
+      munmap(mapped, mappedSize);
+    }
+  }
+
   bool Load(std::FILE* file, long size)
   {
+    // A file that ends inside a page is mapped rather than copied: the
+    // line feed goes after its end, into a private copy of its last page.
+    const long page = sysconf(_SC_PAGESIZE);
+    if (size > 0 && page > 0 && size % page != 0)
+    {
+      void* map = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fileno(file), 0);
+      if (map != MAP_FAILED)
+      {
+        mapped = map;
+        mappedSize = static_cast<size_t>(size);
+        char* first = static_cast<char*>(map);
+        first[size] = '\n';
+        at = first;
+        end = at + size;
+        return true;
+      }
+    }
     bytes.reset(new char[static_cast<size_t>(size) + 1]);
     if (std::fread(bytes.get(), 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
     {
@@ -290,6 +326,137 @@ bool ReadValue(const char*& at, const char* end, Number number, long long* integ
   return true;
 }
 
+// Where the values of an ASCII section are plain: unsigned decimals of at
+// most nine digits (or, for floating-point values, a minus, digits and at
+// most one point, starting with a digit after the minus) between blanks
+// (space, tab, CR, LF). Such values read alike as a stream reads them and as
+// ReadValue does; they are counted here sixteen bytes at a time, in windows
+// that end after their last blank, so that no value runs across two. `at`
+// must follow a blank (or hold one); reads values while they are plain and
+// fewer than `count` - `read`, advancing `at` and `read`. For a cell section
+// of the old layout (`cells` set), each value at index `*next` is a cell's
+// point count: it must leave room for its ids within `count`, and `*next`
+// moves past them; false when one does not.
+bool ReadPlainValues(const char*& at, const char* end, bool floating, long long count, long long& read,
+  long long* next = nullptr)
+{
+#if defined(__SSE2__)
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i feed = _mm_set1_epi8('\n');
+  const __m128i ret = _mm_set1_epi8('\r');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i minus = _mm_set1_epi8('-');
+  const __m128i point = _mm_set1_epi8('.');
+  // Masks of 64 bytes, one bit a byte.
+  uint64_t digits = 0;
+  uint64_t blanks = 0;
+  uint64_t minuses = 0;
+  uint64_t points = 0;
+  while (end - at >= 64 && read < count)
+  {
+    digits = blanks = minuses = points = 0;
+    for (int part = 0; part < 4; ++part)
+    {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+      const __m128i offset = _mm_sub_epi8(bytes, zero);
+      const int shift = 16 * part;
+      digits |= static_cast<uint64_t>(static_cast<unsigned>(
+                  _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset))))
+        << shift;
+      blanks |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(
+                  _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, feed)),
+                    _mm_or_si128(_mm_cmpeq_epi8(bytes, ret), _mm_cmpeq_epi8(bytes, tab))))))
+        << shift;
+      if (floating)
+      {
+        minuses |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, minus))))
+          << shift;
+        points |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, point))))
+          << shift;
+      }
+    }
+    if ((digits | blanks | minuses | points) != ~0ull || blanks == 0)
+    {
+      return true; // something else: read one at a time
+    }
+    const int last = 63 - __builtin_clzll(blanks);
+    const uint64_t window = last == 63 ? ~0ull : (1ull << (last + 1)) - 1;
+    const uint64_t word = (digits | minuses | points) & window;
+    const uint64_t starts = word & ~(word << 1);
+    // A value starts with a digit, or with a minus and a digit.
+    if ((starts & ~digits & ~(minuses & (digits >> 1))) != 0 || (minuses & window & ~starts) != 0)
+    {
+      return true;
+    }
+    if (floating)
+    {
+      // At most one point in a value: a blank between any two points.
+      for (uint64_t p = points & window; p;)
+      {
+        const int first = __builtin_ctzll(p);
+        p &= p - 1;
+        if (p && (blanks & ((1ull << __builtin_ctzll(p)) - 1) & ~((2ull << first) - 1)) == 0)
+        {
+          return true;
+        }
+      }
+    }
+    else
+    {
+      // At most nine digits in an integer.
+      const uint64_t d = digits & window;
+      const uint64_t two = d & (d >> 1);
+      const uint64_t four = two & (two >> 2);
+      const uint64_t eight = four & (four >> 4);
+      if ((eight & (two >> 8)) != 0)
+      {
+        return true;
+      }
+    }
+    const int values = __builtin_popcountll(starts);
+    if (read + values > count)
+    {
+      return true;
+    }
+    if (next)
+    {
+      // The cells' point counts among these values.
+      uint64_t s = starts;
+      long long index = read;
+      while (*next < read + values)
+      {
+        for (; index < *next; ++index)
+        {
+          s &= s - 1;
+        }
+        long long value = 0;
+        for (const char* d = at + __builtin_ctzll(s); *d >= '0' && *d <= '9'; ++d)
+        {
+          value = value * 10 + (*d - '0');
+        }
+        if (value > count - 1 - *next)
+        {
+          return false;
+        }
+        *next += 1 + value;
+      }
+    }
+    read += values;
+    at += last + 1;
+  }
+#else
+  (void)at;
+  (void)end;
+  (void)floating;
+  (void)count;
+  (void)read;
+  (void)next;
+#endif
+  return true;
+}
+
 enum class Step
 {
   Go,   // the section holds what it declares: go on with the next one
@@ -355,7 +522,17 @@ struct Walk
       return Fail(kShortSection); // every value takes a byte at least
     }
     const char* at = text.at;
-    for (; count > 0; --count)
+    // The plain values first, then one at a time; again while plain ones
+    // follow.
+    const bool floating = number == Number::Float || number == Number::Double;
+    const bool plain = floating || number == Number::Int || number == Number::UnsignedInt ||
+      number == Number::Int64 || number == Number::UnsignedInt64;
+    long long read = 0;
+    if (plain)
+    {
+      ReadPlainValues(at, text.end, floating, count, read);
+    }
+    for (count -= read; count > 0; --count)
     {
       const char* start = at;
       if (!ReadValue(at, text.end, number))
@@ -446,7 +623,12 @@ struct Walk
         return Fail(kShortCells);
       }
       const char* at = text.at;
-      for (long long i = 0; i < size; ++i)
+      long long i = 0;
+      if (!ReadPlainValues(at, text.end, false, size, i, &next))
+      {
+        return Fail(kCellSizes);
+      }
+      for (; i < size; ++i)
       {
         const char* start = at;
         long long value = 0;

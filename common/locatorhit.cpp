@@ -19,25 +19,9 @@ bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
   {
     return false;
   }
-  // The root box as the locator sizes it: the data set's bounds, widened on
-  // an axis where they are (nearly) flat.
-  const double* bounds = dataSet->GetBounds();
-  const double length = dataSet->GetLength();
-  for (int i = 0; i < 3; ++i)
-  {
-    grid->bounds[2 * i] = bounds[2 * i];
-    grid->bounds[2 * i + 1] = bounds[2 * i + 1];
-    if ((grid->bounds[2 * i + 1] - grid->bounds[2 * i]) <= (length / 1000.0))
-    {
-      grid->bounds[2 * i] -= length / 100.0;
-      grid->bounds[2 * i + 1] += length / 100.0;
-    }
-  }
-  int divisions = 1;
   int octants = 1;
   for (int level = 0, product = 1; level < locator->GetLevel(); ++level)
   {
-    divisions *= 2;
     product *= 8;
     octants += product;
   }
@@ -46,19 +30,14 @@ bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
   {
     return false;
   }
-  grid->divisions = divisions;
-  grid->leafStart = octants - divisions * divisions * divisions;
-  for (int i = 0; i < 3; ++i)
-  {
-    grid->width[i] = (grid->bounds[2 * i + 1] - grid->bounds[2 * i]) / divisions;
-  }
+  grid->shape = LocatorShape(dataSet, locator->GetLevel());
   grid->dataSet = dataSet;
   grid->surface = vtkPolyData::SafeDownCast(dataSet);
-  grid->linked = false;
+  grid->pointStart.clear();
+  grid->pointCells.clear();
   if (!grid->cell)
   {
     grid->cell = vtkGenericCell::New();
-    grid->neighbors = vtkIdList::New();
   }
   grid->locator = locator;
   return true;
@@ -70,8 +49,8 @@ namespace
 // coordinate within the tolerance, with the locator's own arithmetic.
 bool OctantHolds(const LocatorGrid& grid, int axis, int index, double coordinate, double tol)
 {
-  const double low = grid.bounds[2 * axis] + index * grid.width[axis];
-  const double high = low + grid.width[axis];
+  const double low = grid.shape.bounds[2 * axis] + index * grid.shape.width[axis];
+  const double high = low + grid.shape.width[axis];
   return low - tol <= coordinate && coordinate <= high + tol;
 }
 
@@ -81,14 +60,14 @@ bool OctantHolds(const LocatorGrid& grid, int axis, int index, double coordinate
 // exceeds an octant); false when none of those holds it.
 bool OctantsHolding(const LocatorGrid& grid, int axis, double coordinate, double tol, int* first, int* last)
 {
-  const double place = std::floor((coordinate - grid.bounds[2 * axis]) / grid.width[axis]);
-  if (!(place >= -1.0 && place <= grid.divisions))
+  const double place = std::floor((coordinate - grid.shape.bounds[2 * axis]) / grid.shape.width[axis]);
+  if (!(place >= -1.0 && place <= grid.shape.divisions))
   {
     return false;
   }
   const int near = static_cast<int>(place);
   int found = -1;
-  for (int index = std::max(near - 1, 0); index <= std::min(near + 1, grid.divisions - 1) && found < 0; ++index)
+  for (int index = std::max(near - 1, 0); index <= std::min(near + 1, grid.shape.divisions - 1) && found < 0; ++index)
   {
     if (OctantHolds(grid, axis, index, coordinate, tol))
     {
@@ -105,7 +84,7 @@ bool OctantsHolding(const LocatorGrid& grid, int axis, double coordinate, double
     --*first;
   }
   *last = found;
-  while (*last < grid.divisions - 1 && OctantHolds(grid, axis, *last + 1, coordinate, tol))
+  while (*last < grid.shape.divisions - 1 && OctantHolds(grid, axis, *last + 1, coordinate, tol))
   {
     ++*last;
   }
@@ -144,38 +123,14 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
     return false;
   }
 
-  // The walk, with the query's own arithmetic: the segment in coordinates
-  // where the root box is the unit cube.
-  const int divisions = grid.divisions;
-  double origin[3];
-  double direction2[3];
-  double direction3[3];
-  double unitBox[6];
-  double segmentLength = 0.0;
+  // The hit is taken in an octant when no cell before it in the query was:
+  // its parameter and parametric distance pass the query's first comparison.
   double maxLength = 0.0;
   for (int i = 0; i < 3; ++i)
   {
-    const double length = grid.bounds[2 * i + 1] - grid.bounds[2 * i];
-    if (length > maxLength)
-    {
-      maxLength = length;
-    }
-    origin[i] = (a0[i] - grid.bounds[2 * i]) / length;
-    direction2[i] = direction1[i] / length;
-    unitBox[2 * i] = 0.0;
-    unitBox[2 * i + 1] = 1.0;
-    segmentLength += direction2[i] * direction2[i];
+    maxLength = std::max(maxLength, grid.shape.bounds[2 * i + 1] - grid.shape.bounds[2 * i]);
   }
-  segmentLength = std::sqrt(segmentLength);
   const double deltaT = tol / maxLength;
-  const double stopDist = segmentLength * divisions;
-  for (int i = 0; i < 3; ++i)
-  {
-    direction3[i] = direction2[i] / segmentLength;
-  }
-
-  // The hit is taken in an octant when no cell before it in the query was:
-  // its parameter and parametric distance pass the query's first comparison.
   if (!(t < (VTK_DOUBLE_MAX + deltaT)))
   {
     return false;
@@ -186,116 +141,101 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
     return false;
   }
 
-  double hitPosition[3];
-  double entry;
-  if (!vtkBox::IntersectBox(unitBox, origin, direction2, hitPosition, entry))
-  {
-    return false;
-  }
-  double currDist = 0;
-  for (int i = 0; i < 3; ++i)
-  {
-    currDist += (hitPosition[i] - origin[i]) * (hitPosition[i] - origin[i]);
-  }
-  currDist = std::sqrt(currDist) * divisions;
-  int pos[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    hitPosition[i] = hitPosition[i] * divisions + 1.0;
-    pos[i] = static_cast<int>(hitPosition[i]);
-    if (pos[i] > divisions)
-    {
-      pos[i] = divisions;
-    }
-  }
-
   // The octants whose bounds, widened by the tolerance, hold the hit point:
   // per axis an interval of octant indices, as the query's own bound test
-  // finds them.
+  // finds them; and those that list the cell.
   int first[3];
   int last[3];
+  int listedFirst[3];
+  int listedLast[3];
+  LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
   for (int i = 0; i < 3; ++i)
   {
     if (!OctantsHolding(grid, i, x[i], tol, &first[i], &last[i]))
     {
       return false;
     }
+    first[i] = std::max(first[i], listedFirst[i]);
+    last[i] = std::min(last[i], listedLast[i]);
+    if (first[i] > last[i])
+    {
+      return false;
+    }
   }
-
-  const int product = divisions * divisions;
-  while ((pos[0] > 0) && (pos[1] > 0) && (pos[2] > 0) && (pos[0] <= divisions) && (pos[1] <= divisions) &&
-    (pos[2] <= divisions) && (currDist < stopDist))
-  {
-    // Octant pos - 1 is visited: is the hit point in it, and does it list the cell?
-    if (first[0] < pos[0] && pos[0] <= last[0] + 1 && first[1] < pos[1] && pos[1] <= last[1] + 1 &&
-      first[2] < pos[2] && pos[2] <= last[2] + 1)
-    {
-      const int idx = grid.leafStart + pos[0] - 1 + (pos[1] - 1) * divisions + (pos[2] - 1) * product;
-      vtkIdList* cells = grid.locator->GetCells(idx);
-      if (cells && cells->IsId(cellId) >= 0)
-      {
-        return true;
-      }
-    }
-
-    // On to the next octant, one face at a time, as the query steps.
-    double nearest = VTK_DOUBLE_MAX;
-    int bestDir = 0;
-    int npos[3] = { pos[0], pos[1], pos[2] };
-    double dist[3] = { 0, 0, 0 };
-    for (int i = 0; i < 3; ++i)
-    {
-      if (direction3[i] > 0)
-      {
-        npos[i] = pos[i] + 1;
-        dist[i] = (1.0 - hitPosition[i] + pos[i]) / direction3[i];
-        if (dist[i] == 0)
-        {
-          dist[i] = 1.0 / direction3[i];
-        }
-        if (dist[i] < 0)
-        {
-          dist[i] = 0;
-        }
-        if (dist[i] < nearest)
-        {
-          bestDir = i;
-          nearest = dist[i];
-        }
-      }
-      if (direction3[i] < 0)
-      {
-        npos[i] = pos[i] - 1;
-        dist[i] = (pos[i] - hitPosition[i]) / direction3[i];
-        if (dist[i] == 0)
-        {
-          dist[i] = -0.01 / direction3[i];
-        }
-        if (dist[i] < 0)
-        {
-          dist[i] = 0;
-        }
-        if (dist[i] < nearest)
-        {
-          bestDir = i;
-          nearest = dist[i];
-        }
-      }
-    }
-    for (int i = 0; i < 3; ++i)
-    {
-      hitPosition[i] += dist[bestDir] * direction3[i];
-    }
-    currDist += dist[bestDir];
-    pos[bestDir] = npos[bestDir];
-  }
-  return false;
+  // The walk visits one of them.
+  return WalkLocatorOctants(grid.shape, a0, a1, [&](int i, int j, int k) {
+    return first[0] <= i && i <= last[0] && first[1] <= j && j <= last[1] && first[2] <= k && k <= last[2];
+  });
 }
 
 namespace
 {
 // How far the walk toward a segment may go before it gives up.
-const int kMaxWalk = 32;
+const int kMaxWalk = 256;
+
+// The cells of each point of the surface, in increasing id.
+void LinkPoints(LocatorGrid& grid)
+{
+  vtkPolyData* surface = grid.surface;
+  const vtkIdType points = surface->GetNumberOfPoints();
+  const vtkIdType cells = surface->GetNumberOfCells();
+  grid.pointStart.assign(static_cast<size_t>(points) + 1, 0);
+  for (vtkIdType c = 0; c < cells; ++c)
+  {
+    vtkIdType size;
+    const vtkIdType* ids;
+    surface->GetCellPoints(c, size, ids);
+    for (vtkIdType k = 0; k < size; ++k)
+    {
+      ++grid.pointStart[static_cast<size_t>(ids[k]) + 1];
+    }
+  }
+  for (vtkIdType p = 0; p < points; ++p)
+  {
+    grid.pointStart[p + 1] += grid.pointStart[p];
+  }
+  grid.pointCells.resize(static_cast<size_t>(grid.pointStart[points]));
+  std::vector<vtkIdType> fill(grid.pointStart.begin(), grid.pointStart.end() - 1);
+  for (vtkIdType c = 0; c < cells; ++c)
+  {
+    vtkIdType size;
+    const vtkIdType* ids;
+    surface->GetCellPoints(c, size, ids);
+    for (vtkIdType k = 0; k < size; ++k)
+    {
+      grid.pointCells[static_cast<size_t>(fill[ids[k]]++)] = c;
+    }
+  }
+}
+
+// A cell other than `cell` that has the edge from p to q, or -1: among the
+// cells of the end with fewer, one that also has the other end.
+vtkIdType EdgeNeighbor(const LocatorGrid& grid, vtkIdType cell, vtkIdType p, vtkIdType q)
+{
+  if (grid.pointStart[p + 1] - grid.pointStart[p] > grid.pointStart[q + 1] - grid.pointStart[q])
+  {
+    std::swap(p, q);
+  }
+  for (vtkIdType a = grid.pointStart[p]; a < grid.pointStart[p + 1]; ++a)
+  {
+    const vtkIdType candidate = grid.pointCells[a];
+    if (candidate == cell)
+    {
+      continue;
+    }
+    vtkIdType size;
+    const vtkIdType* ids;
+    grid.surface->GetCellPoints(candidate, size, ids);
+    for (vtkIdType k = 0; k < size; ++k)
+    {
+      if (ids[k] == q)
+      {
+        return candidate;
+      }
+    }
+  }
+  return -1;
+}
 }
 
 bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell)
@@ -358,18 +298,17 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
     {
       return false;
     }
-    if (!grid.linked)
+    if (grid.pointStart.empty())
     {
-      surface->BuildLinks();
-      grid.linked = true;
+      LinkPoints(grid);
     }
-    surface->GetCellEdgeNeighbors(cellId, ids[across], ids[(across + 1) % 3], grid.neighbors);
-    if (grid.neighbors->GetNumberOfIds() < 1 || grid.neighbors->GetId(0) == previous)
+    const vtkIdType next = EdgeNeighbor(grid, cellId, ids[across], ids[(across + 1) % 3]);
+    if (next < 0 || next == previous)
     {
       return false;
     }
     previous = cellId;
-    cellId = grid.neighbors->GetId(0);
+    cellId = next;
   }
   return false;
 }

@@ -17,11 +17,15 @@
 // against that VTK's walk.
 #pragma once
 
+#include "locatorwalk.h"
+
 #include <vtkCellLocator.h>
 #include <vtkDataSet.h>
 #include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkPolyData.h>
+
+#include <vector>
 
 // The grid of a built locator, as its line query walks it.
 struct LocatorGrid
@@ -30,12 +34,12 @@ struct LocatorGrid
   vtkDataSet* dataSet = nullptr;
   vtkGenericCell* cell = nullptr; // scratch cell for the cell tests
   vtkPolyData* surface = nullptr; // the data set when it is a surface (for walking it)
-  bool linked = false;            // the surface's point-to-cell links are built
-  vtkIdList* neighbors = nullptr; // scratch list for the walk
-  double bounds[6] = { 0, 0, 0, 0, 0, 0 };
-  double width[3] = { 0, 0, 0 }; // leaf octant size per axis
-  int divisions = 0;             // leaf octants per axis
-  int leafStart = 0;             // id of the first leaf octant
+  LocatorGridShape shape;
+  // The cells of each point of the surface (those of point p are
+  // pointCells[pointStart[p]] up to pointStart[p + 1]), built by the first
+  // walk across the surface.
+  std::vector<vtkIdType> pointStart;
+  std::vector<vtkIdType> pointCells;
 };
 
 // Takes the grid of `locator`, which must have been built (BuildLocator) over
@@ -52,7 +56,7 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
 // The same proof for the cell of a surface that the segment passes through
 // near cell `startCell`: tries the start cell, and when the segment's line
 // does not pass through it, walks from it across shared edges toward the line
-// (a few dozen cells at most) and tries the cell that the line passes
+// (a few hundred cells at most) and tries the cell that the line passes
 // through. Suits a segment from inside a closed surface out through it near
 // a known cell. False when no proof was found: ask the locator.
 bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell);

@@ -1,0 +1,230 @@
+// locatordiff: asks SurfaceLocator and vtkCellLocator the same random queries
+// and counts where their answers differ in any bit; also times both.
+//
+//   locatordiff surface.vtk COUNT [SEED]
+//
+// Closest-point queries: points near random places of the surface (0 to 5 mm
+// off on both sides, some exactly on corners and edges), some far outside.
+// Line queries: segments between such points, and from them in random
+// directions. Prints the counts and exits with status 1 on any difference.
+#include "benchrandom.h"
+#include "surface.h"
+#include "surfacelocator.h"
+
+#include <vtkCellLocator.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+namespace
+{
+
+// A query point: on a corner, on an edge, or off a random point of a cell
+// along its normal; now and then far away. Rounded to single precision as a
+// curve file gives it.
+void QueryPoint(vtkPolyData* surface, Random& random, double p[3])
+{
+  const vtkIdType cells = surface->GetNumberOfCells();
+  const vtkIdType cell = static_cast<vtkIdType>(random.Next() % static_cast<uint64_t>(cells));
+  double corners[3][3];
+  CellCorners(surface, cell, corners);
+  double n[3];
+  CellNormal(corners, n);
+  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  double a = random.Uniform(0, 1);
+  double b = random.Uniform(0, 1);
+  if (a + b > 1)
+  {
+    a = 1 - a;
+    b = 1 - b;
+  }
+  const int kind = static_cast<int>(random.Next() % 16);
+  if (kind == 0)
+  {
+    a = 0;
+    b = 0;
+  }
+  else if (kind == 1)
+  {
+    b = 0;
+  }
+  else if (kind == 2)
+  {
+    b = 1 - a;
+  }
+  double off = random.Uniform(-5, 5);
+  if (kind < 4)
+  {
+    off = kind == 3 ? 0 : random.Uniform(-0.5, 0.5) * (random.Next() % 2);
+  }
+  if (kind == 15)
+  {
+    off = random.Uniform(-300, 300);
+  }
+  for (int k = 0; k < 3; ++k)
+  {
+    const double on = corners[0][k] + a * (corners[1][k] - corners[0][k]) + b * (corners[2][k] - corners[0][k]);
+    p[k] = static_cast<float>(on + (length > 0 ? off * n[k] / length : 0));
+  }
+}
+
+bool Same(const double* a, const double* b, int count)
+{
+  return std::memcmp(a, b, sizeof(double) * count) == 0;
+}
+}
+
+int main(int argc, char* argv[])
+{
+  if (argc != 3 && argc != 4)
+  {
+    std::cout << "Usage: locatordiff surface.vtk COUNT [SEED]\n";
+    return -1;
+  }
+  vtkPolyData* surface = ReadSurface(argv[1]);
+  if (!surface || surface->GetNumberOfCells() == 0)
+  {
+    return -1;
+  }
+  const long long count = std::atoll(argv[2]);
+  Random random{ argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1 };
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); };
+
+  auto start = Clock::now();
+  vtkCellLocator* plain = vtkCellLocator::New();
+  plain->SetDataSet(surface);
+  plain->BuildLocator();
+  const double plainBuild = seconds(start);
+  start = Clock::now();
+  SurfaceLocator fast(surface);
+  const double fastBuild = seconds(start);
+
+  std::vector<double> queries(6 * static_cast<size_t>(count));
+  for (long long i = 0; i < count; ++i)
+  {
+    QueryPoint(surface, random, &queries[6 * i]);
+    if (i % 2 == 0)
+    {
+      QueryPoint(surface, random, &queries[6 * i + 3]);
+    }
+    else
+    {
+      const double z = random.Uniform(-1, 1);
+      const double angle = random.Uniform(0, 6.283185307179586);
+      const double r = std::sqrt(1 - z * z);
+      const double reach = random.Uniform(0, 30);
+      queries[6 * i + 3] = static_cast<float>(queries[6 * i] + reach * r * std::cos(angle));
+      queries[6 * i + 4] = static_cast<float>(queries[6 * i + 1] + reach * r * std::sin(angle));
+      queries[6 * i + 5] = static_cast<float>(queries[6 * i + 2] + reach * z);
+    }
+  }
+
+  long long closestDiffer = 0;
+  long long lineDiffer = 0;
+  double plainTime[2] = { 0, 0 };
+  double fastTime[2] = { 0, 0 };
+  const long long block = 4096;
+  for (long long from = 0; from < count; from += block)
+  {
+    const long long to = std::min(count, from + block);
+    std::vector<double> answers(8 * static_cast<size_t>(to - from));
+    // Closest points: the locator, then the fast search, in turns.
+    start = Clock::now();
+    for (long long i = from; i < to; ++i)
+    {
+      double* answer = &answers[8 * (i - from)];
+      vtkIdType cellId = -1;
+      int subId = -1;
+      plain->FindClosestPoint(&queries[6 * i], answer, cellId, subId, answer[3]);
+      answer[4] = static_cast<double>(cellId);
+      answer[5] = subId;
+    }
+    plainTime[0] += seconds(start);
+    start = Clock::now();
+    for (long long i = from; i < to; ++i)
+    {
+      double* answer = &answers[8 * (i - from)];
+      double mine[6];
+      vtkIdType cellId = -1;
+      int subId = -1;
+      fast.FindClosestPoint(&queries[6 * i], mine, cellId, subId, mine[3]);
+      mine[4] = static_cast<double>(cellId);
+      mine[5] = subId;
+      if (!Same(answer, mine, 6))
+      {
+        if (++closestDiffer <= 10)
+        {
+          std::cout.precision(17);
+          std::cout << "closest point differs at " << queries[6 * i] << ' ' << queries[6 * i + 1] << ' '
+                    << queries[6 * i + 2] << ": cell " << answer[4] << " / " << mine[4] << '\n';
+        }
+      }
+    }
+    fastTime[0] += seconds(start);
+    // Lines.
+    std::vector<double> lines(10 * static_cast<size_t>(to - from));
+    start = Clock::now();
+    for (long long i = from; i < to; ++i)
+    {
+      double* answer = &lines[10 * (i - from)];
+      double t = 0;
+      int subId = 0;
+      vtkIdType cellId = -1;
+      const int hit = plain->IntersectWithLine(&queries[6 * i], &queries[6 * i + 3], 0.001, t, answer, answer + 3,
+        subId, cellId);
+      answer[6] = hit;
+      answer[7] = hit ? t : 0;
+      answer[8] = hit ? static_cast<double>(cellId) : -1;
+      answer[9] = hit ? subId : 0;
+      if (!hit)
+      {
+        std::fill(answer, answer + 6, 0.0);
+      }
+    }
+    plainTime[1] += seconds(start);
+    start = Clock::now();
+    for (long long i = from; i < to; ++i)
+    {
+      const double* answer = &lines[10 * (i - from)];
+      double mine[10];
+      double t = 0;
+      int subId = 0;
+      vtkIdType cellId = -1;
+      const int hit =
+        fast.IntersectWithLine(&queries[6 * i], &queries[6 * i + 3], 0.001, t, mine, mine + 3, subId, cellId);
+      mine[6] = hit;
+      mine[7] = hit ? t : 0;
+      mine[8] = hit ? static_cast<double>(cellId) : -1;
+      mine[9] = hit ? subId : 0;
+      if (!hit)
+      {
+        std::fill(mine, mine + 6, 0.0);
+      }
+      if (!Same(answer, mine, 10))
+      {
+        if (++lineDiffer <= 10)
+        {
+          std::cout.precision(17);
+          std::cout << "line differs from " << queries[6 * i] << ' ' << queries[6 * i + 1] << ' '
+                    << queries[6 * i + 2] << " to " << queries[6 * i + 3] << ' ' << queries[6 * i + 4] << ' '
+                    << queries[6 * i + 5] << ": hit " << answer[6] << " / " << mine[6] << ", cell " << answer[8]
+                    << " / " << mine[8] << '\n';
+        }
+      }
+    }
+    fastTime[1] += seconds(start);
+  }
+  std::cout << count << " closest-point queries, " << closestDiffer << " differ; " << count << " line queries, "
+            << lineDiffer << " differ; asked of the locator: " << fast.AskedClosest << " closest-point and "
+            << fast.AskedLine << " line queries\n";
+  std::cout << "build: locator " << plainBuild << " s, fast " << fastBuild << " s\n";
+  std::cout << "closest points: locator " << count / plainTime[0] << "/s, fast " << count / fastTime[0] << "/s\n";
+  std::cout << "lines: locator " << count / plainTime[1] << "/s, fast " << count / fastTime[1] << "/s\n";
+  return closestDiffer == 0 && lineDiffer == 0 ? 0 : 1;
+}

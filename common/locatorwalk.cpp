@@ -1,0 +1,56 @@
+#include "locatorwalk.h"
+
+#include <vtkBox.h>
+
+LocatorGridShape LocatorShape(vtkDataSet* dataSet, int level)
+{
+  LocatorGridShape shape;
+  const double* bounds = dataSet->GetBounds();
+  const double length = dataSet->GetLength();
+  for (int i = 0; i < 3; ++i)
+  {
+    shape.bounds[2 * i] = bounds[2 * i];
+    shape.bounds[2 * i + 1] = bounds[2 * i + 1];
+    if ((shape.bounds[2 * i + 1] - shape.bounds[2 * i]) <= (length / 1000.0))
+    {
+      shape.bounds[2 * i] -= length / 100.0;
+      shape.bounds[2 * i + 1] += length / 100.0;
+    }
+  }
+  int divisions = 1;
+  for (int i = 0; i < level; ++i)
+  {
+    divisions *= 2;
+  }
+  shape.divisions = divisions;
+  for (int i = 0; i < 3; ++i)
+  {
+    shape.width[i] = (shape.bounds[2 * i + 1] - shape.bounds[2 * i]) / divisions;
+  }
+  return shape;
+}
+
+void LocatorCellOctants(const LocatorGridShape& shape, const double cellBounds[6], int first[3], int last[3])
+{
+  for (int i = 0; i < 3; ++i)
+  {
+    const double slack = shape.width[i] / 100.0;
+    first[i] = static_cast<int>((cellBounds[2 * i] - shape.bounds[2 * i] - slack) / shape.width[i]);
+    last[i] = static_cast<int>((cellBounds[2 * i + 1] - shape.bounds[2 * i] + slack) / shape.width[i]);
+    if (first[i] < 0)
+    {
+      first[i] = 0;
+    }
+    if (last[i] >= shape.divisions)
+    {
+      last[i] = shape.divisions - 1;
+    }
+  }
+}
+
+bool locatorwalk_detail::IntersectUnitBox(const double origin[3], const double direction[3], double hit[3])
+{
+  double unitBox[6] = { 0, 1, 0, 1, 0, 1 };
+  double t;
+  return vtkBox::IntersectBox(unitBox, origin, direction, hit, t) != 0;
+}
