@@ -98,7 +98,7 @@ add_case noisy-locator "$(tool curvesnap) $fam/noisy2.vtk $work/one.crv one.sln"
 add_case curve-curvesnap "$(tool curvesnap) $fam/noisy2.vtk $fam/offcurve.crv off.sln"
 add_case lines-lineintersect "$(tool lineintersect) $fam/noisy2.vtk $fam/randsegs.crv rand.log"
 # The whole report of the sample pair, the virtual display's start included.
-add_case scanreport "xvfb-run -a $(tool scanreport) $data/firstscan.vtk $data/finalscan.vtk $data/template.vtk $data/template_mask.clr report.html"
+add_case scanreport "$root/scripts/with_display.sh $(tool scanreport) $data/firstscan.vtk $data/finalscan.vtk $data/template.vtk $data/template_mask.clr report.html"
 
 declare -A times memories
 for ((i = 0; i < runs; i++)); do

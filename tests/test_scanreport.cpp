@@ -12,13 +12,6 @@ using namespace testutil;
 
 namespace
 {
-// Renders under a virtual display when the machine has none.
-std::string DisplayPrefix()
-{
-  const char* display = std::getenv("DISPLAY");
-  return display && *display ? "" : "xvfb-run -a";
-}
-
 // The small sample (1800 cells) in a fresh folder.
 std::string SampleDir()
 {

@@ -108,7 +108,7 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   EXPECT_EQ(run(hand, bin + "helmetdiff " + first_ + ' ' + final_ + " helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 "
                         "helmet_radial.clr -5 5 " + Quote(cohort + "helmet_mask.clr") + " scaled_final.vtk y").status, 0);
   EXPECT_EQ(run(scans, bin + "headshape first.vtk final.vtk > " + Quote(hand + "/headshape.tsv")).status, 0);
-  EXPECT_EQ(run(scans, Quote(std::string(SOURCE_DIR) + "/workflow/scripts/with_display.sh") + ' ' + bin +
+  EXPECT_EQ(run(scans, Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh") + ' ' + bin +
                          "scanreport first.vtk final.vtk ../../template.vtk ../../template_mask.clr " + Quote(hand + "/report.html")).status, 0);
   std::string colorFiles;
   for (const std::string& name : kSubjectFiles)

@@ -187,6 +187,20 @@ inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, c
   return RunShell(command);
 }
 
+// The prefix that runs a tool which renders: nothing when the machine has a
+// display, else a virtual display of its own (scripts/with_display.sh, which
+// tests running in parallel can start at once), with Xvfb's extra arguments.
+inline std::string DisplayPrefix(const std::string& xvfbArguments = "")
+{
+  const char* display = std::getenv("DISPLAY");
+  if (display && *display)
+  {
+    return "";
+  }
+  return (xvfbArguments.empty() ? "" : "env WITH_DISPLAY_XVFB_ARGS=" + Quote(xvfbArguments) + ' ') +
+    Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh");
+}
+
 inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")
 {
   return RunToolWith("", tool, args, cwd);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command that renders through X: as it is when DISPLAY is set, else
 # under a virtual display of its own. Xvfb picks a free display number itself
-# (-displayfd), so jobs that start together do not collide.
+# (-displayfd), so commands that start together (workflow jobs, tests run in
+# parallel) do not collide, as xvfb-run -a's may. WITH_DISPLAY_XVFB_ARGS
+# adds arguments to Xvfb (such as "-extension GLX").
 #   with_display.sh COMMAND [ARGUMENT...]
 set -uo pipefail
 if [ -n "${DISPLAY:-}" ]; then
@@ -10,7 +12,8 @@ fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkfifo "$scratch/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
+# shellcheck disable=SC2086 # the extra arguments are words
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp ${WITH_DISPLAY_XVFB_ARGS:-} 3>"$scratch/display" 2>/dev/null &
 server=$!
 read -r number <"$scratch/display"
 if [ -z "$number" ]; then
