@@ -49,7 +49,7 @@
 struct FitOptions
 {
   double nodeSpacing = 10.0;                                    // mm between nodes
-  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3 };   // regulariser weights, level by level
+  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 };   // regulariser weights, level by level
   int stepsPerLevel = 8;
   double pointWeight = 0.0;     // point-to-point share of the data term
   double startDistance = 20.0;  // mm
