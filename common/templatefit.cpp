@@ -282,9 +282,9 @@ struct System
 // sends node l where l's own map puts it, and the two maps' linear parts agree
 // (times `spacing`).
 void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePositions, double spacing,
-  System& system)
+  double bend, System& system)
 {
-  const double gradient = spacing * spacing;
+  const double gradient = bend * spacing * spacing;
   for (size_t p = 0; p < pattern.pairs.size(); ++p)
   {
     const auto [first, second] = pattern.pairs[p];
@@ -553,7 +553,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   }
   System regulariser;
   regulariser.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
-  AddRegulariser(pattern, nodePositions, options.nodeSpacing, regulariser);
+  AddRegulariser(pattern, nodePositions, options.nodeSpacing, options.bendWeight, regulariser);
   // The landmarks, as points of their own pulled toward their targets (the
   // point-to-point term alone).
   {
