@@ -23,11 +23,13 @@
 //     its surface mostly along its normals, so a point keeps its place);
 //   - the graph's regulariser, stiffness times: for each pair of nodes that
 //     move a common point, how far node k's affine map sends node l from
-//     where l's own map puts it (the field is locally affine), the difference
-//     of their linear parts, and each linear part's departure from the
-//     identity, both times nodeSpacing (the field's gradient stays small);
+//     where l's own map puts it (the field is locally affine), `bendWeight`
+//     times the difference of their linear parts times nodeSpacing, and
+//     `gradientWeight` times each linear part's departure from the identity
+//     times nodeSpacing (none by default: a stretch of the head is no fault);
 //   - the landmarks pulled toward the scan's, and every node weakly toward no
-//     displacement (see FitTemplate).
+//     displacement, less so once the stiffness runs below 0.3 (see
+//     FitTemplate).
 // The stiffness runs down the schedule, each level until no point moves by
 // more than 0.01 mm (99% of them: a few points whose match comes and goes at
 // the scan's borders do not count) or for `stepsPerLevel` steps. The distance

@@ -1,7 +1,8 @@
 // fittemplate: brings a raw scan (its own triangles, position and
 // orientation, open at the neck, with holes) onto the template mesh: a rigid
 // alignment into the template's frame from landmarks, refined against the
-// whole surface, then a non-rigid fit of the template to the scan. Writes the
+// whole surface, then robustly with a stretch of the head about its centre,
+// then a non-rigid fit of the stretched template to the scan. Writes the
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
