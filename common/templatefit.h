@@ -59,7 +59,7 @@ struct FitOptions
   double projectionLimit = 2.0; // mm
   double sideWeight = 1.0;      // pull of each point's displacement along the template toward none,
                                 // relative to the point's data term
-  double bendWeight = 0.1;      // weight of the linear parts' differences against the maps' agreement
+  double bendWeight = 0.01;     // weight of the linear parts' differences against the maps' agreement
   double gradientWeight = 0.0;  // pull of every node's linear part toward the identity, times the stiffness
   double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
   double anchorWeight = 0.003;  // pull of every node toward no displacement, relative likewise
