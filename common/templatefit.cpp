@@ -21,7 +21,7 @@ constexpr int kBlock = kParameters * kParameters;
 constexpr double kNormalCosine = 0.5;
 constexpr double kBorderReach = 0.5; // mm: at the end, a point this near the scan's border is on the scan
 constexpr double kSettled = 0.01;  // mm: a level ends when no point moves more
-constexpr double kAnchorStiffness = 0.3;
+constexpr double kAnchorStiffness = 0.3; // below this stiffness the anchor eases off with it
 constexpr double kDamping = 1e-6;  // pulls each solve toward the step before, relative to the regulariser
 
 double Distance2(const double* a, const double* b)

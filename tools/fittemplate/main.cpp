@@ -26,7 +26,6 @@ constexpr double kMaxLandmarkFit = 10.0;     // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;        // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;             // mm, mean distance of the fitted points to the scan
 constexpr double kMaxChange = 1.0;           // mm, 99th percentile of the point moves of the fit's last step
-
 constexpr double kMaxStretch = 0.2;          // largest entry of S - I taken as a head's stretch
 
 // A stretch that a head's shape can have: finite, within kMaxStretch of none.
