@@ -5,9 +5,10 @@
 # both ears, the crown and three random places, moved by up to 25 degrees and
 # 60 mm, landmarks with 1 mm of noise), one case per seed, and to the
 # sample's raw scan. Prints, per case, the time of the fit, the errors where
-# the scan has surface, the head-shape measures of the fitted and the true
-# template and their celldist. Not a test: it prints figures and asserts
-# nothing.
+# the scan has surface (and, for reference, those of a plain projection of
+# the template along its normals from the true alignment), the head-shape
+# measures of the fitted and the true template and their celldist. Not a
+# test: it prints figures and asserts nothing.
 #   bash bench/fitbench.sh [SEEDS...]      (default: 1 2 3)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -57,6 +58,9 @@ for seed in "${seeds[@]}"; do
   fit "$dir" "$dir/scan.stl" "$dir/template_landmarks.crv" "$dir/scan_landmarks.crv"
   [ -f "$dir/fitted.vtk" ] || continue
   "$build/bench/fitcase" score "$dir" "$dir/fitted.vtk" "$dir/log.txt" | sed 's/^/  /'
+  "$build/bench/fitcase" project "$work/template.vtk" "$dir" "$dir/projected.vtk" "$dir/projected.txt"
+  echo "  for reference, each template point moved along its normal onto the scan, from the true alignment:"
+  "$build/bench/fitcase" score "$dir" "$dir/projected.vtk" "$dir/projected.txt" | sed -n '2p;4p' | sed 's/^/  /'
   echo "  head shape, true deformed template against the fitted one:"
   compare "$dir/truth.vtk" "$dir/fitted.vtk"
 done

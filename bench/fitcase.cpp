@@ -3,8 +3,16 @@
 //   fitcase make TEMPLATE DIR SEED TRIANGLES   writes a case into DIR (see WriteFitCase)
 //   fitcase score DIR FITTED LOG               prints the errors of FITTED, whose fittemplate
 //                                              output (with its rigid transform) is in LOG
+//   fitcase project TEMPLATE DIR OUT LOG       the reference the fit is measured against: every
+//                                              template point moved along its normal onto the scan
+//                                              brought back by the true motion, no regularisation;
+//                                              writes OUT, and LOG with that transform for score
 #include "rawscan.h"
+#include "scanfile.h"
 #include "surface.h"
+#include "triangletree.h"
+
+#include <vtkPoints.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -47,7 +55,64 @@ int main(int argc, char* argv[])
               << "  distance to the scan: mean " << errors.onScan << " mm\n";
     return 0;
   }
+  if (command == "project" && argc == 6)
+  {
+    vtkPolyData* templ = ReadSurface(argv[2]);
+    const std::string dir = argv[3];
+    TriangleSurface scan;
+    RigidTransform motion;
+    std::ifstream in(dir + "/motion.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!templ || !ReadScan((dir + "/scan.stl").c_str(), scan) || !ParseTransform(text.str(), motion))
+    {
+      return 1;
+    }
+    const RigidTransform back = motion.Inverse();
+    for (size_t i = 0; i < scan.PointCount(); ++i)
+    {
+      back.Apply(&scan.points[3 * i], &scan.points[3 * i]);
+    }
+    const TriangleTree tree(scan.points, scan.triangles);
+    const TriangleSurface surface = SurfaceTriangles(templ);
+    std::vector<double> normals;
+    std::vector<double> areas;
+    PointNormalsAndAreas(surface, normals, areas);
+    auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetNumberOfPoints(static_cast<vtkIdType>(surface.PointCount()));
+    for (size_t i = 0; i < surface.PointCount(); ++i)
+    {
+      // Along the normal to the scan's tangent plane at the closest point, a few times over.
+      double x[3] = { surface.points[3 * i], surface.points[3 * i + 1], surface.points[3 * i + 2] };
+      const double* n = &normals[3 * i];
+      for (int pass = 0; pass < 4 && areas[i] > 0; ++pass)
+      {
+        const TriangleTree::Hit hit = tree.Closest(x, 30.0);
+        const double* m = hit.found ? tree.Normal(hit.triangle) : n;
+        const double facing = m[0] * n[0] + m[1] * n[1] + m[2] * n[2];
+        if (!hit.found || std::abs(facing) < 0.5)
+        {
+          break;
+        }
+        const double gap = m[0] * (hit.point[0] - x[0]) + m[1] * (hit.point[1] - x[1]) + m[2] * (hit.point[2] - x[2]);
+        for (int k = 0; k < 3; ++k)
+        {
+          x[k] += gap / facing * n[k];
+        }
+      }
+      points->SetPoint(static_cast<vtkIdType>(i), x);
+    }
+    std::ofstream log(argv[5]);
+    log << "Rigid transform\n";
+    for (int i = 0; i < 3; ++i)
+    {
+      log.precision(17);
+      log << back.r[i][0] << ' ' << back.r[i][1] << ' ' << back.r[i][2] << ' ' << back.t[i] << '\n';
+    }
+    return WriteSurface(BuildSurface(points, templ), argv[4]) && log ? 0 : 1;
+  }
   std::cout << "Usage: fitcase make TEMPLATE DIR SEED TRIANGLES\n"
-               "       fitcase score DIR FITTED LOG\n";
+               "       fitcase score DIR FITTED LOG\n"
+               "       fitcase project TEMPLATE DIR OUT LOG\n";
   return 1;
 }

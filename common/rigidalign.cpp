@@ -333,3 +333,199 @@ RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<
   }
   return result;
 }
+
+void StretchedPose::Apply(const double in[3], double out[3]) const
+{
+  const double u[3] = { in[0] - center[0], in[1] - center[1], in[2] - center[2] };
+  double x[3];
+  for (int a = 0; a < 3; ++a)
+  {
+    x[a] = center[a] + stretch[a][0] * u[0] + stretch[a][1] * u[1] + stretch[a][2] * u[2];
+  }
+  motion.Apply(x, out);
+}
+
+StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<double>& templNormals,
+  const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
+  const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
+  const StretchOptions& options)
+{
+  constexpr size_t kMaxSamples = 20000;
+  constexpr double kStartDistance = 20.0;
+  constexpr double kMinDistance = 3.0;
+  constexpr double kNormalCosine = 0.5;
+  constexpr int kMaxSteps = 50;
+  constexpr double kReach = 100.0; // mm: the stretch's weight is that of S - I over this length
+  StretchedPose pose;
+  std::vector<size_t> samples;
+  Eigen::Vector3d center = Eigen::Vector3d::Zero();
+  for (size_t i = 0; i < templAreas.size(); ++i)
+  {
+    center += Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]);
+    if (templAreas[i] > 0)
+    {
+      samples.push_back(i);
+    }
+  }
+  center /= static_cast<double>(std::max<size_t>(1, templAreas.size()));
+  const size_t stride = samples.size() / kMaxSamples + 1;
+  std::vector<size_t> kept;
+  double totalArea = 0;
+  for (size_t i = 0; i < samples.size(); i += stride)
+  {
+    kept.push_back(samples[i]);
+    totalArea += templAreas[samples[i]];
+  }
+  samples.swap(kept);
+  for (int a = 0; a < 3; ++a)
+  {
+    pose.center[a] = center(a);
+  }
+  pose.motion = start;
+  // The pose as x -> R S (x - c) + b, b the image of the centre.
+  Eigen::Matrix3d r;
+  for (int a = 0; a < 3; ++a)
+  {
+    for (int c = 0; c < 3; ++c)
+    {
+      r(a, c) = start.r[a][c];
+    }
+  }
+  Eigen::Matrix3d stretch = Eigen::Matrix3d::Identity();
+  Eigen::Vector3d b;
+  start.Apply(center.data(), b.data());
+  if (samples.empty() || !(totalArea > 0))
+  {
+    return pose;
+  }
+
+  struct Match
+  {
+    bool valid = false;
+    double residual = 0;    // along the scan's normal, from the posed template point to the scan
+    Eigen::Vector3d normal; // the scan's
+  };
+  std::vector<Match> matches(samples.size());
+  double limit = kStartDistance;
+  for (int step = 0; step < kMaxSteps; ++step)
+  {
+    ParallelRanges(samples.size(), [&](size_t begin, size_t end) {
+      for (size_t s = begin; s < end; ++s)
+      {
+        const size_t i = samples[s];
+        const Eigen::Vector3d u =
+          Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]) - center;
+        const Eigen::Vector3d x = r * (stretch * u) + b;
+        const TriangleTree::Hit hit = scan.Closest(x.data(), limit);
+        Match& match = matches[s];
+        match.valid = false;
+        if (!hit.found || hit.onBorder)
+        {
+          continue;
+        }
+        const Eigen::Vector3d n(scan.Normal(hit.triangle)[0], scan.Normal(hit.triangle)[1], scan.Normal(hit.triangle)[2]);
+        const Eigen::Vector3d t = r * Eigen::Vector3d(templNormals[3 * i], templNormals[3 * i + 1], templNormals[3 * i + 2]);
+        if (std::abs(n.dot(t)) < kNormalCosine)
+        {
+          continue;
+        }
+        match.valid = true;
+        match.normal = n;
+        match.residual = n.dot(Eigen::Vector3d(hit.point[0], hit.point[1], hit.point[2]) - x);
+      }
+    });
+    // Parameters: the turn w (about the centre, in the template's frame),
+    // the change of S (xx, yy, zz, xy, xz, yz) and of b.
+    Eigen::Matrix<double, 12, 12> normal = Eigen::Matrix<double, 12, 12>::Zero();
+    Eigen::Matrix<double, 12, 1> right = Eigen::Matrix<double, 12, 1>::Zero();
+    auto add = [&](const Eigen::Vector3d& n, const Eigen::Vector3d& u, double residual, double w) {
+      const Eigen::Vector3d v = stretch * u;
+      const Eigen::Vector3d m = r.transpose() * n;
+      Eigen::Matrix<double, 12, 1> row;
+      row.head<3>() = v.cross(m);
+      row(3) = m(0) * u(0);
+      row(4) = m(1) * u(1);
+      row(5) = m(2) * u(2);
+      row(6) = m(0) * u(1) + m(1) * u(0);
+      row(7) = m(0) * u(2) + m(2) * u(0);
+      row(8) = m(1) * u(2) + m(2) * u(1);
+      row.tail<3>() = n;
+      normal += w * row * row.transpose();
+      right += w * residual * row;
+    };
+    std::vector<double> residuals;
+    for (size_t s = 0; s < samples.size(); ++s)
+    {
+      const Match& m = matches[s];
+      if (!m.valid)
+      {
+        continue;
+      }
+      const size_t i = samples[s];
+      const double size = std::abs(m.residual);
+      residuals.push_back(size);
+      const double robust = size <= options.huber ? 1.0 : options.huber / size;
+      add(m.normal,
+        Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]) - center, m.residual,
+        robust * templAreas[i] / totalArea);
+    }
+    pose.matched = static_cast<double>(residuals.size()) / static_cast<double>(samples.size());
+    if (residuals.size() < 12)
+    {
+      break;
+    }
+    const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
+    for (size_t l = 0; l < landmarkCount; ++l)
+    {
+      const Eigen::Vector3d u = Eigen::Vector3d(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]) - center;
+      const Eigen::Vector3d x = r * (stretch * u) + b;
+      const Eigen::Vector3d target(scanLandmarks[l][0], scanLandmarks[l][1], scanLandmarks[l][2]);
+      for (int a = 0; a < 3; ++a)
+      {
+        add(Eigen::Vector3d::Unit(a), u, (target - x)(a), options.landmarkWeight / static_cast<double>(landmarkCount));
+      }
+    }
+    // S toward the identity (the off-diagonal entries count twice).
+    const double pull = options.stretchWeight * kReach * kReach;
+    const Eigen::Matrix3d e = stretch - Eigen::Matrix3d::Identity();
+    const double entries[6] = { e(0, 0), e(1, 1), e(2, 2), e(0, 1), e(0, 2), e(1, 2) };
+    for (int k = 0; k < 6; ++k)
+    {
+      const double w = pull * (k < 3 ? 1.0 : 2.0);
+      normal(3 + k, 3 + k) += w;
+      right(3 + k) -= w * entries[k];
+    }
+    normal += 1e-12 * Eigen::Matrix<double, 12, 12>::Identity();
+    const Eigen::Matrix<double, 12, 1> change = normal.ldlt().solve(right);
+    if (!change.allFinite())
+    {
+      break;
+    }
+    const Eigen::Vector3d w = change.head<3>();
+    Eigen::Matrix3d ds;
+    ds << change(3), change(6), change(7), change(6), change(4), change(8), change(7), change(8), change(5);
+    r = r * Rotation(w);
+    stretch += ds;
+    b += change.tail<3>();
+    pose.iterations = step + 1;
+    const size_t middle = residuals.size() / 2;
+    std::nth_element(residuals.begin(), residuals.begin() + middle, residuals.end());
+    limit = std::min(kStartDistance, std::max(kMinDistance, 4.0 * residuals[middle]));
+    if (w.norm() < 1e-6 && ds.norm() < 1e-6 && change.tail<3>().norm() < 1e-5)
+    {
+      break;
+    }
+  }
+  // Back to x -> R (c + S (x - c)) + t: t = b - R c.
+  const Eigen::Vector3d t = b - r * center;
+  for (int a = 0; a < 3; ++a)
+  {
+    for (int c = 0; c < 3; ++c)
+    {
+      pose.motion.r[a][c] = r(a, c);
+      pose.stretch[a][c] = stretch(a, c);
+    }
+    pose.motion.t[a] = t(a);
+  }
+  return pose;
+}

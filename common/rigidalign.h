@@ -61,3 +61,41 @@ RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<
   const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
   const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
   double landmarkWeight = 1.0);
+
+// The template's pose on the scan together with a stretch about the
+// template's centre c: x -> R (c + S (x - c)) + t, S symmetric (a head's
+// growth is longer in one direction than another), R and t the rigid motion.
+struct StretchedPose
+{
+  RigidTransform motion;   // template to scan, after the stretch
+  double stretch[3][3] = { { 1, 0, 0 }, { 0, 1, 0 }, { 0, 0, 1 } };
+  double center[3] = { 0, 0, 0 };
+  int iterations = 0;
+  double matched = 0;      // share of the template samples with a trusted match, at the end
+  void Apply(const double in[3], double out[3]) const;
+};
+
+struct StretchOptions
+{
+  double huber = 1.0;          // mm: residuals beyond it weigh as |r| (a robust fit: localised
+                               // changes of the head's shape count little)
+  double landmarkWeight = 0.03; // all landmarks together, relative to all the surface's matches
+  double stretchWeight = 0.03; // pull of S toward the identity, times (100 mm)^2, relative likewise
+};
+
+// Refines the template's pose on the scan (`start` takes the template into
+// the scan's frame) together with a symmetric stretch about the centre of the
+// template's points, by robust point-to-plane ICP (Gauss-Newton with Huber
+// weights): up to 20,000 template samples are matched to the scan (`scan`
+// indexes it in its own frame) as RefineAlignment does, within a distance
+// limit that starts at 20 mm and then follows the fit (four times the median
+// residual, at least 3 mm); the landmarks pull the template's toward the
+// scan's (`landmarkWeight`), S is pulled toward the identity
+// (`stretchWeight`). Localised deformations (bumps, flattening) then count
+// as outliers: the motion found is that of the head as a whole, and a stretch
+// about the centre is not taken for a motion. Stops when a step changes the
+// pose by less than 1e-6 (radians and stretch) and 1e-5 mm, after 50 steps at most.
+StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<double>& templNormals,
+  const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
+  const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
+  const StretchOptions& options = StretchOptions());

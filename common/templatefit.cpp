@@ -21,6 +21,7 @@ constexpr int kBlock = kParameters * kParameters;
 constexpr double kNormalCosine = 0.5;
 constexpr double kBorderReach = 0.5; // mm: at the end, a point this near the scan's border is on the scan
 constexpr double kSettled = 0.01;  // mm: a level ends when no point moves more
+constexpr double kAnchorStiffness = 0.3; // below this stiffness the anchor eases off with it
 constexpr double kDamping = 1e-6;  // pulls each solve toward the step before, relative to the regulariser
 
 double Distance2(const double* a, const double* b)
@@ -281,9 +282,9 @@ struct System
 // sends node l where l's own map puts it, and the two maps' linear parts agree
 // (times `spacing`).
 void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePositions, double spacing,
-  System& system)
+  double bend, System& system)
 {
-  const double gradient = spacing * spacing;
+  const double gradient = bend * spacing * spacing;
   for (size_t p = 0; p < pattern.pairs.size(); ++p)
   {
     const auto [first, second] = pattern.pairs[p];
@@ -552,7 +553,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   }
   System regulariser;
   regulariser.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
-  AddRegulariser(pattern, nodePositions, options.nodeSpacing, regulariser);
+  AddRegulariser(pattern, nodePositions, options.nodeSpacing, options.bendWeight, regulariser);
   // The landmarks, as points of their own pulled toward their targets (the
   // point-to-point term alone).
   {
@@ -601,17 +602,19 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   }
   // The anchor: every node's translation toward 0, its linear part toward the
   // identity (times nodeSpacing).
+  System anchors;
+  anchors.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
   const double anchor = options.anchorWeight * static_cast<double>(onTriangles) / std::max(1, nodeCount);
   for (int n = 0; n < nodeCount; ++n)
   {
-    double* block = &landmarks.blocks[static_cast<size_t>(pattern.Find(n, n)) * kBlock];
+    double* block = &anchors.blocks[static_cast<size_t>(pattern.Find(n, n)) * kBlock];
     for (int a = 0; a < 3; ++a)
     {
       for (int j = 0; j < 4; ++j)
       {
         const double w = j == 3 ? anchor : anchor * options.nodeSpacing * options.nodeSpacing;
         block[(4 * a + j) * kParameters + 4 * a + j] += w;
-        landmarks.right[static_cast<size_t>(n) * kParameters + 4 * a + j] += j == a ? w : 0.0;
+        anchors.right[static_cast<size_t>(n) * kParameters + 4 * a + j] += j == a ? w : 0.0;
       }
     }
   }
@@ -682,6 +685,9 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
       const double weight = stiffness * scale;
       total.Add(regulariser, weight);
       total.Add(landmarks, 1.0);
+      // Below kAnchorStiffness the anchor eases off with the regulariser, so
+      // that the points over a hole keep following their neighbours.
+      total.Add(anchors, std::min(1.0, stiffness / kAnchorStiffness));
       const double damping = kDamping * weight * options.nodeSpacing * options.nodeSpacing + 1e-12;
       for (int n = 0; n < nodeCount; ++n)
       {

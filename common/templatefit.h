@@ -23,11 +23,13 @@
 //     its surface mostly along its normals, so a point keeps its place);
 //   - the graph's regulariser, stiffness times: for each pair of nodes that
 //     move a common point, how far node k's affine map sends node l from
-//     where l's own map puts it (the field is locally affine), the difference
-//     of their linear parts, and each linear part's departure from the
-//     identity, both times nodeSpacing (the field's gradient stays small);
+//     where l's own map puts it (the field is locally affine), `bendWeight`
+//     times the difference of their linear parts times nodeSpacing, and
+//     `gradientWeight` times each linear part's departure from the identity
+//     times nodeSpacing (none by default: a stretch of the head is no fault);
 //   - the landmarks pulled toward the scan's, and every node weakly toward no
-//     displacement (see FitTemplate).
+//     displacement, less so once the stiffness runs below 0.3 (see
+//     FitTemplate).
 // The stiffness runs down the schedule, each level until no point moves by
 // more than 0.01 mm (99% of them: a few points whose match comes and goes at
 // the scan's borders do not count) or for `stepsPerLevel` steps. The distance
@@ -49,7 +51,7 @@
 struct FitOptions
 {
   double nodeSpacing = 10.0;                                    // mm between nodes
-  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3 };   // regulariser weights, level by level
+  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 };   // regulariser weights, level by level
   int stepsPerLevel = 8;
   double pointWeight = 0.0;     // point-to-point share of the data term
   double startDistance = 20.0;  // mm
@@ -57,9 +59,10 @@ struct FitOptions
   double projectionLimit = 2.0; // mm
   double sideWeight = 1.0;      // pull of each point's displacement along the template toward none,
                                 // relative to the point's data term
-  double gradientWeight = 1.0;  // pull of every node's linear part toward the identity, times the stiffness
+  double bendWeight = 0.01;     // weight of the linear parts' differences against the maps' agreement
+  double gradientWeight = 0.0;  // pull of every node's linear part toward the identity, times the stiffness
   double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
-  double anchorWeight = 0.03;   // pull of every node toward no displacement, relative likewise
+  double anchorWeight = 0.003;  // pull of every node toward no displacement, relative likewise
 };
 
 struct FitResult

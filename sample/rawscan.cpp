@@ -148,7 +148,7 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
   const size_t n = points.size() / 3;
   for (int k = 0; k < 3; ++k)
   {
-    field.stretch[k] = 0.04 * (2.0 * random.Uniform() - 1.0);
+    field.stretch[k] = 0.02 * (2.0 * random.Uniform() - 1.0);
   }
   for (int b = 0; b < 6 && n > 0; ++b)
   {
@@ -158,12 +158,12 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
     // Mostly outward or inward (growth, flattening), partly sideways.
     bump.radial = (4.0 + 8.0 * random.Uniform()) * (random.Uniform() < 0.5 ? -1.0 : 1.0);
     random.Direction(bump.vector);
-    const double sideways = 3.0 * random.Uniform();
+    const double sideways = 6.0 * random.Uniform();
     for (double& v : bump.vector)
     {
       v *= sideways;
     }
-    bump.width = 30.0 + 30.0 * random.Uniform();
+    bump.width = 15.0 + 15.0 * random.Uniform();
     field.bumps.push_back(bump);
   }
   double largest = 0;

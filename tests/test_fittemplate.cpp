@@ -458,3 +458,131 @@ TEST(TemplateFit, ASphereFitsTheSameSphereGrownWithAHoleAndKeepsItsPoints)
     EXPECT_LT(Distance(fit.moved[l].data(), targets[l].data()), 0.3) << l;
   }
 }
+
+TEST(RigidAlign, AStretchedMovedHeadWithABumpGivesBackItsPoseAndStretch)
+{
+  // An ellipsoidal head (semi-axes 72, 95, 90 mm), the scan: the same
+  // surface stretched about its centre, moved, and pushed out by up to 8 mm
+  // over its upper back (a bump the pose must not follow).
+  const double origin[3] = { 100, 110, 80 };
+  TriangleSurface templ = Sphere(1.0, origin, 40, 80);
+  const double radii[3] = { 72, 95, 90 };
+  double center[3] = { 0, 0, 0 };
+  for (size_t i = 0; i < templ.PointCount(); ++i)
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      templ.points[3 * i + k] = origin[k] + radii[k] * (templ.points[3 * i + k] - origin[k]);
+      center[k] += templ.points[3 * i + k] / static_cast<double>(templ.PointCount());
+    }
+  }
+  const double stretch[3][3] = { { 1.02, 0.005, 0 }, { 0.005, 0.985, -0.004 }, { 0, -0.004, 1.01 } };
+  RigidTransform motion;
+  const double angle = 0.3;
+  motion.r[0][0] = motion.r[2][2] = std::cos(angle);
+  motion.r[0][2] = std::sin(angle);
+  motion.r[2][0] = -std::sin(angle);
+  motion.t[0] = 20;
+  motion.t[1] = -30;
+  motion.t[2] = 15;
+  auto pose = [&](const double* x, double* out) {
+    double s[3];
+    for (int a = 0; a < 3; ++a)
+    {
+      s[a] = center[a];
+      for (int c = 0; c < 3; ++c)
+      {
+        s[a] += stretch[a][c] * (x[c] - center[c]);
+      }
+    }
+    motion.Apply(s, out);
+  };
+  const double bump[3] = { origin[0], origin[1] + 0.55 * 95, origin[2] + 0.83 * 90 };
+  auto scanOf = [&](double height) {
+    TriangleSurface scan = templ;
+    for (size_t i = 0; i < templ.PointCount(); ++i)
+    {
+      const double* x = &templ.points[3 * i];
+      double pushed[3];
+      const double d = Distance(x, bump);
+      const double out = height * std::exp(-d * d / (2 * 15.0 * 15.0));
+      const double r = Distance(x, origin);
+      for (int k = 0; k < 3; ++k)
+      {
+        pushed[k] = x[k] + out * (x[k] - origin[k]) / r;
+      }
+      pose(pushed, &scan.points[3 * i]);
+    }
+    return scan;
+  };
+  const TriangleSurface smooth = scanOf(0.0);
+  const TriangleSurface bumped = scanOf(8.0);
+  const TriangleTree smoothTree(smooth.points, smooth.triangles);
+  const TriangleTree tree(bumped.points, bumped.triangles);
+  std::vector<double> normals;
+  std::vector<double> areas;
+  PointNormalsAndAreas(templ, normals, areas);
+  // Landmarks at the front, both sides, the bottom and the back, off the bump.
+  const std::vector<Landmark> templateLandmarks = { { origin[0], origin[1] - 95, origin[2] },
+    { origin[0] - 72, origin[1], origin[2] }, { origin[0] + 72, origin[1], origin[2] },
+    { origin[0], origin[1], origin[2] - 90 }, { origin[0], origin[1] + 95, origin[2] } };
+  std::vector<Landmark> scanLandmarks(templateLandmarks.size());
+  for (size_t l = 0; l < templateLandmarks.size(); ++l)
+  {
+    pose(templateLandmarks[l].data(), scanLandmarks[l].data());
+  }
+  const RigidTransform start = FitLandmarks(templateLandmarks, scanLandmarks);
+  // The error of a pose: how far it takes the points off the bump from where they went.
+  auto error = [&](const StretchedPose& found) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = 0; i < templ.PointCount(); ++i)
+    {
+      const double* x = &templ.points[3 * i];
+      if (Distance(x, bump) < 45)
+      {
+        continue;
+      }
+      double expected[3];
+      double got[3];
+      pose(x, expected);
+      found.Apply(x, got);
+      sum += Distance(expected, got);
+      ++count;
+    }
+    return sum / static_cast<double>(count);
+  };
+  // Without the bump, the pose and the stretch come back exactly.
+  StretchOptions exact;
+  exact.stretchWeight = 0;
+  const StretchedPose found =
+    RefineStretch(templ, normals, areas, smoothTree, start, templateLandmarks, scanLandmarks, exact);
+  EXPECT_GT(found.matched, 0.95);
+  EXPECT_LT(error(found), 1e-3);
+  for (int a = 0; a < 3; ++a)
+  {
+    EXPECT_NEAR(found.center[a], center[a], 1e-9);
+    for (int c = 0; c < 3; ++c)
+    {
+      EXPECT_NEAR(found.stretch[a][c], stretch[a][c], 1e-5) << a << c;
+      EXPECT_NEAR(found.motion.r[a][c], motion.r[a][c], 1e-5) << a << c;
+    }
+  }
+  // With it, the robust weights keep the pose off the bump: closer than
+  // plain least squares, which follow it.
+  const double robust = error(RefineStretch(templ, normals, areas, tree, start, templateLandmarks, scanLandmarks, exact));
+  StretchOptions plain = exact;
+  plain.huber = 1e9;
+  const double followed = error(RefineStretch(templ, normals, areas, tree, start, templateLandmarks, scanLandmarks, plain));
+  EXPECT_LT(robust, 0.25);
+  EXPECT_LT(robust, 0.8 * followed);
+  // The default pull toward no stretch shrinks the stretch found, each axis
+  // on its side of none.
+  const StretchedPose pulled = RefineStretch(templ, normals, areas, tree, start, templateLandmarks, scanLandmarks);
+  EXPECT_LT(error(pulled), 0.6);
+  for (int a = 0; a < 3; ++a)
+  {
+    EXPECT_GT((pulled.stretch[a][a] - 1) / (stretch[a][a] - 1), 0.2) << a;
+    EXPECT_LT((pulled.stretch[a][a] - 1) / (stretch[a][a] - 1), 1.0) << a;
+  }
+}

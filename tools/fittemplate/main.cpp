@@ -1,7 +1,8 @@
 // fittemplate: brings a raw scan (its own triangles, position and
 // orientation, open at the neck, with holes) onto the template mesh: a rigid
 // alignment into the template's frame from landmarks, refined against the
-// whole surface, then a non-rigid fit of the template to the scan. Writes the
+// whole surface, then robustly with a stretch of the head about its centre,
+// then a non-rigid fit of the stretched template to the scan. Writes the
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
@@ -25,6 +26,23 @@ constexpr double kMaxLandmarkFit = 10.0;     // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;        // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;             // mm, mean distance of the fitted points to the scan
 constexpr double kMaxChange = 1.0;           // mm, 99th percentile of the point moves of the fit's last step
+constexpr double kMaxStretch = 0.2;          // largest entry of S - I taken as a head's stretch
+
+// A stretch that a head's shape can have: finite, within kMaxStretch of none.
+bool StretchIsPlausible(const StretchedPose& pose)
+{
+  for (int a = 0; a < 3; ++a)
+  {
+    for (int c = 0; c < 3; ++c)
+    {
+      if (!(std::abs(pose.stretch[a][c] - (a == c ? 1.0 : 0.0)) <= kMaxStretch) || !std::isfinite(pose.motion.t[a]))
+      {
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 void Print(const char* text)
 {
@@ -138,7 +156,16 @@ int main(int argc, char* argv[])
     return Refuse("The fit failed: only " + Number(100.0 * rigid.matched) +
       "% of the template found the scan after the rigid alignment");
   }
-  const RigidTransform& toTemplate = rigid.transform;
+  // Then the pose again, robustly and with a stretch about the template's
+  // centre: the frame is that of the head as a whole, not of its bumps.
+  StretchedPose pose = RefineStretch(templ, templateNormals, templateAreas, scanTree, rigid.transform.Inverse(),
+    templateLandmarks, scanLandmarks);
+  if (!StretchIsPlausible(pose))
+  {
+    pose = StretchedPose();
+    pose.motion = rigid.transform.Inverse();
+  }
+  const RigidTransform toTemplate = pose.motion.Inverse();
   Print("Rigid transform, scan to template:\n");
   for (int i = 0; i < 3; ++i)
   {
@@ -163,18 +190,17 @@ int main(int argc, char* argv[])
   }
 
   // The non-rigid fit runs in the scan's frame (its index is built there),
-  // on the template and its landmarks moved by the inverse alignment; the
+  // on the template and its landmarks stretched and moved by the pose; the
   // fitted points then go back to the template's frame.
-  const RigidTransform toScan = toTemplate.Inverse();
   TriangleSurface moved = templ;
   for (size_t i = 0; i < moved.PointCount(); ++i)
   {
-    toScan.Apply(&templ.points[3 * i], &moved.points[3 * i]);
+    pose.Apply(&templ.points[3 * i], &moved.points[3 * i]);
   }
   std::vector<std::array<double, 3>> landmarksOnScan(templateLandmarks.size());
   for (size_t i = 0; i < templateLandmarks.size(); ++i)
   {
-    toScan.Apply(templateLandmarks[i].data(), landmarksOnScan[i].data());
+    pose.Apply(templateLandmarks[i].data(), landmarksOnScan[i].data());
   }
   const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks);
 
