@@ -231,3 +231,9 @@ std::string Base64(const std::string& bytes)
   }
   return text;
 }
+
+std::string NumberText(double value)
+{
+  char text[kNumberTextSize];
+  return std::string(text, static_cast<size_t>(FormatNumber(value, text)));
+}

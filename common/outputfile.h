@@ -17,6 +17,9 @@ void WriteNumber(std::ostream& out, double value);
 constexpr int kNumberTextSize = 32;
 int FormatNumber(double value, char* text);
 
+// The same text as a string.
+std::string NumberText(double value);
+
 // An integer in plain decimal into `text` (at least kNumberTextSize
 // characters, not terminated); returns its length.
 int FormatInteger(long long value, char* text);

@@ -85,11 +85,6 @@ int Refuse(const std::string& message)
   return -1;
 }
 
-std::string Number(double value)
-{
-  char text[kNumberTextSize];
-  return std::string(text, static_cast<size_t>(FormatNumber(value, text)));
-}
 }
 
 int main(int argc, char* argv[])
@@ -153,7 +148,7 @@ int main(int argc, char* argv[])
     RefineAlignment(templ, templateNormals, templateAreas, scanTree, start, templateLandmarks, scanLandmarks);
   if (!(rigid.matched >= kMinMatchedAlignment))
   {
-    return Refuse("The fit failed: only " + Number(100.0 * rigid.matched) +
+    return Refuse("The fit failed: only " + NumberText(100.0 * rigid.matched) +
       "% of the template found the scan after the rigid alignment");
   }
   // Then the pose again, robustly and with a stretch about the template's

@@ -71,11 +71,6 @@ std::string Escape(const std::string& text)
   return escaped;
 }
 
-std::string Number(double value)
-{
-  char text[kNumberTextSize];
-  return std::string(text, FormatNumber(value, text));
-}
 
 std::string ReadWhole(const fs::path& path)
 {
@@ -485,8 +480,8 @@ int main(int argc, char* argv[])
   for (int c = 0; c < kHeadShapeColumns; ++c)
   {
     html << "<tr><th>" << kHeadShapeColumn[c].name << "</th><td>" << kHeadShapeColumn[c].unit << "</td><td class=\"n\">"
-         << Number(firstValues[c]) << "</td><td class=\"n\">" << Number(finalValues[c]) << "</td><td class=\"n\">"
-         << Number(finalValues[c] - firstValues[c]) << "</td><td class=\"meaning\">" << kMeaning[c] << "</td></tr>\n";
+         << NumberText(firstValues[c]) << "</td><td class=\"n\">" << NumberText(finalValues[c]) << "</td><td class=\"n\">"
+         << NumberText(finalValues[c] - firstValues[c]) << "</td><td class=\"meaning\">" << kMeaning[c] << "</td></tr>\n";
   }
   html << "</tbody>\n</table></div>\n<p>Measured as <code>" << Escape(CommandLine("headshape", { firstPath, finalPath }))
        << "</code> measures them; the change is the final value minus the first.</p>\n</section>\n";
