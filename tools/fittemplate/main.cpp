@@ -84,7 +84,6 @@ int Refuse(const std::string& message)
   std::cout << message << '\n';
   return -1;
 }
-
 }
 
 int main(int argc, char* argv[])

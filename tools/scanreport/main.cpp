@@ -71,7 +71,6 @@ std::string Escape(const std::string& text)
   return escaped;
 }
 
-
 std::string ReadWhole(const fs::path& path)
 {
   std::ifstream in(path, std::ios::binary);
