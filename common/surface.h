@@ -14,6 +14,12 @@
 // surface without cells is no error.
 vtkPolyData* ReadSurface(const char* path);
 
+// Reads two surfaces at once, each with a reader of its own on a thread of
+// its own, with the checks of ReadSurface. Reports as ReadSurface on the
+// first path and then on the second would: when either cannot be read,
+// prints the line of the first one that cannot be read and returns false.
+bool ReadSurfaces(const char* firstPath, const char* secondPath, vtkPolyData** first, vtkPolyData** second);
+
 // Points `reader` at `path` and reads it, with the checks of ReadSurface. The
 // reader's output surface is replaced; points fetched from an earlier read of
 // the same reader must not be used afterwards.

@@ -30,13 +30,9 @@ int main(int argc, char* argv[])
   const char* rangeSecond = argv[5];
   const char* outputPaths[4] = { argv[3], argv[6], argv[7], argv[8] };
 
-  vtkPolyData* target = ReadSurface(targetPath);
-  if (!target)
-  {
-    return -1;
-  }
-  vtkPolyData* source = ReadSurface(sourcePath);
-  if (!source)
+  vtkPolyData* target = nullptr;
+  vtkPolyData* source = nullptr;
+  if (!ReadSurfaces(targetPath, sourcePath, &target, &source))
   {
     return -1;
   }

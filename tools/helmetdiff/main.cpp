@@ -68,13 +68,9 @@ int main(int argc, char* argv[])
 
   std::cout << flag << '\n';
 
-  vtkPolyData* target = ReadSurface(targetPath);
-  if (!target)
-  {
-    return -1;
-  }
-  vtkPolyData* source = ReadSurface(sourcePath);
-  if (!source)
+  vtkPolyData* target = nullptr;
+  vtkPolyData* source = nullptr;
+  if (!ReadSurfaces(targetPath, sourcePath, &target, &source))
   {
     return -1;
   }

@@ -32,13 +32,9 @@ int main(int argc, char* argv[])
   // the arrays are sized from the template itself, so any value is accepted.
   static_cast<void>(std::atoi(argv[10]));
 
-  vtkPolyData* surface = ReadSurface(surfacePath);
-  if (!surface)
-  {
-    return -1;
-  }
-  vtkPolyData* symmetric = ReadSurface(templatePath);
-  if (!symmetric)
+  vtkPolyData* surface = nullptr;
+  vtkPolyData* symmetric = nullptr;
+  if (!ReadSurfaces(surfacePath, templatePath, &surface, &symmetric))
   {
     return -1;
   }

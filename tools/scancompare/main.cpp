@@ -106,13 +106,9 @@ int main(int argc, char* argv[])
 
   // Both scans are read before any output file is touched, so an unreadable
   // scan leaves no color files behind that would pass for a finished run.
-  vtkPolyData* firstScan = ReadSurface(firstPath);
-  if (!firstScan)
-  {
-    return -1;
-  }
-  vtkPolyData* finalScan = ReadSurface(finalPath);
-  if (!finalScan)
+  vtkPolyData* firstScan = nullptr;
+  vtkPolyData* finalScan = nullptr;
+  if (!ReadSurfaces(firstPath, finalPath, &firstScan, &finalScan))
   {
     return -1;
   }
