@@ -33,8 +33,7 @@ bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
   grid->shape = LocatorShape(dataSet, locator->GetLevel());
   grid->dataSet = dataSet;
   grid->surface = vtkPolyData::SafeDownCast(dataSet);
-  grid->pointStart.clear();
-  grid->pointCells.clear();
+  grid->links.reset();
   if (!grid->cell)
   {
     grid->cell = vtkGenericCell::New();
@@ -174,12 +173,14 @@ namespace
 const int kMaxWalk = 256;
 
 // The cells of each point of the surface, in increasing id.
-void LinkPoints(LocatorGrid& grid)
+std::shared_ptr<const LocatorGrid::PointLinks> LinkPoints(vtkPolyData* surface)
 {
-  vtkPolyData* surface = grid.surface;
+  auto links = std::make_shared<LocatorGrid::PointLinks>();
+  std::vector<vtkIdType>& pointStart = links->start;
+  std::vector<vtkIdType>& pointCells = links->cells;
   const vtkIdType points = surface->GetNumberOfPoints();
   const vtkIdType cells = surface->GetNumberOfCells();
-  grid.pointStart.assign(static_cast<size_t>(points) + 1, 0);
+  pointStart.assign(static_cast<size_t>(points) + 1, 0);
   for (vtkIdType c = 0; c < cells; ++c)
   {
     vtkIdType size;
@@ -187,15 +188,15 @@ void LinkPoints(LocatorGrid& grid)
     surface->GetCellPoints(c, size, ids);
     for (vtkIdType k = 0; k < size; ++k)
     {
-      ++grid.pointStart[static_cast<size_t>(ids[k]) + 1];
+      ++pointStart[static_cast<size_t>(ids[k]) + 1];
     }
   }
   for (vtkIdType p = 0; p < points; ++p)
   {
-    grid.pointStart[p + 1] += grid.pointStart[p];
+    pointStart[p + 1] += pointStart[p];
   }
-  grid.pointCells.resize(static_cast<size_t>(grid.pointStart[points]));
-  std::vector<vtkIdType> fill(grid.pointStart.begin(), grid.pointStart.end() - 1);
+  pointCells.resize(static_cast<size_t>(pointStart[points]));
+  std::vector<vtkIdType> fill(pointStart.begin(), pointStart.end() - 1);
   for (vtkIdType c = 0; c < cells; ++c)
   {
     vtkIdType size;
@@ -203,22 +204,24 @@ void LinkPoints(LocatorGrid& grid)
     surface->GetCellPoints(c, size, ids);
     for (vtkIdType k = 0; k < size; ++k)
     {
-      grid.pointCells[static_cast<size_t>(fill[ids[k]]++)] = c;
+      pointCells[static_cast<size_t>(fill[ids[k]]++)] = c;
     }
   }
+  return links;
 }
 
 // A cell other than `cell` that has the edge from p to q, or -1: among the
 // cells of the end with fewer, one that also has the other end.
 vtkIdType EdgeNeighbor(const LocatorGrid& grid, vtkIdType cell, vtkIdType p, vtkIdType q)
 {
-  if (grid.pointStart[p + 1] - grid.pointStart[p] > grid.pointStart[q + 1] - grid.pointStart[q])
+  const std::vector<vtkIdType>& start = grid.links->start;
+  if (start[p + 1] - start[p] > start[q + 1] - start[q])
   {
     std::swap(p, q);
   }
-  for (vtkIdType a = grid.pointStart[p]; a < grid.pointStart[p + 1]; ++a)
+  for (vtkIdType a = start[p]; a < start[p + 1]; ++a)
   {
-    const vtkIdType candidate = grid.pointCells[a];
+    const vtkIdType candidate = grid.links->cells[a];
     if (candidate == cell)
     {
       continue;
@@ -236,6 +239,21 @@ vtkIdType EdgeNeighbor(const LocatorGrid& grid, vtkIdType cell, vtkIdType p, vtk
   }
   return -1;
 }
+}
+
+void LinkLocatorGrid(LocatorGrid* grid)
+{
+  if (grid->surface && !grid->links)
+  {
+    grid->links = LinkPoints(grid->surface);
+  }
+}
+
+LocatorGrid CopyLocatorGrid(const LocatorGrid& grid)
+{
+  LocatorGrid copy = grid;
+  copy.cell = vtkGenericCell::New();
+  return copy;
 }
 
 bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell)
@@ -298,10 +316,7 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
     {
       return false;
     }
-    if (grid.pointStart.empty())
-    {
-      LinkPoints(grid);
-    }
+    LinkLocatorGrid(&grid);
     const vtkIdType next = EdgeNeighbor(grid, cellId, ids[across], ids[(across + 1) % 3]);
     if (next < 0 || next == previous)
     {

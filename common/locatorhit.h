@@ -25,6 +25,7 @@
 #include <vtkIdList.h>
 #include <vtkPolyData.h>
 
+#include <memory>
 #include <vector>
 
 // The grid of a built locator, as its line query walks it.
@@ -36,10 +37,14 @@ struct LocatorGrid
   vtkPolyData* surface = nullptr; // the data set when it is a surface (for walking it)
   LocatorGridShape shape;
   // The cells of each point of the surface (those of point p are
-  // pointCells[pointStart[p]] up to pointStart[p + 1]), built by the first
-  // walk across the surface.
-  std::vector<vtkIdType> pointStart;
-  std::vector<vtkIdType> pointCells;
+  // cells[start[p]] up to start[p + 1]), built by LinkLocatorGrid or by the
+  // first walk across the surface; shared by the grid's copies.
+  struct PointLinks
+  {
+    std::vector<vtkIdType> start;
+    std::vector<vtkIdType> cells;
+  };
+  std::shared_ptr<const PointLinks> links;
 };
 
 // Takes the grid of `locator`, which must have been built (BuildLocator) over
@@ -47,6 +52,16 @@ struct LocatorGrid
 // leaves the grid unusable (nothing is then settled), when the locator holds
 // no grid (no cells) or builds it lazily.
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid);
+
+// Builds the cells of each point of the surface, which LocatorSurelyHitsNear
+// walks on, unless they are built.
+void LinkLocatorGrid(LocatorGrid* grid);
+
+// A copy of a grid with a scratch cell of its own, for proofs on another
+// thread: the proofs only read the locator, its data set and the grid, so
+// copies made after LinkLocatorGrid may be used at once on as many threads.
+// The surface's cells must have been built (BuildCells), with 64-bit storage.
+LocatorGrid CopyLocatorGrid(const LocatorGrid& grid);
 
 // True only when locator->IntersectWithLine(a0, a1, tol, ...) certainly
 // returns 1, because its walk meets cell `cellId` of the data set in an octant

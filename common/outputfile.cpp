@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <sys/stat.h>
+
 namespace
 {
 // Exact powers of ten: every 10^k up to 10^22 is a double without rounding.
@@ -236,4 +238,22 @@ std::string NumberText(double value)
 {
   char text[kNumberTextSize];
   return std::string(text, static_cast<size_t>(FormatNumber(value, text)));
+}
+
+bool SameFileAsAny(const char* path, const char* const* paths, int count)
+{
+  struct stat file;
+  if (stat(path, &file) != 0)
+  {
+    return false;
+  }
+  for (int i = 0; i < count; ++i)
+  {
+    struct stat other;
+    if (stat(paths[i], &other) == 0 && other.st_dev == file.st_dev && other.st_ino == file.st_ino)
+    {
+      return true;
+    }
+  }
+  return false;
 }

@@ -44,3 +44,7 @@ bool WriteOutputFile(const char* path, const char* data, size_t length);
 
 // The bytes in base64 (RFC 4648, with padding), as data: URIs embed them.
 std::string Base64(const std::string& bytes);
+
+// Whether `path` names an existing file that is also one of the `count`
+// files named in `paths` (the same file under another name included).
+bool SameFileAsAny(const char* path, const char* const* paths, int count);

@@ -1,6 +1,7 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,5 +26,34 @@ void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t 
   for (std::thread& helper : helpers)
   {
     helper.join();
+  }
+}
+
+BesideThread::BesideThread(const std::function<void()>& work)
+{
+  if (!work)
+  {
+    return;
+  }
+  try
+  {
+    this->Thread = std::thread(work);
+  }
+  catch (const std::system_error&)
+  {
+    work();
+  }
+}
+
+BesideThread::~BesideThread()
+{
+  this->Join();
+}
+
+void BesideThread::Join()
+{
+  if (this->Thread.joinable())
+  {
+    this->Thread.join();
   }
 }

@@ -4,9 +4,29 @@
 
 #include <cstddef>
 #include <functional>
+#include <thread>
 
 // Calls work(begin, end) over consecutive ranges that cover 0 .. count - 1,
 // on up to as many threads as the machine has cores (the calling thread
 // included), and returns when all are done. `work` must write nothing that
 // another range writes.
 void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work);
+
+// Runs `work` on a thread of its own, beside the caller, from construction
+// until Join (or destruction). When no thread can be started, `work` runs at
+// once on the calling thread, before the constructor returns; an empty
+// function does nothing.
+class BesideThread
+{
+public:
+  explicit BesideThread(const std::function<void()>& work);
+  ~BesideThread();
+  BesideThread(const BesideThread&) = delete;
+  BesideThread& operator=(const BesideThread&) = delete;
+
+  // Waits until `work` has returned.
+  void Join();
+
+private:
+  std::thread Thread;
+};

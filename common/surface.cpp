@@ -2,6 +2,7 @@
 
 #include "legacycheck.h"
 #include "outputfile.h"
+#include "parallel.h"
 
 #include <vtkCallbackCommand.h>
 #include <vtkCellArray.h>
@@ -19,8 +20,6 @@
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace
 {
@@ -186,24 +185,9 @@ bool ReadSurfaces(const char* firstPath, const char* secondPath, vtkPolyData** f
   WatchOutputWindow();
   readers[1]->GetExecutive();
   readers[0]->GetExecutive();
-  std::thread secondReader;
-  try
-  {
-    secondReader = std::thread([&] { problems[1] = ReadProblem(readers[1], secondPath); });
-  }
-  catch (const std::system_error&)
-  {
-    // No thread to be had: one after the other.
-  }
+  BesideThread secondReader([&] { problems[1] = ReadProblem(readers[1], secondPath); });
   problems[0] = ReadProblem(readers[0], firstPath);
-  if (secondReader.joinable())
-  {
-    secondReader.join();
-  }
-  else if (problems[0].empty())
-  {
-    problems[1] = ReadProblem(readers[1], secondPath);
-  }
+  secondReader.Join();
   // Reported as reading the first and then the second would report them.
   std::cout << (problems[0].empty() ? problems[1] : problems[0]);
   if (!problems[0].empty() || !problems[1].empty())
@@ -355,7 +339,7 @@ std::string PlainSurfaceText(vtkPolyData* surface)
 }
 }
 
-bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
+std::string WriteSurfaceProblem(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
 {
   if (PlainSurface(surface))
   {
@@ -379,10 +363,9 @@ bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
       {
         std::remove(path);
       }
-      std::cout << "Cannot write surface " << path << '\n';
-      return false;
+      return std::string("Cannot write surface ") + path + '\n';
     }
-    return true;
+    return std::string();
   }
   vtkPolyDataWriter* writer = vtkPolyDataWriter::New();
   Report(hook, SurfaceStep::WriterMade);
@@ -397,8 +380,14 @@ bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
   Report(hook, SurfaceStep::Written);
   if (!written || vtkMessages != before || writer->GetErrorCode() != 0)
   {
-    std::cout << "Cannot write surface " << path << '\n';
-    return false;
+    return std::string("Cannot write surface ") + path + '\n';
   }
-  return true;
+  return std::string();
+}
+
+bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
+{
+  const std::string problem = WriteSurfaceProblem(surface, path, hook);
+  std::cout << problem;
+  return problem.empty();
 }

@@ -7,6 +7,8 @@
 #include <vtkPolyDataReader.h>
 #include <vtkPoints.h>
 
+#include <string>
+
 // Reads a surface with a reader of its own. Returns nullptr after printing one
 // line on standard output when the file cannot be read (missing, not legacy
 // VTK polydata, or the reader reports any error or warning) or when a cell has
@@ -65,3 +67,8 @@ vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHoo
 // and new readers alike open. Returns false after printing one line naming
 // the file when it cannot be written.
 bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook = nullptr);
+
+// The same without printing: returns the line that WriteSurface would print
+// (with its line end), or an empty text when the surface was written. Safe
+// on a thread of its own while other threads only read the surface.
+std::string WriteSurfaceProblem(vtkPolyData* surface, const char* path, SurfaceStepHook hook = nullptr);

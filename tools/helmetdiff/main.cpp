@@ -7,6 +7,7 @@
 #include "colorfile.h"
 #include "locatorhit.h"
 #include "outputfile.h"
+#include "parallel.h"
 #include "surface.h"
 
 #include <vtkCellLocator.h>
@@ -34,6 +35,36 @@ double Radius(const double p[3])
     p[2] - static_cast<double>(kEarMidpoint[2]) };
   return Length(v);
 }
+
+// How cell i moved from the source to the target, and the probe of the
+// source cell: from the ear midpoint through its centroid to five times its
+// radius.
+struct CellMotion
+{
+  double sourceCentroid[3];
+  double targetCentroid[3];
+  double d[3];
+  double moved;
+  double sourceRadius;
+  double probe[3];
+
+  CellMotion(vtkPolyData* source, vtkPolyData* target, vtkIdType i)
+  {
+    CellCentroid(source, i, sourceCentroid);
+    CellCentroid(target, i, targetCentroid);
+    for (int k = 0; k < 3; ++k)
+    {
+      d[k] = targetCentroid[k] - sourceCentroid[k];
+    }
+    moved = Length(d);
+    sourceRadius = Radius(sourceCentroid);
+    for (int k = 0; k < 3; ++k)
+    {
+      const double ear = kEarMidpoint[k];
+      probe[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
+    }
+  }
+};
 }
 
 int main(int argc, char* argv[])
@@ -81,16 +112,6 @@ int main(int argc, char* argv[])
     return -1;
   }
 
-  vtkCellLocator* locator = vtkCellLocator::New();
-  LocatorGrid grid;
-  if (n > 0)
-  {
-    // A locator over no cells has nothing to answer (and VTK would complain).
-    locator->SetDataSet(target);
-    locator->BuildLocator();
-    ReadLocatorGrid(locator, &grid);
-  }
-
   std::ofstream outputs[4];
   for (int f = 0; f < 4; ++f)
   {
@@ -98,64 +119,116 @@ int main(int argc, char* argv[])
     WriteColorHeader(outputs[f], ranges[f][0], ranges[f][1], "rainbow_symmetric_whitemid");
   }
 
-  if (scaled)
-  {
-    // The helmet region does not restrict any result yet: the mask is read
-    // along with the cells, and a mask that cannot be read changes nothing.
-    std::vector<float> mask(static_cast<size_t>(n));
-    ReadColorValues(maskPath, n, mask.data());
-  }
+  // Beside the per-cell work below: the mask read and the locator built.
+  vtkCellLocator* locator = vtkCellLocator::New();
+  BesideThread prepare([&] {
+    if (scaled)
+    {
+      // The helmet region does not restrict any result yet: the mask is read
+      // along with the cells, and a mask that cannot be read changes nothing.
+      std::vector<float> mask(static_cast<size_t>(n));
+      ReadColorValues(maskPath, n, mask.data());
+    }
+    if (n > 0)
+    {
+      // A locator over no cells has nothing to answer (and VTK would complain).
+      locator->SetDataSet(target);
+      locator->BuildLocator();
+    }
+  });
 
+  // The average scale ratio of the cells, for the scaled target.
   const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
-  float targetRadius = 0.0f;
-  bool metTarget = false;
   double ratioSum = 0.0;
   int ratioCount = 0;
+  for (vtkIdType i = 0; i < n && scaled; ++i)
+  {
+    CellMotion motion(source, target, i);
+    const double denominator = motion.sourceRadius + motion.moved;
+    ratioSum += denominator == 0.0 ? 1.0 : motion.sourceRadius / denominator;
+    ++ratioCount;
+  }
+  const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
+  prepare.Join();
+
+  // Whether each cell's probe surely meets the target, proved on every core
+  // where the locator's answer can be proved; the locator is asked about the
+  // others below.
+  std::vector<unsigned char> surelyMet(static_cast<size_t>(n), 0);
+  LocatorGrid grid;
+  if (n > 0 && ReadLocatorGrid(locator, &grid))
+  {
+    LinkLocatorGrid(&grid);
+    auto prove = [&](size_t begin, size_t end) {
+      LocatorGrid own = CopyLocatorGrid(grid);
+      for (size_t i = begin; i < end; ++i)
+      {
+        const CellMotion motion(source, target, static_cast<vtkIdType>(i));
+        surelyMet[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));
+      }
+    };
+    if (target->GetPolys()->IsStorage64Bit())
+    {
+      ParallelRanges(static_cast<size_t>(n), prove);
+    }
+    else
+    {
+      prove(0, static_cast<size_t>(n)); // cell points fetched through a shared buffer
+    }
+  }
+
+  // The scaled target is written beside the color files, unless it is one
+  // of them.
+  std::string scaledProblem;
+  auto writeScaled = [&] {
+    // The target's points scaled about the ear midpoint, in a copy of their
+    // array (the target itself is still read).
+    vtkPoints* points = target->GetPoints();
+    vtkPoints* scaledPoints = nullptr;
+    if (points)
+    {
+      scaledPoints = vtkPoints::New(points->GetDataType());
+      scaledPoints->DeepCopy(points);
+      const vtkIdType pointCount = points->GetNumberOfPoints();
+      for (vtkIdType j = 0; j < pointCount; ++j)
+      {
+        double p[3];
+        points->GetPoint(j, p);
+        float q[3];
+        for (int k = 0; k < 3; ++k)
+        {
+          q[k] = static_cast<float>((p[k] - ear[k]) * average + ear[k]);
+        }
+        scaledPoints->SetPoint(j, q[0], q[1], q[2]);
+      }
+    }
+    scaledProblem = WriteSurfaceProblem(BuildSurface(scaledPoints, target), scaledPath);
+  };
+  const bool scaledBeside = scaled && !SameFileAsAny(scaledPath, outputPaths, 4);
+  BesideThread scaledWriter(scaledBeside ? std::function<void()>(writeScaled) : std::function<void()>());
+
+  float targetRadius = 0.0f;
+  bool metTarget = false;
   for (vtkIdType i = 0; i < n; ++i)
   {
-    double sourceCentroid[3];
-    double targetCentroid[3];
-    CellCentroid(source, i, sourceCentroid);
-    CellCentroid(target, i, targetCentroid);
-    const double d[3] = { targetCentroid[0] - sourceCentroid[0], targetCentroid[1] - sourceCentroid[1],
-      targetCentroid[2] - sourceCentroid[2] };
-    const double moved = Length(d);
-    const double sourceRadius = Radius(sourceCentroid);
-
-    // The probe runs from the ear midpoint through the source centroid to
-    // five times its radius.
-    double probe[3];
-    for (int k = 0; k < 3; ++k)
-    {
-      probe[k] = static_cast<float>(ear[k] + 5.0 * (sourceCentroid[k] - ear[k]));
-    }
+    const CellMotion motion(source, target, i);
     double t;
     double x[3];
     double pcoords[3];
     int subId;
-    // Most probes pass through the target near the cell's own target
-    // triangle, where the locator's hit can be proved cheaply; the locator
-    // is asked about the others.
-    const bool met = LocatorSurelyHitsNear(grid, ear, probe, 0.001, i) ||
-      locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
+    const bool met =
+      surelyMet[i] || locator->IntersectWithLine(ear, motion.probe, 0.001, t, x, pcoords, subId) != 0;
     if (met || !metTarget)
     {
       // Until a probe first meets the target, each cell has its own radius.
-      targetRadius = static_cast<float>(Radius(targetCentroid));
+      targetRadius = static_cast<float>(Radius(motion.targetCentroid));
     }
     metTarget = metTarget || met;
+    const double radialDifference = static_cast<double>(targetRadius) - motion.sourceRadius;
 
-    if (scaled)
-    {
-      const double denominator = sourceRadius + moved;
-      ratioSum += denominator == 0.0 ? 1.0 : sourceRadius / denominator;
-      ++ratioCount;
-    }
-    const double radialDifference = static_cast<double>(targetRadius) - sourceRadius;
-
-    WriteColorValue(outputs[0], d[0]);
-    WriteColorValue(outputs[1], d[1]);
-    WriteColorValue(outputs[2], d[2]);
+    WriteColorValue(outputs[0], motion.d[0]);
+    WriteColorValue(outputs[1], motion.d[1]);
+    WriteColorValue(outputs[2], motion.d[2]);
     WriteColorValue(outputs[3], radialDifference);
   }
 
@@ -171,31 +244,20 @@ int main(int argc, char* argv[])
   if (scaled)
   {
     std::cout << "Creating scaled target\n";
-    const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
     WriteNumber(std::cout, ratioSum);
     std::cout << "\nAverage s: ";
     WriteNumber(std::cout, average);
     std::cout << '\n';
-
-    // Scale the target's own points about the ear midpoint.
-    vtkPoints* points = target->GetPoints();
-    const vtkIdType pointCount = points ? points->GetNumberOfPoints() : 0;
-    for (vtkIdType j = 0; j < pointCount; ++j)
+    if (scaledBeside)
     {
-      double p[3];
-      points->GetPoint(j, p);
-      float q[3];
-      for (int k = 0; k < 3; ++k)
-      {
-        q[k] = static_cast<float>((p[k] - ear[k]) * average + ear[k]);
-      }
-      points->SetPoint(j, q[0], q[1], q[2]);
+      scaledWriter.Join();
     }
-    if (points)
+    else
     {
-      points->Modified();
+      writeScaled();
     }
-    if (!WriteSurface(BuildSurface(points, target), scaledPath))
+    std::cout << scaledProblem;
+    if (!scaledProblem.empty())
     {
       result = -1;
     }
