@@ -1,13 +1,18 @@
 #include "locatorhit.h"
 
 #include <vtkBox.h>
+#include <vtkCellArray.h>
+#include <vtkFloatArray.h>
 #include <vtkIdList.h>
 #include <vtkVersionMacros.h>
 
 #include <algorithm>
 #include <cmath>
 
-bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
+namespace
+{
+// Takes the grid of `level` that `locator` has or will have over its data set.
+bool TakeGrid(vtkCellLocator* locator, int level, LocatorGrid* grid)
 {
   grid->locator = nullptr;
 #if VTK_MAJOR_VERSION != 9 || VTK_MINOR_VERSION != 1
@@ -15,31 +20,77 @@ bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
   return false;
 #endif
   vtkDataSet* dataSet = locator->GetDataSet();
-  if (!dataSet || dataSet->GetNumberOfCells() < 1 || locator->GetLazyEvaluation())
+  if (!dataSet || dataSet->GetNumberOfCells() < 1 || locator->GetLazyEvaluation() || level < 0 || level > 8)
   {
     return false;
   }
-  int octants = 1;
-  for (int level = 0, product = 1; level < locator->GetLevel(); ++level)
+  grid->shape = LocatorShape(dataSet, level);
+  if (grid->surface != dataSet)
   {
-    product *= 8;
-    octants += product;
+    grid->links.reset();
   }
-  // The octant count tells whether the grid read here is the locator's.
-  if (locator->GetNumberOfBuckets() != octants)
-  {
-    return false;
-  }
-  grid->shape = LocatorShape(dataSet, locator->GetLevel());
   grid->dataSet = dataSet;
   grid->surface = vtkPolyData::SafeDownCast(dataSet);
-  grid->links.reset();
   if (!grid->cell)
   {
     grid->cell = vtkGenericCell::New();
   }
   grid->locator = locator;
   return true;
+}
+
+// The octants of a locator built to `level`: the root and all below it.
+int OctantCount(int level)
+{
+  int octants = 1;
+  for (int i = 0, product = 1; i < level; ++i)
+  {
+    product *= 8;
+    octants += product;
+  }
+  return octants;
+}
+
+// The level that BuildLocator gives `locator` over its data set: chosen so
+// that a leaf octant holds about NumberOfCellsPerNode cells, at most
+// MaxLevel; -1 where the choice is not certain (fewer cells than a leaf).
+int PlannedLevel(vtkCellLocator* locator)
+{
+  vtkDataSet* dataSet = locator->GetDataSet();
+  const vtkIdType cells = dataSet ? dataSet->GetNumberOfCells() : 0;
+  if (!locator->GetAutomatic())
+  {
+    return std::min(locator->GetLevel(), locator->GetMaxLevel());
+  }
+  if (cells <= locator->GetNumberOfCellsPerNode())
+  {
+    return -1;
+  }
+  const int level = static_cast<int>(
+    std::ceil(std::log(static_cast<double>(cells) / locator->GetNumberOfCellsPerNode()) / std::log(8.0)));
+  return std::min(level, locator->GetMaxLevel());
+}
+}
+
+bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
+{
+  // The octant count tells whether the grid read here is the locator's.
+  const int level = locator->GetLevel();
+  grid->locator = nullptr;
+  return level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == OctantCount(level) &&
+    TakeGrid(locator, level, grid);
+}
+
+bool PlanLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
+{
+  return TakeGrid(locator, PlannedLevel(locator), grid);
+}
+
+bool LocatorBuiltAsPlanned(vtkCellLocator* locator, const LocatorGrid& grid)
+{
+  const int level = locator->GetLevel();
+  return grid.locator == locator && level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == OctantCount(level) &&
+    (1 << level) == grid.shape.divisions;
 }
 
 namespace
@@ -196,6 +247,15 @@ std::shared_ptr<const LocatorGrid::PointLinks> LinkPoints(vtkPolyData* surface)
     pointStart[p + 1] += pointStart[p];
   }
   pointCells.resize(static_cast<size_t>(pointStart[points]));
+  vtkCellArray* polys = surface->GetPolys();
+  vtkFloatArray* floats = vtkFloatArray::FastDownCast(surface->GetPoints()->GetData());
+  if (polys && polys->IsStorage64Bit() && polys->GetNumberOfCells() == cells && floats &&
+    floats->GetNumberOfComponents() == 3)
+  {
+    links->offsets = polys->GetOffsetsArray64()->GetPointer(0);
+    links->connectivity = polys->GetConnectivityArray64()->GetPointer(0);
+    links->points = floats->GetPointer(0);
+  }
   std::vector<vtkIdType> fill(pointStart.begin(), pointStart.end() - 1);
   for (vtkIdType c = 0; c < cells; ++c)
   {
@@ -208,6 +268,20 @@ std::shared_ptr<const LocatorGrid::PointLinks> LinkPoints(vtkPolyData* surface)
     }
   }
   return links;
+}
+
+// The point ids of a cell, from the surface's arrays where they are read in
+// place.
+void CellPoints(const LocatorGrid& grid, vtkIdType cell, vtkIdType& size, const vtkIdType*& ids)
+{
+  const LocatorGrid::PointLinks* links = grid.links.get();
+  if (links && links->connectivity)
+  {
+    size = links->offsets[cell + 1] - links->offsets[cell];
+    ids = links->connectivity + links->offsets[cell];
+    return;
+  }
+  grid.surface->GetCellPoints(cell, size, ids);
 }
 
 // A cell other than `cell` that has the edge from p to q, or -1: among the
@@ -228,7 +302,7 @@ vtkIdType EdgeNeighbor(const LocatorGrid& grid, vtkIdType cell, vtkIdType p, vtk
     }
     vtkIdType size;
     const vtkIdType* ids;
-    grid.surface->GetCellPoints(candidate, size, ids);
+    CellPoints(grid, candidate, size, ids);
     for (vtkIdType k = 0; k < size; ++k)
     {
       if (ids[k] == q)
@@ -262,8 +336,9 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
   {
     return grid.locator && LocatorSurelyHits(grid, a0, a1, tol, startCell);
   }
-  vtkPolyData* surface = grid.surface;
-  vtkPoints* points = surface->GetPoints();
+  LinkLocatorGrid(&grid);
+  vtkPoints* points = grid.surface->GetPoints();
+  const float* floats = grid.links->points;
   const double u[3] = { a1[0] - a0[0], a1[1] - a0[1], a1[2] - a0[2] };
   vtkIdType cellId = startCell;
   vtkIdType previous = -1;
@@ -271,7 +346,7 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
   {
     vtkIdType size;
     const vtkIdType* ids;
-    surface->GetCellPoints(cellId, size, ids);
+    CellPoints(grid, cellId, size, ids);
     if (size < 3)
     {
       return false;
@@ -282,7 +357,17 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
     double corner[3][3];
     for (int c = 0; c < 3; ++c)
     {
-      points->GetPoint(ids[c], corner[c]);
+      if (floats)
+      {
+        const float* p = floats + 3 * ids[c];
+        corner[c][0] = p[0];
+        corner[c][1] = p[1];
+        corner[c][2] = p[2];
+      }
+      else
+      {
+        points->GetPoint(ids[c], corner[c]);
+      }
       for (int k = 0; k < 3; ++k)
       {
         corner[c][k] -= a0[k];
@@ -316,7 +401,6 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
     {
       return false;
     }
-    LinkLocatorGrid(&grid);
     const vtkIdType next = EdgeNeighbor(grid, cellId, ids[across], ids[(across + 1) % 3]);
     if (next < 0 || next == previous)
     {

@@ -43,6 +43,12 @@ struct LocatorGrid
   {
     std::vector<vtkIdType> start;
     std::vector<vtkIdType> cells;
+    // The surface's own arrays, read in place where it holds polygons only
+    // (cell c is polygon c), in 64-bit storage, on single-precision points;
+    // null otherwise.
+    const vtkIdType* offsets = nullptr;
+    const vtkIdType* connectivity = nullptr;
+    const float* points = nullptr;
   };
   std::shared_ptr<const PointLinks> links;
 };
@@ -52,6 +58,17 @@ struct LocatorGrid
 // leaves the grid unusable (nothing is then settled), when the locator holds
 // no grid (no cells) or builds it lazily.
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid);
+
+// The grid that `locator` will build over its data set (set, not built
+// yet), as its settings choose it: the proofs below may be made before the
+// locator is built. Before the locator's own answers are taken beside such
+// proofs, build it and check LocatorBuiltAsPlanned; when that fails, the
+// proofs do not hold. False, and the grid unusable, where the plan is not
+// certain (fewer cells than a leaf octant holds) or as for ReadLocatorGrid.
+bool PlanLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid);
+
+// Whether `locator`, now built, has the grid planned for it.
+bool LocatorBuiltAsPlanned(vtkCellLocator* locator, const LocatorGrid& grid);
 
 // Builds the cells of each point of the surface, which LocatorSurelyHitsNear
 // walks on, unless they are built.

@@ -119,23 +119,26 @@ int main(int argc, char* argv[])
     WriteColorHeader(outputs[f], ranges[f][0], ranges[f][1], "rainbow_symmetric_whitemid");
   }
 
-  // Beside the per-cell work below: the mask read and the locator built.
+  // The locator's grid, planned before the locator is built: the probes are
+  // proved against it, and the locator is built only when a probe needs it.
   vtkCellLocator* locator = vtkCellLocator::New();
-  BesideThread prepare([&] {
-    if (scaled)
-    {
-      // The helmet region does not restrict any result yet: the mask is read
-      // along with the cells, and a mask that cannot be read changes nothing.
-      std::vector<float> mask(static_cast<size_t>(n));
-      ReadColorValues(maskPath, n, mask.data());
-    }
-    if (n > 0)
-    {
-      // A locator over no cells has nothing to answer (and VTK would complain).
-      locator->SetDataSet(target);
-      locator->BuildLocator();
-    }
-  });
+  LocatorGrid grid;
+  bool gridPlanned = false;
+  if (n > 0)
+  {
+    // A locator over no cells has nothing to answer (and VTK would complain).
+    locator->SetDataSet(target);
+    gridPlanned = PlanLocatorGrid(locator, &grid);
+  }
+
+  // Beside the per-cell work below: the mask read.
+  BesideThread readMask(scaled ? std::function<void()>([&] {
+    // The helmet region does not restrict any result yet: the mask is read
+    // along with the cells, and a mask that cannot be read changes nothing.
+    std::vector<float> mask(static_cast<size_t>(n));
+    ReadColorValues(maskPath, n, mask.data());
+  })
+                               : std::function<void()>());
 
   // The average scale ratio of the cells, for the scaled target.
   const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
@@ -149,22 +152,24 @@ int main(int argc, char* argv[])
     ++ratioCount;
   }
   const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
-  prepare.Join();
-
-  // Whether each cell's probe surely meets the target, proved on every core
-  // where the locator's answer can be proved; the locator is asked about the
-  // others below.
-  std::vector<unsigned char> surelyMet(static_cast<size_t>(n), 0);
-  LocatorGrid grid;
-  if (n > 0 && ReadLocatorGrid(locator, &grid))
+  if (gridPlanned)
   {
     LinkLocatorGrid(&grid);
+  }
+  readMask.Join();
+
+  // Whether each cell's probe meets the target: proved on every core where
+  // the locator's answer can be proved, asked of the locator otherwise.
+  std::vector<unsigned char> met(static_cast<size_t>(n), 0);
+  std::vector<unsigned char> proved(static_cast<size_t>(n), 0);
+  if (gridPlanned)
+  {
     auto prove = [&](size_t begin, size_t end) {
       LocatorGrid own = CopyLocatorGrid(grid);
       for (size_t i = begin; i < end; ++i)
       {
         const CellMotion motion(source, target, static_cast<vtkIdType>(i));
-        surelyMet[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));
+        proved[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));
       }
     };
     if (target->GetPolys()->IsStorage64Bit())
@@ -175,6 +180,33 @@ int main(int argc, char* argv[])
     {
       prove(0, static_cast<size_t>(n)); // cell points fetched through a shared buffer
     }
+  }
+  bool locatorBuilt = false;
+  for (vtkIdType i = 0; i < n; ++i)
+  {
+    if (proved[i])
+    {
+      met[i] = 1;
+      continue;
+    }
+    if (!locatorBuilt)
+    {
+      locator->BuildLocator();
+      locatorBuilt = true;
+      if (gridPlanned && !LocatorBuiltAsPlanned(locator, grid))
+      {
+        // Not the grid the proofs were made on: the locator answers for all.
+        std::fill(proved.begin(), proved.end(), 0);
+        i = -1;
+        continue;
+      }
+    }
+    const CellMotion motion(source, target, i);
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    met[i] = locator->IntersectWithLine(ear, motion.probe, 0.001, t, x, pcoords, subId) != 0;
   }
 
   // The scaled target is written beside the color files, unless it is one
@@ -212,18 +244,12 @@ int main(int argc, char* argv[])
   for (vtkIdType i = 0; i < n; ++i)
   {
     const CellMotion motion(source, target, i);
-    double t;
-    double x[3];
-    double pcoords[3];
-    int subId;
-    const bool met =
-      surelyMet[i] || locator->IntersectWithLine(ear, motion.probe, 0.001, t, x, pcoords, subId) != 0;
-    if (met || !metTarget)
+    if (met[i] || !metTarget)
     {
       // Until a probe first meets the target, each cell has its own radius.
       targetRadius = static_cast<float>(Radius(motion.targetCentroid));
     }
-    metTarget = metTarget || met;
+    metTarget = metTarget || met[i];
     const double radialDifference = static_cast<double>(targetRadius) - motion.sourceRadius;
 
     WriteColorValue(outputs[0], motion.d[0]);
