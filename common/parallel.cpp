@@ -41,7 +41,7 @@ BesideThread::BesideThread(const std::function<void()>& work)
   }
   catch (const std::system_error&)
   {
-    work();
+    this->Deferred = work;
   }
 }
 
@@ -55,5 +55,11 @@ void BesideThread::Join()
   if (this->Thread.joinable())
   {
     this->Thread.join();
+  }
+  if (this->Deferred)
+  {
+    const std::function<void()> work = std::move(this->Deferred);
+    this->Deferred = nullptr;
+    work();
   }
 }

@@ -13,8 +13,8 @@
 void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work);
 
 // Runs `work` on a thread of its own, beside the caller, from construction
-// until Join (or destruction). When no thread can be started, `work` runs at
-// once on the calling thread, before the constructor returns; an empty
+// until Join (or destruction). When no thread can be started, `work` runs on
+// the calling thread in Join, as if the caller had done it last; an empty
 // function does nothing.
 class BesideThread
 {
@@ -29,4 +29,5 @@ public:
 
 private:
   std::thread Thread;
+  std::function<void()> Deferred;
 };

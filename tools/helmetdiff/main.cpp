@@ -12,7 +12,10 @@
 
 #include <vtkCellLocator.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <future>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
@@ -130,18 +133,101 @@ int main(int argc, char* argv[])
     locator->SetDataSet(target);
     gridPlanned = PlanLocatorGrid(locator, &grid);
   }
+  // Proofs on several threads read the cells' point ids in place.
+  const bool proveBeside = gridPlanned && target->GetPolys()->IsStorage64Bit();
 
-  // Beside the per-cell work below: the mask read.
-  BesideThread readMask(scaled ? std::function<void()>([&] {
-    // The helmet region does not restrict any result yet: the mask is read
-    // along with the cells, and a mask that cannot be read changes nothing.
-    std::vector<float> mask(static_cast<size_t>(n));
-    ReadColorValues(maskPath, n, mask.data());
-  })
-                               : std::function<void()>());
+  const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
+  // Whether each cell's probe surely meets the target, proved in chunks
+  // taken in turn by both threads.
+  std::vector<unsigned char> proved(static_cast<size_t>(n), 0);
+  std::atomic<size_t> nextChunk(0);
+  auto proveChunks = [&] {
+    constexpr size_t kChunk = 2048;
+    LocatorGrid own = CopyLocatorGrid(grid);
+    for (size_t begin = nextChunk.fetch_add(kChunk); begin < static_cast<size_t>(n);
+         begin = nextChunk.fetch_add(kChunk))
+    {
+      for (size_t i = begin; i < std::min(begin + kChunk, static_cast<size_t>(n)); ++i)
+      {
+        const CellMotion motion(source, target, static_cast<vtkIdType>(i));
+        proved[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));
+      }
+    }
+  };
+
+  // The x, y and z components, each in its own file (written beside the
+  // proofs unless two of the files are one).
+  auto writeComponents = [&] {
+    for (vtkIdType i = 0; i < n; ++i)
+    {
+      const CellMotion motion(source, target, i);
+      WriteColorValue(outputs[0], motion.d[0]);
+      WriteColorValue(outputs[1], motion.d[1]);
+      WriteColorValue(outputs[2], motion.d[2]);
+    }
+  };
+  bool outputsDistinct = true;
+  for (int f = 1; f < 4; ++f)
+  {
+    outputsDistinct = outputsDistinct && !SameFileAsAny(outputPaths[f], outputPaths, f);
+  }
+
+  // The scaled target: the target's points scaled about the ear midpoint by
+  // the average scale ratio, in a copy of their array (the target itself is
+  // still read); written beside the color files unless it is one of them.
+  std::promise<double> averageFound;
+  std::shared_future<double> averageKnown = averageFound.get_future().share();
+  std::string scaledProblem;
+  auto writeScaled = [&] {
+    const double average = averageKnown.get();
+    vtkPoints* points = target->GetPoints();
+    vtkPoints* scaledPoints = nullptr;
+    if (points)
+    {
+      scaledPoints = vtkPoints::New(points->GetDataType());
+      scaledPoints->DeepCopy(points);
+      const vtkIdType pointCount = points->GetNumberOfPoints();
+      for (vtkIdType j = 0; j < pointCount; ++j)
+      {
+        double p[3];
+        points->GetPoint(j, p);
+        float q[3];
+        for (int k = 0; k < 3; ++k)
+        {
+          q[k] = static_cast<float>((p[k] - ear[k]) * average + ear[k]);
+        }
+        scaledPoints->SetPoint(j, q[0], q[1], q[2]);
+      }
+    }
+    scaledProblem = WriteSurfaceProblem(BuildSurface(scaledPoints, target), scaledPath);
+  };
+  const bool scaledBeside = scaled && !SameFileAsAny(scaledPath, outputPaths, 4);
+
+  // Beside this thread: the mask read, the scaled target, the components,
+  // then proofs until none is left.
+  BesideThread beside([&] {
+    if (scaled)
+    {
+      // The helmet region does not restrict any result yet: the mask is read
+      // along with the cells, and a mask that cannot be read changes nothing.
+      std::vector<float> mask(static_cast<size_t>(n));
+      ReadColorValues(maskPath, n, mask.data());
+    }
+    if (outputsDistinct)
+    {
+      writeComponents();
+    }
+    if (scaledBeside)
+    {
+      writeScaled();
+    }
+    if (proveBeside)
+    {
+      proveChunks();
+    }
+  });
 
   // The average scale ratio of the cells, for the scaled target.
-  const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
   double ratioSum = 0.0;
   int ratioCount = 0;
   for (vtkIdType i = 0; i < n && scaled; ++i)
@@ -152,35 +238,17 @@ int main(int argc, char* argv[])
     ++ratioCount;
   }
   const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
+  averageFound.set_value(average);
   if (gridPlanned)
   {
     LinkLocatorGrid(&grid);
+    proveChunks();
   }
-  readMask.Join();
+  beside.Join();
 
-  // Whether each cell's probe meets the target: proved on every core where
-  // the locator's answer can be proved, asked of the locator otherwise.
+  // Whether each cell's probe meets the target: proved, or asked of the
+  // locator.
   std::vector<unsigned char> met(static_cast<size_t>(n), 0);
-  std::vector<unsigned char> proved(static_cast<size_t>(n), 0);
-  if (gridPlanned)
-  {
-    auto prove = [&](size_t begin, size_t end) {
-      LocatorGrid own = CopyLocatorGrid(grid);
-      for (size_t i = begin; i < end; ++i)
-      {
-        const CellMotion motion(source, target, static_cast<vtkIdType>(i));
-        proved[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));
-      }
-    };
-    if (target->GetPolys()->IsStorage64Bit())
-    {
-      ParallelRanges(static_cast<size_t>(n), prove);
-    }
-    else
-    {
-      prove(0, static_cast<size_t>(n)); // cell points fetched through a shared buffer
-    }
-  }
   bool locatorBuilt = false;
   for (vtkIdType i = 0; i < n; ++i)
   {
@@ -209,36 +277,6 @@ int main(int argc, char* argv[])
     met[i] = locator->IntersectWithLine(ear, motion.probe, 0.001, t, x, pcoords, subId) != 0;
   }
 
-  // The scaled target is written beside the color files, unless it is one
-  // of them.
-  std::string scaledProblem;
-  auto writeScaled = [&] {
-    // The target's points scaled about the ear midpoint, in a copy of their
-    // array (the target itself is still read).
-    vtkPoints* points = target->GetPoints();
-    vtkPoints* scaledPoints = nullptr;
-    if (points)
-    {
-      scaledPoints = vtkPoints::New(points->GetDataType());
-      scaledPoints->DeepCopy(points);
-      const vtkIdType pointCount = points->GetNumberOfPoints();
-      for (vtkIdType j = 0; j < pointCount; ++j)
-      {
-        double p[3];
-        points->GetPoint(j, p);
-        float q[3];
-        for (int k = 0; k < 3; ++k)
-        {
-          q[k] = static_cast<float>((p[k] - ear[k]) * average + ear[k]);
-        }
-        scaledPoints->SetPoint(j, q[0], q[1], q[2]);
-      }
-    }
-    scaledProblem = WriteSurfaceProblem(BuildSurface(scaledPoints, target), scaledPath);
-  };
-  const bool scaledBeside = scaled && !SameFileAsAny(scaledPath, outputPaths, 4);
-  BesideThread scaledWriter(scaledBeside ? std::function<void()>(writeScaled) : std::function<void()>());
-
   float targetRadius = 0.0f;
   bool metTarget = false;
   for (vtkIdType i = 0; i < n; ++i)
@@ -252,9 +290,13 @@ int main(int argc, char* argv[])
     metTarget = metTarget || met[i];
     const double radialDifference = static_cast<double>(targetRadius) - motion.sourceRadius;
 
-    WriteColorValue(outputs[0], motion.d[0]);
-    WriteColorValue(outputs[1], motion.d[1]);
-    WriteColorValue(outputs[2], motion.d[2]);
+    if (!outputsDistinct)
+    {
+      // Two of the files are one: the rows go out in the order of one pass.
+      WriteColorValue(outputs[0], motion.d[0]);
+      WriteColorValue(outputs[1], motion.d[1]);
+      WriteColorValue(outputs[2], motion.d[2]);
+    }
     WriteColorValue(outputs[3], radialDifference);
   }
 
@@ -274,11 +316,7 @@ int main(int argc, char* argv[])
     std::cout << "\nAverage s: ";
     WriteNumber(std::cout, average);
     std::cout << '\n';
-    if (scaledBeside)
-    {
-      scaledWriter.Join();
-    }
-    else
+    if (!scaledBeside)
     {
       writeScaled();
     }
