@@ -44,16 +44,31 @@ bool ReadWholeFile(const char* fileName, std::string& text)
 
 vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError)
 {
+  vtkPoints* points = ReadCurvePoints(fileName);
+  if (!points)
+  {
+    ExitOnCurveFileError(fileName, nameFileOnError);
+  }
+  return points;
+}
+
+void ExitOnCurveFileError(const char* fileName, bool nameFileOnError)
+{
+  std::cout << "Error opening file";
+  if (nameFileOnError)
+  {
+    std::cout << ' ' << fileName << '\n';
+  }
+  std::cout.flush();
+  std::exit(1);
+}
+
+vtkPoints* ReadCurvePoints(const char* fileName)
+{
   std::string text;
   if (!ReadWholeFile(fileName, text))
   {
-    std::cout << "Error opening file";
-    if (nameFileOnError)
-    {
-      std::cout << ' ' << fileName << '\n';
-    }
-    std::cout.flush();
-    std::exit(1);
+    return nullptr;
   }
 
   vtkPoints* points = vtkPoints::New();

@@ -21,6 +21,12 @@
 // line end when false), and ends the process with exit status 1.
 vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError);
 
+// The two halves of ReadCurveFile: the read, which returns nullptr (and
+// prints nothing) when the file cannot be opened or read, and the message
+// and exit that follow such a read.
+vtkPoints* ReadCurvePoints(const char* fileName);
+[[noreturn]] void ExitOnCurveFileError(const char* fileName, bool nameFileOnError);
+
 // The first three columns of a curve row: x, y and z rounded to single
 // precision, as default-formatted numbers separated by single blanks, into
 // `text` (at least 3 * kNumberTextSize characters, not terminated). Returns

@@ -38,38 +38,6 @@ bool TakeGrid(vtkCellLocator* locator, int level, LocatorGrid* grid)
   grid->locator = locator;
   return true;
 }
-
-// The octants of a locator built to `level`: the root and all below it.
-int OctantCount(int level)
-{
-  int octants = 1;
-  for (int i = 0, product = 1; i < level; ++i)
-  {
-    product *= 8;
-    octants += product;
-  }
-  return octants;
-}
-
-// The level that BuildLocator gives `locator` over its data set: chosen so
-// that a leaf octant holds about NumberOfCellsPerNode cells, at most
-// MaxLevel; -1 where the choice is not certain (fewer cells than a leaf).
-int PlannedLevel(vtkCellLocator* locator)
-{
-  vtkDataSet* dataSet = locator->GetDataSet();
-  const vtkIdType cells = dataSet ? dataSet->GetNumberOfCells() : 0;
-  if (!locator->GetAutomatic())
-  {
-    return std::min(locator->GetLevel(), locator->GetMaxLevel());
-  }
-  if (cells <= locator->GetNumberOfCellsPerNode())
-  {
-    return -1;
-  }
-  const int level = static_cast<int>(
-    std::ceil(std::log(static_cast<double>(cells) / locator->GetNumberOfCellsPerNode()) / std::log(8.0)));
-  return std::min(level, locator->GetMaxLevel());
-}
 }
 
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
@@ -77,19 +45,19 @@ bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
   // The octant count tells whether the grid read here is the locator's.
   const int level = locator->GetLevel();
   grid->locator = nullptr;
-  return level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == OctantCount(level) &&
+  return level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == LocatorOctantCount(level) &&
     TakeGrid(locator, level, grid);
 }
 
 bool PlanLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
 {
-  return TakeGrid(locator, PlannedLevel(locator), grid);
+  return TakeGrid(locator, LocatorPlannedLevel(locator), grid);
 }
 
 bool LocatorBuiltAsPlanned(vtkCellLocator* locator, const LocatorGrid& grid)
 {
   const int level = locator->GetLevel();
-  return grid.locator == locator && level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == OctantCount(level) &&
+  return grid.locator == locator && level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == LocatorOctantCount(level) &&
     (1 << level) == grid.shape.divisions;
 }
 

@@ -1,6 +1,10 @@
 #include "locatorwalk.h"
 
 #include <vtkBox.h>
+#include <vtkCellLocator.h>
+
+#include <algorithm>
+#include <cmath>
 
 LocatorGridShape LocatorShape(vtkDataSet* dataSet, int level)
 {
@@ -53,4 +57,32 @@ bool locatorwalk_detail::IntersectUnitBox(const double origin[3], const double d
   double unitBox[6] = { 0, 1, 0, 1, 0, 1 };
   double t;
   return vtkBox::IntersectBox(unitBox, origin, direction, hit, t) != 0;
+}
+
+int LocatorOctantCount(int level)
+{
+  int octants = 1;
+  for (int i = 0, product = 1; i < level; ++i)
+  {
+    product *= 8;
+    octants += product;
+  }
+  return octants;
+}
+
+int LocatorPlannedLevel(vtkCellLocator* locator)
+{
+  vtkDataSet* dataSet = locator->GetDataSet();
+  const vtkIdType cells = dataSet ? dataSet->GetNumberOfCells() : 0;
+  if (!locator->GetAutomatic())
+  {
+    return std::min(locator->GetLevel(), locator->GetMaxLevel());
+  }
+  if (cells <= locator->GetNumberOfCellsPerNode())
+  {
+    return -1;
+  }
+  const int level = static_cast<int>(
+    std::ceil(std::log(static_cast<double>(cells) / locator->GetNumberOfCellsPerNode()) / std::log(8.0)));
+  return std::min(level, locator->GetMaxLevel());
 }

@@ -11,6 +11,8 @@
 
 #include <vtkDataSet.h>
 
+class vtkCellLocator;
+
 #include <cmath>
 
 struct LocatorGridShape
@@ -23,6 +25,16 @@ struct LocatorGridShape
 // The shape the locator gives its grid for `dataSet` at `level` (the
 // locator's level after building).
 LocatorGridShape LocatorShape(vtkDataSet* dataSet, int level);
+
+// The octants of a locator of `level` (0 to 8): the root and all below it.
+int LocatorOctantCount(int level);
+
+// The level that BuildLocator gives `locator` over its data set (set, not
+// yet built), as its settings choose it: leaf octants of about
+// NumberOfCellsPerNode cells, at most MaxLevel. -1 where the choice is not
+// certain (no more cells than a leaf holds). A grid planned with it holds
+// only once the built locator is found to have it.
+int LocatorPlannedLevel(vtkCellLocator* locator);
 
 // The leaf octant indices, per axis, that the locator lists a cell with these
 // bounds in: from first[i] to last[i].

@@ -5,9 +5,32 @@
 #include <thread>
 #include <vector>
 
+size_t WorkThreads()
+{
+  return std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+}
+
+ChunkQueue::ChunkQueue(size_t count, size_t chunk)
+  : Taken(0)
+  , Count(count)
+  , Chunk(std::max<size_t>(chunk, 1))
+{
+}
+
+bool ChunkQueue::Next(size_t* begin, size_t* end)
+{
+  *begin = this->Taken.fetch_add(this->Chunk);
+  if (*begin >= this->Count)
+  {
+    return false;
+  }
+  *end = std::min(this->Count, *begin + this->Chunk);
+  return true;
+}
+
 void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work)
 {
-  const size_t cores = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+  const size_t cores = WorkThreads();
   const size_t threads = std::min(cores, std::max<size_t>(1, count / 256));
   if (threads <= 1)
   {

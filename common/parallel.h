@@ -2,6 +2,7 @@
 // how many there are: each index is handled alone, by whichever thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <thread>
@@ -11,6 +12,26 @@
 // included), and returns when all are done. `work` must write nothing that
 // another range writes.
 void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work);
+
+// Hands out consecutive chunks of the indices 0 .. count - 1, each once, to
+// whichever thread asks next: work that varies along the indices is shared
+// out evenly.
+class ChunkQueue
+{
+public:
+  ChunkQueue(size_t count, size_t chunk);
+  // The next chunk [begin, end); false when none is left.
+  bool Next(size_t* begin, size_t* end);
+
+private:
+  std::atomic<size_t> Taken;
+  const size_t Count;
+  const size_t Chunk;
+};
+
+// The threads that work split over the cores runs on (the calling thread
+// included): the machine's cores, 1 to 8.
+size_t WorkThreads();
 
 // Runs `work` on a thread of its own, beside the caller, from construction
 // until Join (or destruction). When no thread can be started, `work` runs on

@@ -1,5 +1,7 @@
 #include "surfacelocator.h"
 
+#include "parallel.h"
+
 #include <vtkBox.h>
 #include <vtkCellArray.h>
 #include <vtkCellType.h>
@@ -371,26 +373,110 @@ void StoreRange(double low, double high, float* lowOut, float* highOut)
 SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   : Surface(surface)
   , Locator(vtkCellLocator::New())
+  , LocatorLock(std::make_shared<std::mutex>())
   , Cell(vtkGenericCell::New())
   , Triangle(vtkTriangle::New())
+  , Built(std::make_shared<Index>())
 {
-  if (surface->GetNumberOfCells() > 0)
+  if (surface->GetNumberOfCells() < 1)
   {
     // A locator over no cells has nothing to answer (and VTK would complain).
-    this->Locator->SetDataSet(surface);
+    return;
+  }
+  this->Locator->SetDataSet(surface);
+  // The locator is built beside the index, which is made for the grid that
+  // the locator plans; both only read the surface (its bounds are found
+  // first, and its cells' point ids are read in place).
+  surface->GetBounds();
+  vtkCellArray* polys = surface->GetPolys();
+  const bool beside = polys && polys->IsStorage64Bit();
+  BesideThread build(beside ? std::function<void()>([this] { this->Locator->BuildLocator(); })
+                            : std::function<void()>());
+  if (!beside)
+  {
     this->Locator->BuildLocator();
   }
-  this->Fast = this->Build();
+  this->Fast = this->Build(LocatorPlannedLevel(this->Locator));
+  build.Join();
+  // The index holds only for the grid the locator has.
+  const int level = this->Locator->GetLevel();
+  if (this->Fast && (level < 0 || level > 8 || this->Locator->GetNumberOfBuckets() != LocatorOctantCount(level) ||
+                      LocatorShape(surface, level).divisions != this->Shape.divisions))
+  {
+    this->Fast = false;
+  }
+}
+
+SurfaceLocator::SurfaceLocator(const SurfaceLocator& shared, SharedIndex)
+  : Surface(shared.Surface)
+  , Locator(shared.Locator)
+  , LocatorLock(shared.LocatorLock)
+  , OwnsLocator(false)
+  , Cell(vtkGenericCell::New())
+  , Triangle(vtkTriangle::New())
+  , Fast(shared.Fast)
+  , Shape(shared.Shape)
+  , Reach(shared.Reach)
+  , Built(shared.Built)
+  , CornerError(shared.CornerError)
+{
+}
+
+void SurfaceLocator::ForEachQuery(size_t count, const std::function<void(SurfaceLocator& locator, size_t i)>& query)
+{
+  // Other threads read the surface's cells too: only where their point ids
+  // are read in place.
+  vtkCellArray* polys = this->Surface->GetPolys();
+  if (!polys || !polys->IsStorage64Bit() || this->Surface->GetNumberOfCells() != polys->GetNumberOfCells())
+  {
+    for (size_t i = 0; i < count; ++i)
+    {
+      query(*this, i);
+    }
+    return;
+  }
+  // Chunks taken in turn, since queries differ in cost along a curve.
+  ChunkQueue chunks(count, 512);
+  auto work = [&](SurfaceLocator& locator) {
+    size_t begin;
+    size_t end;
+    while (chunks.Next(&begin, &end))
+    {
+      for (size_t i = begin; i < end; ++i)
+      {
+        query(locator, i);
+      }
+    }
+  };
+  const size_t threads = std::min(WorkThreads(), std::max<size_t>(1, count / 512));
+  std::vector<std::unique_ptr<SurfaceLocator>> others;
+  std::vector<std::unique_ptr<BesideThread>> beside;
+  for (size_t t = 1; t < threads; ++t)
+  {
+    others.emplace_back(new SurfaceLocator(*this, SharedIndex()));
+    SurfaceLocator* other = others.back().get();
+    beside.emplace_back(new BesideThread([&work, other] { work(*other); }));
+  }
+  work(*this);
+  for (size_t t = 0; t < beside.size(); ++t)
+  {
+    beside[t]->Join();
+    this->AskedClosest += others[t]->AskedClosest;
+    this->AskedLine += others[t]->AskedLine;
+  }
 }
 
 SurfaceLocator::~SurfaceLocator()
 {
   this->Cell->Delete();
   this->Triangle->Delete();
-  this->Locator->Delete();
+  if (this->OwnsLocator)
+  {
+    this->Locator->Delete();
+  }
 }
 
-bool SurfaceLocator::Build()
+bool SurfaceLocator::Build(int level)
 {
 #if VTK_MAJOR_VERSION != 9 || VTK_MINOR_VERSION != 1
   // The search order repeated here is VTK 9.1's.
@@ -399,19 +485,8 @@ bool SurfaceLocator::Build()
   vtkPolyData* surface = this->Surface;
   const vtkIdType count = surface->GetNumberOfCells();
   if (count < 1 || count > std::numeric_limits<int32_t>::max() / 2 || this->Locator->GetLazyEvaluation() ||
-    surface->GetNumberOfVerts() + surface->GetNumberOfLines() + surface->GetNumberOfStrips() > 0)
-  {
-    return false;
-  }
-  // The grid the locator built: its level, checked by its octant count.
-  const int level = this->Locator->GetLevel();
-  int octants = 1;
-  for (int i = 0, product = 1; i < level; ++i)
-  {
-    product *= 8;
-    octants += product;
-  }
-  if (level > 8 || this->Locator->GetNumberOfBuckets() != octants)
+    surface->GetNumberOfVerts() + surface->GetNumberOfLines() + surface->GetNumberOfStrips() > 0 || level < 0 ||
+    level > 8)
   {
     return false;
   }
@@ -428,7 +503,7 @@ bool SurfaceLocator::Build()
   std::vector<double> normals(3 * cells);
   std::vector<float> centers(3 * cells);
   std::vector<CellKind> kinds(cells);
-  this->Octants.resize(6 * cells);
+  this->Built->Octants.resize(6 * cells);
   double weights[3];
   // Single-precision points are read in place.
   vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(points->GetData());
@@ -477,8 +552,8 @@ bool SurfaceLocator::Build()
       {
         return false;
       }
-      this->Octants[6 * c + i] = static_cast<uint8_t>(first[i]);
-      this->Octants[6 * c + 3 + i] = static_cast<uint8_t>(last[i]);
+      this->Built->Octants[6 * c + i] = static_cast<uint8_t>(first[i]);
+      this->Built->Octants[6 * c + 3 + i] = static_cast<uint8_t>(last[i]);
     }
     // The shape: twice the area against the longest edge squared.
     const double* a = corner;
@@ -506,21 +581,21 @@ bool SurfaceLocator::Build()
   }
   // The octants that list a cell the closest-point search can take.
   const int divisions = this->Shape.divisions;
-  this->Usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
+  this->Built->Usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
   for (size_t c = 0; c < cells; ++c)
   {
     if (kinds[c] == Flat)
     {
       continue;
     }
-    const uint8_t* o = &this->Octants[6 * c];
+    const uint8_t* o = &this->Built->Octants[6 * c];
     for (int k = o[2]; k <= o[5]; ++k)
     {
       for (int j = o[1]; j <= o[4]; ++j)
       {
         for (int i = o[0]; i <= o[3]; ++i)
         {
-          this->Usable[i + j * divisions + static_cast<size_t>(k) * divisions * divisions] = 1;
+          this->Built->Usable[i + j * divisions + static_cast<size_t>(k) * divisions * divisions] = 1;
         }
       }
     }
@@ -537,21 +612,21 @@ bool SurfaceLocator::Build()
   this->Nodes.clear();
   this->Nodes.reserve(cells / 2 + 1);
   this->BuildNode(0, static_cast<int>(count), build);
-  this->Wides.clear();
-  this->Wides.reserve(this->Nodes.size() / 3 + 1);
+  this->Built->Wides.clear();
+  this->Built->Wides.reserve(this->Nodes.size() / 3 + 1);
   this->BuildWide(0);
   this->Nodes.clear();
   this->Nodes.shrink_to_fit();
   const std::vector<int32_t>& order = build.order;
   corners.swap(build.corners);
   // The cells in the order the leaves hold them.
-  this->Cells.resize(cells);
-  this->Position.resize(cells);
+  this->Built->Cells.resize(cells);
+  this->Built->Position.resize(cells);
   double largest = 0.0;
   for (size_t k = 0; k < cells; ++k)
   {
     const size_t c = static_cast<size_t>(order[k]);
-    LeafCell& leafCell = this->Cells[k];
+    LeafCell& leafCell = this->Built->Cells[k];
     for (int v = 0; v < 9; ++v)
     {
       leafCell.corner[v] = static_cast<float>(corners[9 * c + v]);
@@ -559,7 +634,7 @@ bool SurfaceLocator::Build()
     }
     leafCell.cell = static_cast<int32_t>(c);
     leafCell.kind = kinds[c];
-    this->Position[c] = static_cast<int32_t>(k);
+    this->Built->Position[c] = static_cast<int32_t>(k);
   }
   // Corners of double precision are held rounded: each coordinate within
   // half a unit of its last place.
@@ -573,7 +648,7 @@ void SurfaceLocator::CellBounds(vtkIdType cell, double bounds[6]) const
   double corner[9];
   if (this->CornerError == 0.0)
   {
-    const float* held = this->Cells[static_cast<size_t>(this->Position[cell])].corner;
+    const float* held = this->Built->Cells[static_cast<size_t>(this->Built->Position[cell])].corner;
     std::copy(held, held + 9, corner);
   }
   else
@@ -740,8 +815,8 @@ int SurfaceLocator::BuildWide(int node)
       }
     }
   }
-  const int index = static_cast<int>(this->Wides.size());
-  this->Wides.push_back(Wide());
+  const int index = static_cast<int>(this->Built->Wides.size());
+  this->Built->Wides.push_back(Wide());
   int32_t children[4] = { 0, 0, 0, 0 };
   for (int c = 0; c < 4; ++c)
   {
@@ -753,7 +828,7 @@ int SurfaceLocator::BuildWide(int node)
     const Node& box = this->Nodes[slots[c]];
     children[c] = box.count > 0 ? ~(box.next * 16 + box.count) : this->BuildWide(slots[c]);
   }
-  Wide& wide = this->Wides[index];
+  Wide& wide = this->Built->Wides[index];
   for (int c = 0; c < 4; ++c)
   {
     wide.child[c] = children[c];
@@ -820,8 +895,8 @@ void SurfaceLocator::Prefetch(int32_t child) const
 #if defined(__SSE2__)
   // What a box holds is fetched while other work goes on: a wide node, or a
   // leaf's cells.
-  const char* data = child >= 0 ? reinterpret_cast<const char*>(&this->Wides[child])
-                                : reinterpret_cast<const char*>(&this->Cells[(~child) >> 4]);
+  const char* data = child >= 0 ? reinterpret_cast<const char*>(&this->Built->Wides[child])
+                                : reinterpret_cast<const char*>(&this->Built->Cells[(~child) >> 4]);
   const int lines = child >= 0 ? 5 : 6;
   for (int line = 0; line < lines; ++line)
   {
@@ -839,7 +914,7 @@ void SurfaceLocator::LoadTriangle(vtkIdType cell)
   vtkPoints* corners = this->Triangle->GetPoints();
   if (this->CornerError == 0.0)
   {
-    const float* held = this->Cells[static_cast<size_t>(this->Position[cell])].corner;
+    const float* held = this->Built->Cells[static_cast<size_t>(this->Built->Position[cell])].corner;
     for (int v = 0; v < 3; ++v)
     {
       corners->SetPoint(v, held[3 * v], held[3 * v + 1], held[3 * v + 2]);
@@ -857,7 +932,7 @@ void SurfaceLocator::LoadTriangle(vtkIdType cell)
 
 bool SurfaceLocator::Listed(vtkIdType cell, int i, int j, int k) const
 {
-  const uint8_t* o = &this->Octants[6 * cell];
+  const uint8_t* o = &this->Built->Octants[6 * cell];
   return o[0] <= i && i <= o[3] && o[1] <= j && j <= o[4] && o[2] <= k && k <= o[5];
 }
 
@@ -884,7 +959,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
   const int seed = this->Seed;
   if (seed >= 0)
   {
-    const LeafCell& leafCell = this->Cells[static_cast<size_t>(seed)];
+    const LeafCell& leafCell = this->Built->Cells[static_cast<size_t>(seed)];
     double corner[9];
     std::copy(leafCell.corner, leafCell.corner + 9, corner);
     best = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
@@ -898,7 +973,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
       {
         continue;
       }
-      const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
+      const LeafCell& leafCell = this->Built->Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;
       if (leafCell.kind == Flat)
       {
@@ -992,7 +1067,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
       visitLeaf(code >> 4, code & 15);
       continue;
     }
-    const Wide& wide = this->Wides[entry.node];
+    const Wide& wide = this->Built->Wides[entry.node];
     double d[4];
     this->Distance2ToWide(x, wide, slack, d);
     for (int c = 0; c < 4; ++c)
@@ -1168,7 +1243,7 @@ bool SurfaceLocator::SettleClosest(
             {
               continue;
             }
-            layerTakes = layerTakes || this->Usable[i + j * divisions + k * divisions * divisions];
+            layerTakes = layerTakes || this->Built->Usable[i + j * divisions + k * divisions * divisions];
             if (!consider(i, j, k, true))
             {
               return false;
@@ -1204,7 +1279,7 @@ bool SurfaceLocator::SettleClosest(
         {
           continue;
         }
-        const uint8_t* o = &this->Octants[6 * candidate.cell];
+        const uint8_t* o = &this->Built->Octants[6 * candidate.cell];
         for (int k = o[2]; k <= o[5]; ++k)
         {
           for (int j = o[1]; j <= o[4]; ++j)
@@ -1261,7 +1336,7 @@ bool SurfaceLocator::SettleClosest(
     // distance of the point, as its second pass bounds them (or the first
     // octant, at distance 0).
     const double reach = std::sqrt(least);
-    const uint8_t* o = &this->Octants[6 * winner];
+    const uint8_t* o = &this->Built->Octants[6 * winner];
     int nei[3];
     for (int i = 0; i < 3; ++i)
     {
@@ -1291,7 +1366,7 @@ bool SurfaceLocator::SettleClosest(
     }
   }
   std::copy(winnerPoint, winnerPoint + 3, closestPoint);
-  this->Seed = this->Position[winner];
+  this->Seed = this->Built->Position[winner];
   cellId = winner;
   subId = winnerSub;
   dist2 = least;
@@ -1306,6 +1381,7 @@ void SurfaceLocator::FindClosestPoint(
     return;
   }
   ++this->AskedClosest;
+  std::lock_guard<std::mutex> lock(*this->LocatorLock);
   this->Locator->FindClosestPoint(x, closestPoint, cellId, subId, dist2);
 }
 
@@ -1338,7 +1414,7 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     stack.pop_back();
     if (code >= 0)
     {
-      const Wide& wide = this->Wides[code];
+      const Wide& wide = this->Built->Wides[code];
       const int meets = SegmentMeetsWide(a0, direction, wide.axis, wide.low, wide.high, wideSlack);
       for (int c = 0; c < 4; ++c)
       {
@@ -1354,7 +1430,7 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     const int count = (~code) & 15;
     for (int k = start; k < start + count; ++k)
     {
-      const LeafCell& leafCell = this->Cells[static_cast<size_t>(k)];
+      const LeafCell& leafCell = this->Built->Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;
       double corner[9];
       std::copy(leafCell.corner, leafCell.corner + 9, corner);
@@ -1474,5 +1550,6 @@ int SurfaceLocator::IntersectWithLine(const double a0[3], const double a1[3], do
     return result;
   }
   ++this->AskedLine;
+  std::lock_guard<std::mutex> lock(*this->LocatorLock);
   return this->Locator->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId, cellId);
 }

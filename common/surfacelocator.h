@@ -41,6 +41,9 @@
 #include <vtkTriangle.h>
 
 #include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <cstdint>
 #include <vector>
 
@@ -50,6 +53,14 @@ public:
   // Indexes `surface`, which must not change while the locator is used, and
   // builds a vtkCellLocator (default settings) over it.
   explicit SurfaceLocator(vtkPolyData* surface);
+  // Another locator over the same index and vtkCellLocator, with search
+  // space of its own: for queries on another thread, beside those of
+  // `shared` (the vtkCellLocator is asked by one thread at a time). `shared`
+  // must outlive it.
+  struct SharedIndex
+  {
+  };
+  SurfaceLocator(const SurfaceLocator& shared, SharedIndex);
   ~SurfaceLocator();
   SurfaceLocator(const SurfaceLocator&) = delete;
   SurfaceLocator& operator=(const SurfaceLocator&) = delete;
@@ -65,6 +76,12 @@ public:
     double pcoords[3], int& subId, vtkIdType& cellId);
 
   vtkCellLocator* GetLocator() { return this->Locator; }
+
+  // Calls query(locator, i) for every i below `count`, on every core: each
+  // thread asks a locator of its own that shares this one's index (this one
+  // on the calling thread). `query` must write nothing that a call for
+  // another i writes.
+  void ForEachQuery(size_t count, const std::function<void(SurfaceLocator& locator, size_t i)>& query);
 
   // How many queries of each kind were asked of the locator (the others
   // were settled here).
@@ -125,7 +142,7 @@ private:
     Thin,      // a triangle too thin for the figures here: asks the locator
   };
 
-  bool Build();
+  bool Build(int level);
   int BuildNode(int start, int count, BuildData& build);
   int BuildWide(int node);
   void Distance2ToWide(const double x[3], const Wide& wide, double slack, double d[4]) const;
@@ -140,6 +157,8 @@ private:
 
   vtkPolyData* Surface;
   vtkCellLocator* Locator;
+  std::shared_ptr<std::mutex> LocatorLock; // held while the locator is asked
+  bool OwnsLocator = true;
   vtkGenericCell* Cell;     // scratch for sorting the cells out
   vtkTriangle* Triangle;    // the cell under test, as GetCell would give it
   bool Fast = false; // queries are settled here when they can be
@@ -153,14 +172,20 @@ private:
     int32_t cell;
     int32_t kind;
   };
-  std::vector<LeafCell> Cells;   // in the order the leaves hold them
-  std::vector<int32_t> Position; // per cell id: its place in that order
+  // What the build makes, read by every query (and shared by the locators
+  // made with SharedIndex).
+  struct Index
+  {
+    std::vector<LeafCell> Cells;   // in the order the leaves hold them
+    std::vector<int32_t> Position; // per cell id: its place in that order
+    std::vector<uint8_t> Octants;  // per cell id: first and last octant index per axis (6 values)
+    std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
+    std::vector<Wide> Wides;       // the hierarchy searched: Wides[0] is its root
+  };
+  std::shared_ptr<Index> Built;
   double CornerError = 0;        // how far a corner held may be from the point (0: exact)
   int32_t Seed = -1;             // the place in Cells of the last closest cell found (a Good one)
-  std::vector<uint8_t> Octants;  // per cell id: first and last octant index per axis (6 values)
-  std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
   std::vector<Node> Nodes;
-  std::vector<Wide> Wides; // the hierarchy searched: Wides[0] is its root
   std::vector<Entry> Stack;          // scratch for the searches
   std::vector<Candidate> Candidates; // scratch
   std::vector<Hit> Hits;             // scratch

@@ -4,12 +4,15 @@
 
 #include "curvefile.h"
 #include "outputfile.h"
+#include "parallel.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>
 #include <limits>
+#include <memory>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
@@ -38,10 +41,17 @@ int main(int argc, char* argv[])
     std::cout << "Target surface " << targetPath << " has no cells\n";
     return -1;
   }
-  vtkPoints* curve = ReadCurveFile(curvePath, false);
-
-  // The locator's own answers, found faster.
-  SurfaceLocator locator(target);
+  // The locator's own answers, found faster; its index is built beside the
+  // curve's read.
+  std::unique_ptr<SurfaceLocator> index;
+  BesideThread build([&] { index.reset(new SurfaceLocator(target)); });
+  vtkPoints* curve = ReadCurvePoints(curvePath);
+  build.Join();
+  if (!curve)
+  {
+    ExitOnCurveFileError(curvePath, false);
+  }
+  SurfaceLocator& locator = *index;
 
   // A curve file ending with a line feed reads as one point more than it has
   // rows (the last one repeated): that point is left out.
@@ -49,33 +59,42 @@ int main(int argc, char* argv[])
   std::cout << "npoints: " << count << '\n';
 
   std::ofstream out = OpenOutputFile(outputPath);
-  const double kNotFound = std::numeric_limits<double>::quiet_NaN();
-  for (vtkIdType i = 0; i < count; ++i)
+  // The closest points, found on every core, then written in order.
+  struct Answer
   {
+    double closest[3];
+    vtkIdType cellId;
+  };
+  std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count, 0)));
+  const double kNotFound = std::numeric_limits<double>::quiet_NaN();
+  locator.ForEachQuery(answers.size(), [&](SurfaceLocator& own, size_t i) {
     double point[3];
-    curve->GetPoint(i, point);
-    double closest[3] = { kNotFound, kNotFound, kNotFound };
-    vtkIdType cellId = -1;
+    curve->GetPoint(static_cast<vtkIdType>(i), point);
+    Answer& answer = answers[i];
+    answer.closest[0] = answer.closest[1] = answer.closest[2] = kNotFound;
+    answer.cellId = -1;
     if (IsFinitePoint(point))
     {
       int subId = 0;
       double distance2 = 0;
-      locator.FindClosestPoint(point, closest, cellId, subId, distance2);
+      own.FindClosestPoint(point, answer.closest, answer.cellId, subId, distance2);
     }
     // A point that is not finite, or for which no cell yields a closest point
     // (every cell degenerate), is written as (0, 0, 0) on cell -1.
-    if (cellId < 0 || !IsFinitePoint(closest))
+    if (answer.cellId < 0 || !IsFinitePoint(answer.closest))
     {
-      closest[0] = closest[1] = closest[2] = 0.0;
-      cellId = -1;
+      answer.closest[0] = answer.closest[1] = answer.closest[2] = 0.0;
+      answer.cellId = -1;
     }
-
+  });
+  for (const Answer& answer : answers)
+  {
     // x y z 0.0 0.0 1.0 cellId
     static const char kMiddle[] = " 0.0 0.0 1.0 ";
     char row[5 * kNumberTextSize];
-    char* p = FormatCurvePoint(closest, row);
+    char* p = FormatCurvePoint(answer.closest, row);
     p = std::copy(kMiddle, kMiddle + sizeof kMiddle - 1, p);
-    p += FormatInteger(cellId, p);
+    p += FormatInteger(answer.cellId, p);
     *p++ = '\n';
     WriteText(out, row, p - row);
   }

@@ -13,7 +13,6 @@
 #include <vtkCellLocator.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <future>
 #include <cstdlib>
@@ -140,14 +139,14 @@ int main(int argc, char* argv[])
   // Whether each cell's probe surely meets the target, proved in chunks
   // taken in turn by both threads.
   std::vector<unsigned char> proved(static_cast<size_t>(n), 0);
-  std::atomic<size_t> nextChunk(0);
+  ChunkQueue chunks(static_cast<size_t>(n), 2048);
   auto proveChunks = [&] {
-    constexpr size_t kChunk = 2048;
     LocatorGrid own = CopyLocatorGrid(grid);
-    for (size_t begin = nextChunk.fetch_add(kChunk); begin < static_cast<size_t>(n);
-         begin = nextChunk.fetch_add(kChunk))
+    size_t begin;
+    size_t end;
+    while (chunks.Next(&begin, &end))
     {
-      for (size_t i = begin; i < std::min(begin + kChunk, static_cast<size_t>(n)); ++i)
+      for (size_t i = begin; i < end; ++i)
       {
         const CellMotion motion(source, target, static_cast<vtkIdType>(i));
         proved[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));

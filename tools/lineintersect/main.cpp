@@ -4,11 +4,14 @@
 
 #include "curvefile.h"
 #include "outputfile.h"
+#include "parallel.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
@@ -31,12 +34,19 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
-  vtkPoints* ends = ReadCurveFile(linesPath, true);
-
   // A surface without cells is met by no segment: it is asked nothing. The
-  // locator's own answers, found faster.
+  // locator's own answers, found faster; its index is built beside the
+  // segments' read.
   const bool hasCells = target->GetNumberOfCells() > 0;
-  SurfaceLocator locator(target);
+  std::unique_ptr<SurfaceLocator> index;
+  BesideThread build([&] { index.reset(new SurfaceLocator(target)); });
+  vtkPoints* ends = ReadCurvePoints(linesPath);
+  build.Join();
+  if (!ends)
+  {
+    ExitOnCurveFileError(linesPath, true);
+  }
+  SurfaceLocator& locator = *index;
 
   const vtkIdType count = ends->GetNumberOfPoints();
   std::cout << "npoints: " << count << '\n';
@@ -44,37 +54,48 @@ int main(int argc, char* argv[])
   std::ofstream out = OpenOutputFile(outputPath);
   // The tolerance is the single-precision 0.001, widened.
   const double tolerance = static_cast<double>(0.001f);
-  for (vtkIdType j = 0; j + 1 < count; j += 2)
+  // The hits of the segments, found on every core, then written in order.
+  struct Answer
   {
+    int hit;
+    double x[3];
+    vtkIdType cellId;
+  };
+  std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count / 2, 0)));
+  locator.ForEachQuery(answers.size(), [&](SurfaceLocator& own, size_t k) {
+    const vtkIdType j = 2 * static_cast<vtkIdType>(k);
     double start[3];
     double end[3];
     ends->GetPoint(j, start);
     ends->GetPoint(j + 1, end);
-    int hit = 0;
+    Answer& answer = answers[k];
+    answer.hit = 0;
     double t = 0;
-    double x[3] = { 0, 0, 0 };
+    answer.x[0] = answer.x[1] = answer.x[2] = 0;
     double pcoords[3];
     int subId = 0;
-    vtkIdType cellId = -1;
+    answer.cellId = -1;
     if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
     {
-      hit = locator.IntersectWithLine(start, end, tolerance, t, x, pcoords, subId, cellId);
+      answer.hit = own.IntersectWithLine(start, end, tolerance, t, answer.x, pcoords, subId, answer.cellId);
     }
-    if (!hit)
+    if (!answer.hit)
     {
       // An unset landmark carries no position and no cell.
-      x[0] = x[1] = x[2] = 0;
-      cellId = -1;
+      answer.x[0] = answer.x[1] = answer.x[2] = 0;
+      answer.cellId = -1;
     }
-
+  });
+  for (const Answer& answer : answers)
+  {
     // x y z NoName flag cellId
     static const char kName[] = " NoName ";
     char row[6 * kNumberTextSize];
-    char* p = FormatCurvePoint(x, row);
+    char* p = FormatCurvePoint(answer.x, row);
     p = std::copy(kName, kName + sizeof kName - 1, p);
-    p += FormatInteger(hit, p);
+    p += FormatInteger(answer.hit, p);
     *p++ = ' ';
-    p += FormatInteger(cellId, p);
+    p += FormatInteger(answer.cellId, p);
     *p++ = '\n';
     WriteText(out, row, p - row);
   }
