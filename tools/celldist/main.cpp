@@ -3,6 +3,7 @@
 // for the source surface.
 
 #include "colorfile.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "surface.h"
 
@@ -11,6 +12,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc < 9)
   {
     std::cout << "Usage: target.vtk source.vtk colorfile.clr max_dist min_dist xv yv zv\n"

@@ -3,6 +3,7 @@
 // point lies on.
 
 #include "curvefile.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "parallel.h"
 #include "surface.h"
@@ -16,6 +17,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc != 4)
   {
     std::cout << "Usage: curvesnap target.vtk source.sln modified.sln\n"

@@ -3,6 +3,7 @@
 // symmetry ratios), one tab-separated row per scan.
 
 #include "headshape.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "surface.h"
 
@@ -12,6 +13,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc < 2)
   {
     std::cout << "Usage: headshape scan.vtk [more.vtk ...]\n"

@@ -6,6 +6,7 @@
 
 #include "colorfile.h"
 #include "locatorhit.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "parallel.h"
 #include "surface.h"
@@ -71,6 +72,7 @@ struct CellMotion
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc != 18)
   {
     std::cout << "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr "

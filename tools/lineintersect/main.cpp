@@ -3,6 +3,7 @@
 // whether it does, and the cell it hits.
 
 #include "curvefile.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "parallel.h"
 #include "surface.h"
@@ -15,6 +16,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc != 4)
   {
     std::cout << "Usage:  target.vtk lines.crv out.log\n"

@@ -2,6 +2,7 @@
 // a list file, written as one surface with the triangles of the first.
 
 #include "listfile.h"
+#include "memory.h"
 #include "surface.h"
 
 #include <vtkPoints.h>
@@ -59,6 +60,7 @@ void MarkSurfaceStep(SurfaceStep step)
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc != 3)
   {
     std::cout << "Usage: meshmean listfile.txt average.vtk\n"

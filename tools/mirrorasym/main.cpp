@@ -7,6 +7,7 @@
 // vector; the second half of each file holds the first half negated.
 
 #include "colorfile.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "surface.h"
 
@@ -17,6 +18,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc != 11)
   {
     std::cout << "Usage : surface.vtk symmetric_template.vtk asymmetry.clr abs.clr x.clr y.clr z.clr "

@@ -7,6 +7,7 @@
 // Range_values.txt in the working directory.
 
 #include "colorfile.h"
+#include "memory.h"
 #include "outputfile.h"
 #include "surface.h"
 
@@ -76,6 +77,7 @@ void WriteReportLine(std::ostream& out, const char* label, float value)
 
 int main(int argc, char* argv[])
 {
+  UseLargeHeap();
   if (argc != 8)
   {
     std::cout << "Usage : Name_FirstScan.vtk Name_FinalScan.vtk template_topcol_clr.clr Name_substraction_clr.clr "
