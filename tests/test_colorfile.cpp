@@ -228,3 +228,28 @@ TEST(ColorFile, MaskThatIsAFolderCannotBeOpened)
   EXPECT_EQ(ReadColorValues(dir.c_str(), 1, values, &line), ColorReadStatus::CannotOpen);
   EXPECT_EQ(line, 0);
 }
+
+TEST(ColorFile, MaskValuesAreScanfsOnEveryKindOfLine)
+{
+  // Plain numbers of every shape (read the fast way) and lines that only
+  // scanf settles: its greedy reading of "1e", hexadecimal, infinities and
+  // NaNs, leading blanks of other kinds, nothing at all.
+  const std::vector<std::string> lines = { "1", "0", "-0", "+2.5", "0.1", "3.", ".5", "-.5e-3", "123456789012",
+    "1e38", "1e39", "-1e-46", "7.0000001", "16777217", "1e", "1ex", "1e+", "2 3", "4\t5", "6\r", "  7", "\t8", "\v9",
+    "\f10", "0x1p3", "0x", "inf", "-Infinity", "nan", "nan(12)", "-", ".", "+.e1", "x", "", "1.5.5", "1e5x", "1,5" };
+  const std::string dir = ScratchDir();
+  for (size_t k = 0; k < lines.size(); ++k)
+  {
+    float expected = 0;
+    const bool parsed = std::sscanf(lines[k].c_str(), "%f", &expected) == 1;
+    float read[1];
+    // Each line alone: the read stops at the first line without a number.
+    WriteText(dir + "/one.clr", "header\nrange\nkeyword\n" + lines[k] + '\n');
+    const ColorReadStatus status = ReadColorValues((dir + "/one.clr").c_str(), 1, read);
+    ASSERT_EQ(status, parsed ? ColorReadStatus::Ok : ColorReadStatus::NotANumber) << '"' << lines[k] << '"';
+    if (parsed)
+    {
+      EXPECT_EQ(std::memcmp(&read[0], &expected, sizeof expected), 0) << '"' << lines[k] << '"';
+    }
+  }
+}
