@@ -286,18 +286,26 @@ bool PlainSurface(vtkPolyData* surface)
     (!surface->GetFieldData() || surface->GetFieldData()->GetNumberOfArrays() == 0);
 }
 
-// The text that VTK's legacy writer (ASCII, the 4.2 layout) writes for a
-// plain surface: each coordinate as "%g" and a blank, a line end after every
-// ninth; each polygon as its point count and ids, each with a blank; an empty
-// line after each section.
-std::string PlainSurfaceText(vtkPolyData* surface)
+// Writes the text that VTK's legacy writer (ASCII, the 4.2 layout) writes for
+// a plain surface: each coordinate as "%g" and a blank, a line end after
+// every ninth; each polygon as its point count and ids, each with a blank; an
+// empty line after each section. The text goes out a megabyte at a time.
+void WritePlainSurface(vtkPolyData* surface, std::ostream& out)
 {
   vtkFloatArray* data = vtkFloatArray::FastDownCast(surface->GetPoints()->GetData());
   const vtkIdType values = 3 * data->GetNumberOfTuples();
   vtkCellArray* polys = surface->GetPolys();
   const vtkIdType cells = polys->GetNumberOfCells();
+  constexpr size_t kFlushSize = 1 << 20;
   std::string text;
-  text.reserve(static_cast<size_t>(values) * 9 + static_cast<size_t>(polys->GetNumberOfConnectivityIds()) * 7 + 256);
+  text.reserve(kFlushSize + 1024);
+  auto flush = [&](bool always) {
+    if (always || text.size() >= kFlushSize)
+    {
+      WriteText(out, text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
+  };
   char number[kNumberTextSize + 1];
   text += "# vtk DataFile Version 4.2\nvtk output\nASCII\nDATASET POLYDATA\nPOINTS ";
   text.append(number, static_cast<size_t>(FormatInteger(data->GetNumberOfTuples(), number)));
@@ -311,6 +319,7 @@ std::string PlainSurfaceText(vtkPolyData* surface)
     if ((i + 1) % 9 == 0)
     {
       text += '\n';
+      flush(false);
     }
   }
   text += "\nPOLYGONS ";
@@ -333,9 +342,10 @@ std::string PlainSurfaceText(vtkPolyData* surface)
       text.append(number, static_cast<size_t>(length));
     }
     text += '\n';
+    flush(false);
   }
   text += '\n';
-  return text;
+  flush(true);
 }
 }
 
@@ -348,12 +358,11 @@ std::string WriteSurfaceProblem(vtkPolyData* surface, const char* path, SurfaceS
     Report(hook, SurfaceStep::WriterMade);
     Report(hook, SurfaceStep::InputSet);
     Report(hook, SurfaceStep::FileNameSet);
-    const std::string text = PlainSurfaceText(surface);
     std::ofstream out(path, std::ios::out | std::ios::trunc);
     const bool opened = out.is_open();
     if (opened)
     {
-      WriteText(out, text.data(), static_cast<std::streamsize>(text.size()));
+      WritePlainSurface(surface, out);
       out.close();
     }
     Report(hook, SurfaceStep::Written);

@@ -39,33 +39,48 @@ double Radius(const double p[3])
   return Length(v);
 }
 
-// How cell i moved from the source to the target, and the probe of the
-// source cell: from the ear midpoint through its centroid to five times its
-// radius.
+// What the results take of how cell i moved from the source to the target:
+// the centroid's displacement, the source centroid's radius, the target
+// centroid's radius (as the results keep it, in single precision), the
+// cell's term of the average scale ratio, and its probe: from the ear
+// midpoint through the source centroid to five times its radius (rounded to
+// single precision, as the probe is made).
 struct CellMotion
 {
-  double sourceCentroid[3] = { 0, 0, 0 };
-  double targetCentroid[3] = { 0, 0, 0 };
   double d[3] = { 0, 0, 0 };
-  double moved = 0;
   double sourceRadius = 0;
-  double probe[3] = { 0, 0, 0 };
+  double ratio = 0;
+  float probe[3] = { 0, 0, 0 };
+  float targetRadius = 0;
 
   CellMotion() = default;
   CellMotion(vtkPolyData* source, vtkPolyData* target, vtkIdType i)
   {
+    double sourceCentroid[3];
+    double targetCentroid[3];
     CellCentroid(source, i, sourceCentroid);
     CellCentroid(target, i, targetCentroid);
     for (int k = 0; k < 3; ++k)
     {
       d[k] = targetCentroid[k] - sourceCentroid[k];
     }
-    moved = Length(d);
+    const double moved = Length(d);
     sourceRadius = Radius(sourceCentroid);
+    targetRadius = static_cast<float>(Radius(targetCentroid));
+    const double denominator = sourceRadius + moved;
+    ratio = denominator == 0.0 ? 1.0 : sourceRadius / denominator;
     for (int k = 0; k < 3; ++k)
     {
       const double ear = kEarMidpoint[k];
       probe[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
+    }
+  }
+
+  void Probe(double end[3]) const
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      end[k] = probe[k];
     }
   }
 };
@@ -160,8 +175,9 @@ int main(int argc, char* argv[])
     {
       for (size_t i = begin; i < end; ++i)
       {
-        const CellMotion& motion = motions[i];
-        proved[i] = LocatorSurelyHitsNear(own, ear, motion.probe, 0.001, static_cast<vtkIdType>(i));
+        double probe[3];
+        motions[i].Probe(probe);
+        proved[i] = LocatorSurelyHitsNear(own, ear, probe, 0.001, static_cast<vtkIdType>(i));
       }
     }
   };
@@ -243,9 +259,7 @@ int main(int argc, char* argv[])
   int ratioCount = 0;
   for (vtkIdType i = 0; i < n && scaled; ++i)
   {
-    const CellMotion& motion = motions[i];
-    const double denominator = motion.sourceRadius + motion.moved;
-    ratioSum += denominator == 0.0 ? 1.0 : motion.sourceRadius / denominator;
+    ratioSum += motions[i].ratio;
     ++ratioCount;
   }
   const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
@@ -280,12 +294,13 @@ int main(int argc, char* argv[])
         continue;
       }
     }
-    const CellMotion& motion = motions[i];
+    double probe[3];
+    motions[i].Probe(probe);
     double t;
     double x[3];
     double pcoords[3];
     int subId;
-    met[i] = locator->IntersectWithLine(ear, motion.probe, 0.001, t, x, pcoords, subId) != 0;
+    met[i] = locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
   }
 
   float targetRadius = 0.0f;
@@ -296,7 +311,7 @@ int main(int argc, char* argv[])
     if (met[i] || !metTarget)
     {
       // Until a probe first meets the target, each cell has its own radius.
-      targetRadius = static_cast<float>(Radius(motion.targetCentroid));
+      targetRadius = motion.targetRadius;
     }
     metTarget = metTarget || met[i];
     const double radialDifference = static_cast<double>(targetRadius) - motion.sourceRadius;
