@@ -110,7 +110,24 @@ bool OctantsHolding(const LocatorGrid& grid, int axis, double coordinate, double
 }
 }
 
-bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId)
+namespace
+{
+// The octants in one of which the walk must arrive for a proof: per axis an
+// interval of octant indices.
+struct OctantBox
+{
+  int first[3];
+  int last[3];
+
+  bool Holds(int i, int j, int k) const
+  {
+    return first[0] <= i && i <= last[0] && first[1] <= j && j <= last[1] && first[2] <= k && k <= last[2];
+  }
+};
+
+// The proof of LocatorSurelyHits up to the walk: false when it fails before;
+// otherwise the octants that the walk must visit for it to hold.
+bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId, OctantBox* box)
 {
   if (!grid.locator)
   {
@@ -162,8 +179,8 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
   // The octants whose bounds, widened by the tolerance, hold the hit point:
   // per axis an interval of octant indices, as the query's own bound test
   // finds them; and those that list the cell.
-  int first[3];
-  int last[3];
+  int* first = box->first;
+  int* last = box->last;
   int listedFirst[3];
   int listedLast[3];
   LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
@@ -180,10 +197,16 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
       return false;
     }
   }
-  // The walk visits one of them.
-  return WalkLocatorOctants(grid.shape, a0, a1, [&](int i, int j, int k) {
-    return first[0] <= i && i <= last[0] && first[1] <= j && j <= last[1] && first[2] <= k && k <= last[2];
-  });
+  return true;
+}
+}
+
+bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId)
+{
+  OctantBox box;
+  // The walk visits one of the octants.
+  return HitBox(grid, a0, a1, tol, cellId, &box) &&
+    WalkLocatorOctants(grid.shape, a0, a1, [&box](int i, int j, int k) { return box.Holds(i, j, k); });
 }
 
 namespace
@@ -298,26 +321,27 @@ LocatorGrid CopyLocatorGrid(const LocatorGrid& grid)
   return copy;
 }
 
-bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell)
+namespace
 {
-  if (!grid.locator || !grid.surface)
-  {
-    return grid.locator && LocatorSurelyHits(grid, a0, a1, tol, startCell);
-  }
-  LinkLocatorGrid(&grid);
+// The proof of LocatorSurelyHitsNear up to the walk, as HitBox.
+// The cell of the surface that the segment's line passes through, found by
+// walking from `startCell` across shared edges toward the line, in at most
+// `maxSteps` steps; -1 when none was found.
+vtkIdType CrossedCell(LocatorGrid& grid, const double a0[3], const double a1[3], vtkIdType startCell, int maxSteps)
+{
   vtkPoints* points = grid.surface->GetPoints();
   const float* floats = grid.links->points;
   const double u[3] = { a1[0] - a0[0], a1[1] - a0[1], a1[2] - a0[2] };
   vtkIdType cellId = startCell;
   vtkIdType previous = -1;
-  for (int step = 0; step <= kMaxWalk; ++step)
+  for (int step = 0; step <= maxSteps; ++step)
   {
     vtkIdType size;
     const vtkIdType* ids;
     CellPoints(grid, cellId, size, ids);
     if (size < 3)
     {
-      return false;
+      return -1;
     }
     // For each edge, on which side of the plane through a0 and the edge the
     // line runs: the line passes through the triangle when it runs on the
@@ -363,19 +387,75 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
     }
     if (across < 0)
     {
-      return LocatorSurelyHits(grid, a0, a1, tol, cellId);
+      return cellId;
     }
-    if (step == kMaxWalk)
+    if (step == maxSteps)
     {
-      return false;
+      return -1;
     }
     const vtkIdType next = EdgeNeighbor(grid, cellId, ids[across], ids[(across + 1) % 3]);
     if (next < 0 || next == previous)
     {
-      return false;
+      return -1;
     }
     previous = cellId;
     cellId = next;
   }
-  return false;
+  return -1;
+}
+
+// How far a walk from a hint goes before the walk from the start cell is
+// tried instead.
+const int kHintWalk = 8;
+
+// The proof of LocatorSurelyHitsNear up to the walk, as HitBox. The walk
+// across the surface starts from *hint when that is a cell (a segment
+// before it passed there), else from startCell; *hint becomes the cell found.
+bool NearHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell,
+  vtkIdType* hint, OctantBox* box)
+{
+  if (!grid.locator || !grid.surface)
+  {
+    return grid.locator && HitBox(grid, a0, a1, tol, startCell, box);
+  }
+  LinkLocatorGrid(&grid);
+  vtkIdType crossed = *hint >= 0 ? CrossedCell(grid, a0, a1, *hint, kHintWalk) : -1;
+  if (crossed < 0)
+  {
+    crossed = CrossedCell(grid, a0, a1, startCell, kMaxWalk);
+  }
+  *hint = crossed;
+  return crossed >= 0 && HitBox(grid, a0, a1, tol, crossed, box);
+}
+}
+
+bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell)
+{
+  OctantBox box;
+  vtkIdType hint = -1;
+  return NearHitBox(grid, a0, a1, tol, startCell, &hint, &box) &&
+    WalkLocatorOctants(grid.shape, a0, a1, [&box](int i, int j, int k) { return box.Holds(i, j, k); });
+}
+
+void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const double a1[2][3], double tol,
+  const vtkIdType startCell[2], bool sure[2], vtkIdType* hint)
+{
+  OctantBox boxes[2];
+  bool boxed[2];
+  for (int w = 0; w < 2; ++w)
+  {
+    boxed[w] = NearHitBox(grid, a0[w], a1[w], tol, startCell[w], hint, &boxes[w]);
+  }
+  if (!boxed[0] || !boxed[1])
+  {
+    // One walk alone.
+    for (int w = 0; w < 2; ++w)
+    {
+      sure[w] = boxed[w] && WalkLocatorOctants(grid.shape, a0[w], a1[w],
+                              [&boxes, w](int i, int j, int k) { return boxes[w].Holds(i, j, k); });
+    }
+    return;
+  }
+  WalkLocatorOctantsPair(
+    grid.shape, a0, a1, [&boxes](int w, int i, int j, int k) { return boxes[w].Holds(i, j, k); }, sure);
 }

@@ -92,3 +92,11 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
 // through. Suits a segment from inside a closed surface out through it near
 // a known cell. False when no proof was found: ask the locator.
 bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell);
+
+// The same for two segments at once (faster than one after the other):
+// sure[w] is LocatorSurelyHitsNear(grid, a0[w], a1[w], tol, startCell[w]).
+// The walks across the surface start from *hint when it is a cell (-1 when
+// not), where the segments before passed, which suits segments that follow
+// each other; *hint becomes the cell the second segment passes through.
+void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const double a1[2][3], double tol,
+  const vtkIdType startCell[2], bool sure[2], vtkIdType* hint);

@@ -290,6 +290,86 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
   }
   EXPECT_GT(settled, cells * 9 / 10);
   EXPECT_LT(settledOwn, cells * 3 / 4);
+
+  // Two probes at a time, each search starting where the one before ended:
+  // what they prove holds as well, and as much is proved.
+  int settledPairs = 0;
+  vtkIdType hint = -1;
+  for (vtkIdType c = 0; c + 1 < cells; c += 2)
+  {
+    double starts[2][3];
+    double ends[2][3];
+    for (int w = 0; w < 2; ++w)
+    {
+      vtkIdType size;
+      const vtkIdType* corner;
+      probes->GetCellPoints(c + w, size, corner);
+      for (int k = 0; k < 3; ++k)
+      {
+        starts[w][k] = centre[k];
+        ends[w][k] = 0;
+      }
+      for (int v = 0; v < 3; ++v)
+      {
+        double p[3];
+        probes->GetPoint(corner[v], p);
+        for (int k = 0; k < 3; ++k)
+        {
+          ends[w][k] += p[k] / 3;
+        }
+      }
+      for (int k = 0; k < 3; ++k)
+      {
+        ends[w][k] = centre[k] + 5 * (ends[w][k] - centre[k]);
+      }
+    }
+    const vtkIdType startCells[2] = { c, c + 1 };
+    bool sure[2];
+    LocatorSurelyHitsNearPair(grid, starts, ends, 0.001, startCells, sure, &hint);
+    for (int w = 0; w < 2; ++w)
+    {
+      double t;
+      double x[3];
+      double pcoords[3];
+      int subId;
+      if (sure[w])
+      {
+        ++settledPairs;
+        ASSERT_EQ(locator->IntersectWithLine(starts[w], ends[w], 0.001, t, x, pcoords, subId), 1) << c + w;
+      }
+    }
+  }
+  EXPECT_GE(settledPairs, settled - cells / 100);
+}
+
+TEST(LocatorHit, PlannedGridIsTheOneTheLocatorBuilds)
+{
+  // Cell counts on either side of the counts where the locator's level
+  // grows (25 cells a leaf, 8 leaves a level), on a flat strip and a box.
+  for (vtkIdType count : { 24, 25, 26, 199, 200, 201, 1599, 1600, 1601, 12799, 12800, 12801, 102400, 102401 })
+  {
+    std::vector<double> xyz;
+    std::vector<vtkIdType> ids;
+    for (vtkIdType c = 0; c < count; ++c)
+    {
+      const double x = static_cast<double>(c);
+      xyz.insert(xyz.end(), { x, 0, 0, x + 1, 0, 0.5 * (c % 7), x, 1, 0.25 });
+      ids.insert(ids.end(), { 3 * c, 3 * c + 1, 3 * c + 2 });
+    }
+    vtkPolyData* strip = MakeSurface(xyz, ids);
+    vtkCellLocator* locator = vtkCellLocator::New();
+    locator->SetDataSet(strip);
+    LocatorGrid planned;
+    const bool plannable = PlanLocatorGrid(locator, &planned);
+    EXPECT_EQ(plannable, count > 25) << count;
+    locator->BuildLocator();
+    if (plannable)
+    {
+      EXPECT_TRUE(LocatorBuiltAsPlanned(locator, planned)) << count;
+    }
+    locator->Delete();
+    strip->Delete();
+  }
 }
 
 TEST(LocatorHit, NothingIsSettledWithoutAGrid)
