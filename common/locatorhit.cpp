@@ -217,7 +217,7 @@ const int kMaxWalk = 256;
 // The cells of each point of the surface, in increasing id.
 std::shared_ptr<const LocatorGrid::PointLinks> LinkPoints(vtkPolyData* surface)
 {
-  auto links = std::make_shared<LocatorGrid::PointLinks>();
+  auto links = std::make_shared<LocatorGrid::PointLinks>(surface);
   std::vector<vtkIdType>& pointStart = links->start;
   std::vector<vtkIdType>& pointCells = links->cells;
   const vtkIdType points = surface->GetNumberOfPoints();
@@ -238,15 +238,6 @@ std::shared_ptr<const LocatorGrid::PointLinks> LinkPoints(vtkPolyData* surface)
     pointStart[p + 1] += pointStart[p];
   }
   pointCells.resize(static_cast<size_t>(pointStart[points]));
-  vtkCellArray* polys = surface->GetPolys();
-  vtkFloatArray* floats = vtkFloatArray::FastDownCast(surface->GetPoints()->GetData());
-  if (polys && polys->IsStorage64Bit() && polys->GetNumberOfCells() == cells && floats &&
-    floats->GetNumberOfComponents() == 3)
-  {
-    links->offsets = polys->GetOffsetsArray64()->GetPointer(0);
-    links->connectivity = polys->GetConnectivityArray64()->GetPointer(0);
-    links->points = floats->GetPointer(0);
-  }
   std::vector<vtkIdType> fill(pointStart.begin(), pointStart.end() - 1);
   for (vtkIdType c = 0; c < cells; ++c)
   {
@@ -266,10 +257,9 @@ std::shared_ptr<const LocatorGrid::PointLinks> LinkPoints(vtkPolyData* surface)
 void CellPoints(const LocatorGrid& grid, vtkIdType cell, vtkIdType& size, const vtkIdType*& ids)
 {
   const LocatorGrid::PointLinks* links = grid.links.get();
-  if (links && links->connectivity)
+  if (links && links->arrays.Usable())
   {
-    size = links->offsets[cell + 1] - links->offsets[cell];
-    ids = links->connectivity + links->offsets[cell];
+    links->arrays.CellPoints(cell, size, ids);
     return;
   }
   grid.surface->GetCellPoints(cell, size, ids);
@@ -330,7 +320,7 @@ namespace
 vtkIdType CrossedCell(LocatorGrid& grid, const double a0[3], const double a1[3], vtkIdType startCell, int maxSteps)
 {
   vtkPoints* points = grid.surface->GetPoints();
-  const float* floats = grid.links->points;
+  const SurfaceArrays& arrays = grid.links->arrays;
   const double u[3] = { a1[0] - a0[0], a1[1] - a0[1], a1[2] - a0[2] };
   vtkIdType cellId = startCell;
   vtkIdType previous = -1;
@@ -349,12 +339,9 @@ vtkIdType CrossedCell(LocatorGrid& grid, const double a0[3], const double a1[3],
     double corner[3][3];
     for (int c = 0; c < 3; ++c)
     {
-      if (floats)
+      if (arrays.Usable())
       {
-        const float* p = floats + 3 * ids[c];
-        corner[c][0] = p[0];
-        corner[c][1] = p[1];
-        corner[c][2] = p[2];
+        arrays.Point(ids[c], corner[c]);
       }
       else
       {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "locatorwalk.h"
+#include "surface.h"
 
 #include <vtkCellLocator.h>
 #include <vtkDataSet.h>
@@ -41,14 +42,13 @@ struct LocatorGrid
   // first walk across the surface; shared by the grid's copies.
   struct PointLinks
   {
+    explicit PointLinks(vtkPolyData* surface)
+      : arrays(surface)
+    {
+    }
     std::vector<vtkIdType> start;
     std::vector<vtkIdType> cells;
-    // The surface's own arrays, read in place where it holds polygons only
-    // (cell c is polygon c), in 64-bit storage, on single-precision points;
-    // null otherwise.
-    const vtkIdType* offsets = nullptr;
-    const vtkIdType* connectivity = nullptr;
-    const float* points = nullptr;
+    SurfaceArrays arrays; // the surface's own arrays, where they can be read in place
   };
   std::shared_ptr<const PointLinks> links;
 };

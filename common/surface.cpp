@@ -214,6 +214,19 @@ void CellCorners(vtkPolyData* surface, vtkIdType cellId, double corners[3][3])
   points->GetPoint(ids[2], corners[2]);
 }
 
+SurfaceArrays::SurfaceArrays(vtkPolyData* surface)
+{
+  vtkCellArray* polys = surface->GetPolys();
+  vtkFloatArray* floats = surface->GetPoints() ? vtkFloatArray::FastDownCast(surface->GetPoints()->GetData()) : nullptr;
+  if (polys && polys->IsStorage64Bit() && polys->GetNumberOfCells() > 0 &&
+    polys->GetNumberOfCells() == surface->GetNumberOfCells() && floats && floats->GetNumberOfComponents() == 3)
+  {
+    offsets = polys->GetOffsetsArray64()->GetPointer(0);
+    connectivity = polys->GetConnectivityArray64()->GetPointer(0);
+    points = floats->GetPointer(0);
+  }
+}
+
 void CellCentroid(const double corners[3][3], double centroid[3])
 {
   for (int k = 0; k < 3; ++k)

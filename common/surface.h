@@ -42,6 +42,45 @@ void CellCentroid(const double corners[3][3], float centroid[3]);
 void CellCentroid(vtkPolyData* surface, vtkIdType cellId, double centroid[3]);
 void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3]);
 
+// The cells and points of a surface read in place, where the surface holds
+// polygons only (cell c is polygon c) with point ids in 64-bit storage, on
+// single-precision points: as every surface read from a legacy file with
+// float points. Several threads may read them at once. Otherwise (or for a
+// surface without cells) Usable() is false and the accessors must not be
+// called.
+struct SurfaceArrays
+{
+  const vtkIdType* offsets = nullptr;
+  const vtkIdType* connectivity = nullptr;
+  const float* points = nullptr;
+
+  explicit SurfaceArrays(vtkPolyData* surface);
+  bool Usable() const { return points != nullptr; }
+
+  // The point ids of cell c.
+  void CellPoints(vtkIdType c, vtkIdType& size, const vtkIdType*& ids) const
+  {
+    size = offsets[c + 1] - offsets[c];
+    ids = connectivity + offsets[c];
+  }
+  // Point p, widened exactly.
+  void Point(vtkIdType p, double x[3]) const
+  {
+    const float* at = points + 3 * p;
+    x[0] = at[0];
+    x[1] = at[1];
+    x[2] = at[2];
+  }
+  // The corners of cell c, as CellCorners gives them.
+  void Corners(vtkIdType c, double corners[3][3]) const
+  {
+    const vtkIdType* ids = connectivity + offsets[c];
+    Point(ids[0], corners[0]);
+    Point(ids[1], corners[1]);
+    Point(ids[2], corners[2]);
+  }
+};
+
 // Normal (B - A) x (C - A) of a cell from its corners, in double and not
 // normalised: its direction follows the order of the cell's point ids.
 void CellNormal(const double corners[3][3], double normal[3]);

@@ -54,12 +54,13 @@ struct CellMotion
   float targetRadius = 0;
 
   CellMotion() = default;
-  CellMotion(vtkPolyData* source, vtkPolyData* target, vtkIdType i)
+  // From the cell's corners on the source and on the target.
+  CellMotion(const double sourceCorners[3][3], const double targetCorners[3][3])
   {
     double sourceCentroid[3];
     double targetCentroid[3];
-    CellCentroid(source, i, sourceCentroid);
-    CellCentroid(target, i, targetCentroid);
+    CellCentroid(sourceCorners, sourceCentroid);
+    CellCentroid(targetCorners, targetCentroid);
     for (int k = 0; k < 3; ++k)
     {
       d[k] = targetCentroid[k] - sourceCentroid[k];
@@ -141,12 +142,36 @@ int main(int argc, char* argv[])
 
   // How every cell moved, found once on every core for the passes below.
   std::vector<CellMotion> motions(static_cast<size_t>(n));
-  ParallelRanges(motions.size(), [&](size_t begin, size_t end) {
+  const SurfaceArrays sourceArrays(source);
+  const SurfaceArrays targetArrays(target);
+  const bool inPlace = sourceArrays.Usable() && targetArrays.Usable();
+  auto findMotions = [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i)
     {
-      motions[i] = CellMotion(source, target, static_cast<vtkIdType>(i));
+      const vtkIdType cell = static_cast<vtkIdType>(i);
+      double sourceCorners[3][3];
+      double targetCorners[3][3];
+      if (inPlace)
+      {
+        sourceArrays.Corners(cell, sourceCorners);
+        targetArrays.Corners(cell, targetCorners);
+      }
+      else
+      {
+        CellCorners(source, cell, sourceCorners);
+        CellCorners(target, cell, targetCorners);
+      }
+      motions[i] = CellMotion(sourceCorners, targetCorners);
     }
-  });
+  };
+  if (inPlace)
+  {
+    ParallelRanges(motions.size(), findMotions);
+  }
+  else
+  {
+    findMotions(0, motions.size()); // cell points fetched through a shared buffer
+  }
 
   // The locator's grid, planned before the locator is built: the probes are
   // proved against it, and the locator is built only when a probe needs it.
