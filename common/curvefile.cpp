@@ -1,5 +1,7 @@
 #include "curvefile.h"
 
+#include "parallel.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -42,17 +44,14 @@ bool ReadWholeFile(const char* fileName, std::string& text)
 }
 }
 
-vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError)
+namespace
 {
-  vtkPoints* points = ReadCurvePoints(fileName);
-  if (!points)
-  {
-    ExitOnCurveFileError(fileName, nameFileOnError);
-  }
-  return points;
-}
+// The read of ReadCurveFile: nullptr (and nothing printed) when the file
+// cannot be opened or read.
+vtkPoints* ReadCurvePoints(const char* fileName);
 
-void ExitOnCurveFileError(const char* fileName, bool nameFileOnError)
+// The message and exit that follow a curve file that cannot be read.
+[[noreturn]] void ExitOnCurveFileError(const char* fileName, bool nameFileOnError)
 {
   std::cout << "Error opening file";
   if (nameFileOnError)
@@ -62,7 +61,27 @@ void ExitOnCurveFileError(const char* fileName, bool nameFileOnError)
   std::cout.flush();
   std::exit(1);
 }
+}
 
+vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError)
+{
+  return ReadCurveFileBeside(fileName, nameFileOnError, std::function<void()>());
+}
+
+vtkPoints* ReadCurveFileBeside(const char* fileName, bool nameFileOnError, const std::function<void()>& beside)
+{
+  BesideThread thread(beside);
+  vtkPoints* points = ReadCurvePoints(fileName);
+  thread.Join();
+  if (!points)
+  {
+    ExitOnCurveFileError(fileName, nameFileOnError);
+  }
+  return points;
+}
+
+namespace
+{
 vtkPoints* ReadCurvePoints(const char* fileName)
 {
   std::string text;
@@ -121,6 +140,7 @@ vtkPoints* ReadCurvePoints(const char* fileName)
     points->InsertNextPoint(static_cast<double>(x), static_cast<double>(y), static_cast<double>(z));
   }
   return points;
+}
 }
 
 char* FormatCurvePoint(const double point[3], char* text)

@@ -6,6 +6,8 @@
 
 #include <vtkPoints.h>
 
+#include <functional>
+
 // Reads a curve file into a new points object (single precision) that the
 // caller owns. Lines are read one per pass, as a 512-character line buffer
 // takes them, until the file is at its end:
@@ -21,11 +23,9 @@
 // line end when false), and ends the process with exit status 1.
 vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError);
 
-// The two halves of ReadCurveFile: the read, which returns nullptr (and
-// prints nothing) when the file cannot be opened or read, and the message
-// and exit that follow such a read.
-vtkPoints* ReadCurvePoints(const char* fileName);
-[[noreturn]] void ExitOnCurveFileError(const char* fileName, bool nameFileOnError);
+// ReadCurveFile while `beside` runs on another thread: returns when both are
+// done, and a file that cannot be read ends the process only then.
+vtkPoints* ReadCurveFileBeside(const char* fileName, bool nameFileOnError, const std::function<void()>& beside);
 
 // The first three columns of a curve row: x, y and z rounded to single
 // precision, as default-formatted numbers separated by single blanks, into

@@ -5,7 +5,6 @@
 #include "curvefile.h"
 #include "memory.h"
 #include "outputfile.h"
-#include "parallel.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
@@ -46,13 +45,7 @@ int main(int argc, char* argv[])
   // The locator's own answers, found faster; its index is built beside the
   // curve's read.
   std::unique_ptr<SurfaceLocator> index;
-  BesideThread build([&] { index.reset(new SurfaceLocator(target)); });
-  vtkPoints* curve = ReadCurvePoints(curvePath);
-  build.Join();
-  if (!curve)
-  {
-    ExitOnCurveFileError(curvePath, false);
-  }
+  vtkPoints* curve = ReadCurveFileBeside(curvePath, false, [&] { index.reset(new SurfaceLocator(target)); });
   SurfaceLocator& locator = *index;
 
   // A curve file ending with a line feed reads as one point more than it has

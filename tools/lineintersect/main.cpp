@@ -5,7 +5,6 @@
 #include "curvefile.h"
 #include "memory.h"
 #include "outputfile.h"
-#include "parallel.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
@@ -41,13 +40,7 @@ int main(int argc, char* argv[])
   // segments' read.
   const bool hasCells = target->GetNumberOfCells() > 0;
   std::unique_ptr<SurfaceLocator> index;
-  BesideThread build([&] { index.reset(new SurfaceLocator(target)); });
-  vtkPoints* ends = ReadCurvePoints(linesPath);
-  build.Join();
-  if (!ends)
-  {
-    ExitOnCurveFileError(linesPath, true);
-  }
+  vtkPoints* ends = ReadCurveFileBeside(linesPath, true, [&] { index.reset(new SurfaceLocator(target)); });
   SurfaceLocator& locator = *index;
 
   const vtkIdType count = ends->GetNumberOfPoints();
