@@ -1,6 +1,7 @@
 #include "surfacelocator.h"
 
 #include "parallel.h"
+#include "triangleclosest.h"
 
 #include <vtkBox.h>
 #include <vtkCellArray.h>
@@ -59,74 +60,6 @@ double Distance2ToBounds(const double x[3], const double bounds[6])
   return deltas[0] * deltas[0] + deltas[1] * deltas[1] + deltas[2] * deltas[2];
 }
 
-// Squared distance from p to the triangle a, b, c (by the regions of its
-// corners and edges).
-double PointTriangleDistance2(const double p[3], const double a[3], const double b[3], const double c[3])
-{
-  double ab[3], ac[3], ap[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    ab[i] = b[i] - a[i];
-    ac[i] = c[i] - a[i];
-    ap[i] = p[i] - a[i];
-  }
-  auto dot = [](const double* u, const double* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; };
-  auto to = [&](const double q[3]) { return Square(p[0] - q[0]) + Square(p[1] - q[1]) + Square(p[2] - q[2]); };
-  const double d1 = dot(ab, ap);
-  const double d2 = dot(ac, ap);
-  if (d1 <= 0 && d2 <= 0)
-  {
-    return to(a);
-  }
-  double bp[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    bp[i] = p[i] - b[i];
-  }
-  const double d3 = dot(ab, bp);
-  const double d4 = dot(ac, bp);
-  if (d3 >= 0 && d4 <= d3)
-  {
-    return to(b);
-  }
-  const double vc = d1 * d4 - d3 * d2;
-  if (vc <= 0 && d1 >= 0 && d3 <= 0)
-  {
-    const double v = d1 / (d1 - d3);
-    const double q[3] = { a[0] + v * ab[0], a[1] + v * ab[1], a[2] + v * ab[2] };
-    return to(q);
-  }
-  double cp[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    cp[i] = p[i] - c[i];
-  }
-  const double d5 = dot(ab, cp);
-  const double d6 = dot(ac, cp);
-  if (d6 >= 0 && d5 <= d6)
-  {
-    return to(c);
-  }
-  const double vb = d5 * d2 - d1 * d6;
-  if (vb <= 0 && d2 >= 0 && d6 <= 0)
-  {
-    const double w = d2 / (d2 - d6);
-    const double q[3] = { a[0] + w * ac[0], a[1] + w * ac[1], a[2] + w * ac[2] };
-    return to(q);
-  }
-  const double va = d3 * d6 - d5 * d4;
-  if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0)
-  {
-    const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
-    const double q[3] = { b[0] + w * (c[0] - b[0]), b[1] + w * (c[1] - b[1]), b[2] + w * (c[2] - b[2]) };
-    return to(q);
-  }
-  const double denom = 1.0 / (va + vb + vc);
-  const double v = vb * denom;
-  const double w = vc * denom;
-  const double q[3] = { a[0] + ab[0] * v + ac[0] * w, a[1] + ab[1] * v + ac[1] * w, a[2] + ab[2] * v + ac[2] * w };
-  return to(q);
-}
 
 #if !defined(__SSE2__)
 // Whether the segment from a0 along d (t in [0, 1]) may meet the node's box

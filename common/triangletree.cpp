@@ -1,5 +1,7 @@
 #include "triangletree.h"
 
+#include "triangleclosest.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -9,110 +11,6 @@ namespace
 {
 constexpr int kLeafSize = 8;
 
-double Dot(const double a[3], const double b[3])
-{
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-// Where on a triangle its closest point to a query lies.
-enum Feature
-{
-  kFace,
-  kVertexA,
-  kVertexB,
-  kVertexC,
-  kEdgeAB,
-  kEdgeBC,
-  kEdgeCA
-};
-
-// The closest point of triangle abc to p, by the regions of the triangle's
-// plane (vertex, edge and face regions in turn).
-Feature ClosestOnTriangle(const double p[3], const double a[3], const double b[3], const double c[3], double out[3])
-{
-  double ab[3], ac[3], ap[3];
-  for (int k = 0; k < 3; ++k)
-  {
-    ab[k] = b[k] - a[k];
-    ac[k] = c[k] - a[k];
-    ap[k] = p[k] - a[k];
-  }
-  const double d1 = Dot(ab, ap);
-  const double d2 = Dot(ac, ap);
-  if (d1 <= 0 && d2 <= 0)
-  {
-    std::copy(a, a + 3, out);
-    return kVertexA;
-  }
-  double bp[3];
-  for (int k = 0; k < 3; ++k)
-  {
-    bp[k] = p[k] - b[k];
-  }
-  const double d3 = Dot(ab, bp);
-  const double d4 = Dot(ac, bp);
-  if (d3 >= 0 && d4 <= d3)
-  {
-    std::copy(b, b + 3, out);
-    return kVertexB;
-  }
-  const double vc = d1 * d4 - d3 * d2;
-  if (vc <= 0 && d1 >= 0 && d3 <= 0)
-  {
-    const double v = d1 / (d1 - d3);
-    for (int k = 0; k < 3; ++k)
-    {
-      out[k] = a[k] + v * ab[k];
-    }
-    return kEdgeAB;
-  }
-  double cp[3];
-  for (int k = 0; k < 3; ++k)
-  {
-    cp[k] = p[k] - c[k];
-  }
-  const double d5 = Dot(ab, cp);
-  const double d6 = Dot(ac, cp);
-  if (d6 >= 0 && d5 <= d6)
-  {
-    std::copy(c, c + 3, out);
-    return kVertexC;
-  }
-  const double vb = d5 * d2 - d1 * d6;
-  if (vb <= 0 && d2 >= 0 && d6 <= 0)
-  {
-    const double w = d2 / (d2 - d6);
-    for (int k = 0; k < 3; ++k)
-    {
-      out[k] = a[k] + w * ac[k];
-    }
-    return kEdgeCA;
-  }
-  const double va = d3 * d6 - d5 * d4;
-  if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0)
-  {
-    const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
-    for (int k = 0; k < 3; ++k)
-    {
-      out[k] = b[k] + w * (c[k] - b[k]);
-    }
-    return kEdgeBC;
-  }
-  const double sum = va + vb + vc;
-  if (!(sum > 0))
-  {
-    // A degenerate triangle whose regions did not settle: its first corner.
-    std::copy(a, a + 3, out);
-    return kVertexA;
-  }
-  const double v = vb / sum;
-  const double w = vc / sum;
-  for (int k = 0; k < 3; ++k)
-  {
-    out[k] = a[k] + ab[k] * v + ac[k] * w;
-  }
-  return kFace;
-}
 }
 
 TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<int>& triangles)
@@ -132,7 +30,7 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
     n[0] = e1[1] * e2[2] - e1[2] * e2[1];
     n[1] = e1[2] * e2[0] - e1[0] * e2[2];
     n[2] = e1[0] * e2[1] - e1[1] * e2[0];
-    const double length = std::sqrt(Dot(n, n));
+    const double length = std::sqrt(Dot3(n, n));
     if (length > 0)
     {
       for (int k = 0; k < 3; ++k)
@@ -281,7 +179,7 @@ TriangleTree::Hit TriangleTree::Closest(const double query[3], double maxDistanc
     return hit;
   }
   double best2 = maxDistance * maxDistance;
-  Feature bestFeature = kFace;
+  TriangleFeature bestFeature = TriangleFeature::Face;
   int stack[128];
   int top = 0;
   stack[top++] = 0;
@@ -298,11 +196,11 @@ TriangleTree::Hit TriangleTree::Closest(const double query[3], double maxDistanc
       {
         const int t = order_[i];
         double p[3];
-        const Feature feature = ClosestOnTriangle(query, &points_[3 * static_cast<size_t>(triangles_[3 * t])],
+        const TriangleFeature feature = ClosestOnTriangle(query, &points_[3 * static_cast<size_t>(triangles_[3 * t])],
           &points_[3 * static_cast<size_t>(triangles_[3 * t + 1])],
           &points_[3 * static_cast<size_t>(triangles_[3 * t + 2])], p);
         const double d[3] = { p[0] - query[0], p[1] - query[1], p[2] - query[2] };
-        const double distance2 = Dot(d, d);
+        const double distance2 = Dot3(d, d);
         if (distance2 < best2 || (!hit.found && distance2 <= best2))
         {
           best2 = distance2;
@@ -338,13 +236,13 @@ TriangleTree::Hit TriangleTree::Closest(const double query[3], double maxDistanc
     const int* t = &triangles_[3 * static_cast<size_t>(hit.triangle)];
     switch (bestFeature)
     {
-      case kFace: hit.onBorder = false; break;
-      case kVertexA: hit.onBorder = borderPoint_[t[0]] != 0; break;
-      case kVertexB: hit.onBorder = borderPoint_[t[1]] != 0; break;
-      case kVertexC: hit.onBorder = borderPoint_[t[2]] != 0; break;
-      case kEdgeAB: hit.onBorder = BorderEdge(hit.triangle, 0); break;
-      case kEdgeBC: hit.onBorder = BorderEdge(hit.triangle, 1); break;
-      case kEdgeCA: hit.onBorder = BorderEdge(hit.triangle, 2); break;
+      case TriangleFeature::Face: hit.onBorder = false; break;
+      case TriangleFeature::VertexA: hit.onBorder = borderPoint_[t[0]] != 0; break;
+      case TriangleFeature::VertexB: hit.onBorder = borderPoint_[t[1]] != 0; break;
+      case TriangleFeature::VertexC: hit.onBorder = borderPoint_[t[2]] != 0; break;
+      case TriangleFeature::EdgeAB: hit.onBorder = BorderEdge(hit.triangle, 0); break;
+      case TriangleFeature::EdgeBC: hit.onBorder = BorderEdge(hit.triangle, 1); break;
+      case TriangleFeature::EdgeCA: hit.onBorder = BorderEdge(hit.triangle, 2); break;
     }
   }
   return hit;
