@@ -337,6 +337,16 @@ bool ReadValue(const char*& at, const char* end, Number number, long long* integ
 // of the old layout (`cells` set), each value at index `*next` is a cell's
 // point count: it must leave room for its ids within `count`, and `*next`
 // moves past them; false when one does not.
+// The number of set bits, without the library call that a processor
+// without a population count instruction gets for __builtin_popcountll.
+inline int BitCount(uint64_t bits)
+{
+  bits = bits - ((bits >> 1) & 0x5555555555555555ull);
+  bits = (bits & 0x3333333333333333ull) + ((bits >> 2) & 0x3333333333333333ull);
+  bits = (bits + (bits >> 4)) & 0x0f0f0f0f0f0f0f0full;
+  return static_cast<int>((bits * 0x0101010101010101ull) >> 56);
+}
+
 bool ReadPlainValues(const char*& at, const char* end, bool floating, long long count, long long& read,
   long long* next = nullptr)
 {
@@ -415,7 +425,7 @@ bool ReadPlainValues(const char*& at, const char* end, bool floating, long long 
         return true;
       }
     }
-    const int values = __builtin_popcountll(starts);
+    const int values = BitCount(starts);
     if (read + values > count)
     {
       return true;
