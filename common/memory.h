@@ -1,9 +1,10 @@
 // How the process takes memory from the system.
 #pragma once
 
-// Lets the heap grow in large steps that the system backs with huge pages
-// where it can, and keeps what is freed for later allocations instead of
-// returning it: a tool that reads a surface of a few hundred thousand cells
-// and builds arrays over it then spends far less of its time on page
-// faults. Call first thing in main; changes nothing else.
+// Lets every thread allocate from one heap that grows in large steps, which
+// the system backs with huge pages where it can, and keeps what is freed for
+// later allocations instead of returning it: a tool that reads a surface of
+// a few hundred thousand cells and builds arrays over it then spends far
+// less of its time on page faults. Call first thing in main; changes nothing
+// else.
 void UseLargeHeap();

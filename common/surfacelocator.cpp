@@ -318,8 +318,12 @@ SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   }
   this->Locator->SetDataSet(surface);
   // The locator is built beside the index, which is made for the grid that
-  // the locator plans; both only read the surface (its bounds are found
-  // first, and its cells' point ids are read in place).
+  // the locator plans; both only read the surface (its cell list and bounds
+  // are made first, and its cells' point ids are read in place).
+  if (surface->NeedToBuildCells())
+  {
+    surface->BuildCells();
+  }
   surface->GetBounds();
   vtkCellArray* polys = surface->GetPolys();
   const bool beside = polys && polys->IsStorage64Bit();

@@ -11,12 +11,13 @@
 #include "parallel.h"
 #include "surface.h"
 
+#include <vtkCellArray.h>
 #include <vtkCellLocator.h>
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <vector>
 
@@ -184,8 +185,11 @@ int main(int argc, char* argv[])
     locator->SetDataSet(target);
     gridPlanned = PlanLocatorGrid(locator, &grid);
   }
-  // Proofs on several threads read the cells' point ids in place.
-  const bool proveBeside = gridPlanned && target->GetPolys()->IsStorage64Bit();
+  // Work on two threads reads the target's cells at once: only where their
+  // point ids are read in place (not through the cell list's one buffer).
+  vtkCellArray* targetPolys = target->GetPolys();
+  const bool cellsShared = targetPolys && targetPolys->IsStorage64Bit();
+  const bool proveBeside = gridPlanned && cellsShared;
 
   const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
   // Whether each cell's probe surely meets the target, proved in chunks
@@ -269,7 +273,7 @@ int main(int argc, char* argv[])
     }
     scaledProblem = WriteSurfaceProblem(BuildSurface(scaledPoints, target), scaledPath);
   };
-  const bool scaledBeside = scaled && !SameFileAsAny(scaledPath, outputPaths, 4);
+  const bool scaledBeside = scaled && cellsShared && !SameFileAsAny(scaledPath, outputPaths, 4);
 
   // Beside this thread: the mask read, the scaled target, the components,
   // then proofs until none is left.
