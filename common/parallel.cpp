@@ -1,6 +1,7 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -37,18 +38,20 @@ void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t 
     work(0, count);
     return;
   }
-  std::vector<std::thread> helpers;
+  // A range whose thread cannot be started (a process limit) is done on the
+  // calling thread instead.
+  std::vector<std::unique_ptr<BesideThread>> helpers;
   const size_t step = (count + threads - 1) / threads;
   for (size_t t = 1; t < threads; ++t)
   {
     const size_t begin = std::min(count, t * step);
     const size_t end = std::min(count, begin + step);
-    helpers.emplace_back(work, begin, end);
+    helpers.emplace_back(new BesideThread([&work, begin, end] { work(begin, end); }));
   }
   work(0, std::min(count, step));
-  for (std::thread& helper : helpers)
+  for (std::unique_ptr<BesideThread>& helper : helpers)
   {
-    helper.join();
+    helper->Join();
   }
 }
 
