@@ -29,7 +29,7 @@
 #include <memory>
 #include <vector>
 
-// The grid of a built locator, as its line query walks it.
+// The grid of a locator, built or planned, as its line query walks it.
 struct LocatorGrid
 {
   vtkCellLocator* locator = nullptr;
@@ -93,10 +93,11 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
 // a known cell. False when no proof was found: ask the locator.
 bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell);
 
-// The same for two segments at once (faster than one after the other):
-// sure[w] is LocatorSurelyHitsNear(grid, a0[w], a1[w], tol, startCell[w]).
-// The walks across the surface start from *hint when it is a cell (-1 when
-// not), where the segments before passed, which suits segments that follow
-// each other; *hint becomes the cell the second segment passes through.
+// The same proof for two segments at once (faster than one after the
+// other): sure[w] is true only when IntersectWithLine(a0[w], a1[w], tol, ...)
+// certainly returns 1. The walks across the surface start from *hint when it
+// is a cell (-1 when not), where the segments before passed, which suits
+// segments that follow each other, and else from startCell[w]; *hint becomes
+// the cell the second segment passes through (-1 when none was found).
 void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const double a1[2][3], double tol,
   const vtkIdType startCell[2], bool sure[2], vtkIdType* hint);
