@@ -32,6 +32,20 @@ void WriteColorValue(std::ostream& out, double value)
   WriteText(out, text, length + 1);
 }
 
+std::string ColorValueLines(const double* values, size_t count)
+{
+  std::string lines;
+  lines.reserve(count * 10);
+  char text[kNumberTextSize + 1];
+  for (size_t i = 0; i < count; ++i)
+  {
+    const int length = FormatNumber(values[i], text);
+    text[length] = '\n';
+    lines.append(text, static_cast<size_t>(length) + 1);
+  }
+  return lines;
+}
+
 void WriteColorLiteral(std::ostream& out, const char* text)
 {
   out << text << '\n';

@@ -25,6 +25,10 @@ void WriteColorHeader(std::ostream& out, const std::string& rangeFirst, const st
 // One value line; a float is widened, so float and double give the same text.
 void WriteColorValue(std::ostream& out, double value);
 
+// The value lines of `count` values, as WriteColorValue writes them one by
+// one.
+std::string ColorValueLines(const double* values, size_t count);
+
 // A value line holding the text as it is (the "0.0" of a masked-out cell).
 void WriteColorLiteral(std::ostream& out, const char* text);
 

@@ -348,6 +348,7 @@ int main(int argc, char* argv[])
     met[i] = locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
   }
 
+  std::vector<double> radial(static_cast<size_t>(n));
   float targetRadius = 0.0f;
   bool metTarget = false;
   for (vtkIdType i = 0; i < n; ++i)
@@ -359,16 +360,30 @@ int main(int argc, char* argv[])
       targetRadius = motion.targetRadius;
     }
     metTarget = metTarget || met[i];
-    const double radialDifference = static_cast<double>(targetRadius) - motion.sourceRadius;
-
-    if (!outputsDistinct)
+    radial[i] = static_cast<double>(targetRadius) - motion.sourceRadius;
+  }
+  if (outputsDistinct)
+  {
+    // The radial differences' lines made in two halves at once.
+    const size_t half = radial.size() / 2;
+    std::string secondHalf;
+    BesideThread second([&] { secondHalf = ColorValueLines(radial.data() + half, radial.size() - half); });
+    const std::string firstHalf = ColorValueLines(radial.data(), half);
+    second.Join();
+    WriteText(outputs[3], firstHalf.data(), static_cast<std::streamsize>(firstHalf.size()));
+    WriteText(outputs[3], secondHalf.data(), static_cast<std::streamsize>(secondHalf.size()));
+  }
+  else
+  {
+    for (vtkIdType i = 0; i < n; ++i)
     {
       // Two of the files are one: the rows go out in the order of one pass.
+      const CellMotion& motion = motions[i];
       WriteColorValue(outputs[0], motion.d[0]);
       WriteColorValue(outputs[1], motion.d[1]);
       WriteColorValue(outputs[2], motion.d[2]);
+      WriteColorValue(outputs[3], radial[i]);
     }
-    WriteColorValue(outputs[3], radialDifference);
   }
 
   int result = 0;
