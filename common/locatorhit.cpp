@@ -42,11 +42,9 @@ bool TakeGrid(vtkCellLocator* locator, int level, LocatorGrid* grid)
 
 bool ReadLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
 {
-  // The octant count tells whether the grid read here is the locator's.
-  const int level = locator->GetLevel();
+  const int level = LocatorBuiltLevel(locator);
   grid->locator = nullptr;
-  return level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == LocatorOctantCount(level) &&
-    TakeGrid(locator, level, grid);
+  return level >= 0 && TakeGrid(locator, level, grid);
 }
 
 bool PlanLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
@@ -56,9 +54,8 @@ bool PlanLocatorGrid(vtkCellLocator* locator, LocatorGrid* grid)
 
 bool LocatorBuiltAsPlanned(vtkCellLocator* locator, const LocatorGrid& grid)
 {
-  const int level = locator->GetLevel();
-  return grid.locator == locator && level >= 0 && level <= 8 && locator->GetNumberOfBuckets() == LocatorOctantCount(level) &&
-    (1 << level) == grid.shape.divisions;
+  const int level = LocatorBuiltLevel(locator);
+  return grid.locator == locator && level >= 0 && (1 << level) == grid.shape.divisions;
 }
 
 namespace

@@ -59,15 +59,22 @@ bool locatorwalk_detail::IntersectUnitBox(const double origin[3], const double d
   return vtkBox::IntersectBox(unitBox, origin, direction, hit, t) != 0;
 }
 
-int LocatorOctantCount(int level)
+int LocatorBuiltLevel(vtkCellLocator* locator)
 {
+  // The octant count tells whether the level is that of the grid built: the
+  // root and all octants below it.
+  const int level = locator->GetLevel();
+  if (level < 0 || level > 8)
+  {
+    return -1;
+  }
   int octants = 1;
   for (int i = 0, product = 1; i < level; ++i)
   {
     product *= 8;
     octants += product;
   }
-  return octants;
+  return locator->GetNumberOfBuckets() == octants ? level : -1;
 }
 
 int LocatorPlannedLevel(vtkCellLocator* locator)

@@ -26,8 +26,9 @@ struct LocatorGridShape
 // locator's level after building).
 LocatorGridShape LocatorShape(vtkDataSet* dataSet, int level);
 
-// The octants of a locator of `level` (0 to 8): the root and all below it.
-int LocatorOctantCount(int level);
+// The level of the grid that `locator` has built (0 to 8), or -1 when it
+// holds no grid of its own (none built, built lazily, or deeper than 8).
+int LocatorBuiltLevel(vtkCellLocator* locator);
 
 // The level that BuildLocator gives `locator` over its data set (set, not
 // yet built), as its settings choose it: leaf octants of about

@@ -336,9 +336,8 @@ SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   this->Fast = this->Build(LocatorPlannedLevel(this->Locator));
   build.Join();
   // The index holds only for the grid the locator has.
-  const int level = this->Locator->GetLevel();
-  if (this->Fast && (level < 0 || level > 8 || this->Locator->GetNumberOfBuckets() != LocatorOctantCount(level) ||
-                      LocatorShape(surface, level).divisions != this->Shape.divisions))
+  const int level = LocatorBuiltLevel(this->Locator);
+  if (this->Fast && (level < 0 || (1 << level) != this->Shape.divisions))
   {
     this->Fast = false;
   }
