@@ -52,10 +52,19 @@ const char* DeclaredCountProblem(const char* path, const std::string& extension,
   const char* problem = nullptr;
   if (extension == "stl")
   {
-    unsigned char head[84];
+    // VTK's reader takes a file for ASCII by its first 256 bytes, not by
+    // the word "solid" (which many binary files begin with too): text
+    // unless 5% or more of them are neither printable nor a line end or tab.
+    unsigned char head[256];
     const size_t read = std::fread(head, 1, sizeof head, file);
-    const bool ascii = read >= 5 && std::memcmp(head, "solid", 5) == 0;
-    if (!ascii && read == sizeof head)
+    size_t other = 0;
+    for (size_t i = 0; i < read; ++i)
+    {
+      const unsigned char c = head[i];
+      other += (c >= 0x20 && c <= 0x7f) || c == '\n' || c == '\r' || c == '\t' ? 0 : 1;
+    }
+    const bool ascii = static_cast<double>(other) < 0.05 * static_cast<double>(read);
+    if (!ascii && read >= 84)
     {
       const unsigned long long count = head[80] | (head[81] << 8) | (head[82] << 16) |
         (static_cast<unsigned long long>(head[83]) << 24);

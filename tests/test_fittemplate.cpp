@@ -175,13 +175,18 @@ TEST(ScanFile, EveryFormatReadsAsTheSameTriangles)
     writer->Write();
   };
   write(vtkSmartPointer<vtkSTLWriter>::New(), dir + "/scan.STL");
+  // Binary, with a header that begins as ASCII files do (many exporters write so).
+  auto binary = vtkSmartPointer<vtkSTLWriter>::New();
+  binary->SetFileTypeToBinary();
+  binary->SetHeader("solid scan");
+  write(binary, dir + "/binary.stl");
   write(vtkSmartPointer<vtkPLYWriter>::New(), dir + "/scan.ply");
   write(vtkSmartPointer<vtkOBJWriter>::New(), dir + "/scan.obj");
   write(vtkSmartPointer<vtkXMLPolyDataWriter>::New(), dir + "/scan.vtp");
   TriangleSurface reference;
   ASSERT_TRUE(ReadScan((dir + "/scan.vtk").c_str(), reference));
   EXPECT_EQ(reference.TriangleCount(), 3u);
-  for (const char* name : { "scan.STL", "scan.ply", "scan.obj", "scan.vtp" })
+  for (const char* name : { "scan.STL", "binary.stl", "scan.ply", "scan.obj", "scan.vtp" })
   {
     TriangleSurface scan;
     ASSERT_TRUE(ReadScan((dir + "/" + name).c_str(), scan)) << name;
@@ -278,9 +283,11 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
                                      { Point{ 5, 0, 0 }, Point{ 5, 5, 0 }, Point{ 0, 5, 0 } } });
   std::filesystem::create_directory(dir + "/folder.ply");
   // Counts that VTK's readers would trust: a PLY header declaring a billion
-  // points, a binary STL declaring two billion triangles in 84 bytes.
+  // points, binary STLs declaring two billion triangles in a few bytes, one
+  // of them with a header that begins with "solid" as ASCII files do.
   WriteText(dir + "/big.ply", "ply\nformat ascii 1.0\nelement vertex 999999999\nproperty float x\nend_header\n1\n");
-  WriteText(dir + "/short.stl", std::string(80, ' ') + std::string("\xff\xff\xff\x7f", 4));
+  WriteText(dir + "/short.stl", std::string(80, '\0') + std::string("\xff\xff\xff\x7f", 4));
+  WriteText(dir + "/solid.stl", "solid" + std::string(75, ' ') + std::string("\xff\xff\xff\x7f", 4) + std::string(20, '\0'));
   struct Case
   {
     std::vector<std::string> arguments;
@@ -303,6 +310,8 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
       "Cannot read scan big.ply: it declares more elements than it holds" },
     { { "template.vtk", "short.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
       "Cannot read scan short.stl: it declares more triangles than it holds" },
+    { { "template.vtk", "solid.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
+      "Cannot read scan solid.stl: it declares more triangles than it holds" },
     { { "template.vtk", "scan.txt", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
       "Cannot read scan scan.txt: its name ends in none of .vtk, .vtp, .stl, .ply, .obj" },
     { { "template.vtk", "cloud.vtk", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
