@@ -346,6 +346,51 @@ void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePosit
   }
 }
 
+// Each point's direction: the line from the centre of the points on
+// triangles through it, where that line meets the surface at 60 degrees or
+// less (the point's normal elsewhere, and everywhere unless `radial`).
+std::vector<double> PointDirections(const TriangleSurface& templ, const std::vector<double>& normals,
+  const std::vector<double>& areas, bool radial)
+{
+  std::vector<double> directions = normals;
+  if (!radial)
+  {
+    return directions;
+  }
+  double center[3] = { 0, 0, 0 };
+  size_t count = 0;
+  for (size_t i = 0; i < areas.size(); ++i)
+  {
+    if (areas[i] > 0)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        center[k] += templ.points[3 * i + k];
+      }
+      ++count;
+    }
+  }
+  for (double& c : center)
+  {
+    c /= static_cast<double>(std::max<size_t>(1, count));
+  }
+  for (size_t i = 0; i < areas.size(); ++i)
+  {
+    const double* p = &templ.points[3 * i];
+    const double* n = &normals[3 * i];
+    const double r[3] = { p[0] - center[0], p[1] - center[1], p[2] - center[2] };
+    const double length = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    if (length > 0 && std::abs(r[0] * n[0] + r[1] * n[1] + r[2] * n[2]) >= kNormalCosine * length)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        directions[3 * i + k] = r[k] / length;
+      }
+    }
+  }
+  return directions;
+}
+
 // One template point's match on the scan.
 struct Match
 {
@@ -379,13 +424,13 @@ Match MatchPoint(const TriangleTree& scan, const double* x, const double* normal
 // The data term of the points [begin, end) into `system`.
 void AddData(const TriangleSurface& templ, const std::vector<double>& weights, const std::vector<Binding>& bindings,
   const std::vector<int>& blockOf, const std::vector<double>& nodePositions, const std::vector<Match>& matches,
-  double pointWeight, const std::vector<double>* sideNormals, double sideWeight, size_t begin, size_t end,
+  double pointWeight, const std::vector<double>* directions, double sideWeight, size_t begin, size_t end,
   System& system)
 {
   for (size_t i = begin; i < end; ++i)
   {
     const Match& m = matches[i];
-    const bool side = sideNormals && sideWeight > 0;
+    const bool side = directions && sideWeight > 0;
     if ((!m.trusted && !side) || weights[i] <= 0)
     {
       continue;
@@ -405,8 +450,8 @@ void AddData(const TriangleSurface& templ, const std::vector<double>& weights, c
       u[k][3] = b.weight[k];
     }
     // (n n^T + pointWeight I), times the point's weight, toward the match;
-    // sideWeight (I - t t^T) toward the point's own place, t its normal on
-    // the template: the displacement's part along the template.
+    // sideWeight (I - t t^T) toward the point's own place, t its direction:
+    // the displacement's part across that direction.
     double nn[3][3] = { { 0, 0, 0 }, { 0, 0, 0 }, { 0, 0, 0 } };
     double pulled[3] = { 0, 0, 0 };
     if (m.trusted)
@@ -426,7 +471,7 @@ void AddData(const TriangleSurface& templ, const std::vector<double>& weights, c
     }
     if (side)
     {
-      const double* t = &(*sideNormals)[3 * i];
+      const double* t = &(*directions)[3 * i];
       double sideMatrix[3][3];
       for (int a = 0; a < 3; ++a)
       {
@@ -498,6 +543,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
     totalArea += a;
     onTriangles += a > 0 ? 1 : 0;
   }
+  const std::vector<double> directions = PointDirections(templ, normals, areas, options.radial);
   result.points = templ.points;
   result.matched.assign(pointCount, 0);
   for (const auto& e : extra)
@@ -674,10 +720,10 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
         d.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
       }
       std::thread helper([&] {
-        AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &normals,
+        AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &directions,
           options.sideWeight, half, pointCount, data[1]);
       });
-      AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &normals,
+      AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &directions,
         options.sideWeight, 0, half, data[0]);
       helper.join();
       total = data[0];
@@ -754,7 +800,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
     Deformed(extra[e].data(), extraBindings[e], nodePositions, theta, result.moved[e].data());
   }
 
-  // The last, short move along each point's normal onto the scan.
+  // The last, short move along each point's direction onto the scan.
   for (int pass = 0; pass < 2; ++pass)
   {
     ParallelRanges(pointCount, [&](size_t begin, size_t end) {
@@ -768,7 +814,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
           continue;
         }
         double* x = &moving.points[3 * i];
-        const double* along = &movingNormals[3 * i];
+        const double* along = options.radial ? &directions[3 * i] : &movingNormals[3 * i];
         const double facing = m.normal[0] * along[0] + m.normal[1] * along[1] + m.normal[2] * along[2];
         const double gap = m.normal[0] * (m.point[0] - x[0]) + m.normal[1] * (m.point[1] - x[1]) +
           m.normal[2] * (m.point[2] - x[2]);

@@ -17,10 +17,12 @@
 //   - the point-to-plane distances of the trusted matches, weighted by each
 //     point's share of the template's area, plus `pointWeight` times the
 //     point-to-point distances;
-//   - for every point, `sideWeight` times the part of its displacement that
-//     runs along the template's surface (normal to it, the data say where the
-//     surface went; along it they say nothing, and a head's deformations move
-//     its surface mostly along its normals, so a point keeps its place);
+//   - for every point, `sideWeight` times the part of its displacement
+//     across its direction: the line from the centre of the template's
+//     points through it (`radial`), or its normal. Normal to the surface the
+//     data say where the surface went; along it they say nothing, and a
+//     head's deformations (growth, flattening, a helmet's correction) push
+//     its surface out or in from its centre, so a point keeps its place;
 //   - the graph's regulariser, stiffness times: for each pair of nodes that
 //     move a common point, how far node k's affine map sends node l from
 //     where l's own map puts it (the field is locally affine), `bendWeight`
@@ -36,8 +38,8 @@
 // limit starts at `startDistance` and then follows the fit: four times the
 // median distance of the trusted matches of the step before, within
 // [minDistance, startDistance]. Finally each template point with a trusted
-// match (or within 0.5 mm of the scan's border) moves along its normal to the
-// scan's tangent plane at the match (twice, matching again), by at most
+// match (or within 0.5 mm of the scan's border) moves along its direction to
+// the scan's tangent plane at the match (twice, matching again), by at most
 // `projectionLimit`: the fitted points lie on the scan and slide along it by
 // no more than the angle between the normals allows.
 #pragma once
@@ -57,8 +59,11 @@ struct FitOptions
   double startDistance = 20.0;  // mm
   double minDistance = 3.0;     // mm
   double projectionLimit = 2.0; // mm
-  double sideWeight = 1.0;      // pull of each point's displacement along the template toward none,
+  double sideWeight = 1.0;      // pull of each point's displacement across its direction toward none,
                                 // relative to the point's data term
+  bool radial = true;           // a point's direction runs from the centre of the template's points
+                                // (where it meets the surface at less than 60 degrees; the point's
+                                // normal elsewhere), not along its normal
   double bendWeight = 0.01;     // weight of the linear parts' differences against the maps' agreement
   double gradientWeight = 0.0;  // pull of every node's linear part toward the identity, times the stiffness
   double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
