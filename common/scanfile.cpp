@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,8 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -115,9 +118,27 @@ vtkPolyData* ReadWith(const char* path)
     std::cout << "Cannot read scan " << path << ": " << problem << '\n';
     return nullptr;
   }
-  auto reader = vtkSmartPointer<Reader>::New();
-  reader->SetFileName(path);
-  if (!UpdateWithoutErrors(reader) || !reader->GetOutput())
+  auto read = [path](vtkSmartPointer<Reader>& reader) {
+    reader = vtkSmartPointer<Reader>::New();
+    reader->SetFileName(path);
+    return UpdateWithoutErrors(reader) && reader->GetOutput();
+  };
+  switch (TrialRead([&read] {
+    vtkSmartPointer<Reader> reader;
+    return read(reader);
+  }))
+  {
+    case Trial::Crashed:
+      std::cout << "Cannot read scan " << path << ": its reader fails on it\n";
+      return nullptr;
+    case Trial::Failed:
+      std::cout << "Cannot read scan " << path << '\n';
+      return nullptr;
+    case Trial::Read:
+      break;
+  }
+  vtkSmartPointer<Reader> reader;
+  if (!read(reader))
   {
     std::cout << "Cannot read scan " << path << '\n';
     return nullptr;
@@ -216,6 +237,44 @@ TriangleSurface SurfaceTriangles(vtkPolyData* surface)
     }
   }
   return result;
+}
+
+Trial TrialRead(const std::function<bool()>& read)
+{
+  std::cout.flush();
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0)
+  {
+    return Trial::Read;
+  }
+  if (child == 0)
+  {
+    // _exit: none of the parent's exit handlers or buffers run twice. An
+    // exception (out of memory, say) ends the child as a crash would.
+    int code = 2;
+    try
+    {
+      code = read() ? 0 : 1;
+    }
+    catch (...)
+    {
+    }
+    _exit(code);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0)
+  {
+    if (errno != EINTR)
+    {
+      return Trial::Crashed;
+    }
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) <= 1)
+  {
+    return WEXITSTATUS(status) == 0 ? Trial::Read : Trial::Failed;
+  }
+  return Trial::Crashed;
 }
 
 bool ReadScan(const char* path, TriangleSurface& scan)

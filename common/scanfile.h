@@ -4,6 +4,7 @@
 
 #include <vtkPolyData.h>
 
+#include <functional>
 #include <vector>
 
 // A triangle surface: x, y, z per point, three point ids per triangle.
@@ -29,6 +30,23 @@ TriangleSurface SurfaceTriangles(vtkPolyData* surface);
 // be read, is of another format, holds a point used by a triangle that is not
 // a finite number, or holds no triangle at all.
 bool ReadScan(const char* path, TriangleSurface& scan);
+
+// Runs `read` in a child process first (a trial), for readers that may crash
+// on a hostile file: ReadScan's VTK readers trust a file in more ways than
+// its checks foresee (a PLY face list under another name makes VTK's PLY
+// reader read past its data, say). A reader that crashes or runs out of
+// memory in the child then refuses the file instead of ending the tool.
+// Read: `read` returned true (or no child could be made); Failed: it
+// returned false; Crashed: the child ended any other way. Standard output
+// is flushed first; nothing may run beside the caller (fork copies only its
+// thread).
+enum class Trial
+{
+  Read,
+  Failed,
+  Crashed
+};
+Trial TrialRead(const std::function<bool()>& read);
 
 // Per point of a triangle surface: the unit normal, the sum of the normals
 // (B - A) x (C - A) of the triangles around it (so weighted by their areas),

@@ -16,7 +16,7 @@ build=$(realpath -m "${FUZZ_BUILD_DIR:-$root/build-fuzz}")
 
 bash "$root/scripts/install-packages.sh" cmake make clang libclang-rt-14-dev libvtk9-dev libeigen3-dev
 
-all=(fuzz_curvefile fuzz_colorfile fuzz_listfile fuzz_surface fuzz_tools)
+all=(fuzz_curvefile fuzz_colorfile fuzz_listfile fuzz_surface fuzz_scanfile fuzz_tools)
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all[@]}")
 
@@ -40,7 +40,7 @@ for harness in "${harnesses[@]}"; do
   # (vtkUnicodeStringArray), and the tools keep their VTK objects by design.
   leaks=1
   case $harness in
-    fuzz_surface) leaks=0 ;;
+    fuzz_surface | fuzz_scanfile) leaks=0 ;;
     fuzz_tools) leaks=0; options+=(-fork=1 -ignore_ooms=0 -ignore_timeouts=0 -ignore_crashes=0) ;; # see fuzz_tools.cpp
   esac
   options+=(-detect_leaks=$leaks)

@@ -162,6 +162,20 @@ TEST(RigidAlign, LandmarksGiveBackAKnownMotionAndTheirProblemsAreNamed)
   EXPECT_EQ(ReadLandmarks((dir + "/b.crv").c_str())[2], (Landmark{ 7, 8, 9 }));
 }
 
+TEST(ScanFile, ATrialReadRunsApartAndTellsACrashFromAFailure)
+{
+  int touched = 0;
+  EXPECT_EQ(TrialRead([&touched] {
+    touched = 1;
+    return true;
+  }),
+    Trial::Read);
+  EXPECT_EQ(touched, 0); // the child's memory, not this process's
+  EXPECT_EQ(TrialRead([] { return false; }), Trial::Failed);
+  EXPECT_EQ(TrialRead([]() -> bool { std::abort(); }), Trial::Crashed);
+  EXPECT_EQ(TrialRead([]() -> bool { throw std::bad_alloc(); }), Trial::Crashed);
+}
+
 TEST(ScanFile, EveryFormatReadsAsTheSameTriangles)
 {
   const std::string dir = ScratchDir();
