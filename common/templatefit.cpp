@@ -347,8 +347,8 @@ void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePosit
 }
 
 // Each point's direction: the line from the centre of the points on
-// triangles through it, where that line meets the surface at 60 degrees or
-// less (the point's normal elsewhere, and everywhere unless `radial`).
+// triangles through it, where that line is within 60 degrees of the point's
+// normal (the normal elsewhere, and everywhere unless `radial`).
 std::vector<double> PointDirections(const TriangleSurface& templ, const std::vector<double>& normals,
   const std::vector<double>& areas, bool radial)
 {

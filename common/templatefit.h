@@ -41,7 +41,7 @@
 // match (or within 0.5 mm of the scan's border) moves along its direction to
 // the scan's tangent plane at the match (twice, matching again), by at most
 // `projectionLimit`: the fitted points lie on the scan and slide along it by
-// no more than the angle between the normals allows.
+// no more than the angle between that direction and the scan's normal allows.
 #pragma once
 
 #include "scanfile.h"
@@ -62,8 +62,8 @@ struct FitOptions
   double sideWeight = 1.0;      // pull of each point's displacement across its direction toward none,
                                 // relative to the point's data term
   bool radial = true;           // a point's direction runs from the centre of the template's points
-                                // (where it meets the surface at less than 60 degrees; the point's
-                                // normal elsewhere), not along its normal
+                                // through it (where that line is within 60 degrees of the point's
+                                // normal; the normal elsewhere), not along its normal
   double bendWeight = 0.01;     // weight of the linear parts' differences against the maps' agreement
   double gradientWeight = 0.0;  // pull of every node's linear part toward the identity, times the stiffness
   double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
