@@ -377,18 +377,23 @@ TriangleSurface Sphere(double r, const double c[3], int rows, int columns)
 {
   TriangleSurface sphere;
   const double pi = 3.14159265358979323846;
-  sphere.points.insert(sphere.points.end(), { c[0], c[1], c[2] - r });
+  auto add = [&sphere](double x, double y, double z) {
+    sphere.points.push_back(x);
+    sphere.points.push_back(y);
+    sphere.points.push_back(z);
+  };
+  add(c[0], c[1], c[2] - r);
   for (int i = 1; i < rows; ++i)
   {
     const double polar = pi * i / rows;
     for (int j = 0; j < columns; ++j)
     {
       const double azimuth = 2 * pi * j / columns;
-      sphere.points.insert(sphere.points.end(), { c[0] + r * std::sin(polar) * std::cos(azimuth),
-                                                  c[1] + r * std::sin(polar) * std::sin(azimuth), c[2] - r * std::cos(polar) });
+      add(c[0] + r * std::sin(polar) * std::cos(azimuth), c[1] + r * std::sin(polar) * std::sin(azimuth),
+        c[2] - r * std::cos(polar));
     }
   }
-  sphere.points.insert(sphere.points.end(), { c[0], c[1], c[2] + r });
+  add(c[0], c[1], c[2] + r);
   const int top = static_cast<int>(sphere.PointCount()) - 1;
   auto at = [columns](int row, int j) { return 1 + (row - 1) * columns + (j % columns); };
   for (int j = 0; j < columns; ++j)
