@@ -118,27 +118,20 @@ vtkPolyData* ReadWith(const char* path)
     std::cout << "Cannot read scan " << path << ": " << problem << '\n';
     return nullptr;
   }
-  auto read = [path](vtkSmartPointer<Reader>& reader) {
-    reader = vtkSmartPointer<Reader>::New();
+  // The reader, or none when it reports a problem.
+  auto read = [path]() -> vtkSmartPointer<Reader> {
+    auto reader = vtkSmartPointer<Reader>::New();
     reader->SetFileName(path);
-    return UpdateWithoutErrors(reader) && reader->GetOutput();
+    return UpdateWithoutErrors(reader) && reader->GetOutput() ? reader : nullptr;
   };
-  switch (TrialRead([&read] {
-    vtkSmartPointer<Reader> reader;
-    return read(reader);
-  }))
+  const Trial trial = TrialRead([&read] { return read() != nullptr; });
+  if (trial == Trial::Crashed)
   {
-    case Trial::Crashed:
-      std::cout << "Cannot read scan " << path << ": its reader fails on it\n";
-      return nullptr;
-    case Trial::Failed:
-      std::cout << "Cannot read scan " << path << '\n';
-      return nullptr;
-    case Trial::Read:
-      break;
+    std::cout << "Cannot read scan " << path << ": its reader fails on it\n";
+    return nullptr;
   }
-  vtkSmartPointer<Reader> reader;
-  if (!read(reader))
+  const vtkSmartPointer<Reader> reader = trial == Trial::Read ? read() : nullptr;
+  if (!reader)
   {
     std::cout << "Cannot read scan " << path << '\n';
     return nullptr;
