@@ -198,12 +198,22 @@ bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double to
 }
 }
 
+namespace
+{
+// Whether the query's walk visits one of the box's octants: told from the
+// line where it can be, else by walking.
+bool WalkReaches(const LocatorGridShape& shape, const double a0[3], const double a1[3], const OctantBox& box)
+{
+  return LocatorWalkSurelyEnters(shape, a0, a1, box.first, box.last) ||
+    WalkLocatorOctants(shape, a0, a1, [&box](int i, int j, int k) { return box.Holds(i, j, k); });
+}
+}
+
 bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId)
 {
   OctantBox box;
   // The walk visits one of the octants.
-  return HitBox(grid, a0, a1, tol, cellId, &box) &&
-    WalkLocatorOctants(grid.shape, a0, a1, [&box](int i, int j, int k) { return box.Holds(i, j, k); });
+  return HitBox(grid, a0, a1, tol, cellId, &box) && WalkReaches(grid.shape, a0, a1, box);
 }
 
 namespace
@@ -417,8 +427,7 @@ bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a
 {
   OctantBox box;
   vtkIdType hint = -1;
-  return NearHitBox(grid, a0, a1, tol, startCell, &hint, &box) &&
-    WalkLocatorOctants(grid.shape, a0, a1, [&box](int i, int j, int k) { return box.Holds(i, j, k); });
+  return NearHitBox(grid, a0, a1, tol, startCell, &hint, &box) && WalkReaches(grid.shape, a0, a1, box);
 }
 
 void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const double a1[2][3], double tol,
@@ -430,16 +439,8 @@ void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const d
   {
     boxed[w] = NearHitBox(grid, a0[w], a1[w], tol, startCell[w], hint, &boxes[w]);
   }
-  if (!boxed[0] || !boxed[1])
+  for (int w = 0; w < 2; ++w)
   {
-    // One walk alone.
-    for (int w = 0; w < 2; ++w)
-    {
-      sure[w] = boxed[w] && WalkLocatorOctants(grid.shape, a0[w], a1[w],
-                              [&boxes, w](int i, int j, int k) { return boxes[w].Holds(i, j, k); });
-    }
-    return;
+    sure[w] = boxed[w] && WalkReaches(grid.shape, a0[w], a1[w], boxes[w]);
   }
-  WalkLocatorOctantsPair(
-    grid.shape, a0, a1, [&boxes](int w, int i, int j, int k) { return boxes[w].Holds(i, j, k); }, sure);
 }

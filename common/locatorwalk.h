@@ -70,12 +70,15 @@ struct LocatorWalker
 template <class Visit>
 bool WalkLocatorOctants(const LocatorGridShape& shape, const double a0[3], const double a1[3], Visit visit);
 
-// Two walks at once (their steps interleaved, which suits the processor
-// better than one after the other): reached[w] tells whether visit(w, i, j, k)
-// returned true for an octant of walk w (the walk then stops).
-template <class Visit>
-void WalkLocatorOctantsPair(
-  const LocatorGridShape& shape, const double a0[2][3], const double a1[2][3], Visit visit, bool reached[2]);
+// Whether the walk of the locator's IntersectWithLine(a0, a1, ...) surely
+// visits one of the leaf octants (i, j, k) with first <= (i, j, k) <= last,
+// told from the segment's line without repeating the walk's steps. True only
+// where the walk starts inside the grid away from its faces and the line
+// passes no octant edge, before it enters those octants, closer than the
+// walk's rounding can carry it (its steps then cross the faces the line
+// crosses, in the line's order). False means "not settled": walk it.
+bool LocatorWalkSurelyEnters(
+  const LocatorGridShape& shape, const double a0[3], const double a1[3], const int first[3], const int last[3]);
 
 // Inline implementation of the walk.
 namespace locatorwalk_detail
@@ -195,41 +198,4 @@ bool WalkLocatorOctants(const LocatorGridShape& shape, const double a0[3], const
     walker.Step();
   }
   return false;
-}
-
-template <class Visit>
-void WalkLocatorOctantsPair(
-  const LocatorGridShape& shape, const double a0[2][3], const double a1[2][3], Visit visit, bool reached[2])
-{
-  LocatorWalker walkers[2];
-  bool walking[2];
-  for (int w = 0; w < 2; ++w)
-  {
-    reached[w] = false;
-    walking[w] = walkers[w].Start(shape, a0[w], a1[w]);
-  }
-  while (walking[0] || walking[1])
-  {
-    for (int w = 0; w < 2; ++w)
-    {
-      LocatorWalker& walker = walkers[w];
-      if (!walking[w])
-      {
-        continue;
-      }
-      if (!walker.Inside())
-      {
-        walking[w] = false;
-      }
-      else if (visit(w, walker.pos[0] - 1, walker.pos[1] - 1, walker.pos[2] - 1))
-      {
-        reached[w] = true;
-        walking[w] = false;
-      }
-      else
-      {
-        walker.Step();
-      }
-    }
-  }
 }

@@ -6,6 +6,7 @@
 #include <vtkCellLocator.h>
 #include <vtkPoints.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -383,4 +384,75 @@ TEST(LocatorHit, NothingIsSettledWithoutAGrid)
   const double a1[3] = { 1, 1, 1 };
   EXPECT_FALSE(LocatorSurelyHits(grid, a0, a1, 0.001, 0));
   EXPECT_FALSE(LocatorSurelyHitsNear(grid, a0, a1, 0.001, 0));
+}
+
+TEST(LocatorHit, LineCheckNeverClaimsAnOctantTheWalkMisses)
+{
+  // Random grids, segments and boxes of octants around a point of the
+  // segment: where the check says the walk reaches the box, the walk itself
+  // must. Half the segments run between points of a quarter-octant lattice,
+  // through octant edges and corners, where the check must give way.
+  std::mt19937 random(23);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::uniform_int_distribution<int> level(1, 8);
+  std::uniform_int_distribution<int> spread(0, 2);
+  long claimed = 0;
+  long reached = 0;
+  long generic = 0;
+  long genericClaimed = 0;
+  for (int i = 0; i < 200000; ++i)
+  {
+    LocatorGridShape shape;
+    shape.divisions = 1 << level(random);
+    for (int k = 0; k < 3; ++k)
+    {
+      shape.bounds[2 * k] = -50 + 100 * unit(random);
+      shape.bounds[2 * k + 1] = shape.bounds[2 * k] + 1 + 200 * unit(random);
+      shape.width[k] = (shape.bounds[2 * k + 1] - shape.bounds[2 * k]) / shape.divisions;
+    }
+    const bool lattice = i % 2 == 1;
+    double a0[3];
+    double a1[3];
+    double along = unit(random);
+    int first[3];
+    int last[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      const double low = shape.bounds[2 * k];
+      const double size = shape.bounds[2 * k + 1] - low;
+      if (lattice)
+      {
+        std::uniform_int_distribution<int> quarter(0, 4 * shape.divisions);
+        a0[k] = low + quarter(random) * shape.width[k] / 4;
+        a1[k] = low + (quarter(random) * 3 - 4 * shape.divisions) * shape.width[k] / 4;
+        along = 0.25 * (i % 5);
+      }
+      else
+      {
+        a0[k] = low + size * unit(random);
+        a1[k] = low + size * (3 * unit(random) - 1);
+      }
+      const double there = a0[k] + along * (a1[k] - a0[k]);
+      const int octant =
+        std::clamp(static_cast<int>(std::floor((there - low) / shape.width[k])), 0, shape.divisions - 1);
+      first[k] = std::max(0, octant - spread(random));
+      last[k] = std::min(shape.divisions - 1, octant + spread(random));
+    }
+    const bool sure = LocatorWalkSurelyEnters(shape, a0, a1, first, last);
+    const bool walked = WalkLocatorOctants(shape, a0, a1, [&](int x, int y, int z) {
+      return first[0] <= x && x <= last[0] && first[1] <= y && y <= last[1] && first[2] <= z && z <= last[2];
+    });
+    claimed += sure;
+    reached += walked;
+    if (!lattice && walked)
+    {
+      ++generic;
+      genericClaimed += sure;
+    }
+    ASSERT_TRUE(!sure || walked) << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0] << ' '
+                                 << a1[1] << ' ' << a1[2] << " divisions " << shape.divisions;
+  }
+  // Off the lattice, nearly every reach is told from the line.
+  EXPECT_GT(genericClaimed, generic * 99 / 100);
+  EXPECT_LT(claimed, reached);
 }
