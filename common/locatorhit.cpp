@@ -423,24 +423,10 @@ bool NearHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], doubl
 }
 }
 
-bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell)
+bool LocatorSurelyHitsNear(
+  LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell, vtkIdType* hint)
 {
   OctantBox box;
-  vtkIdType hint = -1;
-  return NearHitBox(grid, a0, a1, tol, startCell, &hint, &box) && WalkReaches(grid.shape, a0, a1, box);
-}
-
-void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const double a1[2][3], double tol,
-  const vtkIdType startCell[2], bool sure[2], vtkIdType* hint)
-{
-  OctantBox boxes[2];
-  bool boxed[2];
-  for (int w = 0; w < 2; ++w)
-  {
-    boxed[w] = NearHitBox(grid, a0[w], a1[w], tol, startCell[w], hint, &boxes[w]);
-  }
-  for (int w = 0; w < 2; ++w)
-  {
-    sure[w] = boxed[w] && WalkReaches(grid.shape, a0[w], a1[w], boxes[w]);
-  }
+  vtkIdType none = -1;
+  return NearHitBox(grid, a0, a1, tol, startCell, hint ? hint : &none, &box) && WalkReaches(grid.shape, a0, a1, box);
 }

@@ -90,14 +90,9 @@ bool LocatorSurelyHits(LocatorGrid& grid, const double a0[3], const double a1[3]
 // does not pass through it, walks from it across shared edges toward the line
 // (a few hundred cells at most) and tries the cell that the line passes
 // through. Suits a segment from inside a closed surface out through it near
-// a known cell. False when no proof was found: ask the locator.
-bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell);
-
-// The same proof for two segments at once (faster than one after the
-// other): sure[w] is true only when IntersectWithLine(a0[w], a1[w], tol, ...)
-// certainly returns 1. The walks across the surface start from *hint when it
-// is a cell (-1 when not), where the segments before passed, which suits
-// segments that follow each other, and else from startCell[w]; *hint becomes
-// the cell the second segment passes through (-1 when none was found).
-void LocatorSurelyHitsNearPair(LocatorGrid& grid, const double a0[2][3], const double a1[2][3], double tol,
-  const vtkIdType startCell[2], bool sure[2], vtkIdType* hint);
+// a known cell. With `hint`, the walk starts from *hint when that is a cell
+// (-1 when not), where a segment before passed, which suits segments that
+// follow each other, and *hint becomes the cell this segment passes through
+// (-1 when none was found). False when no proof was found: ask the locator.
+bool LocatorSurelyHitsNear(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell,
+  vtkIdType* hint = nullptr);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <future>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 namespace
@@ -46,13 +47,15 @@ double Radius(const double p[3])
 // cell's term of the average scale ratio, and its probe: from the ear
 // midpoint through the source centroid to five times its radius (rounded to
 // single precision, as the probe is made).
+// Left unset until filled, so that the memory of all cells' motions is
+// first touched by the threads that fill it.
 struct CellMotion
 {
-  double d[3] = { 0, 0, 0 };
-  double sourceRadius = 0;
-  double ratio = 0;
-  float probe[3] = { 0, 0, 0 };
-  float targetRadius = 0;
+  double d[3];
+  double sourceRadius;
+  double ratio;
+  float probe[3];
+  float targetRadius;
 
   CellMotion() = default;
   // From the cell's corners on the source and on the target.
@@ -142,7 +145,7 @@ int main(int argc, char* argv[])
   }
 
   // How every cell moved, found once on every core for the passes below.
-  std::vector<CellMotion> motions(static_cast<size_t>(n));
+  const std::unique_ptr<CellMotion[]> motions(new CellMotion[static_cast<size_t>(n)]);
   const SurfaceArrays sourceArrays(source);
   const SurfaceArrays targetArrays(target);
   const bool inPlace = sourceArrays.Usable() && targetArrays.Usable();
@@ -167,11 +170,11 @@ int main(int argc, char* argv[])
   };
   if (inPlace)
   {
-    ParallelRanges(motions.size(), findMotions);
+    ParallelRanges(static_cast<size_t>(n), findMotions);
   }
   else
   {
-    findMotions(0, motions.size()); // cell points fetched through a shared buffer
+    findMotions(0, static_cast<size_t>(n)); // cell points fetched through a shared buffer
   }
 
   // The locator's grid, planned before the locator is built: the probes are
@@ -202,27 +205,14 @@ int main(int argc, char* argv[])
     size_t end;
     while (chunks.Next(&begin, &end))
     {
-      // Two probes at a time, their walks interleaved; each search for the
-      // cell a probe passes through starts where the probe before passed.
-      size_t i = begin;
+      // Each search for the cell a probe passes through starts where the
+      // probe before passed.
       vtkIdType hint = -1;
-      for (; i + 1 < end; i += 2)
-      {
-        const double starts[2][3] = { { ear[0], ear[1], ear[2] }, { ear[0], ear[1], ear[2] } };
-        double probes[2][3];
-        motions[i].Probe(probes[0]);
-        motions[i + 1].Probe(probes[1]);
-        const vtkIdType cells[2] = { static_cast<vtkIdType>(i), static_cast<vtkIdType>(i + 1) };
-        bool sure[2];
-        LocatorSurelyHitsNearPair(own, starts, probes, 0.001, cells, sure, &hint);
-        proved[i] = sure[0];
-        proved[i + 1] = sure[1];
-      }
-      if (i < end)
+      for (size_t i = begin; i < end; ++i)
       {
         double probe[3];
         motions[i].Probe(probe);
-        proved[i] = LocatorSurelyHitsNear(own, ear, probe, 0.001, static_cast<vtkIdType>(i));
+        proved[i] = LocatorSurelyHitsNear(own, ear, probe, 0.001, static_cast<vtkIdType>(i), &hint);
       }
     }
   };
