@@ -6,8 +6,13 @@
 // Closest-point queries: points near random places of the surface (0 to 5 mm
 // off on both sides, some exactly on corners and edges), some far outside.
 // Line queries: segments between such points, and from them in random
-// directions. Prints the counts and exits with status 1 on any difference.
+// directions. Proofs of hits (LocatorSurelyHits, LocatorSurelyHitsNear): on
+// the line queries, and on probes from the centre of the surface's bounds
+// through the query points to five times their distance; a proof must never
+// claim a hit that the locator does not report. Prints the counts and exits
+// with status 1 on any difference or wrong proof.
 #include "benchrandom.h"
+#include "locatorhit.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
@@ -104,6 +109,18 @@ int main(int argc, char* argv[])
   start = Clock::now();
   SurfaceLocator fast(surface);
   const double fastBuild = seconds(start);
+
+  LocatorGrid grid;
+  const bool gridRead = ReadLocatorGrid(plain, &grid);
+  LinkLocatorGrid(&grid);
+  const double* bounds = surface->GetBounds();
+  const double centre[3] = { (bounds[0] + bounds[1]) / 2, (bounds[2] + bounds[3]) / 2, (bounds[4] + bounds[5]) / 2 };
+  long long proofs = 0;
+  long long proofsWrong = 0;
+  long long probes = 0;
+  long long probesProved = 0;
+  long long probesWrong = 0;
+  vtkIdType hint = -1;
 
   std::vector<double> queries(6 * static_cast<size_t>(count));
   for (long long i = 0; i < count; ++i)
@@ -219,6 +236,35 @@ int main(int argc, char* argv[])
       }
     }
     fastTime[1] += seconds(start);
+    // Proofs: for the cell the locator reported, else a random one; and the
+    // probes, from the nearest cell of their query point on.
+    for (long long i = from; i < to && gridRead; ++i)
+    {
+      const double* answer = &lines[10 * (i - from)];
+      const vtkIdType cell = answer[8] >= 0 ? static_cast<vtkIdType>(answer[8])
+                                            : static_cast<vtkIdType>(random.Next() % surface->GetNumberOfCells());
+      if (LocatorSurelyHits(grid, &queries[6 * i], &queries[6 * i + 3], 0.001, cell))
+      {
+        ++proofs;
+        proofsWrong += answer[6] != 1;
+      }
+      double end[3];
+      for (int k = 0; k < 3; ++k)
+      {
+        end[k] = static_cast<float>(centre[k] + 5 * (queries[6 * i + k] - centre[k]));
+      }
+      const vtkIdType near = static_cast<vtkIdType>(answers[8 * (i - from) + 4]);
+      ++probes;
+      if (near >= 0 && LocatorSurelyHitsNear(grid, centre, end, 0.001, near, &hint))
+      {
+        ++probesProved;
+        double t;
+        double x[3];
+        double pcoords[3];
+        int subId;
+        probesWrong += plain->IntersectWithLine(centre, end, 0.001, t, x, pcoords, subId) != 1;
+      }
+    }
   }
   std::cout << count << " closest-point queries, " << closestDiffer << " differ; " << count << " line queries, "
             << lineDiffer << " differ; asked of the locator: " << fast.AskedClosest << " closest-point and "
@@ -226,5 +272,7 @@ int main(int argc, char* argv[])
   std::cout << "build: locator " << plainBuild << " s, fast " << fastBuild << " s\n";
   std::cout << "closest points: locator " << count / plainTime[0] << "/s, fast " << count / fastTime[0] << "/s\n";
   std::cout << "lines: locator " << count / plainTime[1] << "/s, fast " << count / fastTime[1] << "/s\n";
-  return closestDiffer == 0 && lineDiffer == 0 ? 0 : 1;
+  std::cout << "proofs of hits: " << proofs << " on line queries, " << proofsWrong << " wrong; " << probesProved
+            << " of " << probes << " probes from the centre, " << probesWrong << " wrong\n";
+  return closestDiffer == 0 && lineDiffer == 0 && proofsWrong == 0 && probesWrong == 0 ? 0 : 1;
 }
