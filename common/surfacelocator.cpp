@@ -1337,8 +1337,11 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
       std::fabs(a1[1]), std::fabs(a1[2]) });
   const double slack = 1.0e-9 * reach + 1.0e-12 + 2.0 * this->CornerError;
   const double margin = 1.0e-9 * (reach + 1.0) + 4.0 * this->CornerError;
-  // The boxes are measured in single precision.
-  const double wideSlack = slack + 1.0e-6 * reach;
+  // The boxes are measured in single precision; and a cell is met where the
+  // segment passes within the tolerance of it, outside its box (and outside
+  // the boxes around it, which hold it more tightly than its bounds, across
+  // which the locator's own box test is made).
+  const double wideSlack = slack + 1.0e-6 * reach + tol;
   std::vector<Hit>& hits = this->Hits;
   hits.clear();
   std::vector<Entry>& stack = this->Stack;

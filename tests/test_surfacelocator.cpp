@@ -321,3 +321,54 @@ TEST(SurfaceLocator, AgreesWithTheLocatorOnDegenerateAndSliverCells)
   Pair pair(surface);
   CompareAll(pair, QueryPoints(surface, 1200, 2.0, 14), 15);
 }
+
+TEST(SurfaceLocator, AgreesWithTheLocatorOnSegmentsFromJustBeyondABorder)
+{
+  // A tilted plane, whose cells' bounds are wider than the boxes that hold
+  // them tightly. Segments start in the plane just beyond its border, up to
+  // twice the tolerance off, and run steeply through it inward: the locator
+  // meets a border cell wherever the start lies within the tolerance of it.
+  const int n = 8;
+  std::vector<double> xyz;
+  std::vector<vtkIdType> ids;
+  for (int j = 0; j <= n; ++j)
+  {
+    for (int i = 0; i <= n; ++i)
+    {
+      xyz.insert(xyz.end(), { 1.0 * i, 1.0 * j, 0.5 * i + 0.3 * j });
+    }
+  }
+  for (int j = 0; j < n; ++j)
+  {
+    for (int i = 0; i < n; ++i)
+    {
+      const vtkIdType a = j * (n + 1) + i;
+      ids.insert(ids.end(), { a, a + 1, a + n + 2, a, a + n + 2, a + n + 1 });
+    }
+  }
+  vtkPolyData* surface = MakeSurface(xyz, ids);
+  Pair pair(surface);
+  const double length = std::sqrt(0.25 + 0.09 + 1.0);
+  const double normal[3] = { -0.5 / length, -0.3 / length, 1.0 / length };
+  std::mt19937 random(17);
+  std::uniform_real_distribution<double> along(0, n);
+  std::uniform_real_distribution<double> off(0, 0.002);
+  for (int q = 0; q < 800 && !HasFailure(); ++q)
+  {
+    // Beyond the side x = 0, x = n, y = 0 or y = n, in the plane.
+    const int side = q % 4;
+    const double beyond = off(random);
+    const double s = along(random);
+    double x = side == 0 ? -beyond : side == 1 ? n + beyond : s;
+    double y = side == 2 ? -beyond : side == 3 ? n + beyond : s;
+    const double a0[3] = { x, y, 0.5 * x + 0.3 * y };
+    const double inward[2] = { side == 0 ? 1.0 : side == 1 ? -1.0 : 0.0, side == 2 ? 1.0 : side == 3 ? -1.0 : 0.0 };
+    const double sign = q % 8 < 4 ? 1.0 : -1.0;
+    double a1[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      a1[k] = a0[k] - 5.0 * sign * normal[k] + (k < 2 ? inward[k] : 0.5 * inward[0] + 0.3 * inward[1]);
+    }
+    pair.Line(a0, a1, 0.001);
+  }
+}
