@@ -180,8 +180,8 @@ bool LocatorWalkSurelyEnters(
       continue;
     }
     // The faces up to the box, and one more for the rounding of this count.
-    const double count = std::floor((enter + slack - first) / apart) + 2.0;
-    if (!(count <= shape.divisions + 2.0))
+    const double count = (enter + slack - first) / apart + 2.0; // at least 2
+    if (!(count <= shape.divisions + 3.0))
     {
       return false;
     }
@@ -197,12 +197,15 @@ bool LocatorWalkSurelyEnters(
       // lies within the grid (at 1 and up).
       const double base = h0[b] + first * d[b];
       const double change = apart * d[b];
+      // Adding and taking away 1.5 * 2^52 rounds a position (below 2^51 in
+      // size) to the nearest whole number.
+      const double round = 6755399441055744.0;
       bool near = false;
-      for (int f = 0; f < faces; ++f)
+      double step = 0.0;
+      for (int f = 0; f < faces; ++f, step += 1.0)
       {
-        const double there = base + f * change;
-        const double part = there - static_cast<double>(static_cast<int>(there));
-        near = near || !(part > kEdge) || !(part < 1.0 - kEdge);
+        const double there = base + step * change;
+        near |= !(std::fabs(there - ((there + round) - round)) > kEdge);
       }
       if (near)
       {
