@@ -1,6 +1,7 @@
 #include "locatorhit.h"
 
 #include <vtkBox.h>
+#include <vtkCellType.h>
 #include <vtkCellArray.h>
 #include <vtkFloatArray.h>
 #include <vtkIdList.h>
@@ -122,6 +123,112 @@ struct OctantBox
   }
 };
 
+double Dot(const double a[3], const double b[3])
+{
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+void Cross(const double a[3], const double b[3], double c[3])
+{
+  c[0] = a[1] * b[2] - a[2] * b[1];
+  c[1] = a[2] * b[0] - a[0] * b[2];
+  c[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// Whether the locator's test of a triangle with these corners (its box,
+// then VTK's triangle test) surely meets the segment, told from the
+// triangle's plane: the segment crosses it well inside the triangle, well
+// inside the triangle's bounds and well between its ends, the triangle is
+// no sliver and the segment does not graze its plane. Then x is where VTK's
+// test meets it, within *error. False means "not settled": make the test.
+bool SurelyMetInside(
+  const double c[3][3], const double a0[3], const double a1[3], double tol, double x[3], double* error)
+{
+  double edges[3][3];
+  double longest = 0.0;
+  double scale = 0.0;
+  for (int k = 0; k < 3; ++k)
+  {
+    for (int i = 0; i < 3; ++i)
+    {
+      edges[k][i] = c[(k + 1) % 3][i] - c[k][i];
+      scale = std::max({ scale, std::fabs(c[k][i]), std::fabs(a0[i]), std::fabs(a1[i]) });
+    }
+    longest = std::max(longest, Dot(edges[k], edges[k]));
+  }
+  double n[3];
+  Cross(edges[0], edges[1], n);
+  const double area2 = std::sqrt(Dot(n, n)); // twice the area
+  if (!(area2 >= 1e-3 * longest))
+  {
+    return false; // a sliver, whose figures VTK finds less exactly
+  }
+  const double d[3] = { a1[0] - a0[0], a1[1] - a0[1], a1[2] - a0[2] };
+  const double length = std::sqrt(Dot(d, d));
+  const double across = Dot(n, d);
+  if (!(std::fabs(across) >= 1e-3 * area2 * length))
+  {
+    return false; // along the plane
+  }
+  const double toCorner[3] = { c[0][0] - a0[0], c[0][1] - a0[1], c[0][2] - a0[2] };
+  const double t = Dot(n, toCorner) / across;
+  for (int i = 0; i < 3; ++i)
+  {
+    x[i] = a0[i] + t * d[i];
+  }
+  // Both tests round to a few units in the last place of the largest
+  // figure; with the bounds on the shape and the angle above their points
+  // stay far within `reach` of each other.
+  const double reach = 1e-8 * (scale + length);
+  *error = reach;
+  if (!(tol >= reach) || !(t * length >= 10 * reach) || !((1.0 - t) * length >= 10 * reach))
+  {
+    return false;
+  }
+  // Well inside each edge (VTK finds the parametric place on a plane of two
+  // coordinates, which magnifies the error by up to the triangle's shape).
+  const double inside = 10 * reach * (1.0 + longest / area2);
+  for (int k = 0; k < 3; ++k)
+  {
+    const double toX[3] = { x[0] - c[k][0], x[1] - c[k][1], x[2] - c[k][2] };
+    double side[3];
+    Cross(edges[k], toX, side);
+    if (!(Dot(side, n) >= inside * area2 * std::sqrt(Dot(edges[k], edges[k]))))
+    {
+      return false;
+    }
+  }
+  // Well inside the triangle's bounds, where the locator's box test is made.
+  for (int i = 0; i < 3; ++i)
+  {
+    const double low = std::min({ c[0][i], c[1][i], c[2][i] });
+    const double high = std::max({ c[0][i], c[1][i], c[2][i] });
+    if (!(x[i] - 10 * reach >= low && x[i] + 10 * reach <= high))
+    {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The corners of a triangle of the surface, as the locator's cell test
+// gets them; false when the cell is not a triangle.
+bool TriangleCorners(const LocatorGrid& grid, vtkIdType cellId, double corners[3][3])
+{
+  if (!grid.surface || grid.surface->GetCellType(cellId) != VTK_TRIANGLE)
+  {
+    return false;
+  }
+  const LocatorGrid::PointLinks* links = grid.links.get();
+  if (links && links->arrays.Usable())
+  {
+    links->arrays.Corners(cellId, corners);
+    return true;
+  }
+  CellCorners(grid.surface, cellId, corners);
+  return true;
+}
+
 // The proof of LocatorSurelyHits up to the walk: false when it fails before;
 // otherwise the octants that the walk must visit for it to hold.
 bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId, OctantBox* box)
@@ -129,6 +236,44 @@ bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double to
   if (!grid.locator)
   {
     return false;
+  }
+  double corners[3][3];
+  double near[3];
+  double error;
+  if (TriangleCorners(grid, cellId, corners) && SurelyMetInside(corners, a0, a1, tol, near, &error))
+  {
+    // The octants that hold every point within the error of the hit, and
+    // list the cell: a part of the box found from the hit itself.
+    double cellBounds[6];
+    for (int i = 0; i < 3; ++i)
+    {
+      cellBounds[2 * i] = std::min({ corners[0][i], corners[1][i], corners[2][i] });
+      cellBounds[2 * i + 1] = std::max({ corners[0][i], corners[1][i], corners[2][i] });
+    }
+    int listedFirst[3];
+    int listedLast[3];
+    LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
+    bool boxed = true;
+    for (int i = 0; i < 3 && boxed; ++i)
+    {
+      int lowFirst;
+      int lowLast;
+      int highFirst;
+      int highLast;
+      boxed = OctantsHolding(grid, i, near[i] - error, tol, &lowFirst, &lowLast) &&
+        OctantsHolding(grid, i, near[i] + error, tol, &highFirst, &highLast);
+      if (boxed)
+      {
+        box->first[i] = std::max({ lowFirst, highFirst, listedFirst[i] });
+        box->last[i] = std::min({ lowLast, highLast, listedLast[i] });
+        boxed = box->first[i] <= box->last[i];
+      }
+    }
+    if (boxed)
+    {
+      return true;
+    }
+    // Near an octant's side: the cell test itself tells the box.
   }
   // The cell test of the query: the segment meets the cell's bounding box,
   // then the cell itself.
