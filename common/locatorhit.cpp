@@ -62,30 +62,32 @@ bool LocatorBuiltAsPlanned(vtkCellLocator* locator, const LocatorGrid& grid)
 namespace
 {
 // Whether the leaf octant with index `index` along `axis` holds the
-// coordinate within the tolerance, with the locator's own arithmetic.
-bool OctantHolds(const LocatorGrid& grid, int axis, int index, double coordinate, double tol)
+// coordinates from `from` to `to` within the tolerance, with the locator's
+// own arithmetic.
+bool OctantHolds(const LocatorGrid& grid, int axis, int index, double from, double to, double tol)
 {
   const double low = grid.shape.bounds[2 * axis] + index * grid.shape.width[axis];
   const double high = low + grid.shape.width[axis];
-  return low - tol <= coordinate && coordinate <= high + tol;
+  return low - tol <= from && to <= high + tol;
 }
 
-// The indices along `axis` of the octants that hold the coordinate within
-// the tolerance: an interval, since the octant bounds grow with the index.
-// Looks only near the octant of the coordinate (enough unless the tolerance
-// exceeds an octant); false when none of those holds it.
-bool OctantsHolding(const LocatorGrid& grid, int axis, double coordinate, double tol, int* first, int* last)
+// The indices along `axis` of the octants that hold the coordinates from
+// `from` to `to` (a short span) within the tolerance: an interval, since the
+// octant bounds grow with the index. Looks only near the octant of the span
+// (enough unless the tolerance exceeds an octant); false when none of those
+// holds it.
+bool OctantsHolding(const LocatorGrid& grid, int axis, double from, double to, double tol, int* first, int* last)
 {
-  const double place = std::floor((coordinate - grid.shape.bounds[2 * axis]) / grid.shape.width[axis]);
-  if (!(place >= -1.0 && place <= grid.shape.divisions))
+  const double place = (0.5 * (from + to) - grid.shape.bounds[2 * axis]) / grid.shape.width[axis];
+  if (!(place >= -1.0 && place < grid.shape.divisions + 1.0))
   {
     return false;
   }
-  const int near = static_cast<int>(place);
+  const int near = static_cast<int>(place + 1.0) - 1; // rounded down
   int found = -1;
   for (int index = std::max(near - 1, 0); index <= std::min(near + 1, grid.shape.divisions - 1) && found < 0; ++index)
   {
-    if (OctantHolds(grid, axis, index, coordinate, tol))
+    if (OctantHolds(grid, axis, index, from, to, tol))
     {
       found = index;
     }
@@ -95,12 +97,12 @@ bool OctantsHolding(const LocatorGrid& grid, int axis, double coordinate, double
     return false;
   }
   *first = found;
-  while (*first > 0 && OctantHolds(grid, axis, *first - 1, coordinate, tol))
+  while (*first > 0 && OctantHolds(grid, axis, *first - 1, from, to, tol))
   {
     --*first;
   }
   *last = found;
-  while (*last < grid.shape.divisions - 1 && OctantHolds(grid, axis, *last + 1, coordinate, tol))
+  while (*last < grid.shape.divisions - 1 && OctantHolds(grid, axis, *last + 1, from, to, tol))
   {
     ++*last;
   }
@@ -256,16 +258,11 @@ bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double to
     bool boxed = true;
     for (int i = 0; i < 3 && boxed; ++i)
     {
-      int lowFirst;
-      int lowLast;
-      int highFirst;
-      int highLast;
-      boxed = OctantsHolding(grid, i, near[i] - error, tol, &lowFirst, &lowLast) &&
-        OctantsHolding(grid, i, near[i] + error, tol, &highFirst, &highLast);
+      boxed = OctantsHolding(grid, i, near[i] - error, near[i] + error, tol, &box->first[i], &box->last[i]);
       if (boxed)
       {
-        box->first[i] = std::max({ lowFirst, highFirst, listedFirst[i] });
-        box->last[i] = std::min({ lowLast, highLast, listedLast[i] });
+        box->first[i] = std::max(box->first[i], listedFirst[i]);
+        box->last[i] = std::min(box->last[i], listedLast[i]);
         boxed = box->first[i] <= box->last[i];
       }
     }
@@ -328,7 +325,7 @@ bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double to
   LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
   for (int i = 0; i < 3; ++i)
   {
-    if (!OctantsHolding(grid, i, x[i], tol, &first[i], &last[i]))
+    if (!OctantsHolding(grid, i, x[i], x[i], tol, &first[i], &last[i]))
     {
       return false;
     }
