@@ -173,14 +173,14 @@ bool LocatorWalkSurelyEnters(
       continue;
     }
     const double inverse = 1.0 / d[a];
-    const double first = ((walker.pos[a] + (d[a] > 0 ? 1.0 : 0.0)) - h0[a]) * inverse; // first face's distance
+    const double firstFace = ((walker.pos[a] + (d[a] > 0 ? 1.0 : 0.0)) - h0[a]) * inverse; // its distance
     const double apart = std::fabs(inverse);                                            // from face to face
-    if (!(first <= enter + slack))
+    if (!(firstFace <= enter + slack))
     {
       continue;
     }
     // The faces up to the box, and one more for the rounding of this count.
-    const double count = (enter + slack - first) / apart + 2.0; // at least 2
+    const double count = (enter + slack - firstFace) / apart + 2.0; // at least 2
     if (!(count <= shape.divisions + 3.0))
     {
       return false;
@@ -195,7 +195,7 @@ bool LocatorWalkSurelyEnters(
       }
       // The line's position along b where it crosses each face of a, which
       // lies within the grid (at 1 and up).
-      const double base = h0[b] + first * d[b];
+      const double base = h0[b] + firstFace * d[b];
       const double change = apart * d[b];
       // Adding and taking away 1.5 * 2^52 rounds a position (below 2^51 in
       // size) to the nearest whole number.
