@@ -14,9 +14,9 @@
 // the triangle's plane, with the hit point to within a bound far above the
 // rounding of both), then follows the walk (told from the segment's line, or
 // repeated with the locator's arithmetic step for step) and looks the cell
-// up in the locator's own octant lists. It never
-// answers true where the locator would report a miss; "false" only means
-// "not settled": ask the locator. The walk repeated is that of VTK 9.1's
+// up in the locator's own octant lists. It never answers true where the
+// locator would report a miss; "false" only means "not settled": ask the
+// locator. The walk repeated is that of VTK 9.1's
 // locator; built with another VTK, nothing is settled until it is checked
 // against that VTK's walk.
 #pragma once

@@ -46,9 +46,9 @@ double Radius(const double p[3])
 // centroid's radius (as the results keep it, in single precision), the
 // cell's term of the average scale ratio, and its probe: from the ear
 // midpoint through the source centroid to five times its radius (rounded to
-// single precision, as the probe is made).
-// Left unset until filled, so that the memory of all cells' motions is
-// first touched by the threads that fill it.
+// single precision, as the probe is made). Left unset until filled, so that
+// the memory of all cells' motions is first touched by the threads that fill
+// it.
 struct CellMotion
 {
   double d[3];
