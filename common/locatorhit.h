@@ -9,16 +9,15 @@
 // the segment, exactly as the locator's own cell test meets it, at a point
 // that lies in an octant which the walk visits and which lists that cell.
 // LocatorSurelyHits checks exactly that: it makes the locator's cell test with
-// VTK's own code (or, for a triangle that the segment crosses well inside,
-// well between its ends and not at a grazing angle, tells its outcome from
-// the triangle's plane, with the hit point to within a bound far above the
-// rounding of both), then follows the walk (told from the segment's line, or
-// repeated with the locator's arithmetic step for step) and looks the cell
-// up in the locator's own octant lists. It never answers true where the
-// locator would report a miss; "false" only means "not settled": ask the
-// locator. The walk repeated is that of VTK 9.1's
-// locator; built with another VTK, nothing is settled until it is checked
-// against that VTK's walk.
+// VTK's own code (or, for a triangle that the segment crosses well inside, well
+// between its ends and not at a grazing angle, tells its outcome from the
+// triangle's plane, with the hit point to within a bound far above the rounding
+// of both), then follows the walk (told from the segment's line, or repeated
+// with the locator's arithmetic step for step) and looks the cell up in the
+// locator's own octant lists. It never answers true where the locator would
+// report a miss; "false" only means "not settled": ask the locator. The walk
+// repeated is that of VTK 9.1's locator; built with another VTK, nothing is
+// settled until it is checked against that VTK's walk.
 #pragma once
 
 #include "locatorwalk.h"
