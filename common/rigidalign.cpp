@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 void RigidTransform::Apply(const double in[3], double out[3]) const
 {
@@ -352,7 +353,8 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
 {
   constexpr size_t kMaxSamples = 20000;
   constexpr double kStartDistance = 20.0;
-  constexpr double kMinDistance = 3.0;
+  constexpr double kMinDistance = 2.0;
+  constexpr double kLimitFactor = 3.0; // the distance limit, in median residuals
   constexpr double kNormalCosine = 0.5;
   constexpr int kMaxSteps = 50;
   constexpr double kReach = 100.0; // mm: the stretch's weight is that of S - I over this length
@@ -405,6 +407,24 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
     double residual = 0;    // along the scan's normal, from the posed template point to the scan
     Eigen::Vector3d normal; // the scan's
   };
+  // Each landmark's direction across the surface: the normal at the
+  // template point closest to it.
+  const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
+  std::vector<Eigen::Vector3d> landmarkNormals(landmarkCount, Eigen::Vector3d::Zero());
+  for (size_t l = 0; l < landmarkCount; ++l)
+  {
+    const Eigen::Vector3d at(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]);
+    double closest = std::numeric_limits<double>::infinity();
+    for (const size_t i : samples)
+    {
+      const double d = (Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]) - at).squaredNorm();
+      if (d < closest)
+      {
+        closest = d;
+        landmarkNormals[l] = Eigen::Vector3d(templNormals[3 * i], templNormals[3 * i + 1], templNormals[3 * i + 2]);
+      }
+    }
+  }
   std::vector<Match> matches(samples.size());
   double limit = kStartDistance;
   for (int step = 0; step < kMaxSteps; ++step)
@@ -474,15 +494,30 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
     {
       break;
     }
-    const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
+    // A landmark pulls along the surface only: how far out or in the head
+    // went there is the surface's to say (a bump under the nasion moves it
+    // out, and says nothing of the head's pose).
     for (size_t l = 0; l < landmarkCount; ++l)
     {
       const Eigen::Vector3d u = Eigen::Vector3d(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]) - center;
       const Eigen::Vector3d x = r * (stretch * u) + b;
       const Eigen::Vector3d target(scanLandmarks[l][0], scanLandmarks[l][1], scanLandmarks[l][2]);
-      for (int a = 0; a < 3; ++a)
+      const double w = options.landmarkWeight / static_cast<double>(landmarkCount);
+      const Eigen::Vector3d across = r * landmarkNormals[l];
+      if (across.squaredNorm() > 0)
       {
-        add(Eigen::Vector3d::Unit(a), u, (target - x)(a), options.landmarkWeight / static_cast<double>(landmarkCount));
+        const Eigen::Vector3d along = across.unitOrthogonal();
+        for (const Eigen::Vector3d& e : { along, Eigen::Vector3d(across.normalized().cross(along)) })
+        {
+          add(e, u, e.dot(target - x), w);
+        }
+      }
+      else
+      {
+        for (int a = 0; a < 3; ++a)
+        {
+          add(Eigen::Vector3d::Unit(a), u, (target - x)(a), w);
+        }
       }
     }
     // S toward the identity (the off-diagonal entries count twice).
@@ -510,7 +545,7 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
     pose.iterations = step + 1;
     const size_t middle = residuals.size() / 2;
     std::nth_element(residuals.begin(), residuals.begin() + middle, residuals.end());
-    limit = std::min(kStartDistance, std::max(kMinDistance, 4.0 * residuals[middle]));
+    limit = std::min(kStartDistance, std::max(kMinDistance, kLimitFactor * residuals[middle]));
     if (w.norm() < 1e-6 && ds.norm() < 1e-6 && change.tail<3>().norm() < 1e-5)
     {
       break;

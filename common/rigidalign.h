@@ -79,7 +79,8 @@ struct StretchOptions
 {
   double huber = 1.0;          // mm: residuals beyond it weigh as |r| (a robust fit: localised
                                // changes of the head's shape count little)
-  double landmarkWeight = 0.03; // all landmarks together, relative to all the surface's matches
+  double landmarkWeight = 0.1; // all landmarks together, relative to all the surface's matches; a
+                               // landmark pulls along the template's surface only (see RefineStretch)
   double stretchWeight = 0.03; // pull of S toward the identity, times (100 mm)^2, relative likewise
 };
 
@@ -88,9 +89,11 @@ struct StretchOptions
 // template's points, by robust point-to-plane ICP (Gauss-Newton with Huber
 // weights): up to 20,000 template samples are matched to the scan (`scan`
 // indexes it in its own frame) as RefineAlignment does, within a distance
-// limit that starts at 20 mm and then follows the fit (four times the median
-// residual, at least 3 mm); the landmarks pull the template's toward the
-// scan's (`landmarkWeight`), S is pulled toward the identity
+// limit that starts at 20 mm and then follows the fit (three times the median
+// residual, at least 2 mm); the landmarks pull the template's toward the
+// scan's along the template's surface (`landmarkWeight`; across it, a bump
+// under a landmark moves it as much as the surface, which the surface's
+// matches say), S is pulled toward the identity
 // (`stretchWeight`). Localised deformations (bumps, flattening) then count
 // as outliers: the motion found is that of the head as a whole, and a stretch
 // about the centre is not taken for a motion. Stops when a step changes the
