@@ -506,10 +506,15 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
       const Eigen::Vector3d across = r * landmarkNormals[l];
       if (across.squaredNorm() > 0)
       {
+        // Huber weights on the landmark's offset along the surface: a landmark
+        // that the surface and the others place elsewhere counts less.
         const Eigen::Vector3d along = across.unitOrthogonal();
-        for (const Eigen::Vector3d& e : { along, Eigen::Vector3d(across.normalized().cross(along)) })
+        const Eigen::Vector3d other = across.normalized().cross(along);
+        const double offset = std::hypot(along.dot(target - x), other.dot(target - x));
+        const double robust = offset <= options.landmarkHuber ? 1.0 : options.landmarkHuber / offset;
+        for (const Eigen::Vector3d& e : { along, other })
         {
-          add(e, u, e.dot(target - x), w);
+          add(e, u, e.dot(target - x), robust * w);
         }
       }
       else

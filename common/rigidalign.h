@@ -81,6 +81,8 @@ struct StretchOptions
                                // changes of the head's shape count little)
   double landmarkWeight = 0.1; // all landmarks together, relative to all the surface's matches; a
                                // landmark pulls along the template's surface only (see RefineStretch)
+  double landmarkHuber = 2.0;  // mm: a landmark whose offset along the surface passes it weighs as
+                               // that offset (one that a bump moved sideways holds less)
   double stretchWeight = 0.03; // pull of S toward the identity, times (100 mm)^2, relative likewise
 };
 
