@@ -56,6 +56,14 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
   std::sort(edges.begin(), edges.end());
   border_.assign(triangles_.size() / 3, 0);
   borderPoint_.assign(points_.size() / 3, 0);
+  // Edges that two triangles have, and those of them that both run through
+  // in the same direction: the two face opposite ways.
+  size_t shared = 0;
+  size_t opposed = 0;
+  auto forward = [&](size_t e) {
+    const int entry = std::get<2>(edges[e]);
+    return triangles_[static_cast<size_t>(entry)] == std::get<0>(edges[e]);
+  };
   for (size_t i = 0; i < edges.size();)
   {
     size_t j = i + 1;
@@ -63,6 +71,11 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
       std::get<1>(edges[j]) == std::get<1>(edges[i]))
     {
       ++j;
+    }
+    if (j == i + 2)
+    {
+      ++shared;
+      opposed += forward(i) == forward(i + 1) ? 1 : 0;
     }
     if (j == i + 1)
     {
@@ -73,7 +86,75 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
     }
     i = j;
   }
+  if (opposed * 100 <= shared)
+  {
+    SmoothNormals();
+  }
   Build();
+}
+
+void TriangleTree::SmoothNormals()
+{
+  constexpr int kRounds = 3;
+  const int count = TriangleCount();
+  // Twice each triangle's area, and the triangles at each point.
+  std::vector<double> area(static_cast<size_t>(count), 0.0);
+  std::vector<int> firstAt(points_.size() / 3 + 1, 0);
+  for (int t = 0; t < count; ++t)
+  {
+    const double* a = &points_[3 * static_cast<size_t>(triangles_[3 * t])];
+    const double* b = &points_[3 * static_cast<size_t>(triangles_[3 * t + 1])];
+    const double* c = &points_[3 * static_cast<size_t>(triangles_[3 * t + 2])];
+    const double e1[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
+    const double e2[3] = { c[0] - a[0], c[1] - a[1], c[2] - a[2] };
+    const double n[3] = { e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0] };
+    area[static_cast<size_t>(t)] = std::sqrt(Dot3(n, n));
+    for (int k = 0; k < 3; ++k)
+    {
+      ++firstAt[static_cast<size_t>(triangles_[3 * t + k]) + 1];
+    }
+  }
+  for (size_t p = 1; p < firstAt.size(); ++p)
+  {
+    firstAt[p] += firstAt[p - 1];
+  }
+  std::vector<int> at(static_cast<size_t>(firstAt.back()));
+  std::vector<int> fill(firstAt.begin(), firstAt.end() - 1);
+  for (int t = 0; t < count; ++t)
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      at[static_cast<size_t>(fill[static_cast<size_t>(triangles_[3 * t + k])]++)] = t;
+    }
+  }
+  const std::vector<double> own = normals_;
+  std::vector<double> next(normals_.size());
+  for (int round = 0; round < kRounds; ++round)
+  {
+    for (int t = 0; t < count; ++t)
+    {
+      double sum[3] = { 0, 0, 0 };
+      for (int k = 0; k < 3; ++k)
+      {
+        const size_t p = static_cast<size_t>(triangles_[3 * t + k]);
+        for (int j = firstAt[p]; j < firstAt[p + 1]; ++j)
+        {
+          const size_t u = static_cast<size_t>(at[static_cast<size_t>(j)]);
+          for (int c = 0; c < 3; ++c)
+          {
+            sum[c] += area[u] * normals_[3 * u + c];
+          }
+        }
+      }
+      const double length = std::sqrt(Dot3(sum, sum));
+      double* n = &next[3 * static_cast<size_t>(t)];
+      for (int c = 0; c < 3; ++c)
+      {
+        n[c] = length > 0 ? sum[c] / length : own[3 * static_cast<size_t>(t) + c];
+      }
+    }
+    normals_.swap(next);
+  }
 }
 
 void TriangleTree::Build()

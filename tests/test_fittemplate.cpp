@@ -410,6 +410,85 @@ TriangleSurface Sphere(double r, const double c[3], int rows, int columns)
 }
 }
 
+TEST(TriangleTree, NormalsFollowANoisySurfaceAndStayTheTrianglesOwnWhereOrientationsDisagree)
+{
+  // A sphere of 2 mm triangles, every point moved by noise of 0.5 mm per
+  // coordinate, as a scanner's raw output: the triangles' own normals turn
+  // far off the sphere's, the tree's follow it.
+  const double center[3] = { 0, 0, 0 };
+  TriangleSurface noisy = Sphere(80, center, 120, 240);
+  std::mt19937 random(11);
+  std::normal_distribution<double> noise(0.0, 0.5);
+  for (double& x : noisy.points)
+  {
+    x += noise(random);
+  }
+  auto own = [](const TriangleSurface& s, size_t t, double n[3]) {
+    const double* a = &s.points[3 * static_cast<size_t>(s.triangles[3 * t])];
+    const double* b = &s.points[3 * static_cast<size_t>(s.triangles[3 * t + 1])];
+    const double* c = &s.points[3 * static_cast<size_t>(s.triangles[3 * t + 2])];
+    const double e1[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
+    const double e2[3] = { c[0] - a[0], c[1] - a[1], c[2] - a[2] };
+    n[0] = e1[1] * e2[2] - e1[2] * e2[1];
+    n[1] = e1[2] * e2[0] - e1[0] * e2[2];
+    n[2] = e1[0] * e2[1] - e1[1] * e2[0];
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int k = 0; k < 3; ++k)
+    {
+      n[k] /= length;
+    }
+  };
+  // The cosine of the angle between a normal and the sphere's at a triangle.
+  auto facing = [](const TriangleSurface& s, size_t t, const double* n) {
+    double r[3] = { 0, 0, 0 };
+    for (int c = 0; c < 3; ++c)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        r[k] += s.points[3 * static_cast<size_t>(s.triangles[3 * t + c]) + k];
+      }
+    }
+    return (r[0] * n[0] + r[1] * n[1] + r[2] * n[2]) / std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+  };
+  const TriangleTree tree(noisy.points, noisy.triangles);
+  const size_t count = noisy.triangles.size() / 3;
+  size_t ownFar = 0;
+  size_t treeFar = 0;
+  size_t counted = 0;
+  for (size_t t = 0; t < count; ++t)
+  {
+    // Away from the poles, where the rows' triangles narrow to slivers.
+    if (std::abs(noisy.points[3 * static_cast<size_t>(noisy.triangles[3 * t]) + 2]) > 70)
+    {
+      continue;
+    }
+    double n[3];
+    own(noisy, t, n);
+    ++counted;
+    ownFar += facing(noisy, t, n) < std::cos(0.5) ? 1 : 0;
+    treeFar += facing(noisy, t, tree.Normal(static_cast<int>(t))) < std::cos(0.5) ? 1 : 0;
+  }
+  EXPECT_GT(ownFar, counted / 4);
+  EXPECT_LT(treeFar, counted / 1000);
+  // With a tenth of the triangles turned the other way, the normals are
+  // each triangle's own.
+  TriangleSurface mixed = noisy;
+  for (size_t t = 0; t < count; t += 10)
+  {
+    std::swap(mixed.triangles[3 * t + 1], mixed.triangles[3 * t + 2]);
+  }
+  const TriangleTree mixedTree(mixed.points, mixed.triangles);
+  for (size_t t = 0; t < count; ++t)
+  {
+    double n[3];
+    own(mixed, t, n);
+    for (int k = 0; k < 3; ++k)
+    {
+      ASSERT_NEAR(mixedTree.Normal(static_cast<int>(t))[k], n[k], 1e-12) << t;
+    }
+  }
+}
+
 TEST(ScanFile, PolygonsAndStripsBecomeTrianglesAndPointsShareTheArea)
 {
   const std::string dir = ScratchDir();
