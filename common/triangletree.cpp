@@ -19,6 +19,7 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
 {
   const int count = TriangleCount();
   normals_.assign(triangles_.size(), 0.0);
+  std::vector<double> areas(static_cast<size_t>(count)); // twice each triangle's area
   for (int t = 0; t < count; ++t)
   {
     const double* a = &points_[3 * static_cast<size_t>(triangles_[3 * t])];
@@ -31,6 +32,7 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
     n[1] = e1[2] * e2[0] - e1[0] * e2[2];
     n[2] = e1[0] * e2[1] - e1[1] * e2[0];
     const double length = std::sqrt(Dot3(n, n));
+    areas[static_cast<size_t>(t)] = length;
     if (length > 0)
     {
       for (int k = 0; k < 3; ++k)
@@ -88,27 +90,19 @@ TriangleTree::TriangleTree(const std::vector<double>& points, const std::vector<
   }
   if (opposed * 100 <= shared)
   {
-    SmoothNormals();
+    SmoothNormals(areas);
   }
   Build();
 }
 
-void TriangleTree::SmoothNormals()
+void TriangleTree::SmoothNormals(const std::vector<double>& areas)
 {
   constexpr int kRounds = 3;
   const int count = TriangleCount();
-  // Twice each triangle's area, and the triangles at each point.
-  std::vector<double> area(static_cast<size_t>(count), 0.0);
+  // The triangles at each point.
   std::vector<int> firstAt(points_.size() / 3 + 1, 0);
   for (int t = 0; t < count; ++t)
   {
-    const double* a = &points_[3 * static_cast<size_t>(triangles_[3 * t])];
-    const double* b = &points_[3 * static_cast<size_t>(triangles_[3 * t + 1])];
-    const double* c = &points_[3 * static_cast<size_t>(triangles_[3 * t + 2])];
-    const double e1[3] = { b[0] - a[0], b[1] - a[1], b[2] - a[2] };
-    const double e2[3] = { c[0] - a[0], c[1] - a[1], c[2] - a[2] };
-    const double n[3] = { e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0] };
-    area[static_cast<size_t>(t)] = std::sqrt(Dot3(n, n));
     for (int k = 0; k < 3; ++k)
     {
       ++firstAt[static_cast<size_t>(triangles_[3 * t + k]) + 1];
@@ -142,7 +136,7 @@ void TriangleTree::SmoothNormals()
           const size_t u = static_cast<size_t>(at[static_cast<size_t>(j)]);
           for (int c = 0; c < 3; ++c)
           {
-            sum[c] += area[u] * normals_[3 * u + c];
+            sum[c] += areas[u] * normals_[3 * u + c];
           }
         }
       }

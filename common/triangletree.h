@@ -50,7 +50,7 @@ private:
     int count; // leaf: number of triangles; inner: 0
   };
   void Build();
-  void SmoothNormals();
+  void SmoothNormals(const std::vector<double>& areas);
   double BoxDistance2(const Node& node, const double q[3]) const;
 
   std::vector<double> points_;
