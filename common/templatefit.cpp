@@ -23,6 +23,13 @@ constexpr double kBorderReach = 0.5; // mm: at the end, a point this near the sc
 constexpr double kSettled = 0.01;  // mm: a level ends when no point moves more
 constexpr double kAnchorStiffness = 0.3; // below this stiffness the anchor eases off with it
 constexpr double kDamping = 1e-6;  // pulls each solve toward the step before, relative to the regulariser
+// A point whose match has turned from trusted to not, or back, this often in
+// the graph fit is not trusted again: its match comes and goes from step to
+// step (a fold where the scan goes on past the template's edge, into a neck
+// or the shoulders the template does not have), and the pull it gives one
+// step and takes back the next keeps the fit from settling. It follows its
+// neighbours.
+constexpr unsigned char kUnsteady = 3;
 
 double Distance2(const double* a, const double* b)
 {
@@ -689,14 +696,26 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   System data[2];
   System total;
   double limit = options.startDistance;
-  for (double stiffness : options.stiffness)
+  // How often each point's match has turned from trusted to not or back.
+  std::vector<unsigned char> trustChanges(pointCount, 0);
+  std::vector<char> wasTrusted(pointCount, 0);
+  for (size_t level = 0; level < options.stiffness.size(); ++level)
   {
-    for (int step = 0; step < options.stepsPerLevel; ++step)
+    const double stiffness = options.stiffness[level];
+    const int steps = level + 1 < options.stiffness.size() ? options.stepsPerLevel : options.lastLevelSteps;
+    for (int step = 0; step < steps; ++step)
     {
       ParallelRanges(pointCount, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i)
         {
           matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit) : Match();
+          const char trusted = matches[i].trusted ? 1 : 0;
+          if (result.steps > 0 && trusted != wasTrusted[i] && trustChanges[i] < kUnsteady)
+          {
+            ++trustChanges[i];
+          }
+          wasTrusted[i] = trusted;
+          matches[i].trusted = matches[i].trusted && trustChanges[i] < kUnsteady;
         }
       });
       std::vector<double> distances;

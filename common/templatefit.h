@@ -11,7 +11,10 @@
 // no match on the scan (a hole, the open neck) moves with its neighbours.
 // Each step matches every template point to its closest scan point, trusts
 // the match when it lies within the current distance limit, off the scan's
-// border and with normals within 60 degrees (either orientation), and solves
+// border and with normals within 60 degrees (either orientation), and the
+// point's match has not turned from trusted to untrusted or back three times
+// already (one that comes and goes from step to step, where the scan goes on
+// past the template's edge, holds the fit from settling), and solves
 // one linear least-squares problem for all the nodes' maps at once
 // (conjugate gradients, started from the step before):
 //   - the point-to-plane distances of the trusted matches, weighted by each
@@ -34,7 +37,10 @@
 //     FitTemplate).
 // The stiffness runs down the schedule, each level until no point moves by
 // more than 0.01 mm (99% of them: a few points whose match comes and goes at
-// the scan's borders do not count) or for `stepsPerLevel` steps. The distance
+// the scan's borders do not count) or for `stepsPerLevel` steps; the last,
+// most supple level for up to `lastLevelSteps`: where the scan goes on past the
+// template's edge (a neck, the shoulders), the points near that edge take it
+// up a few at a time, and the fit settles only once they have. The distance
 // limit starts at `startDistance` and then follows the fit: four times the
 // median distance of the trusted matches of the step before, within
 // [minDistance, startDistance]. Finally each template point with a trusted
@@ -55,6 +61,7 @@ struct FitOptions
   double nodeSpacing = 10.0;                                    // mm between nodes
   std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 };   // regulariser weights, level by level
   int stepsPerLevel = 8;
+  int lastLevelSteps = 30;
   double pointWeight = 0.0;     // point-to-point share of the data term
   double startDistance = 20.0;  // mm
   double minDistance = 3.0;     // mm
