@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 
 using namespace testutil;
@@ -408,6 +409,42 @@ TriangleSurface Sphere(double r, const double c[3], int rows, int columns)
   }
   return sphere;
 }
+
+// Where growing by `factor` about c takes p.
+std::array<double, 3> Grown(const double* p, const double c[3], double factor)
+{
+  return { c[0] + factor * (p[0] - c[0]), c[1] + factor * (p[1] - c[1]), c[2] + factor * (p[2] - c[2]) };
+}
+
+// Keeps the triangles whose first corner passes `keep`.
+void KeepTriangles(TriangleSurface& surface, const std::function<bool(const double*)>& keep)
+{
+  std::vector<int> kept;
+  for (size_t t = 0; t < surface.triangles.size(); t += 3)
+  {
+    if (keep(&surface.points[3 * static_cast<size_t>(surface.triangles[t])]))
+    {
+      kept.insert(kept.end(), surface.triangles.begin() + t, surface.triangles.begin() + t + 3);
+    }
+  }
+  surface.triangles.swap(kept);
+}
+
+// Three landmarks about the equator of an 80 mm sphere about `center`, and
+// where growing by `factor` takes them.
+struct SphereLandmarks
+{
+  std::vector<std::array<double, 3>> landmarks = { { 180, 100, 80 }, { 100, 180, 80 }, { 20, 100, 80 } };
+  std::vector<std::array<double, 3>> targets;
+
+  SphereLandmarks(const double center[3], double factor)
+  {
+    for (const auto& l : landmarks)
+    {
+      targets.push_back(Grown(l.data(), center, factor));
+    }
+  }
+};
 }
 
 TEST(TriangleTree, NormalsFollowANoisySurfaceAndStayTheTrianglesOwnWhereOrientationsDisagree)
@@ -518,24 +555,12 @@ TEST(TemplateFit, ASphereFitsTheSameSphereGrownWithAHoleAndKeepsItsPoints)
   const TriangleSurface templ = Sphere(80, center, 30, 60);
   // The scan: a finer sphere 5% larger, with a hole of 25 mm about its top.
   TriangleSurface scan = Sphere(84, center, 45, 90);
-  std::vector<int> kept;
-  for (size_t t = 0; t < scan.triangles.size(); t += 3)
-  {
-    const double* p = &scan.points[3 * scan.triangles[t]];
-    if (Distance(p, std::array<double, 3>{ center[0], center[1], center[2] + 84 }.data()) > 25)
-    {
-      kept.insert(kept.end(), scan.triangles.begin() + t, scan.triangles.begin() + t + 3);
-    }
-  }
-  scan.triangles.swap(kept);
+  const double top[3] = { center[0], center[1], center[2] + 84 };
+  KeepTriangles(scan, [&top](const double* p) { return Distance(p, top) > 25; });
   const TriangleTree tree(scan.points, scan.triangles);
-  const std::vector<std::array<double, 3>> landmarks = { { 180, 100, 80 }, { 100, 180, 80 }, { 20, 100, 80 } };
-  std::vector<std::array<double, 3>> targets;
-  for (const auto& l : landmarks)
-  {
-    targets.push_back({ center[0] + 1.05 * (l[0] - center[0]), center[1] + 1.05 * (l[1] - center[1]),
-      center[2] + 1.05 * (l[2] - center[2]) });
-  }
+  const SphereLandmarks marks(center, 1.05);
+  const std::vector<std::array<double, 3>>& landmarks = marks.landmarks;
+  const std::vector<std::array<double, 3>>& targets = marks.targets;
   const FitResult fit = FitTemplate(templ, tree, landmarks, targets);
   ASSERT_EQ(fit.points.size(), templ.points.size());
   // Every point moves straight out, by 4 mm: where the scan has surface onto
@@ -545,13 +570,7 @@ TEST(TemplateFit, ASphereFitsTheSameSphereGrownWithAHoleAndKeepsItsPoints)
   size_t unmatched = 0;
   for (size_t i = 0; i < templ.PointCount(); ++i)
   {
-    const double* p = &templ.points[3 * i];
-    double expected[3];
-    for (int k = 0; k < 3; ++k)
-    {
-      expected[k] = center[k] + 1.05 * (p[k] - center[k]);
-    }
-    const double error = Distance(&fit.points[3 * i], expected);
+    const double error = Distance(&fit.points[3 * i], Grown(&templ.points[3 * i], center, 1.05).data());
     (fit.matched[i] ? worst : worstInHole) = std::max(fit.matched[i] ? worst : worstInHole, error);
     unmatched += fit.matched[i] ? 0 : 1;
   }
@@ -717,15 +736,7 @@ TEST(TemplateFit, ASphereSettlesOnAScanThatGoesOnIntoANeckAndShoulders)
   const TriangleSurface templ = Sphere(80, center, 90, 180);
   // The head: a sphere 2.5% larger, open 30 mm below its centre.
   TriangleSurface scan = Sphere(82, center, 120, 240);
-  std::vector<int> kept;
-  for (size_t t = 0; t < scan.triangles.size(); t += 3)
-  {
-    if (scan.points[3 * scan.triangles[t] + 2] > center[2] - 30)
-    {
-      kept.insert(kept.end(), scan.triangles.begin() + t, scan.triangles.begin() + t + 3);
-    }
-  }
-  scan.triangles.swap(kept);
+  KeepTriangles(scan, [&center](const double* p) { return p[2] > center[2] - 30; });
   using Corner = std::array<double, 3>;
   auto quad = [&scan](const Corner& a, const Corner& b, const Corner& c, const Corner& d) {
     const int first = static_cast<int>(scan.PointCount());
@@ -760,14 +771,8 @@ TEST(TemplateFit, ASphereSettlesOnAScanThatGoesOnIntoANeckAndShoulders)
     }
   }
   const TriangleTree tree(scan.points, scan.triangles);
-  const std::vector<std::array<double, 3>> landmarks = { { 180, 100, 80 }, { 100, 180, 80 }, { 20, 100, 80 } };
-  std::vector<std::array<double, 3>> targets;
-  for (const auto& l : landmarks)
-  {
-    targets.push_back({ center[0] + 1.025 * (l[0] - center[0]), center[1] + 1.025 * (l[1] - center[1]),
-      center[2] + 1.025 * (l[2] - center[2]) });
-  }
-  const FitResult fit = FitTemplate(templ, tree, landmarks, targets);
+  const SphereLandmarks marks(center, 1.025);
+  const FitResult fit = FitTemplate(templ, tree, marks.landmarks, marks.targets);
   // Settled: the last step moved (99% of) the points by less than 0.01 mm.
   // Points that kept finding and losing the neck made every step move 1% of
   // them by 5 mm, and the tool refused such a fit.
@@ -778,12 +783,7 @@ TEST(TemplateFit, ASphereSettlesOnAScanThatGoesOnIntoANeckAndShoulders)
     const double* p = &templ.points[3 * i];
     if (p[2] > center[2] - 20)
     {
-      double expected[3];
-      for (int k = 0; k < 3; ++k)
-      {
-        expected[k] = center[k] + 1.025 * (p[k] - center[k]);
-      }
-      worst = std::max(worst, Distance(&fit.points[3 * i], expected));
+      worst = std::max(worst, Distance(&fit.points[3 * i], Grown(p, center, 1.025).data()));
     }
   }
   EXPECT_LT(worst, 0.05);
