@@ -746,8 +746,8 @@ TEST(TemplateFit, ASphereSettlesOnAScanThatGoesOnIntoANeckAndShoulders)
     }
     scan.triangles.insert(scan.triangles.end(), { first, first + 1, first + 2, first, first + 2, first + 3 });
   };
-  // The neck, 40 mm across, through the sphere's bottom, and the shoulders
-  // 20 mm below it.
+  // The neck, a tube of 40 mm radius through the sphere's bottom, and the
+  // shoulders 20 mm below the sphere.
   const double pi = 3.14159265358979323846;
   const double neck = 40;
   const double bottom = center[2] - 100;
