@@ -10,10 +10,14 @@
 # measures of the fitted and the true template and their celldist. Not a
 # test: it prints figures and asserts nothing.
 #   bash bench/fitbench.sh [SEEDS...]      (default: 1 2 3)
+#   FIELD=any bash bench/fitbench.sh ...   the field's bumps push in random directions, along
+#                                          the surface as much as across it
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 seeds=("$@")
+field=()
+[ "${FIELD:-}" != any ] || field=(any)
 [ ${#seeds[@]} -gt 0 ] || seeds=(1 2 3)
 cmake --build "$build" -j"$(nproc)" --target fittemplate fitcase makesample headshape celldist >/dev/null
 
@@ -52,7 +56,7 @@ fit() {
 for seed in "${seeds[@]}"; do
   dir=$work/case$seed
   mkdir -p "$dir"
-  "$build/bench/fitcase" make "$work/template.vtk" "$dir" "$seed" 300000
+  "$build/bench/fitcase" make "$work/template.vtk" "$dir" "$seed" 300000 "${field[@]}"
   echo
   echo "case $seed: $(awk '{ print $1 }' <(od -An -tu4 -j80 -N4 "$dir/scan.stl")) scan triangles"
   fit "$dir" "$dir/scan.stl" "$dir/template_landmarks.crv" "$dir/scan_landmarks.crv"

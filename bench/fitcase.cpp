@@ -1,6 +1,8 @@
 // fitcase: synthetic cases for the template fit, and their scores.
 //
-//   fitcase make TEMPLATE DIR SEED TRIANGLES   writes a case into DIR (see WriteFitCase)
+//   fitcase make TEMPLATE DIR SEED TRIANGLES [any]
+//                                              writes a case into DIR (see WriteFitCase); with
+//                                              `any`, the field's bumps push in random directions
 //   fitcase score DIR FITTED LOG               prints the errors of FITTED, whose fittemplate
 //                                              output (with its rigid transform) is in LOG
 //   fitcase project TEMPLATE DIR OUT LOG       the reference the fit is measured against: every
@@ -23,14 +25,17 @@
 int main(int argc, char* argv[])
 {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "make" && argc == 6)
+  if (command == "make" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "any")))
   {
     vtkPolyData* templ = ReadSurface(argv[2]);
     if (!templ)
     {
       return 1;
     }
-    return WriteFitCase(templ, argv[3], std::strtoull(argv[4], nullptr, 10), std::atoi(argv[5])) ? 0 : 1;
+    return WriteFitCase(templ, argv[3], std::strtoull(argv[4], nullptr, 10), std::atoi(argv[5]),
+             argc == 7 ? BumpDirection::Any : BumpDirection::FromCentre)
+      ? 0
+      : 1;
   }
   if (command == "score" && argc == 5)
   {
@@ -111,7 +116,7 @@ int main(int argc, char* argv[])
     }
     return WriteSurface(BuildSurface(points, templ), argv[4]) && log ? 0 : 1;
   }
-  std::cout << "Usage: fitcase make TEMPLATE DIR SEED TRIANGLES\n"
+  std::cout << "Usage: fitcase make TEMPLATE DIR SEED TRIANGLES [any]\n"
                "       fitcase score DIR FITTED LOG\n"
                "       fitcase project TEMPLATE DIR OUT LOG\n";
   return 1;

@@ -140,7 +140,7 @@ void SmoothField::At(const double p[3], double d[3]) const
   }
 }
 
-SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double amplitude)
+SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double amplitude, BumpDirection direction)
 {
   Random random(seed);
   SmoothField field;
@@ -155,13 +155,26 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
     SmoothField::Bump bump;
     const size_t at = static_cast<size_t>(random.Uniform() * static_cast<double>(n));
     std::copy(&points[3 * at], &points[3 * at] + 3, bump.center);
-    // Mostly outward or inward (growth, flattening), partly sideways.
-    bump.radial = (4.0 + 8.0 * random.Uniform()) * (random.Uniform() < 0.5 ? -1.0 : 1.0);
-    random.Direction(bump.vector);
-    const double sideways = 6.0 * random.Uniform();
-    for (double& v : bump.vector)
+    if (direction == BumpDirection::FromCentre)
     {
-      v *= sideways;
+      // Mostly outward or inward (growth, flattening), partly sideways.
+      bump.radial = (4.0 + 8.0 * random.Uniform()) * (random.Uniform() < 0.5 ? -1.0 : 1.0);
+      random.Direction(bump.vector);
+      const double sideways = 6.0 * random.Uniform();
+      for (double& v : bump.vector)
+      {
+        v *= sideways;
+      }
+    }
+    else
+    {
+      bump.radial = 0;
+      random.Direction(bump.vector);
+      const double size = 4.0 + 8.0 * random.Uniform();
+      for (double& v : bump.vector)
+      {
+        v *= size;
+      }
     }
     bump.width = 15.0 + 15.0 * random.Uniform();
     field.bumps.push_back(bump);
@@ -302,10 +315,10 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface)
   return ids;
 }
 
-bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles)
+bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles, BumpDirection direction)
 {
   const std::vector<double> points = PointsOf(templ);
-  const SmoothField field = RandomField(points, seed, 15.0);
+  const SmoothField field = RandomField(points, seed, 15.0, direction);
   auto deformedPoints = vtkSmartPointer<vtkPoints>::New();
   deformedPoints->SetNumberOfPoints(templ->GetNumberOfPoints());
   for (size_t i = 0; i < points.size() / 3; ++i)

@@ -36,7 +36,16 @@ struct SmoothField
   double scale = 1;
   void At(const double p[3], double d[3]) const;
 };
-SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double amplitude);
+// Which way a random field's bumps push: as above, or each 4 to 12 mm in a
+// random direction, along the surface as much as across it (a field the fit's
+// preference for moves toward or away from the centre knows nothing of).
+enum class BumpDirection
+{
+  FromCentre,
+  Any
+};
+SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double amplitude,
+  BumpDirection direction = BumpDirection::FromCentre);
 
 struct RawScanOptions
 {
@@ -77,7 +86,8 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface);
 // in the template's frame), scan.stl, template_landmarks.crv,
 // scan_landmarks.crv. Returns false after a message when a file cannot be
 // written.
-bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles);
+bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles,
+  BumpDirection direction = BumpDirection::FromCentre);
 
 // The errors of a fitted template against the case in `dir` (as
 // WriteFitCase wrote it), where the scan has surface: template points whose
