@@ -155,26 +155,15 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
     SmoothField::Bump bump;
     const size_t at = static_cast<size_t>(random.Uniform() * static_cast<double>(n));
     std::copy(&points[3 * at], &points[3 * at] + 3, bump.center);
-    if (direction == BumpDirection::FromCentre)
+    // From the centre: mostly outward or inward (growth, flattening), partly
+    // sideways. Any: all of it in a random direction.
+    const bool fromCentre = direction == BumpDirection::FromCentre;
+    bump.radial = fromCentre ? (4.0 + 8.0 * random.Uniform()) * (random.Uniform() < 0.5 ? -1.0 : 1.0) : 0.0;
+    random.Direction(bump.vector);
+    const double size = fromCentre ? 6.0 * random.Uniform() : 4.0 + 8.0 * random.Uniform();
+    for (double& v : bump.vector)
     {
-      // Mostly outward or inward (growth, flattening), partly sideways.
-      bump.radial = (4.0 + 8.0 * random.Uniform()) * (random.Uniform() < 0.5 ? -1.0 : 1.0);
-      random.Direction(bump.vector);
-      const double sideways = 6.0 * random.Uniform();
-      for (double& v : bump.vector)
-      {
-        v *= sideways;
-      }
-    }
-    else
-    {
-      bump.radial = 0;
-      random.Direction(bump.vector);
-      const double size = 4.0 + 8.0 * random.Uniform();
-      for (double& v : bump.vector)
-      {
-        v *= size;
-      }
+      v *= size;
     }
     bump.width = 15.0 + 15.0 * random.Uniform();
     field.bumps.push_back(bump);
