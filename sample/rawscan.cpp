@@ -157,8 +157,14 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
     std::copy(&points[3 * at], &points[3 * at] + 3, bump.center);
     // From the centre: mostly outward or inward (growth, flattening), partly
     // sideways. Any: all of it in a random direction.
+    // (One draw a statement: the order of the draws is then the same for every compiler.)
     const bool fromCentre = direction == BumpDirection::FromCentre;
-    bump.radial = fromCentre ? (4.0 + 8.0 * random.Uniform()) * (random.Uniform() < 0.5 ? -1.0 : 1.0) : 0.0;
+    bump.radial = 0;
+    if (fromCentre)
+    {
+      bump.radial = 4.0 + 8.0 * random.Uniform();
+      bump.radial *= random.Uniform() < 0.5 ? -1.0 : 1.0;
+    }
     random.Direction(bump.vector);
     const double size = fromCentre ? 6.0 * random.Uniform() : 4.0 + 8.0 * random.Uniform();
     for (double& v : bump.vector)
