@@ -1,7 +1,5 @@
 #include "curvefile.h"
 
-#include "parallel.h"
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +46,7 @@ namespace
 {
 // The read of ReadCurveFile: nullptr (and nothing printed) when the file
 // cannot be opened or read.
-vtkPoints* ReadCurvePoints(const char* fileName);
+vtkSmartPointer<vtkPoints> ReadCurvePoints(const char* fileName);
 
 // The message and exit that follow a curve file that cannot be read.
 [[noreturn]] void ExitOnCurveFileError(const char* fileName, bool nameFileOnError)
@@ -63,16 +61,9 @@ vtkPoints* ReadCurvePoints(const char* fileName);
 }
 }
 
-vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError)
+vtkSmartPointer<vtkPoints> ReadCurveFile(const char* fileName, bool nameFileOnError)
 {
-  return ReadCurveFileBeside(fileName, nameFileOnError, std::function<void()>());
-}
-
-vtkPoints* ReadCurveFileBeside(const char* fileName, bool nameFileOnError, const std::function<void()>& beside)
-{
-  BesideThread thread(beside);
-  vtkPoints* points = ReadCurvePoints(fileName);
-  thread.Join();
+  vtkSmartPointer<vtkPoints> points = ReadCurvePoints(fileName);
   if (!points)
   {
     ExitOnCurveFileError(fileName, nameFileOnError);
@@ -82,7 +73,7 @@ vtkPoints* ReadCurveFileBeside(const char* fileName, bool nameFileOnError, const
 
 namespace
 {
-vtkPoints* ReadCurvePoints(const char* fileName)
+vtkSmartPointer<vtkPoints> ReadCurvePoints(const char* fileName)
 {
   std::string text;
   if (!ReadWholeFile(fileName, text))
@@ -90,7 +81,7 @@ vtkPoints* ReadCurvePoints(const char* fileName)
     return nullptr;
   }
 
-  vtkPoints* points = vtkPoints::New();
+  auto points = vtkSmartPointer<vtkPoints>::New();
   float x = 0;
   float y = 0;
   float z = 0;

@@ -5,11 +5,9 @@
 #include "outputfile.h"
 
 #include <vtkPoints.h>
+#include <vtkSmartPointer.h>
 
-#include <functional>
-
-// Reads a curve file into a new points object (single precision) that the
-// caller owns. Lines are read one per pass, as a 512-character line buffer
+// Reads a curve file into a new points object (single precision). Lines are read one per pass, as a 512-character line buffer
 // takes them, until the file is at its end:
 // - each line is parsed with sscanf's "%f %f %f "; a field that does not
 //   convert keeps its value from the row before (0 before any row), and
@@ -21,11 +19,7 @@
 // When the file cannot be opened or read, prints "Error opening file"
 // followed by " <fileName>" and a line end when nameFileOnError is true (no
 // line end when false), and ends the process with exit status 1.
-vtkPoints* ReadCurveFile(const char* fileName, bool nameFileOnError);
-
-// ReadCurveFile while `beside` runs on another thread: returns when both are
-// done, and a file that cannot be read ends the process only then.
-vtkPoints* ReadCurveFileBeside(const char* fileName, bool nameFileOnError, const std::function<void()>& beside);
+vtkSmartPointer<vtkPoints> ReadCurveFile(const char* fileName, bool nameFileOnError);
 
 // The first three columns of a curve row: x, y and z rounded to single
 // precision, as default-formatted numbers separated by single blanks, into

@@ -453,13 +453,6 @@ void LinkLocatorGrid(LocatorGrid* grid)
   }
 }
 
-LocatorGrid CopyLocatorGrid(const LocatorGrid& grid)
-{
-  LocatorGrid copy = grid;
-  copy.cell = vtkGenericCell::New();
-  return copy;
-}
-
 namespace
 {
 // The proof of LocatorSurelyHitsNear up to the walk, as HitBox.

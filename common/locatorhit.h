@@ -42,7 +42,7 @@ struct LocatorGrid
   LocatorGridShape shape;
   // The cells of each point of the surface (those of point p are
   // cells[start[p]] up to start[p + 1]), built by LinkLocatorGrid or by the
-  // first walk across the surface; shared by the grid's copies.
+  // first walk across the surface.
   struct PointLinks
   {
     explicit PointLinks(vtkPolyData* surface)
@@ -76,12 +76,6 @@ bool LocatorBuiltAsPlanned(vtkCellLocator* locator, const LocatorGrid& grid);
 // Builds the cells of each point of the surface, which LocatorSurelyHitsNear
 // walks on, unless they are built.
 void LinkLocatorGrid(LocatorGrid* grid);
-
-// A copy of a grid with a scratch cell of its own, for proofs on another
-// thread: the proofs only read the locator, its data set and the grid, so
-// copies made after LinkLocatorGrid may be used at once on as many threads.
-// The surface's cells must have been built (BuildCells), with 64-bit storage.
-LocatorGrid CopyLocatorGrid(const LocatorGrid& grid);
 
 // True only when locator->IntersectWithLine(a0, a1, tol, ...) certainly
 // returns 1, because its walk meets cell `cellId` of the data set in an octant

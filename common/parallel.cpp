@@ -1,6 +1,9 @@
 #include "parallel.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -8,25 +11,23 @@
 
 size_t WorkThreads()
 {
-  return std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
-}
-
-ChunkQueue::ChunkQueue(size_t count, size_t chunk)
-  : Taken(0)
-  , Count(count)
-  , Chunk(std::max<size_t>(chunk, 1))
-{
-}
-
-bool ChunkQueue::Next(size_t* begin, size_t* end)
-{
-  *begin = this->Taken.fetch_add(this->Chunk);
-  if (*begin >= this->Count)
+  size_t cores = 1;
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
   {
-    return false;
+    cores = static_cast<size_t>(std::max(1, CPU_COUNT(&allowed)));
   }
-  *end = std::min(this->Count, *begin + this->Chunk);
-  return true;
+  if (const char* limit = std::getenv("SURFTOOLS_THREADS"))
+  {
+    char* end = nullptr;
+    const long value = std::strtol(limit, &end, 10);
+    if (end != limit && *end == '\0' && value > 0)
+    {
+      cores = std::min(cores, static_cast<size_t>(value));
+    }
+  }
+  return cores;
 }
 
 void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work)
@@ -59,6 +60,11 @@ BesideThread::BesideThread(const std::function<void()>& work)
 {
   if (!work)
   {
+    return;
+  }
+  if (WorkThreads() < 2)
+  {
+    this->Deferred = work;
     return;
   }
   try

@@ -1,42 +1,27 @@
-// Work split over the machine's cores, with results that do not depend on
-// how many there are: each index is handled alone, by whichever thread.
+// Work split over the cores that the process may run on, for the tools that
+// fit and report (never the seven surface tools, which run on one thread),
+// with results that do not depend on how many cores there are.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <thread>
 
-// Calls work(begin, end) over consecutive ranges that cover 0 .. count - 1,
-// on up to as many threads as the machine has cores (the calling thread
-// included), and returns when all are done. `work` must write nothing that
-// another range writes.
-void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work);
-
-// Hands out consecutive chunks of the indices 0 .. count - 1, each once, to
-// whichever thread asks next: work that varies along the indices is shared
-// out evenly.
-class ChunkQueue
-{
-public:
-  ChunkQueue(size_t count, size_t chunk);
-  // The next chunk [begin, end); false when none is left.
-  bool Next(size_t* begin, size_t* end);
-
-private:
-  std::atomic<size_t> Taken;
-  const size_t Count;
-  const size_t Chunk;
-};
-
-// The threads that work split over the cores runs on (the calling thread
-// included): the machine's cores, 1 to 8.
+// How many threads (or child processes) work may run on at once, the calling
+// thread included: the cores of the process's CPU affinity (which taskset and
+// cluster schedulers such as Slurm set), at most SURFTOOLS_THREADS when that
+// variable holds a positive whole number; at least 1.
 size_t WorkThreads();
 
+// Calls work(begin, end) over consecutive ranges that cover 0 .. count - 1,
+// on up to WorkThreads() threads (the calling thread included), and returns
+// when all are done. `work` must write nothing that another range writes.
+void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work);
+
 // Runs `work` on a thread of its own, beside the caller, from construction
-// until Join (or destruction). When no thread can be started, `work` runs on
-// the calling thread in Join, as if the caller had done it last; an empty
-// function does nothing.
+// until Join (or destruction). Where WorkThreads() is 1, or no thread can be
+// started, `work` runs on the calling thread in Join, as if the caller had
+// done it last; an empty function does nothing.
 class BesideThread
 {
 public:

@@ -1,12 +1,18 @@
 #include "renderdisplay.h"
 
+#include "parallel.h"
+
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include <X11/Xlib.h>
 
 Display* OpenRenderDisplay(const char* tool, const char* target)
 {
+  // Mesa's software renderer draws on as many threads as the machine has
+  // cores unless told otherwise: as many as the process may use.
+  setenv("LP_NUM_THREADS", std::to_string(WorkThreads()).c_str(), 0);
   Display* display = XOpenDisplay(nullptr);
   if (!display)
   {

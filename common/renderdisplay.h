@@ -11,5 +11,6 @@ typedef struct _XDisplay Display;
 // Opens the display named by DISPLAY for rendering `target`. Returns nullptr
 // after printing one line on standard output when there is none ("Cannot
 // open the X display ... (without a display, run: xvfb-run -a TOOL ...)") or
-// when it offers no OpenGL (GLX).
+// when it offers no OpenGL (GLX). Sets LP_NUM_THREADS, unless it is set, to
+// WorkThreads(), so that a software renderer keeps to the process's cores.
 Display* OpenRenderDisplay(const char* tool, const char* target);

@@ -49,7 +49,7 @@ RigidTransform RigidTransform::Inverse() const
 
 std::vector<Landmark> ReadLandmarks(const char* path)
 {
-  vtkPoints* points = ReadCurveFile(path, true);
+  vtkSmartPointer<vtkPoints> points = ReadCurveFile(path, true);
   // A file whose last line ends with a line feed reads one point more, a
   // repeat of the last: that is no landmark.
   bool finalFeed = false;
@@ -71,7 +71,6 @@ std::vector<Landmark> ReadLandmarks(const char* path)
   {
     points->GetPoint(i, landmarks[static_cast<size_t>(i)].data());
   }
-  points->Delete();
   return landmarks;
 }
 

@@ -1,31 +1,22 @@
 #include "surface.h"
 
 #include "legacycheck.h"
-#include "outputfile.h"
-#include "parallel.h"
 
 #include <vtkCallbackCommand.h>
 #include <vtkCellArray.h>
-#include <vtkCellData.h>
 #include <vtkCommand.h>
-#include <vtkFieldData.h>
 #include <vtkFloatArray.h>
-#include <vtkInformation.h>
 #include <vtkOutputWindow.h>
-#include <vtkPointData.h>
 #include <vtkPolyDataWriter.h>
 #include <vtkSmartPointer.h>
 
-#include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 
 namespace
 {
-// The errors and warnings that VTK raised on this thread, through its output
-// window (a thread reading one surface counts its own).
-thread_local long vtkMessages = 0;
+// The errors and warnings that VTK raised through its output window.
+long vtkMessages = 0;
 
 void CountMessage(vtkObject*, unsigned long, void*, void*)
 {
@@ -176,29 +167,6 @@ vtkPolyData* ReadSurface(const char* path)
   return ReadSurfaceWith(reader, path) ? reader->GetOutput() : nullptr;
 }
 
-bool ReadSurfaces(const char* firstPath, const char* secondPath, vtkPolyData** first, vtkPolyData** second)
-{
-  vtkPolyDataReader* readers[2] = { vtkPolyDataReader::New(), vtkPolyDataReader::New() };
-  std::string problems[2];
-  // Everything that VTK sets up once for the process is set up here, before
-  // the second thread starts; the two readers share nothing else.
-  WatchOutputWindow();
-  readers[1]->GetExecutive();
-  readers[0]->GetExecutive();
-  BesideThread secondReader([&] { problems[1] = ReadProblem(readers[1], secondPath); });
-  problems[0] = ReadProblem(readers[0], firstPath);
-  secondReader.Join();
-  // Reported as reading the first and then the second would report them.
-  std::cout << (problems[0].empty() ? problems[1] : problems[0]);
-  if (!problems[0].empty() || !problems[1].empty())
-  {
-    return false;
-  }
-  *first = readers[0]->GetOutput();
-  *second = readers[1]->GetOutput();
-  return true;
-}
-
 void CellCorners(vtkPolyData* surface, vtkIdType cellId, double corners[3][3])
 {
   if (surface->NeedToBuildCells())
@@ -268,9 +236,9 @@ void CellNormal(const double corners[3][3], double normal[3])
   normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
 }
 
-vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook)
+vtkSmartPointer<vtkPolyData> BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook)
 {
-  vtkPolyData* surface = vtkPolyData::New();
+  auto surface = vtkSmartPointer<vtkPolyData>::New();
   Report(hook, SurfaceStep::SurfaceMade);
   surface->SetPoints(points);
   Report(hook, SurfaceStep::PointsAttached);
@@ -278,118 +246,9 @@ vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHoo
   return surface;
 }
 
-namespace
+bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
 {
-// Whether `surface` is one that VTK's legacy writer writes in the plain
-// layout that WritePlainSurface repeats: single-precision points without
-// metadata, polygons and nothing else, no attributes.
-bool PlainSurface(vtkPolyData* surface)
-{
-  vtkPoints* points = surface->GetPoints();
-  vtkFloatArray* data = points ? vtkFloatArray::FastDownCast(points->GetData()) : nullptr;
-  if (!data || data->GetNumberOfComponents() != 3 || data->GetNumberOfTuples() == 0 || data->HasAComponentName() ||
-    (data->HasInformation() && data->GetInformation()->GetNumberOfKeys() > 0))
-  {
-    return false;
-  }
-  vtkCellArray* polys = surface->GetPolys();
-  return polys && polys->GetNumberOfCells() > 0 && surface->GetNumberOfVerts() == 0 &&
-    surface->GetNumberOfLines() == 0 && surface->GetNumberOfStrips() == 0 &&
-    surface->GetPointData()->GetNumberOfArrays() == 0 && surface->GetCellData()->GetNumberOfArrays() == 0 &&
-    (!surface->GetFieldData() || surface->GetFieldData()->GetNumberOfArrays() == 0);
-}
-
-// Writes the text that VTK's legacy writer (ASCII, the 4.2 layout) writes for
-// a plain surface: each coordinate as "%g" and a blank, a line end after
-// every ninth; each polygon as its point count and ids, each with a blank; an
-// empty line after each section. The text goes out a megabyte at a time.
-void WritePlainSurface(vtkPolyData* surface, std::ostream& out)
-{
-  vtkFloatArray* data = vtkFloatArray::FastDownCast(surface->GetPoints()->GetData());
-  const vtkIdType values = 3 * data->GetNumberOfTuples();
-  vtkCellArray* polys = surface->GetPolys();
-  const vtkIdType cells = polys->GetNumberOfCells();
-  constexpr size_t kFlushSize = 1 << 20;
-  std::string text;
-  text.reserve(kFlushSize + 1024);
-  auto flush = [&](bool always) {
-    if (always || text.size() >= kFlushSize)
-    {
-      WriteText(out, text.data(), static_cast<std::streamsize>(text.size()));
-      text.clear();
-    }
-  };
-  char number[kNumberTextSize + 1];
-  text += "# vtk DataFile Version 4.2\nvtk output\nASCII\nDATASET POLYDATA\nPOINTS ";
-  text.append(number, static_cast<size_t>(FormatInteger(data->GetNumberOfTuples(), number)));
-  text += " float\n";
-  const float* value = data->GetPointer(0);
-  for (vtkIdType i = 0; i < values; ++i)
-  {
-    int length = FormatNumber(value[i], number);
-    number[length++] = ' ';
-    text.append(number, static_cast<size_t>(length));
-    if ((i + 1) % 9 == 0)
-    {
-      text += '\n';
-      flush(false);
-    }
-  }
-  text += "\nPOLYGONS ";
-  text.append(number, static_cast<size_t>(FormatInteger(cells, number)));
-  text += ' ';
-  text.append(number, static_cast<size_t>(FormatInteger(cells + polys->GetNumberOfConnectivityIds(), number)));
-  text += '\n';
-  for (vtkIdType c = 0; c < cells; ++c)
-  {
-    vtkIdType size;
-    const vtkIdType* ids;
-    polys->GetCellAtId(c, size, ids);
-    int length = FormatInteger(size, number);
-    number[length++] = ' ';
-    text.append(number, static_cast<size_t>(length));
-    for (vtkIdType k = 0; k < size; ++k)
-    {
-      length = FormatInteger(ids[k], number);
-      number[length++] = ' ';
-      text.append(number, static_cast<size_t>(length));
-    }
-    text += '\n';
-    flush(false);
-  }
-  text += '\n';
-  flush(true);
-}
-}
-
-std::string WriteSurfaceProblem(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
-{
-  if (PlainSurface(surface))
-  {
-    // Written here, as VTK's writer would write it, several times faster;
-    // like VTK's writer, a file that could not be written whole is removed.
-    Report(hook, SurfaceStep::WriterMade);
-    Report(hook, SurfaceStep::InputSet);
-    Report(hook, SurfaceStep::FileNameSet);
-    std::ofstream out(path, std::ios::out | std::ios::trunc);
-    const bool opened = out.is_open();
-    if (opened)
-    {
-      WritePlainSurface(surface, out);
-      out.close();
-    }
-    Report(hook, SurfaceStep::Written);
-    if (!opened || out.fail())
-    {
-      if (opened)
-      {
-        std::remove(path);
-      }
-      return std::string("Cannot write surface ") + path + '\n';
-    }
-    return std::string();
-  }
-  vtkPolyDataWriter* writer = vtkPolyDataWriter::New();
+  vtkSmartPointer<vtkPolyDataWriter> writer = vtkSmartPointer<vtkPolyDataWriter>::New();
   Report(hook, SurfaceStep::WriterMade);
   WatchOutputWindow();
   const long before = vtkMessages;
@@ -402,14 +261,8 @@ std::string WriteSurfaceProblem(vtkPolyData* surface, const char* path, SurfaceS
   Report(hook, SurfaceStep::Written);
   if (!written || vtkMessages != before || writer->GetErrorCode() != 0)
   {
-    return std::string("Cannot write surface ") + path + '\n';
+    std::cout << "Cannot write surface " << path << '\n';
+    return false;
   }
-  return std::string();
-}
-
-bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook)
-{
-  const std::string problem = WriteSurfaceProblem(surface, path, hook);
-  std::cout << problem;
-  return problem.empty();
+  return true;
 }

@@ -6,6 +6,7 @@
 #include <vtkPolyData.h>
 #include <vtkPolyDataReader.h>
 #include <vtkPoints.h>
+#include <vtkSmartPointer.h>
 
 #include <string>
 
@@ -15,12 +16,6 @@
 // fewer than three point ids or names a point that does not exist. A readable
 // surface without cells is no error.
 vtkPolyData* ReadSurface(const char* path);
-
-// Reads two surfaces at once, each with a reader of its own on a thread of
-// its own, with the checks of ReadSurface. Reports as ReadSurface on the
-// first path and then on the second would: when either cannot be read,
-// prints the line of the first one that cannot be read and returns false.
-bool ReadSurfaces(const char* firstPath, const char* secondPath, vtkPolyData** first, vtkPolyData** second);
 
 // Points `reader` at `path` and reads it, with the checks of ReadSurface. The
 // reader's output surface is replaced; points fetched from an earlier read of
@@ -45,7 +40,7 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3]);
 // The cells and points of a surface read in place, where the surface holds
 // polygons only (cell c is polygon c) with point ids in 64-bit storage, on
 // single-precision points: as every surface read from a legacy file with
-// float points. Several threads may read them at once. Otherwise (or for a
+// float points. Otherwise (or for a
 // surface without cells) Usable() is false and the accessors must not be
 // called.
 struct SurfaceArrays
@@ -100,14 +95,10 @@ using SurfaceStepHook = void (*)(SurfaceStep step);
 
 // A new surface on `points` that shares the polygon list of `source` (the
 // list is referenced, not copied, so it outlives a re-read of the source).
-vtkPolyData* BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook = nullptr);
+vtkSmartPointer<vtkPolyData> BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook = nullptr);
 
-// Writes the surface as ASCII legacy polydata in the 4.2 layout, which old
-// and new readers alike open. Returns false after printing one line naming
-// the file when it cannot be written.
+// Writes the surface with VTK's legacy writer, ASCII, in the 4.2 layout,
+// which old and new readers alike open. Returns false after printing one line
+// naming the file when it cannot be written (VTK's writer then removes what
+// it wrote of it).
 bool WriteSurface(vtkPolyData* surface, const char* path, SurfaceStepHook hook = nullptr);
-
-// The same without printing: returns the line that WriteSurface would print
-// (with its line end), or an empty text when the surface was written. Safe
-// on a thread of its own while other threads only read the surface.
-std::string WriteSurfaceProblem(vtkPolyData* surface, const char* path, SurfaceStepHook hook = nullptr);

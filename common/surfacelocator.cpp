@@ -1,6 +1,5 @@
 #include "surfacelocator.h"
 
-#include "parallel.h"
 #include "triangleclosest.h"
 
 #include <vtkBox.h>
@@ -305,11 +304,9 @@ void StoreRange(double low, double high, float* lowOut, float* highOut)
 
 SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   : Surface(surface)
-  , Locator(vtkCellLocator::New())
-  , LocatorLock(std::make_shared<std::mutex>())
-  , Cell(vtkGenericCell::New())
-  , Triangle(vtkTriangle::New())
-  , Built(std::make_shared<Index>())
+  , Locator(vtkSmartPointer<vtkCellLocator>::New())
+  , Cell(vtkSmartPointer<vtkGenericCell>::New())
+  , Triangle(vtkSmartPointer<vtkTriangle>::New())
 {
   if (surface->GetNumberOfCells() < 1)
   {
@@ -317,99 +314,38 @@ SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
     return;
   }
   this->Locator->SetDataSet(surface);
-  // The locator is built beside the index, which is made for the grid that
-  // the locator plans; both only read the surface (its cell list and bounds
-  // are made first, and its cells' point ids are read in place).
+  // The index is made for the grid that the locator plans; the locator
+  // itself is built only when a query is left to it.
   if (surface->NeedToBuildCells())
   {
     surface->BuildCells();
   }
-  surface->GetBounds();
-  vtkCellArray* polys = surface->GetPolys();
-  const bool beside = polys && polys->IsStorage64Bit();
-  BesideThread build(beside ? std::function<void()>([this] { this->Locator->BuildLocator(); })
-                            : std::function<void()>());
-  if (!beside)
-  {
-    this->Locator->BuildLocator();
-  }
   this->Fast = this->Build(LocatorPlannedLevel(this->Locator));
-  build.Join();
+}
+
+vtkCellLocator* SurfaceLocator::BuiltLocator()
+{
+  if (this->LocatorBuilt)
+  {
+    return this->Locator;
+  }
+  this->Locator->BuildLocator();
+  this->LocatorBuilt = true;
   // The index holds only for the grid the locator has.
   const int level = LocatorBuiltLevel(this->Locator);
   if (this->Fast && (level < 0 || (1 << level) != this->Shape.divisions))
   {
     this->Fast = false;
+    this->PlanFailed = true;
   }
+  return this->Locator;
 }
 
-SurfaceLocator::SurfaceLocator(const SurfaceLocator& shared, SharedIndex)
-  : Surface(shared.Surface)
-  , Locator(shared.Locator)
-  , LocatorLock(shared.LocatorLock)
-  , OwnsLocator(false)
-  , Cell(vtkGenericCell::New())
-  , Triangle(vtkTriangle::New())
-  , Fast(shared.Fast)
-  , Shape(shared.Shape)
-  , Reach(shared.Reach)
-  , Built(shared.Built)
-  , CornerError(shared.CornerError)
+bool SurfaceLocator::AnswersHold()
 {
-}
-
-void SurfaceLocator::ForEachQuery(size_t count, const std::function<void(SurfaceLocator& locator, size_t i)>& query)
-{
-  // Other threads read the surface's cells too: only where their point ids
-  // are read in place.
-  vtkCellArray* polys = this->Surface->GetPolys();
-  if (!polys || !polys->IsStorage64Bit() || this->Surface->GetNumberOfCells() != polys->GetNumberOfCells())
-  {
-    for (size_t i = 0; i < count; ++i)
-    {
-      query(*this, i);
-    }
-    return;
-  }
-  // Chunks taken in turn, since queries differ in cost along a curve.
-  ChunkQueue chunks(count, 512);
-  auto work = [&](SurfaceLocator& locator) {
-    size_t begin;
-    size_t end;
-    while (chunks.Next(&begin, &end))
-    {
-      for (size_t i = begin; i < end; ++i)
-      {
-        query(locator, i);
-      }
-    }
-  };
-  const size_t threads = std::min(WorkThreads(), std::max<size_t>(1, count / 512));
-  std::vector<std::unique_ptr<SurfaceLocator>> others;
-  std::vector<std::unique_ptr<BesideThread>> beside;
-  for (size_t t = 1; t < threads; ++t)
-  {
-    others.emplace_back(new SurfaceLocator(*this, SharedIndex()));
-    SurfaceLocator* other = others.back().get();
-    beside.emplace_back(new BesideThread([&work, other] { work(*other); }));
-  }
-  work(*this);
-  for (size_t t = 0; t < beside.size(); ++t)
-  {
-    beside[t]->Join();
-    this->AskedClosest += others[t]->AskedClosest;
-    this->AskedLine += others[t]->AskedLine;
-  }
-}
-
-SurfaceLocator::~SurfaceLocator()
-{
-  this->Cell->Delete();
-  this->Triangle->Delete();
-  if (this->OwnsLocator)
-  {
-    this->Locator->Delete();
-  }
+  const bool held = !this->PlanFailed;
+  this->PlanFailed = false;
+  return held;
 }
 
 bool SurfaceLocator::Build(int level)
@@ -435,11 +371,10 @@ bool SurfaceLocator::Build(int level)
   vtkPoints* points = surface->GetPoints();
   const size_t cells = static_cast<size_t>(count);
   std::vector<double> corners(9 * cells);
-  std::vector<double> boxes(6 * cells);
   std::vector<double> normals(3 * cells);
   std::vector<float> centers(3 * cells);
   std::vector<CellKind> kinds(cells);
-  this->Built->Octants.resize(6 * cells);
+  this->Built.Octants.resize(6 * cells);
   double weights[3];
   // Single-precision points are read in place.
   vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(points->GetData());
@@ -468,7 +403,7 @@ bool SurfaceLocator::Build(int level)
       points->GetPoint(ids[v], corner + 3 * v);
     }
     // The cell's bounds, as the locator takes them.
-    double* bounds = &boxes[6 * c];
+    double bounds[6];
     for (int i = 0; i < 3; ++i)
     {
       bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
@@ -488,8 +423,8 @@ bool SurfaceLocator::Build(int level)
       {
         return false;
       }
-      this->Built->Octants[6 * c + i] = static_cast<uint8_t>(first[i]);
-      this->Built->Octants[6 * c + 3 + i] = static_cast<uint8_t>(last[i]);
+      this->Built.Octants[6 * c + i] = static_cast<uint8_t>(first[i]);
+      this->Built.Octants[6 * c + 3 + i] = static_cast<uint8_t>(last[i]);
     }
     // The shape: twice the area against the longest edge squared.
     const double* a = corner;
@@ -517,21 +452,21 @@ bool SurfaceLocator::Build(int level)
   }
   // The octants that list a cell the closest-point search can take.
   const int divisions = this->Shape.divisions;
-  this->Built->Usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
+  this->Built.Usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
   for (size_t c = 0; c < cells; ++c)
   {
     if (kinds[c] == Flat)
     {
       continue;
     }
-    const uint8_t* o = &this->Built->Octants[6 * c];
+    const uint8_t* o = &this->Built.Octants[6 * c];
     for (int k = o[2]; k <= o[5]; ++k)
     {
       for (int j = o[1]; j <= o[4]; ++j)
       {
         for (int i = o[0]; i <= o[3]; ++i)
         {
-          this->Built->Usable[i + j * divisions + static_cast<size_t>(k) * divisions * divisions] = 1;
+          this->Built.Usable[i + j * divisions + static_cast<size_t>(k) * divisions * divisions] = 1;
         }
       }
     }
@@ -548,21 +483,21 @@ bool SurfaceLocator::Build(int level)
   this->Nodes.clear();
   this->Nodes.reserve(cells / 2 + 1);
   this->BuildNode(0, static_cast<int>(count), build);
-  this->Built->Wides.clear();
-  this->Built->Wides.reserve(this->Nodes.size() / 3 + 1);
+  this->Built.Wides.clear();
+  this->Built.Wides.reserve(this->Nodes.size() / 3 + 1);
   this->BuildWide(0);
   this->Nodes.clear();
   this->Nodes.shrink_to_fit();
   const std::vector<int32_t>& order = build.order;
   corners.swap(build.corners);
   // The cells in the order the leaves hold them.
-  this->Built->Cells.resize(cells);
-  this->Built->Position.resize(cells);
+  this->Built.Cells.resize(cells);
+  this->Built.Position.resize(cells);
   double largest = 0.0;
   for (size_t k = 0; k < cells; ++k)
   {
     const size_t c = static_cast<size_t>(order[k]);
-    LeafCell& leafCell = this->Built->Cells[k];
+    LeafCell& leafCell = this->Built.Cells[k];
     for (int v = 0; v < 9; ++v)
     {
       leafCell.corner[v] = static_cast<float>(corners[9 * c + v]);
@@ -570,7 +505,7 @@ bool SurfaceLocator::Build(int level)
     }
     leafCell.cell = static_cast<int32_t>(c);
     leafCell.kind = kinds[c];
-    this->Built->Position[c] = static_cast<int32_t>(k);
+    this->Built.Position[c] = static_cast<int32_t>(k);
   }
   // Corners of double precision are held rounded: each coordinate within
   // half a unit of its last place.
@@ -584,7 +519,7 @@ void SurfaceLocator::CellBounds(vtkIdType cell, double bounds[6]) const
   double corner[9];
   if (this->CornerError == 0.0)
   {
-    const float* held = this->Built->Cells[static_cast<size_t>(this->Built->Position[cell])].corner;
+    const float* held = this->Built.Cells[static_cast<size_t>(this->Built.Position[cell])].corner;
     std::copy(held, held + 9, corner);
   }
   else
@@ -751,8 +686,8 @@ int SurfaceLocator::BuildWide(int node)
       }
     }
   }
-  const int index = static_cast<int>(this->Built->Wides.size());
-  this->Built->Wides.push_back(Wide());
+  const int index = static_cast<int>(this->Built.Wides.size());
+  this->Built.Wides.push_back(Wide());
   int32_t children[4] = { 0, 0, 0, 0 };
   for (int c = 0; c < 4; ++c)
   {
@@ -764,7 +699,7 @@ int SurfaceLocator::BuildWide(int node)
     const Node& box = this->Nodes[slots[c]];
     children[c] = box.count > 0 ? ~(box.next * 16 + box.count) : this->BuildWide(slots[c]);
   }
-  Wide& wide = this->Built->Wides[index];
+  Wide& wide = this->Built.Wides[index];
   for (int c = 0; c < 4; ++c)
   {
     wide.child[c] = children[c];
@@ -831,8 +766,8 @@ void SurfaceLocator::Prefetch(int32_t child) const
 #if defined(__SSE2__)
   // What a box holds is fetched while other work goes on: a wide node, or a
   // leaf's cells.
-  const char* data = child >= 0 ? reinterpret_cast<const char*>(&this->Built->Wides[child])
-                                : reinterpret_cast<const char*>(&this->Built->Cells[(~child) >> 4]);
+  const char* data = child >= 0 ? reinterpret_cast<const char*>(&this->Built.Wides[child])
+                                : reinterpret_cast<const char*>(&this->Built.Cells[(~child) >> 4]);
   const int lines = child >= 0 ? 5 : 6;
   for (int line = 0; line < lines; ++line)
   {
@@ -850,7 +785,7 @@ void SurfaceLocator::LoadTriangle(vtkIdType cell)
   vtkPoints* corners = this->Triangle->GetPoints();
   if (this->CornerError == 0.0)
   {
-    const float* held = this->Built->Cells[static_cast<size_t>(this->Built->Position[cell])].corner;
+    const float* held = this->Built.Cells[static_cast<size_t>(this->Built.Position[cell])].corner;
     for (int v = 0; v < 3; ++v)
     {
       corners->SetPoint(v, held[3 * v], held[3 * v + 1], held[3 * v + 2]);
@@ -868,7 +803,7 @@ void SurfaceLocator::LoadTriangle(vtkIdType cell)
 
 bool SurfaceLocator::Listed(vtkIdType cell, int i, int j, int k) const
 {
-  const uint8_t* o = &this->Built->Octants[6 * cell];
+  const uint8_t* o = &this->Built.Octants[6 * cell];
   return o[0] <= i && i <= o[3] && o[1] <= j && j <= o[4] && o[2] <= k && k <= o[5];
 }
 
@@ -895,7 +830,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
   const int seed = this->Seed;
   if (seed >= 0)
   {
-    const LeafCell& leafCell = this->Built->Cells[static_cast<size_t>(seed)];
+    const LeafCell& leafCell = this->Built.Cells[static_cast<size_t>(seed)];
     double corner[9];
     std::copy(leafCell.corner, leafCell.corner + 9, corner);
     best = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
@@ -909,7 +844,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
       {
         continue;
       }
-      const LeafCell& leafCell = this->Built->Cells[static_cast<size_t>(k)];
+      const LeafCell& leafCell = this->Built.Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;
       if (leafCell.kind == Flat)
       {
@@ -1003,7 +938,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
       visitLeaf(code >> 4, code & 15);
       continue;
     }
-    const Wide& wide = this->Built->Wides[entry.node];
+    const Wide& wide = this->Built.Wides[entry.node];
     double d[4];
     this->Distance2ToWide(x, wide, slack, d);
     for (int c = 0; c < 4; ++c)
@@ -1179,7 +1114,7 @@ bool SurfaceLocator::SettleClosest(
             {
               continue;
             }
-            layerTakes = layerTakes || this->Built->Usable[i + j * divisions + k * divisions * divisions];
+            layerTakes = layerTakes || this->Built.Usable[i + j * divisions + k * divisions * divisions];
             if (!consider(i, j, k, true))
             {
               return false;
@@ -1215,7 +1150,7 @@ bool SurfaceLocator::SettleClosest(
         {
           continue;
         }
-        const uint8_t* o = &this->Built->Octants[6 * candidate.cell];
+        const uint8_t* o = &this->Built.Octants[6 * candidate.cell];
         for (int k = o[2]; k <= o[5]; ++k)
         {
           for (int j = o[1]; j <= o[4]; ++j)
@@ -1272,7 +1207,7 @@ bool SurfaceLocator::SettleClosest(
     // distance of the point, as its second pass bounds them (or the first
     // octant, at distance 0).
     const double reach = std::sqrt(least);
-    const uint8_t* o = &this->Built->Octants[6 * winner];
+    const uint8_t* o = &this->Built.Octants[6 * winner];
     int nei[3];
     for (int i = 0; i < 3; ++i)
     {
@@ -1302,7 +1237,7 @@ bool SurfaceLocator::SettleClosest(
     }
   }
   std::copy(winnerPoint, winnerPoint + 3, closestPoint);
-  this->Seed = this->Built->Position[winner];
+  this->Seed = this->Built.Position[winner];
   cellId = winner;
   subId = winnerSub;
   dist2 = least;
@@ -1317,8 +1252,7 @@ void SurfaceLocator::FindClosestPoint(
     return;
   }
   ++this->AskedClosest;
-  std::lock_guard<std::mutex> lock(*this->LocatorLock);
-  this->Locator->FindClosestPoint(x, closestPoint, cellId, subId, dist2);
+  this->BuiltLocator()->FindClosestPoint(x, closestPoint, cellId, subId, dist2);
 }
 
 bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
@@ -1353,7 +1287,7 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     stack.pop_back();
     if (code >= 0)
     {
-      const Wide& wide = this->Built->Wides[code];
+      const Wide& wide = this->Built.Wides[code];
       const int meets = SegmentMeetsWide(a0, direction, wide.axis, wide.low, wide.high, wideSlack);
       for (int c = 0; c < 4; ++c)
       {
@@ -1369,7 +1303,7 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
     const int count = (~code) & 15;
     for (int k = start; k < start + count; ++k)
     {
-      const LeafCell& leafCell = this->Built->Cells[static_cast<size_t>(k)];
+      const LeafCell& leafCell = this->Built.Cells[static_cast<size_t>(k)];
       const vtkIdType cell = leafCell.cell;
       double corner[9];
       std::copy(leafCell.corner, leafCell.corner + 9, corner);
@@ -1489,6 +1423,5 @@ int SurfaceLocator::IntersectWithLine(const double a0[3], const double a1[3], do
     return result;
   }
   ++this->AskedLine;
-  std::lock_guard<std::mutex> lock(*this->LocatorLock);
-  return this->Locator->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId, cellId);
+  return this->BuiltLocator()->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId, cellId);
 }

@@ -40,28 +40,19 @@
 #include <vtkPolyData.h>
 #include <vtkTriangle.h>
 
+#include <vtkSmartPointer.h>
+
 #include <array>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <cstdint>
 #include <vector>
 
 class SurfaceLocator
 {
 public:
-  // Indexes `surface`, which must not change while the locator is used, and
-  // builds a vtkCellLocator (default settings) over it.
+  // Indexes `surface`, which must not change while the locator is used, for
+  // the grid that a vtkCellLocator (default settings) plans over it; that
+  // locator is built when a query is first left to it.
   explicit SurfaceLocator(vtkPolyData* surface);
-  // Another locator over the same index and vtkCellLocator, with search
-  // space of its own: for queries on another thread, beside those of
-  // `shared` (the vtkCellLocator is asked by one thread at a time). `shared`
-  // must outlive it.
-  struct SharedIndex
-  {
-  };
-  SurfaceLocator(const SurfaceLocator& shared, SharedIndex);
-  ~SurfaceLocator();
   SurfaceLocator(const SurfaceLocator&) = delete;
   SurfaceLocator& operator=(const SurfaceLocator&) = delete;
 
@@ -75,13 +66,12 @@ public:
   int IntersectWithLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
     double pcoords[3], int& subId, vtkIdType& cellId);
 
-  vtkCellLocator* GetLocator() { return this->Locator; }
-
-  // Calls query(locator, i) for every i below `count`, on every core: each
-  // thread asks a locator of its own that shares this one's index (this one
-  // on the calling thread). `query` must write nothing that a call for
-  // another i writes.
-  void ForEachQuery(size_t count, const std::function<void(SurfaceLocator& locator, size_t i)>& query);
+  // Whether every answer given since the last call is the locator's own.
+  // False only in the one case that the plan missed: the locator, once
+  // built, has another grid than the one the index was made for. From then
+  // on every query is asked of the locator; the answers given before must be
+  // asked again.
+  bool AnswersHold();
 
   // How many queries of each kind were asked of the locator (the others
   // were settled here).
@@ -155,12 +145,15 @@ private:
   bool SettleLine(const double a0[3], const double a1[3], double tol, double& t, double x[3], double pcoords[3],
     int& subId, vtkIdType& cellId, int& result);
 
+  // The vtkCellLocator, built on the first call.
+  vtkCellLocator* BuiltLocator();
+
   vtkPolyData* Surface;
-  vtkCellLocator* Locator;
-  std::shared_ptr<std::mutex> LocatorLock; // held while the locator is asked
-  bool OwnsLocator = true;
-  vtkGenericCell* Cell;     // scratch for sorting the cells out
-  vtkTriangle* Triangle;    // the cell under test, as GetCell would give it
+  vtkSmartPointer<vtkCellLocator> Locator;
+  bool LocatorBuilt = false;
+  bool PlanFailed = false; // the built locator's grid is not the one planned
+  vtkSmartPointer<vtkGenericCell> Cell;  // scratch for sorting the cells out
+  vtkSmartPointer<vtkTriangle> Triangle; // the cell under test, as GetCell would give it
   bool Fast = false; // queries are settled here when they can be
   LocatorGridShape Shape;
   double Reach = 0; // the largest coordinate magnitude of the grid
@@ -172,8 +165,7 @@ private:
     int32_t cell;
     int32_t kind;
   };
-  // What the build makes, read by every query (and shared by the locators
-  // made with SharedIndex).
+  // What the build makes, read by every query.
   struct Index
   {
     std::vector<LeafCell> Cells;   // in the order the leaves hold them
@@ -182,7 +174,7 @@ private:
     std::vector<uint8_t> Usable;   // per leaf octant of the locator: lists a cell other than Flat
     std::vector<Wide> Wides;       // the hierarchy searched: Wides[0] is its root
   };
-  std::shared_ptr<Index> Built;
+  Index Built;
   double CornerError = 0;        // how far a corner held may be from the point (0: exact)
   int32_t Seed = -1;             // the place in Cells of the last closest cell found (a Good one)
   std::vector<Node> Nodes;

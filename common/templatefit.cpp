@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
-#include <thread>
 #include <unordered_map>
 
 namespace
@@ -738,13 +737,13 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
       {
         d.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
       }
-      std::thread helper([&] {
+      BesideThread helper([&] {
         AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &directions,
           options.sideWeight, half, pointCount, data[1]);
       });
       AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &directions,
         options.sideWeight, 0, half, data[0]);
-      helper.join();
+      helper.Join();
       total = data[0];
       total.Add(data[1], 1.0);
       const double weight = stiffness * scale;

@@ -323,7 +323,7 @@ bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int
     deformedPoints->SetPoint(static_cast<vtkIdType>(i), points[3 * i] + d[0], points[3 * i + 1] + d[1],
       points[3 * i + 2] + d[2]);
   }
-  vtkPolyData* truth = BuildSurface(deformedPoints, templ);
+  vtkSmartPointer<vtkPolyData> truth = BuildSurface(deformedPoints, templ);
   bool ok = WriteSurface(truth, (dir + "/truth.vtk").c_str());
 
   const std::vector<vtkIdType> ids = HeadLandmarkIds(templ);

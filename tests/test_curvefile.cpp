@@ -15,7 +15,7 @@ std::vector<Row> Read(const std::string& text)
 {
   const std::string path = ScratchDir() + "/curve.crv";
   WriteText(path, text);
-  vtkPoints* points = ReadCurveFile(path.c_str(), true);
+  vtkSmartPointer<vtkPoints> points = ReadCurveFile(path.c_str(), true);
   std::vector<Row> rows;
   for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
   {
@@ -24,7 +24,6 @@ std::vector<Row> Read(const std::string& text)
     rows.push_back({ static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]) });
   }
   EXPECT_EQ(points->GetDataType(), VTK_FLOAT);
-  points->Delete();
   return rows;
 }
 

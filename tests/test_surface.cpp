@@ -123,7 +123,7 @@ TEST(Surface, BuiltSurfaceKeepsItsTrianglesAcrossARereadAndIsWrittenIn42Layout)
   {
     points->SetPoint(i, 0.5 * i, 0.25, -1.5);
   }
-  vtkPolyData* built = BuildSurface(points, reader->GetOutput());
+  vtkSmartPointer<vtkPolyData> built = BuildSurface(points, reader->GetOutput());
   ASSERT_TRUE(ReadSurfaceWith(reader, (dir + "/b.vtk").c_str()));
   ASSERT_TRUE(WriteSurface(built, (dir + "/out.vtk").c_str()));
   EXPECT_EQ(ReadText(dir + "/out.vtk"),
@@ -155,7 +155,7 @@ TEST(Surface, StepHookFollowsBuildingAndWritingInOrder)
   vtkPolyData* source = ReadSurface((dir + "/a.vtk").c_str());
   ASSERT_NE(source, nullptr);
   reportedSteps.clear();
-  vtkPolyData* built = BuildSurface(source->GetPoints(), source, RecordStep);
+  vtkSmartPointer<vtkPolyData> built = BuildSurface(source->GetPoints(), source, RecordStep);
   EXPECT_EQ(reportedSteps, (std::vector<SurfaceStep>{ SurfaceStep::SurfaceMade, SurfaceStep::PointsAttached }));
   reportedSteps.clear();
   testing::internal::CaptureStdout();
@@ -167,83 +167,3 @@ TEST(Surface, StepHookFollowsBuildingAndWritingInOrder)
   EXPECT_EQ(reportedSteps.size(), 4u);
 }
 
-TEST(Surface, WrittenByteForByteAsVtksLegacyWriterWritesIt)
-{
-  const std::string dir = ScratchDir();
-  // Coordinates of every kind that "%g" prints differently: integers, six
-  // digits and more, ties, tiny and huge exponents, signed zeros, infinities
-  // and NaNs of both signs; point counts that do and do not fill the last
-  // line of nine; triangles and larger polygons.
-  const float special[] = { 0.0f, -0.0f, 1.0f, -2.5f, 123456.5f, 1234567.0f, 0.0001f, 0.00001234f, 1e-38f, 1e-45f,
-    3.4e38f, 102.665f, 99.1929f, 0.1f, std::numeric_limits<float>::infinity(),
-    -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
-    -std::numeric_limits<float>::quiet_NaN() };
-  uint32_t state = 12345;
-  for (int pointCount : { 1, 2, 3, 4, 7, 30, 1001 })
-  {
-    vtkPoints* points = vtkPoints::New();
-    points->SetNumberOfPoints(pointCount);
-    for (vtkIdType i = 0; i < pointCount; ++i)
-    {
-      float p[3];
-      for (float& v : p)
-      {
-        state = state * 1664525u + 1013904223u;
-        v = state % 4 == 0 ? special[(state >> 8) % (sizeof special / sizeof *special)]
-                           : static_cast<float>(static_cast<int32_t>(state >> 1) % 200000) * 0.00137f;
-      }
-      points->SetPoint(i, p);
-    }
-    vtkPolyData* surface = vtkPolyData::New();
-    surface->SetPoints(points);
-    vtkCellArray* polys = vtkCellArray::New();
-    for (vtkIdType c = 0; c < pointCount; ++c)
-    {
-      const vtkIdType ids[4] = { c, (c + 1) % pointCount, (c + 2) % pointCount, (c + 3) % pointCount };
-      polys->InsertNextCell(c % 3 == 2 ? 4 : 3, ids);
-    }
-    surface->SetPolys(polys);
-    const std::string ours = dir + "/ours.vtk";
-    const std::string theirs = dir + "/theirs.vtk";
-    ASSERT_TRUE(WriteSurface(surface, ours.c_str()));
-    vtkPolyDataWriter* writer = vtkPolyDataWriter::New();
-    writer->SetInputData(surface);
-    writer->SetFileName(theirs.c_str());
-    writer->SetFileVersion(vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2);
-    ASSERT_EQ(writer->Write(), 1);
-    writer->Delete();
-    EXPECT_EQ(ReadText(ours), ReadText(theirs)) << pointCount << " points";
-    polys->Delete();
-    points->Delete();
-    surface->Delete();
-  }
-}
-
-TEST(Surface, TwoSurfacesReadAtOnceReportAsReadOneAfterTheOther)
-{
-  const std::string dir = ScratchDir();
-  WriteSurfaceFile(dir + "/a.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 } }, { { 0, 1, 2 } });
-  WriteSurfaceFile(dir + "/b.vtk", { { 5, 5, 5 }, { 6, 5, 5 }, { 5, 6, 5 }, { 6, 6, 5 } }, { { 1, 3, 2 }, { 0, 1, 2 } });
-  WriteSurfaceFile(dir + "/bad.vtk", { { 0, 0, 0 } }, { { 0, 1, 2 } });
-  vtkPolyData* first = nullptr;
-  vtkPolyData* second = nullptr;
-  ASSERT_TRUE(ReadSurfaces((dir + "/a.vtk").c_str(), (dir + "/b.vtk").c_str(), &first, &second));
-  EXPECT_EQ(first->GetNumberOfCells(), 1);
-  EXPECT_EQ(second->GetNumberOfCells(), 2);
-  EXPECT_EQ(second->GetPoint(3)[0], 6.0);
-  // The first surface that cannot be read is named, and only it.
-  for (const auto& [a, b, expected] : { std::tuple<std::string, std::string, std::string>{ "missing.vtk", "bad.vtk",
-                                          "missing.vtk" },
-         { "bad.vtk", "missing.vtk", "bad.vtk" }, { "a.vtk", "bad.vtk", "bad.vtk" } })
-  {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(ReadSurfaces((dir + "/" + a).c_str(), (dir + "/" + b).c_str(), &first, &second));
-    testing::internal::GetCapturedStderr();
-    const std::string out = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ReadSurface((dir + "/" + expected).c_str()), nullptr);
-    EXPECT_EQ(out, testing::internal::GetCapturedStdout());
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
-  }
-}

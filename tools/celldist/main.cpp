@@ -3,8 +3,8 @@
 // for the source surface.
 
 #include "colorfile.h"
-#include "memory.h"
 #include "outputfile.h"
+#include "process.h"
 #include "surface.h"
 
 #include <cmath>
@@ -12,6 +12,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc < 9)
   {
@@ -32,9 +33,13 @@ int main(int argc, char* argv[])
   const char* rangeSecond = argv[5];
   const char* outputPaths[4] = { argv[3], argv[6], argv[7], argv[8] };
 
-  vtkPolyData* target = nullptr;
-  vtkPolyData* source = nullptr;
-  if (!ReadSurfaces(targetPath, sourcePath, &target, &source))
+  vtkPolyData* target = ReadSurface(targetPath);
+  if (!target)
+  {
+    return -1;
+  }
+  vtkPolyData* source = ReadSurface(sourcePath);
+  if (!source)
   {
     return -1;
   }

@@ -3,19 +3,19 @@
 // point lies on.
 
 #include "curvefile.h"
-#include "memory.h"
 #include "outputfile.h"
+#include "process.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>
 #include <limits>
-#include <memory>
 #include <vector>
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc != 4)
   {
@@ -42,11 +42,9 @@ int main(int argc, char* argv[])
     std::cout << "Target surface " << targetPath << " has no cells\n";
     return -1;
   }
-  // The locator's own answers, found faster; its index is built beside the
-  // curve's read.
-  std::unique_ptr<SurfaceLocator> index;
-  vtkPoints* curve = ReadCurveFileBeside(curvePath, false, [&] { index.reset(new SurfaceLocator(target)); });
-  SurfaceLocator& locator = *index;
+  vtkSmartPointer<vtkPoints> curve = ReadCurveFile(curvePath, false);
+  // The locator's own answers, found faster.
+  SurfaceLocator locator(target);
 
   // A curve file ending with a line feed reads as one point more than it has
   // rows (the last one repeated): that point is left out.
@@ -54,7 +52,7 @@ int main(int argc, char* argv[])
   std::cout << "npoints: " << count << '\n';
 
   std::ofstream out = OpenOutputFile(outputPath);
-  // The closest points, found on every core, then written in order.
+  // The closest points, in curve order.
   struct Answer
   {
     double closest[3];
@@ -62,26 +60,30 @@ int main(int argc, char* argv[])
   };
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count, 0)));
   const double kNotFound = std::numeric_limits<double>::quiet_NaN();
-  locator.ForEachQuery(answers.size(), [&](SurfaceLocator& own, size_t i) {
-    double point[3];
-    curve->GetPoint(static_cast<vtkIdType>(i), point);
-    Answer& answer = answers[i];
-    answer.closest[0] = answer.closest[1] = answer.closest[2] = kNotFound;
-    answer.cellId = -1;
-    if (IsFinitePoint(point))
+  do
+  {
+    for (size_t i = 0; i < answers.size(); ++i)
     {
-      int subId = 0;
-      double distance2 = 0;
-      own.FindClosestPoint(point, answer.closest, answer.cellId, subId, distance2);
-    }
-    // A point that is not finite, or for which no cell yields a closest point
-    // (every cell degenerate), is written as (0, 0, 0) on cell -1.
-    if (answer.cellId < 0 || !IsFinitePoint(answer.closest))
-    {
-      answer.closest[0] = answer.closest[1] = answer.closest[2] = 0.0;
+      double point[3];
+      curve->GetPoint(static_cast<vtkIdType>(i), point);
+      Answer& answer = answers[i];
+      answer.closest[0] = answer.closest[1] = answer.closest[2] = kNotFound;
       answer.cellId = -1;
+      if (IsFinitePoint(point))
+      {
+        int subId = 0;
+        double distance2 = 0;
+        locator.FindClosestPoint(point, answer.closest, answer.cellId, subId, distance2);
+      }
+      // A point that is not finite, or for which no cell yields a closest
+      // point (every cell degenerate), is written as (0, 0, 0) on cell -1.
+      if (answer.cellId < 0 || !IsFinitePoint(answer.closest))
+      {
+        answer.closest[0] = answer.closest[1] = answer.closest[2] = 0.0;
+        answer.cellId = -1;
+      }
     }
-  });
+  } while (!locator.AnswersHold());
   for (const Answer& answer : answers)
   {
     // x y z 0.0 0.0 1.0 cellId

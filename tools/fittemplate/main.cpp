@@ -234,7 +234,7 @@ int main(int argc, char* argv[])
     toTemplate.Apply(&fit.points[3 * i], p);
     points->SetPoint(static_cast<vtkIdType>(i), p);
   }
-  vtkPolyData* output = BuildSurface(points, templateSurface);
+  vtkSmartPointer<vtkPolyData> output = BuildSurface(points, templateSurface);
   if (!WriteSurface(output, outputPath))
   {
     return -1;

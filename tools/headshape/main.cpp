@@ -3,8 +3,8 @@
 // symmetry ratios), one tab-separated row per scan.
 
 #include "headshape.h"
-#include "memory.h"
 #include "outputfile.h"
+#include "process.h"
 #include "surface.h"
 
 #include <cstring>
@@ -13,6 +13,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc < 2)
   {

@@ -6,20 +6,16 @@
 
 #include "colorfile.h"
 #include "locatorhit.h"
-#include "memory.h"
 #include "outputfile.h"
-#include "parallel.h"
+#include "process.h"
 #include "surface.h"
 
-#include <vtkCellArray.h>
 #include <vtkCellLocator.h>
+#include <vtkSmartPointer.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <future>
 #include <iostream>
-#include <memory>
 #include <vector>
 
 namespace
@@ -41,14 +37,12 @@ double Radius(const double p[3])
   return Length(v);
 }
 
-// What the results take of how cell i moved from the source to the target:
-// the centroid's displacement, the source centroid's radius, the target
-// centroid's radius (as the results keep it, in single precision), the
-// cell's term of the average scale ratio, and its probe: from the ear
-// midpoint through the source centroid to five times its radius (rounded to
-// single precision, as the probe is made). Left unset until filled, so that
-// the memory of all cells' motions is first touched by the threads that fill
-// it.
+// How cell i moved from the source to the target: the centroid's
+// displacement, the source centroid's radius, the target centroid's radius
+// (as the results keep it, in single precision), the cell's term of the
+// average scale ratio, and its probe: from the ear midpoint through the
+// source centroid to five times its radius (rounded to single precision, as
+// the probe is made).
 struct CellMotion
 {
   double d[3];
@@ -57,7 +51,6 @@ struct CellMotion
   float probe[3];
   float targetRadius;
 
-  CellMotion() = default;
   // From the cell's corners on the source and on the target.
   CellMotion(const double sourceCorners[3][3], const double targetCorners[3][3])
   {
@@ -89,10 +82,105 @@ struct CellMotion
     }
   }
 };
+
+// The motions of the cells of two surfaces on one mesh, one cell at a time.
+class CellMotions
+{
+public:
+  CellMotions(vtkPolyData* source, vtkPolyData* target)
+    : Source(source)
+    , Target(target)
+    , SourceArrays(source)
+    , TargetArrays(target)
+    , InPlace(SourceArrays.Usable() && TargetArrays.Usable())
+  {
+  }
+
+  CellMotion operator[](vtkIdType cell) const
+  {
+    double sourceCorners[3][3];
+    double targetCorners[3][3];
+    if (this->InPlace)
+    {
+      this->SourceArrays.Corners(cell, sourceCorners);
+      this->TargetArrays.Corners(cell, targetCorners);
+    }
+    else
+    {
+      CellCorners(this->Source, cell, sourceCorners);
+      CellCorners(this->Target, cell, targetCorners);
+    }
+    return CellMotion(sourceCorners, targetCorners);
+  }
+
+private:
+  vtkPolyData* Source;
+  vtkPolyData* Target;
+  const SurfaceArrays SourceArrays;
+  const SurfaceArrays TargetArrays;
+  const bool InPlace;
+};
+
+// Whether each cell's probe meets the target, as the locator's line query
+// from the ear midpoint to the probe answers it (tolerance 0.001): proved
+// where it can be, otherwise asked of the locator, which is built for the
+// first such probe.
+std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdType n, vtkPolyData* target)
+{
+  std::vector<unsigned char> met(static_cast<size_t>(n), 0);
+  if (n == 0)
+  {
+    return met; // a locator over no cells has nothing to answer (and VTK would complain)
+  }
+  auto locator = vtkSmartPointer<vtkCellLocator>::New();
+  locator->SetDataSet(target);
+  // The locator's grid, planned before the locator is built: the probes are
+  // proved against it.
+  LocatorGrid grid;
+  bool proving = PlanLocatorGrid(locator, &grid);
+  if (proving)
+  {
+    LinkLocatorGrid(&grid);
+  }
+  bool locatorBuilt = false;
+  const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
+  // Each search for the cell a probe passes through starts where the probe
+  // before passed.
+  vtkIdType hint = -1;
+  for (vtkIdType i = 0; i < n; ++i)
+  {
+    double probe[3];
+    motions[i].Probe(probe);
+    if (proving && LocatorSurelyHitsNear(grid, ear, probe, 0.001, i, &hint))
+    {
+      met[i] = 1;
+      continue;
+    }
+    if (!locatorBuilt)
+    {
+      locator->BuildLocator();
+      locatorBuilt = true;
+      if (proving && !LocatorBuiltAsPlanned(locator, grid))
+      {
+        // Not the grid the proofs were made on: the locator answers for all.
+        proving = false;
+        i = -1;
+        continue;
+      }
+    }
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    met[i] = locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
+  }
+  return met;
+}
 }
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc != 18)
   {
@@ -124,9 +212,13 @@ int main(int argc, char* argv[])
 
   std::cout << flag << '\n';
 
-  vtkPolyData* target = nullptr;
-  vtkPolyData* source = nullptr;
-  if (!ReadSurfaces(targetPath, sourcePath, &target, &source))
+  vtkPolyData* target = ReadSurface(targetPath);
+  if (!target)
+  {
+    return -1;
+  }
+  vtkPolyData* source = ReadSurface(sourcePath);
+  if (!source)
   {
     return -1;
   }
@@ -143,237 +235,40 @@ int main(int argc, char* argv[])
     outputs[f] = OpenColorFile(outputPaths[f]);
     WriteColorHeader(outputs[f], ranges[f][0], ranges[f][1], "rainbow_symmetric_whitemid");
   }
-
-  // How every cell moved, found once on every core for the passes below.
-  const std::unique_ptr<CellMotion[]> motions(new CellMotion[static_cast<size_t>(n)]);
-  const SurfaceArrays sourceArrays(source);
-  const SurfaceArrays targetArrays(target);
-  const bool inPlace = sourceArrays.Usable() && targetArrays.Usable();
-  auto findMotions = [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i)
-    {
-      const vtkIdType cell = static_cast<vtkIdType>(i);
-      double sourceCorners[3][3];
-      double targetCorners[3][3];
-      if (inPlace)
-      {
-        sourceArrays.Corners(cell, sourceCorners);
-        targetArrays.Corners(cell, targetCorners);
-      }
-      else
-      {
-        CellCorners(source, cell, sourceCorners);
-        CellCorners(target, cell, targetCorners);
-      }
-      motions[i] = CellMotion(sourceCorners, targetCorners);
-    }
-  };
-  if (inPlace)
+  if (scaled)
   {
-    ParallelRanges(static_cast<size_t>(n), findMotions);
-  }
-  else
-  {
-    findMotions(0, static_cast<size_t>(n)); // cell points fetched through a shared buffer
+    // The helmet region does not restrict any result yet: the mask is read,
+    // and a mask that cannot be read changes nothing.
+    std::vector<float> mask(static_cast<size_t>(n));
+    ReadColorValues(maskPath, n, mask.data());
   }
 
-  // The locator's grid, planned before the locator is built: the probes are
-  // proved against it, and the locator is built only when a probe needs it.
-  vtkCellLocator* locator = vtkCellLocator::New();
-  LocatorGrid grid;
-  bool gridPlanned = false;
-  if (n > 0)
-  {
-    // A locator over no cells has nothing to answer (and VTK would complain).
-    locator->SetDataSet(target);
-    gridPlanned = PlanLocatorGrid(locator, &grid);
-  }
-  // Work on two threads reads the target's cells at once: only where their
-  // point ids are read in place (not through the cell list's one buffer).
-  vtkCellArray* targetPolys = target->GetPolys();
-  const bool cellsShared = targetPolys && targetPolys->IsStorage64Bit();
-  const bool proveBeside = gridPlanned && cellsShared;
+  const CellMotions motions(source, target);
+  const std::vector<unsigned char> met = ProbesMeetTarget(motions, n, target);
 
-  const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
-  // Whether each cell's probe surely meets the target, proved in chunks
-  // taken in turn by both threads.
-  std::vector<unsigned char> proved(static_cast<size_t>(n), 0);
-  ChunkQueue chunks(static_cast<size_t>(n), 2048);
-  auto proveChunks = [&] {
-    LocatorGrid own = CopyLocatorGrid(grid);
-    size_t begin;
-    size_t end;
-    while (chunks.Next(&begin, &end))
-    {
-      // Each search for the cell a probe passes through starts where the
-      // probe before passed.
-      vtkIdType hint = -1;
-      for (size_t i = begin; i < end; ++i)
-      {
-        double probe[3];
-        motions[i].Probe(probe);
-        proved[i] = LocatorSurelyHitsNear(own, ear, probe, 0.001, static_cast<vtkIdType>(i), &hint);
-      }
-    }
-  };
-
-  // The x, y and z components, each in its own file (written beside the
-  // proofs unless two of the files are one).
-  auto writeComponents = [&] {
-    for (vtkIdType i = 0; i < n; ++i)
-    {
-      const CellMotion& motion = motions[i];
-      WriteColorValue(outputs[0], motion.d[0]);
-      WriteColorValue(outputs[1], motion.d[1]);
-      WriteColorValue(outputs[2], motion.d[2]);
-    }
-  };
-  bool outputsDistinct = true;
-  for (int f = 1; f < 4; ++f)
-  {
-    outputsDistinct = outputsDistinct && !SameFileAsAny(outputPaths[f], outputPaths, f);
-  }
-
-  // The scaled target: the target's points scaled about the ear midpoint by
-  // the average scale ratio, in a copy of their array (the target itself is
-  // still read); written beside the color files unless it is one of them.
-  std::promise<double> averageFound;
-  std::shared_future<double> averageKnown = averageFound.get_future().share();
-  std::string scaledProblem;
-  auto writeScaled = [&] {
-    const double average = averageKnown.get();
-    vtkPoints* points = target->GetPoints();
-    vtkPoints* scaledPoints = nullptr;
-    if (points)
-    {
-      scaledPoints = vtkPoints::New(points->GetDataType());
-      scaledPoints->DeepCopy(points);
-      const vtkIdType pointCount = points->GetNumberOfPoints();
-      for (vtkIdType j = 0; j < pointCount; ++j)
-      {
-        double p[3];
-        points->GetPoint(j, p);
-        float q[3];
-        for (int k = 0; k < 3; ++k)
-        {
-          q[k] = static_cast<float>((p[k] - ear[k]) * average + ear[k]);
-        }
-        scaledPoints->SetPoint(j, q[0], q[1], q[2]);
-      }
-    }
-    scaledProblem = WriteSurfaceProblem(BuildSurface(scaledPoints, target), scaledPath);
-  };
-  const bool scaledBeside = scaled && cellsShared && !SameFileAsAny(scaledPath, outputPaths, 4);
-
-  // Beside this thread: the mask read, the scaled target, the components,
-  // then proofs until none is left.
-  BesideThread beside([&] {
-    if (scaled)
-    {
-      // The helmet region does not restrict any result yet: the mask is read
-      // along with the cells, and a mask that cannot be read changes nothing.
-      std::vector<float> mask(static_cast<size_t>(n));
-      ReadColorValues(maskPath, n, mask.data());
-    }
-    if (outputsDistinct)
-    {
-      writeComponents();
-    }
-    if (scaledBeside)
-    {
-      writeScaled();
-    }
-    if (proveBeside)
-    {
-      proveChunks();
-    }
-  });
-
-  // The average scale ratio of the cells, for the scaled target.
+  // The cells in order: the average scale ratio's terms, and the values.
   double ratioSum = 0.0;
   int ratioCount = 0;
-  for (vtkIdType i = 0; i < n && scaled; ++i)
-  {
-    ratioSum += motions[i].ratio;
-    ++ratioCount;
-  }
-  const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
-  averageFound.set_value(average);
-  if (gridPlanned)
-  {
-    LinkLocatorGrid(&grid);
-    proveChunks();
-  }
-  beside.Join();
-
-  // Whether each cell's probe meets the target: proved, or asked of the
-  // locator.
-  std::vector<unsigned char> met(static_cast<size_t>(n), 0);
-  bool locatorBuilt = false;
-  for (vtkIdType i = 0; i < n; ++i)
-  {
-    if (proved[i])
-    {
-      met[i] = 1;
-      continue;
-    }
-    if (!locatorBuilt)
-    {
-      locator->BuildLocator();
-      locatorBuilt = true;
-      if (gridPlanned && !LocatorBuiltAsPlanned(locator, grid))
-      {
-        // Not the grid the proofs were made on: the locator answers for all.
-        std::fill(proved.begin(), proved.end(), 0);
-        i = -1;
-        continue;
-      }
-    }
-    double probe[3];
-    motions[i].Probe(probe);
-    double t;
-    double x[3];
-    double pcoords[3];
-    int subId;
-    met[i] = locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
-  }
-
-  std::vector<double> radial(static_cast<size_t>(n));
   float targetRadius = 0.0f;
   bool metTarget = false;
   for (vtkIdType i = 0; i < n; ++i)
   {
-    const CellMotion& motion = motions[i];
+    const CellMotion motion = motions[i];
     if (met[i] || !metTarget)
     {
       // Until a probe first meets the target, each cell has its own radius.
       targetRadius = motion.targetRadius;
     }
     metTarget = metTarget || met[i];
-    radial[i] = static_cast<double>(targetRadius) - motion.sourceRadius;
-  }
-  if (outputsDistinct)
-  {
-    // The radial differences' lines made in two halves at once.
-    const size_t half = radial.size() / 2;
-    std::string secondHalf;
-    BesideThread second([&] { secondHalf = ColorValueLines(radial.data() + half, radial.size() - half); });
-    const std::string firstHalf = ColorValueLines(radial.data(), half);
-    second.Join();
-    WriteText(outputs[3], firstHalf.data(), static_cast<std::streamsize>(firstHalf.size()));
-    WriteText(outputs[3], secondHalf.data(), static_cast<std::streamsize>(secondHalf.size()));
-  }
-  else
-  {
-    for (vtkIdType i = 0; i < n; ++i)
+    if (scaled)
     {
-      // Two of the files are one: the rows go out in the order of one pass.
-      const CellMotion& motion = motions[i];
-      WriteColorValue(outputs[0], motion.d[0]);
-      WriteColorValue(outputs[1], motion.d[1]);
-      WriteColorValue(outputs[2], motion.d[2]);
-      WriteColorValue(outputs[3], radial[i]);
+      ratioSum += motion.ratio;
+      ++ratioCount;
     }
+    WriteColorValue(outputs[0], motion.d[0]);
+    WriteColorValue(outputs[1], motion.d[1]);
+    WriteColorValue(outputs[2], motion.d[2]);
+    WriteColorValue(outputs[3], static_cast<double>(targetRadius) - motion.sourceRadius);
   }
 
   int result = 0;
@@ -388,16 +283,30 @@ int main(int argc, char* argv[])
   if (scaled)
   {
     std::cout << "Creating scaled target\n";
+    const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
     WriteNumber(std::cout, ratioSum);
     std::cout << "\nAverage s: ";
     WriteNumber(std::cout, average);
     std::cout << '\n';
-    if (!scaledBeside)
+    // The target's points scaled about the ear midpoint, in place.
+    if (vtkPoints* points = target->GetPoints())
     {
-      writeScaled();
+      const vtkIdType pointCount = points->GetNumberOfPoints();
+      for (vtkIdType j = 0; j < pointCount; ++j)
+      {
+        double p[3];
+        points->GetPoint(j, p);
+        float q[3];
+        for (int k = 0; k < 3; ++k)
+        {
+          const double ear = kEarMidpoint[k];
+          q[k] = static_cast<float>((p[k] - ear) * average + ear);
+        }
+        points->SetPoint(j, q[0], q[1], q[2]);
+      }
     }
-    std::cout << scaledProblem;
-    if (!scaledProblem.empty())
+    vtkSmartPointer<vtkPolyData> scaledTarget = BuildSurface(target->GetPoints(), target);
+    if (!WriteSurface(scaledTarget, scaledPath))
     {
       result = -1;
     }

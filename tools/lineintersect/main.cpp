@@ -3,18 +3,18 @@
 // whether it does, and the cell it hits.
 
 #include "curvefile.h"
-#include "memory.h"
 #include "outputfile.h"
+#include "process.h"
 #include "surface.h"
 #include "surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>
-#include <memory>
 #include <vector>
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc != 4)
   {
@@ -35,13 +35,11 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
+  vtkSmartPointer<vtkPoints> ends = ReadCurveFile(linesPath, true);
   // A surface without cells is met by no segment: it is asked nothing. The
-  // locator's own answers, found faster; its index is built beside the
-  // segments' read.
+  // locator's own answers, found faster.
   const bool hasCells = target->GetNumberOfCells() > 0;
-  std::unique_ptr<SurfaceLocator> index;
-  vtkPoints* ends = ReadCurveFileBeside(linesPath, true, [&] { index.reset(new SurfaceLocator(target)); });
-  SurfaceLocator& locator = *index;
+  SurfaceLocator locator(target);
 
   const vtkIdType count = ends->GetNumberOfPoints();
   std::cout << "npoints: " << count << '\n';
@@ -49,7 +47,7 @@ int main(int argc, char* argv[])
   std::ofstream out = OpenOutputFile(outputPath);
   // The tolerance is the single-precision 0.001, widened.
   const double tolerance = static_cast<double>(0.001f);
-  // The hits of the segments, found on every core, then written in order.
+  // The hits of the segments, in order.
   struct Answer
   {
     int hit;
@@ -57,30 +55,32 @@ int main(int argc, char* argv[])
     vtkIdType cellId;
   };
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count / 2, 0)));
-  locator.ForEachQuery(answers.size(), [&](SurfaceLocator& own, size_t k) {
-    const vtkIdType j = 2 * static_cast<vtkIdType>(k);
-    double start[3];
-    double end[3];
-    ends->GetPoint(j, start);
-    ends->GetPoint(j + 1, end);
-    Answer& answer = answers[k];
-    answer.hit = 0;
-    double t = 0;
-    answer.x[0] = answer.x[1] = answer.x[2] = 0;
-    double pcoords[3];
-    int subId = 0;
-    answer.cellId = -1;
-    if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
+  do
+  {
+    for (size_t k = 0; k < answers.size(); ++k)
     {
-      answer.hit = own.IntersectWithLine(start, end, tolerance, t, answer.x, pcoords, subId, answer.cellId);
+      const vtkIdType j = 2 * static_cast<vtkIdType>(k);
+      double start[3];
+      double end[3];
+      ends->GetPoint(j, start);
+      ends->GetPoint(j + 1, end);
+      Answer& answer = answers[k];
+      answer.hit = 0;
+      if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
+      {
+        double t = 0;
+        double pcoords[3];
+        int subId = 0;
+        answer.hit = locator.IntersectWithLine(start, end, tolerance, t, answer.x, pcoords, subId, answer.cellId);
+      }
+      if (!answer.hit)
+      {
+        // An unset landmark carries no position and no cell.
+        answer.x[0] = answer.x[1] = answer.x[2] = 0;
+        answer.cellId = -1;
+      }
     }
-    if (!answer.hit)
-    {
-      // An unset landmark carries no position and no cell.
-      answer.x[0] = answer.x[1] = answer.x[2] = 0;
-      answer.cellId = -1;
-    }
-  });
+  } while (!locator.AnswersHold());
   for (const Answer& answer : answers)
   {
     // x y z NoName flag cellId

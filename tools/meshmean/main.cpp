@@ -2,7 +2,7 @@
 // a list file, written as one surface with the triangles of the first.
 
 #include "listfile.h"
-#include "memory.h"
+#include "process.h"
 #include "surface.h"
 
 #include <vtkPoints.h>
@@ -60,6 +60,7 @@ void MarkSurfaceStep(SurfaceStep step)
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc != 3)
   {
@@ -108,7 +109,7 @@ int main(int argc, char* argv[])
 
   // The output takes the first surface's polygon list now: the next read
   // replaces everything the reader delivered.
-  vtkPolyData* output = BuildSurface(average, first, hook);
+  vtkSmartPointer<vtkPolyData> output = BuildSurface(average, first, hook);
 
   average->SetNumberOfPoints(pointCount);
   for (vtkIdType i = 0; i < pointCount; ++i)

@@ -7,8 +7,8 @@
 // vector; the second half of each file holds the first half negated.
 
 #include "colorfile.h"
-#include "memory.h"
 #include "outputfile.h"
+#include "process.h"
 #include "surface.h"
 
 #include <cmath>
@@ -18,6 +18,7 @@
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc != 11)
   {
@@ -34,9 +35,13 @@ int main(int argc, char* argv[])
   // the arrays are sized from the template itself, so any value is accepted.
   static_cast<void>(std::atoi(argv[10]));
 
-  vtkPolyData* surface = nullptr;
-  vtkPolyData* symmetric = nullptr;
-  if (!ReadSurfaces(surfacePath, templatePath, &surface, &symmetric))
+  vtkPolyData* surface = ReadSurface(surfacePath);
+  if (!surface)
+  {
+    return -1;
+  }
+  vtkPolyData* symmetric = ReadSurface(templatePath);
+  if (!symmetric)
   {
     return -1;
   }

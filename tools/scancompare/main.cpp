@@ -7,8 +7,8 @@
 // Range_values.txt in the working directory.
 
 #include "colorfile.h"
-#include "memory.h"
 #include "outputfile.h"
+#include "process.h"
 #include "surface.h"
 
 #include <cmath>
@@ -77,6 +77,7 @@ void WriteReportLine(std::ostream& out, const char* label, float value)
 
 int main(int argc, char* argv[])
 {
+  UseOneThread();
   UseLargeHeap();
   if (argc != 8)
   {
@@ -108,9 +109,13 @@ int main(int argc, char* argv[])
 
   // Both scans are read before any output file is touched, so an unreadable
   // scan leaves no color files behind that would pass for a finished run.
-  vtkPolyData* firstScan = nullptr;
-  vtkPolyData* finalScan = nullptr;
-  if (!ReadSurfaces(firstPath, finalPath, &firstScan, &finalScan))
+  vtkPolyData* firstScan = ReadSurface(firstPath);
+  if (!firstScan)
+  {
+    return -1;
+  }
+  vtkPolyData* finalScan = ReadSurface(finalPath);
+  if (!finalScan)
   {
     return -1;
   }

@@ -4,11 +4,13 @@
 // the asymmetry ratios, with the statistics of every picture. The pictures
 // and their numbers come from the tools themselves (celldist, mirrorasym,
 // scancompare, colorsnap, colorstats), run beside this one in a scratch
-// folder, so that the page shows exactly what they write.
+// folder (as many at once as it may use cores), so that the page shows
+// exactly what they write.
 
 #include "colorfile.h"
 #include "headshape.h"
 #include "outputfile.h"
+#include "parallel.h"
 #include "renderdisplay.h"
 #include "surface.h"
 
@@ -116,38 +118,47 @@ std::string ToolPath(const std::string& tool)
   return "";
 }
 
-// Starts every job at once (they are independent), then waits for all.
-// Returns an empty text when each ended with its expected status, else a
-// line about the first one that did not; `outputs` gets what each printed.
+// Starts job j in the scratch folder, its standard output into a file there;
+// returns its process id (-1 when it could not be started).
+pid_t StartJob(Job& job, size_t j, const fs::path& scratch)
+{
+  const std::string path = ToolPath(job.tool);
+  const std::string outputPath = (scratch / (job.tool + '.' + std::to_string(j) + ".out")).string();
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (std::string& argument : job.arguments)
+  {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  std::cout.flush();
+  const pid_t pid = fork();
+  if (pid == 0)
+  {
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0 || chdir(scratch.c_str()) != 0)
+    {
+      _exit(127);
+    }
+    execv(path.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Runs the jobs (they are independent), as many at once as the process has
+// cores (WorkThreads), and waits for all. Returns an empty text when each
+// ended with its expected status, else a line about the first one that did
+// not; `outputs` gets what each printed.
 std::string RunJobs(std::vector<Job>& jobs, const fs::path& scratch, std::vector<std::string>& outputs)
 {
   std::vector<pid_t> pids(jobs.size(), -1);
   outputs.assign(jobs.size(), "");
-  for (size_t j = 0; j < jobs.size(); ++j)
+  const size_t width = WorkThreads();
+  for (size_t j = 0; j < jobs.size() && j < width; ++j)
   {
-    Job& job = jobs[j];
-    const std::string path = ToolPath(job.tool);
-    const std::string outputPath = (scratch / (job.tool + '.' + std::to_string(j) + ".out")).string();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (std::string& argument : job.arguments)
-    {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::cout.flush();
-    pids[j] = fork();
-    if (pids[j] == 0)
-    {
-      const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int in = open("/dev/null", O_RDONLY);
-      if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0 || chdir(scratch.c_str()) != 0)
-      {
-        _exit(127);
-      }
-      execv(path.c_str(), argv.data());
-      _exit(127);
-    }
+    pids[j] = StartJob(jobs[j], j, scratch);
   }
   std::string problem;
   for (size_t j = 0; j < jobs.size(); ++j)
@@ -159,6 +170,10 @@ std::string RunJobs(std::vector<Job>& jobs, const fs::path& scratch, std::vector
       while (waitpid(pids[j], &status, 0) < 0 && errno == EINTR)
       {
       }
+    }
+    if (j + width < jobs.size())
+    {
+      pids[j + width] = StartJob(jobs[j + width], j + width, scratch);
     }
     outputs[j] = ReadWhole(scratch / (job.tool + '.' + std::to_string(j) + ".out"));
     const int exitStatus = pids[j] > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,4 +1,6 @@
-#include "memory.h"
+#include "process.h"
+
+#include <vtkSMPTools.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -36,4 +38,9 @@ void UseLargeHeap()
   {
     madvise(reinterpret_cast<void*>(start), top - start, MADV_HUGEPAGE);
   }
+}
+
+void UseOneThread()
+{
+  vtkSMPTools::SetBackend("Sequential");
 }

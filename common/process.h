@@ -1,4 +1,4 @@
-// How the process takes memory from the system.
+// How a tool's process uses the machine: its memory and its threads.
 #pragma once
 
 // Lets every thread allocate from one heap that grows in large steps, which
@@ -8,3 +8,8 @@
 // less of its time on page faults. Call first thing in main; changes nothing
 // else.
 void UseLargeHeap();
+
+// Keeps VTK's own loops (bounds, ranges) on the calling thread: VTK would
+// otherwise spread them over threads of its own. With it, a tool that starts
+// no thread itself runs on one. Call first thing in main.
+void UseOneThread();
