@@ -13,7 +13,7 @@
 
 const char* const kColorFileHeader = "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1";
 
-std::ofstream OpenColorFile(const char* path)
+OutputFile OpenColorFile(const char* path)
 {
   return OpenOutputFile(path);
 }
@@ -30,20 +30,6 @@ void WriteColorValue(std::ostream& out, double value)
   const int length = FormatNumber(value, text);
   text[length] = '\n';
   WriteText(out, text, length + 1);
-}
-
-std::string ColorValueLines(const double* values, size_t count)
-{
-  std::string lines;
-  lines.reserve(count * 10);
-  char text[kNumberTextSize + 1];
-  for (size_t i = 0; i < count; ++i)
-  {
-    const int length = FormatNumber(values[i], text);
-    text[length] = '\n';
-    lines.append(text, static_cast<size_t>(length) + 1);
-  }
-  return lines;
 }
 
 void WriteColorLiteral(std::ostream& out, const char* text)

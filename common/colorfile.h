@@ -2,7 +2,8 @@
 // then one value line per cell in cell-id order.
 #pragma once
 
-#include <fstream>
+#include "outputfile.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@ extern const char* const kColorFileHeader;
 
 // Opens a color file for writing (created or truncated); close it with
 // CloseOutputFile after the last value line.
-std::ofstream OpenColorFile(const char* path);
+OutputFile OpenColorFile(const char* path);
 
 // Writes lines 1 to 3: the header, "rangeFirst rangeSecond", the keyword.
 void WriteColorHeader(std::ostream& out, const std::string& rangeFirst, const std::string& rangeSecond,
@@ -24,10 +25,13 @@ void WriteColorHeader(std::ostream& out, const std::string& rangeFirst, const st
 
 // One value line; a float is widened, so float and double give the same text.
 void WriteColorValue(std::ostream& out, double value);
-
-// The value lines of `count` values, as WriteColorValue writes them one by
-// one.
-std::string ColorValueLines(const double* values, size_t count);
+inline void WriteColorValue(OutputFile& out, double value)
+{
+  char text[kNumberTextSize + 1];
+  const int length = FormatNumber(value, text);
+  text[length] = '\n';
+  out.Append(text, static_cast<size_t>(length) + 1);
+}
 
 // A value line holding the text as it is (the "0.0" of a masked-out cell).
 void WriteColorLiteral(std::ostream& out, const char* text);

@@ -7,7 +7,11 @@
 #include <cstring>
 #include <iostream>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -177,18 +181,164 @@ void WriteNumber(std::ostream& out, double value)
 void WriteText(std::ostream& out, const char* text, std::streamsize length)
 {
   // Straight into the buffer: the stream's own write builds a sentry per call.
-  if (out.rdbuf()->sputn(text, length) != length)
+  if (!out.rdbuf() || out.rdbuf()->sputn(text, length) != length)
   {
     out.setstate(std::ios::badbit);
   }
 }
 
-std::ofstream OpenOutputFile(const char* path, bool append)
+namespace
 {
-  return std::ofstream(path, append ? std::ios::out | std::ios::app : std::ios::out | std::ios::trunc);
+constexpr size_t kOutputBufferSize = 256 << 10;
 }
 
-bool CloseOutputFile(std::ofstream& out, const char* path)
+OutputFile::FileBuffer::FileBuffer(int descriptor)
+  : Descriptor(descriptor)
+  , Space(new char[kOutputBufferSize])
+{
+  this->setp(this->Space.get(), this->Space.get() + kOutputBufferSize);
+}
+
+OutputFile::FileBuffer::~FileBuffer()
+{
+  this->Close();
+}
+
+bool OutputFile::FileBuffer::Drain()
+{
+  const char* at = this->pbase();
+  const char* const end = this->pptr();
+  while (at < end && !this->Failed)
+  {
+    const ssize_t written = ::write(this->Descriptor, at, static_cast<size_t>(end - at));
+    if (written > 0)
+    {
+      at += written;
+    }
+    else if (written < 0 && errno != EINTR)
+    {
+      this->Failed = true;
+    }
+  }
+  // What could not be written is dropped, and so is all that follows.
+  this->setp(this->Space.get(), this->Space.get() + kOutputBufferSize);
+  return !this->Failed;
+}
+
+OutputFile::FileBuffer::int_type OutputFile::FileBuffer::overflow(int_type c)
+{
+  if (!this->Drain())
+  {
+    return traits_type::eof();
+  }
+  if (!traits_type::eq_int_type(c, traits_type::eof()))
+  {
+    *this->pptr() = traits_type::to_char_type(c);
+    this->pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+std::streamsize OutputFile::FileBuffer::xsputn(const char* text, std::streamsize length)
+{
+  std::streamsize done = 0;
+  while (done < length)
+  {
+    if (this->pptr() == this->epptr() && !this->Drain())
+    {
+      break;
+    }
+    const std::streamsize room = this->epptr() - this->pptr();
+    const std::streamsize part = std::min(room, length - done);
+    std::memcpy(this->pptr(), text + done, static_cast<size_t>(part));
+    this->pbump(static_cast<int>(part));
+    done += part;
+  }
+  return this->Failed ? 0 : done;
+}
+
+int OutputFile::FileBuffer::sync()
+{
+  return this->Drain() ? 0 : -1;
+}
+
+bool OutputFile::FileBuffer::Close()
+{
+  if (this->Descriptor < 0)
+  {
+    return !this->Failed;
+  }
+  this->Drain();
+  if (::close(this->Descriptor) != 0)
+  {
+    this->Failed = true;
+  }
+  this->Descriptor = -1;
+  return !this->Failed;
+}
+
+OutputFile::OutputFile()
+  : std::ostream(nullptr)
+{
+  this->setstate(std::ios::badbit);
+}
+
+OutputFile::OutputFile(const char* path, bool append)
+  : std::ostream(nullptr)
+{
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+  const int descriptor = ::open(path, flags, 0666);
+  if (descriptor < 0)
+  {
+    this->setstate(std::ios::badbit);
+    return;
+  }
+  this->Buffer.reset(new FileBuffer(descriptor));
+  this->rdbuf(this->Buffer.get());
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+  : std::ostream(std::move(other))
+  , Buffer(std::move(other.Buffer))
+{
+  this->set_rdbuf(this->Buffer.get());
+  other.set_rdbuf(nullptr);
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept
+{
+  if (this != &other)
+  {
+    this->Buffer.reset();
+    std::ostream::operator=(std::move(other));
+    this->Buffer = std::move(other.Buffer);
+    this->set_rdbuf(this->Buffer.get());
+    other.set_rdbuf(nullptr);
+  }
+  return *this;
+}
+
+OutputFile::~OutputFile() = default;
+
+bool OutputFile::is_open() const
+{
+  return this->Buffer != nullptr;
+}
+
+void OutputFile::close()
+{
+  if (this->Buffer && !this->Buffer->Close())
+  {
+    this->setstate(std::ios::badbit);
+  }
+}
+
+OutputFile OpenOutputFile(const char* path, bool append)
+{
+  return OutputFile(path, append);
+}
+
+bool CloseOutputFile(OutputFile& out, const char* path)
 {
   const bool created = out.is_open();
   if (created)
@@ -205,7 +355,7 @@ bool CloseOutputFile(std::ofstream& out, const char* path)
 
 bool WriteOutputFile(const char* path, const char* data, size_t length)
 {
-  std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+  OutputFile out(path, false);
   if (out.is_open())
   {
     WriteText(out, data, static_cast<std::streamsize>(length));

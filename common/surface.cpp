@@ -10,6 +10,7 @@
 #include <vtkPolyDataWriter.h>
 #include <vtkSmartPointer.h>
 
+#include <cmath>
 #include <iostream>
 #include <string>
 
@@ -225,6 +226,22 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3])
   double corners[3][3];
   CellCorners(surface, cellId, corners);
   CellCentroid(corners, centroid);
+}
+
+bool BeyondRightAngle(double cosine)
+{
+  // acos falls as the cosine grows, and acos(1e-8) lies above 1.5707963 and
+  // acos(1e-7) below it by more than a hundred million of its units in the
+  // last place: acos is taken only between them and outside [-1, 1].
+  if (cosine >= -1.0 && cosine <= 1.0e-8)
+  {
+    return true;
+  }
+  if (cosine >= 1.0e-7 && cosine <= 1.0)
+  {
+    return false;
+  }
+  return std::acos(cosine) > 1.5707963;
 }
 
 void CellNormal(const double corners[3][3], double normal[3])

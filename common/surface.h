@@ -76,6 +76,11 @@ struct SurfaceArrays
   }
 };
 
+// The side test: whether the angle acos(cosine) exceeds 1.5707963 (the
+// literal, not pi/2). A cosine that is not a number, or lies outside
+// [-1, 1], gives no angle and so false.
+bool BeyondRightAngle(double cosine);
+
 // Normal (B - A) x (C - A) of a cell from its corners, in double and not
 // normalised: its direction follows the order of the cell's point ids.
 void CellNormal(const double corners[3][3], double normal[3]);

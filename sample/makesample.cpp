@@ -232,7 +232,7 @@ bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bo
     CellCentroid(corners, centroid);
     values[c] = inside(centroid);
   }
-  std::ofstream out = OpenColorFile(path.c_str());
+  OutputFile out = OpenColorFile(path.c_str());
   WriteColorHeader(out, "0", "1", "rainbow");
   for (int side = 0; side < 2; ++side)
   {
@@ -285,7 +285,7 @@ void EllipsoidPoint(double azimuth, double elevation, double scale, double p[3])
   }
 }
 
-void WriteRow(std::ofstream& out, const double p[3])
+void WriteRow(OutputFile& out, const double p[3])
 {
   for (int k = 0; k < 3; ++k)
   {
@@ -302,7 +302,7 @@ void WriteRow(std::ofstream& out, const double p[3])
 // template, one row per degree.
 bool WriteRing(const std::string& path)
 {
-  std::ofstream out = OpenOutputFile(path.c_str());
+  OutputFile out = OpenOutputFile(path.c_str());
   const double dz = 20.0;
   const double shrink = std::sqrt(1.0 - (dz / kRadius[2]) * (dz / kRadius[2]));
   for (int i = 0; i < 360; ++i)
@@ -321,7 +321,7 @@ bool WriteRing(const std::string& path)
 // ends at 0.85 times the surface distance, short of the surface.
 bool WriteSegments(const std::string& path)
 {
-  std::ofstream out = OpenOutputFile(path.c_str());
+  OutputFile out = OpenOutputFile(path.c_str());
   int count = 0;
   for (int e = -1; e <= 1; ++e)
   {

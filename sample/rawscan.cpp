@@ -105,7 +105,7 @@ void WriteTransform(std::ostream& out, const RigidTransform& transform)
 
 bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& path)
 {
-  std::ofstream out = OpenOutputFile(path.c_str());
+  OutputFile out = OpenOutputFile(path.c_str());
   for (const Landmark& l : landmarks)
   {
     char text[3 * kNumberTextSize];

@@ -75,7 +75,7 @@ TEST(ColorFile, HeaderRangeKeywordAndValuesInOrder)
 {
   const std::string dir = ScratchDir();
   const std::string path = dir + "/a.clr";
-  std::ofstream out = OpenColorFile(path.c_str());
+  OutputFile out = OpenColorFile(path.c_str());
   WriteColorHeader(out, "10.0", "-10.0", "rainbow");
   WriteColorValue(out, -0.0f);
   WriteColorValue(out, 0.00001234);
@@ -89,7 +89,7 @@ TEST(ColorFile, HeaderRangeKeywordAndValuesInOrder)
 TEST(ColorFile, FileThatCannotBeCreatedIsReportedAtClose)
 {
   const std::string path = ScratchDir() + "/missing/a.clr";
-  std::ofstream out = OpenColorFile(path.c_str());
+  OutputFile out = OpenColorFile(path.c_str());
   WriteColorHeader(out, "1", "2", "rainbow");
   testing::internal::CaptureStdout();
   EXPECT_FALSE(CloseOutputFile(out, path.c_str()));

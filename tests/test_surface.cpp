@@ -6,6 +6,7 @@
 #include <vtkPolyDataWriter.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <tuple>
@@ -28,6 +29,30 @@ TEST(Surface, CentroidSumsFromTheThirdCornerAndMultipliesByOneThird)
   CellCentroid(order, centroid);
   EXPECT_EQ(centroid[0], ((0.1 + 0.2) + 0.3) * 0.3333333333333333);
   EXPECT_NE(centroid[0], ((0.3 + 0.2) + 0.1) * 0.3333333333333333);
+}
+
+TEST(Surface, SideTestAgreesWithTheAngleEverywhere)
+{
+  // Around the threshold's cosine (2.68e-8), at the ends of [-1, 1], and
+  // beyond them: the test gives what acos(cosine) > 1.5707963 gives.
+  std::vector<double> cosines = { -1.0, 1.0, -0.0, 0.0, -1.0000000000000002, 1.0000000000000002, 2.0, -2.0,
+    std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e-8, 1e-7, 0.5, -0.5 };
+  for (double c = 2.0e-8; c < 3.5e-8; c += 1.0e-11)
+  {
+    cosines.push_back(c);
+  }
+  for (double step = 1e-9; step < 1.0; step *= 1.7)
+  {
+    cosines.push_back(step);
+    cosines.push_back(-step);
+  }
+  int beyond = 0;
+  for (double c : cosines)
+  {
+    EXPECT_EQ(BeyondRightAngle(c), std::acos(c) > 1.5707963) << c;
+    beyond += BeyondRightAngle(c);
+  }
+  EXPECT_GT(beyond, 100);
 }
 
 TEST(Surface, ReadsCornersOfFirstThreeIdsOfEveryCell)

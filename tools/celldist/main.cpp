@@ -53,7 +53,7 @@ int main(int argc, char* argv[])
 
   std::cout << rangeFirst << ' ' << rangeSecond << '\n';
 
-  std::ofstream outputs[4];
+  OutputFile outputs[4];
   for (int f = 0; f < 4; ++f)
   {
     outputs[f] = OpenColorFile(outputPaths[f]);
@@ -86,7 +86,7 @@ int main(int argc, char* argv[])
       (normal[0] * d[0] + normal[1] * d[1] + normal[2] * d[2]) / (length * normalLength);
     // Behind the triangle (or in its plane) counts positive; a cosine that is
     // not a number gives no angle and so the sign -1.
-    const double sign = std::acos(cosine) > 1.5707963 ? 1.0 : -1.0;
+    const double sign = BeyondRightAngle(cosine) ? 1.0 : -1.0;
     const float distance = static_cast<float>(sign * length);
 
     WriteColorValue(outputs[0], distance);

@@ -51,7 +51,7 @@ int main(int argc, char* argv[])
   const vtkIdType count = curve->GetNumberOfPoints() - 1;
   std::cout << "npoints: " << count << '\n';
 
-  std::ofstream out = OpenOutputFile(outputPath);
+  OutputFile out = OpenOutputFile(outputPath);
   // The closest points, in curve order.
   struct Answer
   {

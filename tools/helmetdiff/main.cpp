@@ -229,7 +229,7 @@ int main(int argc, char* argv[])
     return -1;
   }
 
-  std::ofstream outputs[4];
+  OutputFile outputs[4];
   for (int f = 0; f < 4; ++f)
   {
     outputs[f] = OpenColorFile(outputPaths[f]);

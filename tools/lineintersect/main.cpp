@@ -44,7 +44,7 @@ int main(int argc, char* argv[])
   const vtkIdType count = ends->GetNumberOfPoints();
   std::cout << "npoints: " << count << '\n';
 
-  std::ofstream out = OpenOutputFile(outputPath);
+  OutputFile out = OpenOutputFile(outputPath);
   // The tolerance is the single-precision 0.001, widened.
   const double tolerance = static_cast<double>(0.001f);
   // The hits of the segments, in order.

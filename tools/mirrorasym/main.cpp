@@ -104,7 +104,7 @@ int main(int argc, char* argv[])
     // Towards the side the template normal points to counts positive; a
     // cosine that is not a number (no asymmetry, or a degenerate template
     // triangle) gives no angle and so the sign +1.
-    const double sign = std::acos(cosine) > 1.5707963 ? -1.0 : 1.0;
+    const double sign = BeyondRightAngle(cosine) ? -1.0 : 1.0;
     const float asymmetry = static_cast<float>(sign * length);
 
     values[0][j] = asymmetry;
@@ -118,7 +118,7 @@ int main(int argc, char* argv[])
   const std::string rangeFirst = ColorRangeText(minColor);
   const std::string rangeSecond = ColorRangeText(maxColor);
   int result = 1;
-  std::ofstream out;
+  OutputFile out;
   for (int f = 0; f < 5; ++f)
   {
     out = OpenColorFile(outputPaths[f]);

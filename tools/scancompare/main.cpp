@@ -120,7 +120,7 @@ int main(int argc, char* argv[])
     return -1;
   }
 
-  std::ofstream outputs[3];
+  OutputFile outputs[3];
   for (int f = 0; f < 3; ++f)
   {
     outputs[f] = OpenColorFile(outputPaths[f]);
@@ -187,7 +187,7 @@ int main(int argc, char* argv[])
     const vtkIdType j = i < h ? i : i - h; // first-half cell of the pair
     if (!takesPart(i) || !takesPart(j))
     {
-      for (std::ofstream& out : outputs)
+      for (OutputFile& out : outputs)
       {
         WriteColorLiteral(out, "0.0");
       }
@@ -227,7 +227,7 @@ int main(int argc, char* argv[])
     }
   }
 
-  std::ofstream report = OpenOutputFile(kReportPath, true);
+  OutputFile report = OpenOutputFile(kReportPath, true);
   report << " Results for the " << firstPath << '\n';
   WriteReportLine(report, "min ratio :", smallestRatio);
   WriteReportLine(report, "max ratio :", largestRatio);
