@@ -2,9 +2,11 @@
 # Times the tools on the full-size sample (190,676 cells) and on input families
 # beside it, against a program that only reads the same surfaces with VTK.
 # Each case runs RUNS times, the cases taking turns so that a slow spell of
-# the machine hits them all alike; the tables show the median wall time and
-# the median peak resident memory, then every tool's figures as ratios.
-# Not a test: it prints figures and asserts nothing.
+# the machine hits them all alike; the tables show the median wall time, the
+# median peak resident memory and the most threads the case ran on at once
+# (from one more run with the thread probe, bench/threadprobe.cpp), then
+# every tool's figures as ratios. Not a test: it prints figures and asserts
+# nothing.
 #   bash bench/benchmark.sh [RUNS] [SEED]
 # The families (bench/makefamilies, from the sample's template, SEED 1 by
 # default):
@@ -76,6 +78,9 @@ add_pair() {
   # headshape measures one scan: set against reading that one scan.
   add_case "${p}read1" "$build/bench/readonly $b"
   add_case "${p}headshape" "$(tool headshape) $b"
+  # VTK's read of the scan and VTK's cell locator built over it: what the
+  # tools that query a surface would hold without an index of their own.
+  add_case "${p}readlocator" "$build/bench/readonly --locator $b"
 }
 add_pair "" "$data/firstscan.vtk" "$data/finalscan.vtk"
 add_pair noisy- "$fam/noisy1.vtk" "$fam/noisy2.vtk"
@@ -111,15 +116,28 @@ for ((i = 0; i < runs; i++)); do
   done
 done
 
+# The threads of each case: its program's line in the probe's report (the
+# tool's, where a script starts it).
+declare -A threads
+for name in "${names[@]}"; do
+  set -- ${commands[$name]}
+  program=$(basename "$1")
+  [ "$program" != with_display.sh ] || program=$(basename "$2")
+  rm -f "$work/.threads"
+  THREADPROBE_REPORT=$work/.threads LD_PRELOAD=$build/bench/libthreadprobe.so ${commands[$name]} >/dev/null 2>&1 || true
+  threads[$name]=$(awk -v p="$program" '$1 == p { print $2 }' "$work/.threads" | sort -n | tail -n 1)
+done
+
 median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "sample of 190,676 cells and families of the same mesh, median of $runs runs"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-printf '%-20s %10s %12s\n' case "wall (s)" "peak (MiB)"
+printf '%-20s %10s %12s %8s\n' case "wall (s)" "peak (MiB)" threads
 declare -A medianTime medianMemory
 for name in "${names[@]}"; do
   medianTime[$name]=$(median "${times[$name]}")
   medianMemory[$name]=$(median "${memories[$name]}")
-  printf '%-20s %10.3f %12.1f\n' "$name" "${medianTime[$name]}" "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")"
+  printf '%-20s %10.3f %12.1f %8s\n' "$name" "${medianTime[$name]}" \
+    "$(awk "BEGIN { print ${medianMemory[$name]} / 1024 }")" "${threads[$name]:-?}"
 done
 
 ratio() { awk "BEGIN { printf \"%.2fx\", $1 / $2 }"; }
@@ -138,6 +156,13 @@ done
 echo "scanreport: $(awk "BEGIN { printf \"%.1f\", ${medianTime[scanreport]} }") s for the whole report of the sample pair"
 echo "meshmean: time $(ratio "${medianTime[meshmean]}" "${medianTime[read21]}") of read21," \
   "memory $(ratio "${medianMemory[meshmean]}" "${medianMemory[read]}") of read"
+# The query tools hold the scan and their search index: their memory set
+# against VTK's read of the scan, and against that read with VTK's own cell
+# locator built over it.
+for t in curve-curvesnap lines-lineintersect; do
+  echo "$t: memory $(ratio "${medianMemory[$t]}" "${medianMemory[noisy-read1]}") of noisy-read1," \
+    "$(ratio "${medianMemory[$t]}" "${medianMemory[noisy-readlocator]}") of noisy-readlocator"
+done
 # Queries per second: over the whole run, and net of reading the surface and
 # building the search structures (the locator cases).
 rate() { awk "BEGIN { printf \"%.0f\", $1 / ($2) }"; }

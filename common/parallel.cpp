@@ -1,5 +1,7 @@
 #include "parallel.h"
 
+#include <vtkSMPTools.h>
+
 #include <sched.h>
 
 #include <algorithm>
@@ -28,6 +30,19 @@ size_t WorkThreads()
     }
   }
   return cores;
+}
+
+void UseWorkThreads()
+{
+  const size_t threads = WorkThreads();
+  if (threads < 2)
+  {
+    vtkSMPTools::SetBackend("Sequential");
+  }
+  else
+  {
+    vtkSMPTools::Initialize(static_cast<int>(threads));
+  }
 }
 
 void ParallelRanges(size_t count, const std::function<void(size_t begin, size_t end)>& work)

@@ -13,6 +13,10 @@
 // variable holds a positive whole number; at least 1.
 size_t WorkThreads();
 
+// Lets VTK's own parallel loops run on WorkThreads() threads (on the calling
+// thread alone where that is 1). Call first thing in main.
+void UseWorkThreads();
+
 // Calls work(begin, end) over consecutive ranges that cover 0 .. count - 1,
 // on up to WorkThreads() threads (the calling thread included), and returns
 // when all are done. `work` must write nothing that another range writes.

@@ -72,6 +72,12 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
   EXPECT_EQ(run.output, "");
   EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
   const std::string page = ReadText(dir + "/report.html");
+  // Its tools run one at a time: the same page.
+  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport",
+              { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr", "one.html" }, dir)
+              .status,
+    0);
+  EXPECT_EQ(ReadText(dir + "/one.html"), page);
 
   // The same results by hand, in a folder of their own (for Range_values.txt),
   // under the report's names (a picture shows its file's name).

@@ -3,6 +3,7 @@
 
 #include "colorfile.h"
 #include "outputfile.h"
+#include "parallel.h"
 #include "renderdisplay.h"
 #include "surface.h"
 
@@ -106,6 +107,7 @@ vtkTextActor* Text(const std::string& text, double x, double y, int size, bool b
 
 int main(int argc, char* argv[])
 {
+  UseWorkThreads();
   if (argc != 4)
   {
     std::cout << "Usage: surface.vtk values.clr image.png\n"

@@ -3,6 +3,7 @@
 
 #include "colorfile.h"
 #include "outputfile.h"
+#include "parallel.h"
 #include "surface.h"
 
 #include <vtkCellData.h>
@@ -79,6 +80,7 @@ bool AllFinite(vtkFloatArray* array)
 
 int main(int argc, char* argv[])
 {
+  UseWorkThreads();
   if (argc < 4)
   {
     std::cout << "Usage: surface.vtk output.vtp|output.vtk values.clr [more.clr ...]\n"

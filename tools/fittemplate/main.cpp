@@ -7,6 +7,7 @@
 // works on the template mesh takes it.
 
 #include "outputfile.h"
+#include "parallel.h"
 #include "rigidalign.h"
 #include "scanfile.h"
 #include "surface.h"
@@ -88,6 +89,7 @@ int Refuse(const std::string& message)
 
 int main(int argc, char* argv[])
 {
+  UseWorkThreads();
   if (argc != 6)
   {
     std::cout << "Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv scan_landmarks.crv fitted.vtk\n"

@@ -11,6 +11,7 @@
 #include "headshape.h"
 #include "outputfile.h"
 #include "parallel.h"
+#include "parallel.h"
 #include "renderdisplay.h"
 #include "surface.h"
 
@@ -244,6 +245,7 @@ ol.how li { margin-bottom: 0.4rem; }
 
 int main(int argc, char* argv[])
 {
+  UseWorkThreads();
   if (argc != 6)
   {
     std::cout << "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html\n"
