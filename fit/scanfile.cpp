@@ -1,0 +1,364 @@
+#include "fit/scanfile.h"
+
+#include "surftools/surface.h"
+
+#include <vtkCellArray.h>
+#include <vtkOBJReader.h>
+#include <vtkPLYReader.h>
+#include <vtkPoints.h>
+#include <vtkSTLReader.h>
+#include <vtkSmartPointer.h>
+#include <vtkXMLPolyDataReader.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <numeric>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+std::string LowerExtension(const char* path)
+{
+  const char* dot = std::strrchr(path, '.');
+  const char* slash = std::strrchr(path, '/');
+  std::string extension;
+  if (dot && (!slash || dot > slash))
+  {
+    for (const char* c = dot + 1; *c; ++c)
+    {
+      extension += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+  }
+  return extension;
+}
+
+// VTK's STL and PLY readers trust the counts that a file declares: a binary
+// STL's triangle count, a PLY header's element counts. Refuses a file whose
+// counts need more bytes than it holds (each STL triangle takes 50, each PLY
+// element at least one).
+const char* DeclaredCountProblem(const char* path, const std::string& extension, long long size)
+{
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file)
+  {
+    return nullptr; // left to the reader, which reports it
+  }
+  const char* problem = nullptr;
+  if (extension == "stl")
+  {
+    // VTK's reader takes a file for ASCII by its first 256 bytes, not by
+    // the word "solid" (which many binary files begin with too): text
+    // unless 5% or more of them are neither printable nor a line end or tab.
+    unsigned char head[256];
+    const size_t read = std::fread(head, 1, sizeof head, file);
+    size_t other = 0;
+    for (size_t i = 0; i < read; ++i)
+    {
+      const unsigned char c = head[i];
+      other += (c >= 0x20 && c <= 0x7f) || c == '\n' || c == '\r' || c == '\t' ? 0 : 1;
+    }
+    const bool ascii = static_cast<double>(other) < 0.05 * static_cast<double>(read);
+    if (!ascii && read >= 84)
+    {
+      const unsigned long long count = head[80] | (head[81] << 8) | (head[82] << 16) |
+        (static_cast<unsigned long long>(head[83]) << 24);
+      if (84 + 50 * count > static_cast<unsigned long long>(size))
+      {
+        problem = "it declares more triangles than it holds";
+      }
+    }
+  }
+  else if (extension == "ply")
+  {
+    char line[1024];
+    while (!problem && std::fgets(line, sizeof line, file))
+    {
+      if (std::strncmp(line, "end_header", 10) == 0)
+      {
+        break;
+      }
+      char name[256];
+      double count = 0;
+      if (std::sscanf(line, "element %255s %lf", name, &count) == 2 && !(count >= 0 && count <= size))
+      {
+        problem = "it declares more elements than it holds";
+      }
+    }
+  }
+  std::fclose(file);
+  return problem;
+}
+
+// Reads a file of a non-legacy format with its VTK reader.
+template <class Reader>
+vtkPolyData* ReadWith(const char* path)
+{
+  struct stat status;
+  if (stat(path, &status) != 0)
+  {
+    std::cout << "Cannot read scan " << path << ": no such file\n";
+    return nullptr;
+  }
+  if (!S_ISREG(status.st_mode))
+  {
+    std::cout << "Cannot read scan " << path << ": it is not a regular file\n";
+    return nullptr;
+  }
+  if (const char* problem = DeclaredCountProblem(path, LowerExtension(path), static_cast<long long>(status.st_size)))
+  {
+    std::cout << "Cannot read scan " << path << ": " << problem << '\n';
+    return nullptr;
+  }
+  // The reader, or none when it reports a problem.
+  auto read = [path]() -> vtkSmartPointer<Reader> {
+    auto reader = vtkSmartPointer<Reader>::New();
+    reader->SetFileName(path);
+    return UpdateWithoutErrors(reader) && reader->GetOutput() ? reader : nullptr;
+  };
+  const Trial trial = TrialRead([&read] { return read() != nullptr; });
+  if (trial == Trial::Crashed)
+  {
+    std::cout << "Cannot read scan " << path << ": its reader fails on it\n";
+    return nullptr;
+  }
+  const vtkSmartPointer<Reader> reader = trial == Trial::Read ? read() : nullptr;
+  if (!reader)
+  {
+    std::cout << "Cannot read scan " << path << '\n';
+    return nullptr;
+  }
+  vtkPolyData* surface = reader->GetOutput();
+  surface->Register(nullptr);
+  return surface;
+}
+
+// Merges points at exactly the same place (the lowest id stands for them
+// all), keeping the first place of each in the order of ids, and drops the
+// triangles that lose a corner.
+void MergeEqualPoints(TriangleSurface& surface)
+{
+  const size_t count = surface.PointCount();
+  std::vector<int> order(count);
+  std::iota(order.begin(), order.end(), 0);
+  const double* p = surface.points.data();
+  std::sort(order.begin(), order.end(), [p](int a, int b) {
+    for (int k = 0; k < 3; ++k)
+    {
+      if (p[3 * a + k] != p[3 * b + k])
+      {
+        return p[3 * a + k] < p[3 * b + k];
+      }
+    }
+    return a < b;
+  });
+  std::vector<int> same(count);
+  for (size_t i = 0; i < count; ++i)
+  {
+    const int id = order[i];
+    const bool equal = i > 0 && std::equal(p + 3 * order[i - 1], p + 3 * order[i - 1] + 3, p + 3 * id);
+    same[id] = equal ? same[order[i - 1]] : id;
+  }
+  std::vector<int> newId(count, -1);
+  std::vector<double> points;
+  for (size_t id = 0; id < count; ++id)
+  {
+    if (same[id] == static_cast<int>(id))
+    {
+      newId[id] = static_cast<int>(points.size() / 3);
+      points.insert(points.end(), p + 3 * id, p + 3 * id + 3);
+    }
+  }
+  std::vector<int> triangles;
+  triangles.reserve(surface.triangles.size());
+  for (size_t t = 0; t < surface.triangles.size(); t += 3)
+  {
+    const int a = newId[same[surface.triangles[t]]];
+    const int b = newId[same[surface.triangles[t + 1]]];
+    const int c = newId[same[surface.triangles[t + 2]]];
+    if (a != b && b != c && c != a)
+    {
+      triangles.insert(triangles.end(), { a, b, c });
+    }
+  }
+  surface.points.swap(points);
+  surface.triangles.swap(triangles);
+}
+}
+
+TriangleSurface SurfaceTriangles(vtkPolyData* surface)
+{
+  TriangleSurface result;
+  const vtkIdType pointCount = surface->GetNumberOfPoints();
+  result.points.resize(3 * static_cast<size_t>(pointCount));
+  for (vtkIdType i = 0; i < pointCount; ++i)
+  {
+    surface->GetPoint(i, &result.points[3 * static_cast<size_t>(i)]);
+  }
+  vtkIdType size;
+  const vtkIdType* ids;
+  if (vtkCellArray* polys = surface->GetPolys())
+  {
+    for (polys->InitTraversal(); polys->GetNextCell(size, ids);)
+    {
+      for (vtkIdType k = 1; k + 1 < size; ++k)
+      {
+        result.triangles.insert(result.triangles.end(),
+          { static_cast<int>(ids[0]), static_cast<int>(ids[k]), static_cast<int>(ids[k + 1]) });
+      }
+    }
+  }
+  if (vtkCellArray* strips = surface->GetStrips())
+  {
+    for (strips->InitTraversal(); strips->GetNextCell(size, ids);)
+    {
+      for (vtkIdType k = 0; k + 2 < size; ++k)
+      {
+        // Every second triangle of a strip turns the other way.
+        const bool odd = k % 2 == 1;
+        result.triangles.insert(result.triangles.end(), { static_cast<int>(ids[k]),
+          static_cast<int>(ids[odd ? k + 2 : k + 1]), static_cast<int>(ids[odd ? k + 1 : k + 2]) });
+      }
+    }
+  }
+  return result;
+}
+
+Trial TrialRead(const std::function<bool()>& read)
+{
+  std::cout.flush();
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0)
+  {
+    return Trial::Read;
+  }
+  if (child == 0)
+  {
+    // _exit: none of the parent's exit handlers or buffers run twice. An
+    // exception (out of memory, say) ends the child as a crash would.
+    int code = 2;
+    try
+    {
+      code = read() ? 0 : 1;
+    }
+    catch (...)
+    {
+    }
+    _exit(code);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0)
+  {
+    if (errno != EINTR)
+    {
+      return Trial::Crashed;
+    }
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) <= 1)
+  {
+    return WEXITSTATUS(status) == 0 ? Trial::Read : Trial::Failed;
+  }
+  return Trial::Crashed;
+}
+
+bool ReadScan(const char* path, TriangleSurface& scan)
+{
+  const std::string extension = LowerExtension(path);
+  vtkPolyData* surface = nullptr;
+  if (extension == "vtk")
+  {
+    surface = ReadSurface(path);
+  }
+  else if (extension == "vtp" || extension == "stl" || extension == "ply" || extension == "obj")
+  {
+    surface = extension == "vtp" ? ReadWith<vtkXMLPolyDataReader>(path)
+      : extension == "stl"       ? ReadWith<vtkSTLReader>(path)
+      : extension == "ply"       ? ReadWith<vtkPLYReader>(path)
+                                 : ReadWith<vtkOBJReader>(path);
+  }
+  else
+  {
+    std::cout << "Cannot read scan " << path << ": its name ends in none of .vtk, .vtp, .stl, .ply, .obj\n";
+    return false;
+  }
+  if (!surface)
+  {
+    return false;
+  }
+  if (surface->GetPoints() == nullptr && surface->GetNumberOfCells() > 0)
+  {
+    std::cout << "Cannot read scan " << path << '\n';
+    return false;
+  }
+  scan = SurfaceTriangles(surface);
+  for (int id : scan.triangles)
+  {
+    if (id < 0 || static_cast<size_t>(id) >= scan.PointCount())
+    {
+      std::cout << "Cannot read scan " << path << ": a cell names a point that does not exist\n";
+      return false;
+    }
+    const double* p = &scan.points[3 * static_cast<size_t>(id)];
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
+    {
+      std::cout << "Cannot read scan " << path << ": a point is not a finite number\n";
+      return false;
+    }
+  }
+  MergeEqualPoints(scan);
+  if (scan.triangles.empty())
+  {
+    std::cout << "Cannot read scan " << path << ": it holds no triangle\n";
+    return false;
+  }
+  return true;
+}
+
+void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& normals, std::vector<double>& areas)
+{
+  normals.assign(surface.points.size(), 0.0);
+  areas.assign(surface.PointCount(), 0.0);
+  const double* p = surface.points.data();
+  for (size_t t = 0; t < surface.triangles.size(); t += 3)
+  {
+    double corners[3][3];
+    for (int v = 0; v < 3; ++v)
+    {
+      std::copy(p + 3 * static_cast<size_t>(surface.triangles[t + v]),
+        p + 3 * static_cast<size_t>(surface.triangles[t + v]) + 3, corners[v]);
+    }
+    double n[3];
+    CellNormal(corners, n);
+    const double third = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) / 6.0;
+    for (int v = 0; v < 3; ++v)
+    {
+      const size_t id = static_cast<size_t>(surface.triangles[t + v]);
+      for (int k = 0; k < 3; ++k)
+      {
+        normals[3 * id + k] += n[k];
+      }
+      areas[id] += third;
+    }
+  }
+  for (size_t i = 0; i < areas.size(); ++i)
+  {
+    double* n = &normals[3 * i];
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (length > 0)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        n[k] /= length;
+      }
+    }
+  }
+}

@@ -1,0 +1,14 @@
+#include "geometry/statistics.h"
+
+double Percentile(const std::vector<double>& sorted, long long percent)
+{
+  const long long n = static_cast<long long>(sorted.size());
+  const long long scaled = (n - 1) * percent;
+  const long long lo = scaled / 100;
+  const double fraction = static_cast<double>(scaled % 100) / 100.0;
+  if (lo + 1 >= n)
+  {
+    return sorted[lo];
+  }
+  return sorted[lo] + fraction * (sorted[lo + 1] - sorted[lo]);
+}

@@ -1,0 +1,13 @@
+// List files: one surface name per line, as `ls scans/*.vtk > list.txt`
+// writes them.
+#pragma once
+
+#include <istream>
+#include <string>
+
+// The next name of the list: a line up to LF, without the CR of a CR LF line
+// end, otherwise exactly as written (blanks included, of any length). Blank
+// lines, and the empty rest after a final line end, name nothing and are
+// passed over. False at the end of the list (or when it cannot be read
+// further: the stream's bad bit tells).
+bool NextListEntry(std::istream& list, std::string& entry);

@@ -1,0 +1,15 @@
+// How a tool's process uses the machine: its memory and its threads.
+#pragma once
+
+// Lets every thread allocate from one heap that grows in large steps, which
+// the system backs with huge pages where it can, and keeps what is freed for
+// later allocations instead of returning it: a tool that reads a surface of
+// a few hundred thousand cells and builds arrays over it then spends far
+// less of its time on page faults. Call first thing in main; changes nothing
+// else.
+void UseLargeHeap();
+
+// Keeps VTK's own loops (bounds, ranges) on the calling thread: VTK would
+// otherwise spread them over threads of its own. With it, a tool that starts
+// no thread itself runs on one. Call first thing in main.
+void UseOneThread();

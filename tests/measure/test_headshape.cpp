@@ -1,0 +1,340 @@
+// Head-shape measures on shapes whose answers are known in closed form:
+// ellipsoids (sheared, shifted, coarse and fine), holes, and cells lying
+// exactly in a level plane; and the headshape tool's table and refusals.
+#include "measure/headshape.h"
+#include "surftools/surface.h"
+#include "testutil.h"
+
+#include <vtkCellArray.h>
+#include <vtkNew.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+
+#include <cmath>
+#include <functional>
+
+using namespace testutil;
+
+namespace
+{
+const double* const M = kEarMidpoint;
+const double kPi = 3.141592653589793;
+
+struct Ellipsoid
+{
+  double a = 72, b = 95, c = 90;   // semi-axes in x, y, z
+  double centre[3] = { M[0], M[1], M[2] };
+  double shear = 0;               // y += shear * (x - M_x): the parallelogram of plagiocephaly
+  int rings = 90, segments = 360; // latitude bands pole to pole, points per ring
+};
+
+// A closed, outward-oriented UV mesh of the ellipsoid: rings of points at
+// even latitudes (one on the equator) and azimuths that include the axes.
+// `keep` may drop cells (by their centroid) to cut holes.
+vtkSmartPointer<vtkPolyData> Mesh(const Ellipsoid& e, bool doublePoints = false,
+  const std::function<bool(const double*)>& keep = nullptr)
+{
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  if (doublePoints)
+  {
+    points->SetDataTypeToDouble();
+  }
+  auto at = [&](double lat, double lon) {
+    const double x = e.a * std::cos(lat) * std::cos(lon);
+    const double y = e.b * std::cos(lat) * std::sin(lon);
+    return points->InsertNextPoint(e.centre[0] + x, e.centre[1] + y + e.shear * x, e.centre[2] + e.c * std::sin(lat));
+  };
+  const vtkIdType south = at(-kPi / 2, 0);
+  std::vector<std::vector<vtkIdType>> ring(e.rings - 1);
+  for (int r = 1; r < e.rings; ++r)
+  {
+    for (int s = 0; s < e.segments; ++s)
+    {
+      ring[r - 1].push_back(at(-kPi / 2 + kPi * r / e.rings, 2 * kPi * s / e.segments));
+    }
+  }
+  const vtkIdType north = at(kPi / 2, 0);
+  auto cells = vtkSmartPointer<vtkCellArray>::New();
+  auto add = [&](vtkIdType p, vtkIdType q, vtkIdType r) {
+    double centroid[3] = { 0, 0, 0 };
+    for (vtkIdType id : { p, q, r })
+    {
+      double x[3];
+      points->GetPoint(id, x);
+      for (int k = 0; k < 3; ++k)
+      {
+        centroid[k] += x[k] / 3;
+      }
+    }
+    if (!keep || keep(centroid))
+    {
+      const vtkIdType ids[3] = { p, q, r };
+      cells->InsertNextCell(3, ids);
+    }
+  };
+  const int n = e.segments;
+  for (int s = 0; s < n; ++s)
+  {
+    add(south, ring.front()[(s + 1) % n], ring.front()[s]);
+    add(north, ring.back()[s], ring.back()[(s + 1) % n]);
+    for (size_t r = 0; r + 1 < ring.size(); ++r)
+    {
+      add(ring[r][s], ring[r][(s + 1) % n], ring[r + 1][(s + 1) % n]);
+      add(ring[r][s], ring[r + 1][(s + 1) % n], ring[r + 1][s]);
+    }
+  }
+  auto surface = vtkSmartPointer<vtkPolyData>::New();
+  surface->SetPoints(points);
+  surface->SetPolys(cells);
+  return surface;
+}
+
+// Length of the chord of the ellipse section at height z through the point
+// (M_x, centre y) along the unit direction d.
+double EllipseChord(const Ellipsoid& e, double z, double dx, double dy)
+{
+  const double r = std::sqrt(1 - std::pow((z - e.centre[2]) / e.c, 2));
+  const double ar = e.a * r, br = e.b * r;
+  // The line in the ellipse's own (unsheared, centred) coordinates.
+  const double px = M[0] - e.centre[0], py = -e.shear * px;
+  const double ux = dx, uy = dy - e.shear * dx;
+  const double A = ux * ux / (ar * ar) + uy * uy / (br * br);
+  const double B = 2 * (px * ux / (ar * ar) + py * uy / (br * br));
+  const double C = px * px / (ar * ar) + py * py / (br * br) - 1;
+  return std::sqrt(B * B - 4 * A * C) / A;
+}
+
+// The measures of the ellipsoid itself at the level plane nearest its equator.
+HeadShape Expected(const Ellipsoid& e)
+{
+  HeadShape s;
+  s.level = std::max(0.0, std::round((e.centre[2] - M[2]) / kLevelSpacing) * kLevelSpacing);
+  const double z = M[2] + s.level;
+  const double r = std::sqrt(1 - std::pow((z - e.centre[2]) / e.c, 2));
+  s.length = 2 * r * std::sqrt(e.b * e.b + e.shear * e.shear * e.a * e.a);
+  s.width = 2 * r * e.a;
+  s.ci = 100 * s.width / s.length;
+  const int steps = 200000;
+  for (int i = 0; i < steps; ++i)
+  {
+    const double t0 = 2 * kPi * i / steps, t1 = 2 * kPi * (i + 1) / steps;
+    const double dx = r * e.a * (std::cos(t1) - std::cos(t0));
+    const double dy = r * e.b * (std::sin(t1) - std::sin(t0)) + e.shear * dx;
+    s.circumference += std::sqrt(dx * dx + dy * dy);
+  }
+  s.diagonalA = EllipseChord(e, z, 0.5, std::sqrt(3.0) / 2);
+  s.diagonalB = EllipseChord(e, z, -0.5, std::sqrt(3.0) / 2);
+  s.cva = std::abs(s.diagonalA - s.diagonalB);
+  s.cvai = 100 * s.cva / std::min(s.diagonalA, s.diagonalB);
+  s.plagiocephalyLevel = PlagiocephalyLevel(s.cvai);
+  // Above z = M_z, h below the centre; a shear keeps volumes.
+  const double h = e.centre[2] - M[2];
+  s.volume = kPi * e.a * e.b * ((e.c + h) - (e.c * e.c * e.c + h * h * h) / (3 * e.c * e.c)) / 1000;
+  // Mirror symmetric in x and y: every ratio 100. A shear keeps the halves
+  // (osr) and swaps front-left with back-right, so asr = psr (not known here).
+  s.osr = 100;
+  s.asr = s.psr = e.shear == 0 ? 100 : NAN;
+  return s;
+}
+
+HeadShape Measure(vtkPolyData* surface)
+{
+  HeadShape shape;
+  const std::string problem = MeasureHeadShape(surface, shape);
+  EXPECT_EQ(problem, "");
+  return shape;
+}
+
+// Every measure within `tolerance` of the expected one, relative for
+// lengths and volumes, in points for the indices and ratios.
+void ExpectNear(const HeadShape& got, const HeadShape& want, double tolerance, const std::string& name)
+{
+  SCOPED_TRACE(name);
+  EXPECT_EQ(got.level, want.level);
+  for (auto [g, w] : { std::pair{ got.length, want.length }, { got.width, want.width },
+         { got.circumference, want.circumference }, { got.diagonalA, want.diagonalA },
+         { got.diagonalB, want.diagonalB }, { got.volume, want.volume } })
+  {
+    EXPECT_NEAR(g, w, tolerance * w);
+  }
+  for (auto [g, w] : { std::pair{ got.ci, want.ci }, { got.cvai, want.cvai }, { got.asr, want.asr },
+         { got.psr, want.psr }, { got.osr, want.osr } })
+  {
+    EXPECT_NEAR(g, std::isnan(w) ? g : w, 100 * tolerance);
+  }
+  EXPECT_NEAR(got.asr, got.psr, 100 * tolerance);
+  EXPECT_NEAR(got.cva, want.cva, tolerance * want.diagonalA);
+  EXPECT_EQ(got.plagiocephalyLevel, want.plagiocephalyLevel);
+}
+}
+
+TEST(HeadShape, EllipsoidsAgreeWithClosedFormsOnCoarseAndFineMeshes)
+{
+  Ellipsoid upright; // centred 12 mm above M and 4 mm behind it: the diagonals meet mid-length
+  upright.centre[1] += 4;
+  upright.centre[2] += 12;
+  Ellipsoid sheared = upright; // a parallelogram: CVAI about 14, level 5
+  sheared.shear = 0.3;
+  sheared.c = 70;
+  sheared.centre[1] = M[1];
+
+  for (const Ellipsoid& e : { upright, sheared })
+  {
+    const HeadShape want = Expected(e);
+    Ellipsoid coarse = e;
+    coarse.rings = 30;
+    coarse.segments = 120;
+    ExpectNear(Measure(Mesh(coarse)), want, 0.01, "coarse, shear " + std::to_string(e.shear));
+    ExpectNear(Measure(Mesh(e)), want, 0.001, "fine, shear " + std::to_string(e.shear));
+  }
+  EXPECT_GT(Expected(sheared).cvai, 11);
+}
+
+TEST(HeadShape, QuadrantRatiosOfAnEllipsoidOffTheMirrorPlane)
+{
+  // Centred d mm to the side of M in the ear plane: the part with x < M_x of
+  // the upper half ellipsoid is pi b c / 2 ((a - d) - (a^3 - d^3) / (3 a^2)).
+  Ellipsoid e;
+  const double d = 8;
+  e.centre[0] += d;
+  HeadShape want = Expected(e);
+  const double small = kPi * e.b * e.c / 2 * ((e.a - d) - (std::pow(e.a, 3) - std::pow(d, 3)) / (3 * e.a * e.a));
+  const double half = 2 * kPi * e.a * e.b * e.c / 3;
+  want.asr = want.psr = want.osr = 100 * small / (half - small);
+  ExpectNear(Measure(Mesh(e)), want, 0.001, "shifted");
+  EXPECT_LT(want.osr, 80);
+}
+
+TEST(HeadShape, HolesAboveTheEarPlaneAreBridgedByTheHull)
+{
+  // The crown cut off, and a window at the measurement level away from the
+  // extremes: the cut's hull and every 2-D measure stay, the volume shrinks.
+  Ellipsoid e;
+  e.centre[2] += 12;
+  const auto whole = Measure(Mesh(e));
+  const auto holed = Measure(Mesh(e, false, [&](const double* p) {
+    const double x = p[0] - e.centre[0], y = p[1] - e.centre[1], z = p[2] - e.centre[2];
+    const bool crown = z > 0.8 * e.c;
+    const bool window = std::abs(z) < 8 && x > 0 && y > 0 && std::abs(std::atan2(y / e.b, x / e.a) - kPi / 4) < 0.2;
+    return !crown && !window;
+  }));
+  EXPECT_NEAR(holed.circumference, whole.circumference, 0.005 * whole.circumference);
+  EXPECT_LT(holed.circumference, whole.circumference);
+  EXPECT_EQ(holed.length, whole.length);
+  EXPECT_EQ(holed.width, whole.width);
+  EXPECT_EQ(holed.level, whole.level);
+  EXPECT_LT(holed.volume, 0.97 * whole.volume);
+  EXPECT_GT(holed.volume, 0.8 * whole.volume);
+}
+
+TEST(HeadShape, CellsLyingInALevelPlaneCountAndTiesGoToTheLowestLevel)
+{
+  // A frustum of double-precision points whose top face lies exactly in the
+  // plane of level 3 mm and is its widest section; and a prism, whose
+  // sections are all alike, so that the lowest level wins.
+  for (bool widening : { true, false })
+  {
+    const double top = M[2] + 6 * kLevelSpacing;
+    const double bottom = M[2] - 5;
+    const double x0 = 30, y0 = 40, x1 = widening ? 36 : 30, y1 = widening ? 56 : 40;
+    auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetDataTypeToDouble();
+    for (const auto& [z, x, y] : { std::array{ bottom, x0, y0 }, std::array{ top, x1, y1 } })
+    {
+      points->InsertNextPoint(M[0] - x, M[1] - y, z);
+      points->InsertNextPoint(M[0] + x, M[1] - y, z);
+      points->InsertNextPoint(M[0] + x, M[1] + y, z);
+      points->InsertNextPoint(M[0] - x, M[1] + y, z);
+    }
+    auto cells = vtkSmartPointer<vtkCellArray>::New();
+    const vtkIdType quads[6][4] = { { 0, 3, 2, 1 }, { 4, 5, 6, 7 }, { 0, 1, 5, 4 }, { 1, 2, 6, 5 }, { 2, 3, 7, 6 },
+      { 3, 0, 4, 7 } };
+    for (const auto& q : quads)
+    {
+      const vtkIdType t1[3] = { q[0], q[1], q[2] }, t2[3] = { q[0], q[2], q[3] };
+      cells->InsertNextCell(3, t1);
+      cells->InsertNextCell(3, t2);
+    }
+    vtkNew<vtkPolyData> surface;
+    surface->SetPoints(points);
+    surface->SetPolys(cells);
+    const HeadShape got = Measure(surface);
+    // The frustum's section at height z above M: half sizes grow linearly.
+    const double h = top - M[2], f = (M[2] - bottom) / (top - bottom);
+    const double xm = x0 + f * (x1 - x0), ym = y0 + f * (y1 - y0);
+    EXPECT_EQ(got.level, widening ? 3 : 0);
+    EXPECT_NEAR(got.length, widening ? 2 * y1 : 2 * y0, 1e-12);
+    EXPECT_NEAR(got.width, widening ? 2 * x1 : 2 * x0, 1e-12);
+    EXPECT_NEAR(got.circumference, 2 * (got.length + got.width), 1e-11);
+    EXPECT_NEAR(got.diagonalA, got.diagonalB, 1e-11);
+    // Volume of the frustum above z = M_z: h / 3 (A0 + A1 + sqrt(A0 A1)) for similar sections; in general
+    // the prismatoid h / 6 (A0 + 4 Amid + A1).
+    const double a0 = 4 * xm * ym, a1 = 4 * x1 * y1;
+    const double amid = 4 * (xm + x1) / 2 * (ym + y1) / 2;
+    EXPECT_NEAR(got.volume, h / 6 * (a0 + 4 * amid + a1) / 1000, 1e-12);
+    EXPECT_NEAR(got.asr, 100, 1e-9);
+    EXPECT_NEAR(got.osr, 100, 1e-9);
+  }
+}
+
+TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
+{
+  const std::string dir = ScratchDir();
+  // Tetrahedra above the ear plane (one twice the size, one 3 m tall) and one
+  // below it.
+  auto tetra = [&](const std::string& name, double size, double lift) {
+    const Point apex = { M[0], M[1], M[2] + lift + size };
+    const Point p0 = { M[0] - size, M[1] - size, M[2] + lift };
+    const Point p1 = { M[0] + size, M[1] - size, M[2] + lift };
+    const Point p2 = { M[0], M[1] + size, M[2] + lift };
+    WriteSurfaceFile(dir + "/" + name, { p0, p1, p2, apex }, { { 0, 2, 1 }, { 0, 1, 3 }, { 1, 2, 3 }, { 2, 0, 3 } });
+  };
+  tetra("small.vtk", 20, 0.2);
+  tetra("large.vtk", 40, 0.2);
+  tetra("low.vtk", 20, -30);
+  tetra("tall.vtk", 3000, 0.2);
+  const ToolRun run = RunTool("headshape", { "large.vtk", "small.vtk", "large.vtk" }, dir);
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> rows = [&] {
+    std::vector<std::string> lines;
+    std::istringstream in(run.output);
+    for (std::string line; std::getline(in, line);)
+    {
+      lines.push_back(line);
+    }
+    return lines;
+  }();
+  ASSERT_EQ(rows.size(), 4u) << run.output;
+  EXPECT_EQ(rows[0], "file\tlevel\tlength\twidth\tci\tcircumference\tdiagonal_a\tdiagonal_b\tcva\tcvai\t"
+                     "plagiocephaly_level\tvolume\tasr\tpsr\tosr");
+  EXPECT_EQ(rows[1], rows[3]);
+  EXPECT_EQ(rows[1].substr(0, 10), "large.vtk\t");
+  EXPECT_EQ(rows[2].substr(0, 10), "small.vtk\t");
+  // The rows are the library's measures, written as every number is.
+  for (const char* name : { "large.vtk", "small.vtk" })
+  {
+    vtkPolyData* surface = ReadSurface((dir + "/" + name).c_str());
+    ASSERT_NE(surface, nullptr);
+    const std::string row = HeadShapeRow(name, Measure(surface));
+    EXPECT_EQ(rows[name[0] == 'l' ? 1 : 2] + '\n', row);
+  }
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+    { { "small.vtk", "low.vtk" }, "Cannot measure scan low.vtk: it has nothing above the ear plane (no level plane cuts it)\n" },
+    { { "small.vtk", "tall.vtk" },
+      "Cannot measure scan tall.vtk: it reaches more than 2 m above the ear plane (its unit is not millimetres)\n" },
+    { { "missing.vtk", "small.vtk" }, "" }, // the reader's own line
+    { {}, "" },                              // the usage lines
+  };
+  for (const auto& [args, message] : refusals)
+  {
+    const ToolRun refused = RunTool("headshape", args, dir);
+    EXPECT_EQ(refused.status, 255);
+    if (!message.empty())
+    {
+      EXPECT_EQ(refused.output, message);
+    }
+    EXPECT_EQ(refused.output.find("file\tlevel"), std::string::npos);
+  }
+}
