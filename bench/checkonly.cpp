@@ -1,7 +1,7 @@
 // Runs the legacy-file check that precedes every surface read on each file
 // named on the command line, and does nothing else: its time is set against
 // VTK's own read of the same files (readonly).
-#include "legacycheck.h"
+#include "surftools/legacycheck.h"
 
 #include <iostream>
 

@@ -10,9 +10,9 @@
 //                                              brought back by the true motion, no regularisation;
 //                                              writes OUT, and LOG with that transform for score
 #include "rawscan.h"
-#include "scanfile.h"
-#include "surface.h"
-#include "triangletree.h"
+#include "fit/scanfile.h"
+#include "surftools/surface.h"
+#include "geometry/triangletree.h"
 
 #include <vtkPoints.h>
 

@@ -12,9 +12,9 @@
 // claim a hit that the locator does not report. Prints the counts and exits
 // with status 1 on any difference or wrong proof.
 #include "benchrandom.h"
-#include "locatorhit.h"
-#include "surface.h"
-#include "surfacelocator.h"
+#include "locate/locatorhit.h"
+#include "surftools/surface.h"
+#include "locate/surfacelocator.h"
 
 #include <vtkCellLocator.h>
 

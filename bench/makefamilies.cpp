@@ -16,7 +16,7 @@
 //                            point anywhere on the head, half run from one in
 //                            a random direction for 0 to 30 mm
 #include "benchrandom.h"
-#include "surface.h"
+#include "surftools/surface.h"
 
 #include <vtkCellArray.h>
 

@@ -37,10 +37,10 @@
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
-#include "colorfile.h"
+#include "surftools/colorfile.h"
 #include "rawscan.h"
-#include "outputfile.h"
-#include "surface.h"
+#include "surftools/outputfile.h"
+#include "surftools/surface.h"
 
 #include <vtkCellArray.h>
 #include <vtkSTLWriter.h>

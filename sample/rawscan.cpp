@@ -1,11 +1,11 @@
 #include "rawscan.h"
 
-#include "curvefile.h"
-#include "outputfile.h"
-#include "scanfile.h"
-#include "statistics.h"
-#include "surface.h"
-#include "triangletree.h"
+#include "surftools/curvefile.h"
+#include "surftools/outputfile.h"
+#include "fit/scanfile.h"
+#include "geometry/statistics.h"
+#include "surftools/surface.h"
+#include "geometry/triangletree.h"
 
 #include <vtkCellArray.h>
 #include <vtkCleanPolyData.h>

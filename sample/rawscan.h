@@ -4,7 +4,7 @@
 // sample generator, the tests and the benchmark make them.
 #pragma once
 
-#include "rigidalign.h"
+#include "fit/rigidalign.h"
 
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>

@@ -1,6 +1,6 @@
 // Fuzzes the color-file (mask) reader: the first byte gives the number of
 // cells (0 to 63), the rest is the file.
-#include "colorfile.h"
+#include "surftools/colorfile.h"
 #include "fuzzfiles.h"
 
 #include <algorithm>

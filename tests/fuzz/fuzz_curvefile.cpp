@@ -1,5 +1,5 @@
 // Fuzzes the curve-file reader: any bytes read as a curve file.
-#include "curvefile.h"
+#include "surftools/curvefile.h"
 #include "fuzzfiles.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // Fuzzes the list-file reader of meshmean: the names it takes from any bytes.
-#include "listfile.h"
+#include "surftools/listfile.h"
 
 #include <algorithm>
 #include <cstdint>

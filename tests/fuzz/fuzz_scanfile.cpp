@@ -4,8 +4,8 @@
 // survive what the template fit does with it: its normals and areas, the
 // index over its triangles and a closest-point query.
 #include "fuzzfiles.h"
-#include "scanfile.h"
-#include "triangletree.h"
+#include "fit/scanfile.h"
+#include "geometry/triangletree.h"
 
 #include <vtkLogger.h>
 #include <vtkOutputWindow.h>

@@ -4,8 +4,8 @@
 // survive what every tool does with it: the corners, centroid and normal of
 // every cell, and the head-shape measures.
 #include "fuzzfiles.h"
-#include "headshape.h"
-#include "surface.h"
+#include "measure/headshape.h"
+#include "surftools/surface.h"
 
 #include <vtkLogger.h>
 #include <vtkOutputWindow.h>

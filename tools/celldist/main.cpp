@@ -2,10 +2,10 @@
 // target and a source surface, with its x, y and z components, as color files
 // for the source surface.
 
-#include "colorfile.h"
-#include "outputfile.h"
-#include "process.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
 
 #include <cmath>
 #include <iostream>

@@ -1,11 +1,11 @@
 // colorsnap: a picture of a surface painted by the values of a color file,
 // from five sides with a color legend, rendered off screen into a PNG file.
 
-#include "colorfile.h"
-#include "outputfile.h"
-#include "parallel.h"
-#include "renderdisplay.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
+#include "parallel/parallel.h"
+#include "render/renderdisplay.h"
+#include "surftools/surface.h"
 
 #include <vtkActor.h>
 #include <vtkCamera.h>

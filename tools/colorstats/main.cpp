@@ -1,9 +1,9 @@
 // colorstats: a table of summary statistics of color files, one
 // tab-separated row per file, for cohort tables and quality checks.
 
-#include "colorfile.h"
-#include "outputfile.h"
-#include "statistics.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
+#include "geometry/statistics.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
 // colorsurface: a surface with the values of color files attached as cell
 // data, for viewers that open VTK files: VTK XML (.vtp) or legacy VTK (.vtk).
 
-#include "colorfile.h"
-#include "outputfile.h"
-#include "parallel.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
+#include "parallel/parallel.h"
+#include "surftools/surface.h"
 
 #include <vtkCellData.h>
 #include <vtkFieldData.h>

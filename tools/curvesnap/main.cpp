@@ -2,11 +2,11 @@
 // surface and writes the moved curve, each row naming the cell that the new
 // point lies on.
 
-#include "curvefile.h"
-#include "outputfile.h"
-#include "process.h"
-#include "surface.h"
-#include "surfacelocator.h"
+#include "surftools/curvefile.h"
+#include "surftools/outputfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
+#include "locate/surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>

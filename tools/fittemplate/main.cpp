@@ -6,13 +6,13 @@
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
-#include "outputfile.h"
-#include "parallel.h"
-#include "rigidalign.h"
-#include "scanfile.h"
-#include "surface.h"
-#include "templatefit.h"
-#include "triangletree.h"
+#include "surftools/outputfile.h"
+#include "parallel/parallel.h"
+#include "fit/rigidalign.h"
+#include "fit/scanfile.h"
+#include "surftools/surface.h"
+#include "fit/templatefit.h"
+#include "geometry/triangletree.h"
 
 #include <cmath>
 #include <iostream>

@@ -2,10 +2,10 @@
 // cranial vault asymmetry and its index, circumference, volume, quadrant
 // symmetry ratios), one tab-separated row per scan.
 
-#include "headshape.h"
-#include "outputfile.h"
-#include "process.h"
-#include "surface.h"
+#include "measure/headshape.h"
+#include "surftools/outputfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
 
 #include <cstring>
 #include <iostream>

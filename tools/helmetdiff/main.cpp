@@ -4,11 +4,11 @@
 // color files; on request also the target scaled about the ear midpoint by
 // the average per-cell scale ratio.
 
-#include "colorfile.h"
-#include "locatorhit.h"
-#include "outputfile.h"
-#include "process.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "locate/locatorhit.h"
+#include "surftools/outputfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
 
 #include <vtkCellLocator.h>
 #include <vtkSmartPointer.h>

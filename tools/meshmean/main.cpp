@@ -1,9 +1,9 @@
 // meshmean: the running mean of the point coordinates of the surfaces named in
 // a list file, written as one surface with the triangles of the first.
 
-#include "listfile.h"
-#include "process.h"
-#include "surface.h"
+#include "surftools/listfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
 
 #include <vtkPoints.h>
 #include <vtkPolyData.h>

@@ -6,10 +6,10 @@
 // asymmetry, its magnitude and the x, y and z components of the asymmetry
 // vector; the second half of each file holds the first half negated.
 
-#include "colorfile.h"
-#include "outputfile.h"
-#include "process.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
 
 #include <cmath>
 #include <cstdlib>

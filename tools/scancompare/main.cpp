@@ -6,10 +6,10 @@
 // first-scan ratio, final-scan ratio) and appends the extremes of the run to
 // Range_values.txt in the working directory.
 
-#include "colorfile.h"
-#include "outputfile.h"
-#include "process.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
+#include "surftools/process.h"
+#include "surftools/surface.h"
 
 #include <cmath>
 #include <fstream>

@@ -7,13 +7,13 @@
 // folder (as many at once as it may use cores), so that the page shows
 // exactly what they write.
 
-#include "colorfile.h"
-#include "headshape.h"
-#include "outputfile.h"
-#include "parallel.h"
-#include "parallel.h"
-#include "renderdisplay.h"
-#include "surface.h"
+#include "surftools/colorfile.h"
+#include "measure/headshape.h"
+#include "surftools/outputfile.h"
+#include "parallel/parallel.h"
+#include "parallel/parallel.h"
+#include "render/renderdisplay.h"
+#include "surftools/surface.h"
 
 #include <cstdlib>
 #include <ctime>
