@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "make" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "any")))
   {
-    vtkPolyData* templ = ReadSurface(argv[2]);
+    vtkSmartPointer<vtkPolyData> templ = ReadSurface(argv[2]);
     if (!templ)
     {
       return 1;
@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
   }
   if (command == "score" && argc == 5)
   {
-    vtkPolyData* fitted = ReadSurface(argv[3]);
+    vtkSmartPointer<vtkPolyData> fitted = ReadSurface(argv[3]);
     std::ifstream in(argv[4]);
     std::stringstream log;
     log << in.rdbuf();
@@ -62,7 +62,7 @@ int main(int argc, char* argv[])
   }
   if (command == "project" && argc == 6)
   {
-    vtkPolyData* templ = ReadSurface(argv[2]);
+    vtkSmartPointer<vtkPolyData> templ = ReadSurface(argv[2]);
     const std::string dir = argv[3];
     TriangleSurface scan;
     RigidTransform motion;

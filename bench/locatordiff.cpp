@@ -91,7 +91,7 @@ int main(int argc, char* argv[])
     std::cout << "Usage: locatordiff surface.vtk COUNT [SEED]\n";
     return -1;
   }
-  vtkPolyData* surface = ReadSurface(argv[1]);
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(argv[1]);
   if (!surface || surface->GetNumberOfCells() == 0)
   {
     return -1;

@@ -158,7 +158,7 @@ int main(int argc, char* argv[])
   const std::string sample = argv[1];
   const std::string outDir = argv[2];
   Random random{ argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1 };
-  vtkPolyData* base = ReadSurface((sample + "/template.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> base = ReadSurface((sample + "/template.vtk").c_str());
   if (!base)
   {
     return -1;
@@ -182,7 +182,7 @@ int main(int argc, char* argv[])
     std::cout << "Cannot write the surfaces\n";
     return -1;
   }
-  vtkPolyData* target = ReadSurface((outDir + "/noisy2.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> target = ReadSurface((outDir + "/noisy2.vtk").c_str());
   if (!target)
   {
     return -1;

@@ -47,9 +47,13 @@ RigidTransform RigidTransform::Inverse() const
   return inverse;
 }
 
-std::vector<Landmark> ReadLandmarks(const char* path)
+bool ReadLandmarks(const char* path, std::vector<Landmark>& landmarks)
 {
-  vtkSmartPointer<vtkPoints> points = ReadCurveFile(path, true);
+  vtkSmartPointer<vtkPoints> points;
+  if (!ReadCurveFile(path, points))
+  {
+    return false;
+  }
   // A file whose last line ends with a line feed reads one point more, a
   // repeat of the last: that is no landmark.
   bool finalFeed = false;
@@ -66,12 +70,12 @@ std::vector<Landmark> ReadLandmarks(const char* path)
   {
     --count;
   }
-  std::vector<Landmark> landmarks(static_cast<size_t>(count));
+  landmarks.assign(static_cast<size_t>(count), Landmark());
   for (vtkIdType i = 0; i < count; ++i)
   {
     points->GetPoint(i, landmarks[static_cast<size_t>(i)].data());
   }
-  return landmarks;
+  return true;
 }
 
 const char* LandmarkProblem(const std::vector<Landmark>& landmarks)

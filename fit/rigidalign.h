@@ -22,9 +22,9 @@ struct RigidTransform
 };
 
 // Reads a landmark file: a curve file whose rows are the landmarks, in
-// order (a final line feed adds no landmark). Ends the process as
-// ReadCurveFile does when the file cannot be opened.
-std::vector<Landmark> ReadLandmarks(const char* path);
+// order (a final line feed adds no landmark). False when the file cannot be
+// opened or read (CurveFileError gives the message).
+bool ReadLandmarks(const char* path, std::vector<Landmark>& landmarks);
 
 // Why a set of landmarks cannot anchor an alignment: fewer than three, a
 // coordinate that is not a finite number, or all of them on one line (every

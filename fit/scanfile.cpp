@@ -100,7 +100,7 @@ const char* DeclaredCountProblem(const char* path, const std::string& extension,
 
 // Reads a file of a non-legacy format with its VTK reader.
 template <class Reader>
-vtkPolyData* ReadWith(const char* path)
+vtkSmartPointer<vtkPolyData> ReadWith(const char* path)
 {
   struct stat status;
   if (stat(path, &status) != 0)
@@ -136,9 +136,7 @@ vtkPolyData* ReadWith(const char* path)
     std::cout << "Cannot read scan " << path << '\n';
     return nullptr;
   }
-  vtkPolyData* surface = reader->GetOutput();
-  surface->Register(nullptr);
-  return surface;
+  return reader->GetOutput();
 }
 
 // Merges points at exactly the same place (the lowest id stands for them
@@ -273,7 +271,7 @@ Trial TrialRead(const std::function<bool()>& read)
 bool ReadScan(const char* path, TriangleSurface& scan)
 {
   const std::string extension = LowerExtension(path);
-  vtkPolyData* surface = nullptr;
+  vtkSmartPointer<vtkPolyData> surface;
   if (extension == "vtk")
   {
     surface = ReadSurface(path);

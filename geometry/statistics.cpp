@@ -1,5 +1,7 @@
 #include "geometry/statistics.h"
 
+#include <algorithm>
+
 double Percentile(const std::vector<double>& sorted, long long percent)
 {
   const long long n = static_cast<long long>(sorted.size());
@@ -11,4 +13,23 @@ double Percentile(const std::vector<double>& sorted, long long percent)
     return sorted[lo];
   }
   return sorted[lo] + fraction * (sorted[lo + 1] - sorted[lo]);
+}
+
+Summary Summarize(std::vector<double>& values)
+{
+  Summary summary;
+  if (values.empty())
+  {
+    return summary;
+  }
+  double sum = 0;
+  for (double v : values)
+  {
+    sum += v;
+  }
+  summary.mean = sum / static_cast<double>(values.size());
+  std::sort(values.begin(), values.end());
+  summary.p95 = Percentile(values, 95);
+  summary.largest = values.back();
+  return summary;
 }

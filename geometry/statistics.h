@@ -8,3 +8,14 @@
 // part found exactly in integers, then x[lo] + f * (x[lo + 1] - x[lo]).
 // `sorted` must hold at least one value.
 double Percentile(const std::vector<double>& sorted, long long percent);
+
+// The mean, the 95th percentile (as Percentile) and the largest of samples.
+struct Summary
+{
+  double mean = 0;
+  double p95 = 0;
+  double largest = 0;
+};
+
+// The summary of `values`, which it sorts; all zero when there are none.
+Summary Summarize(std::vector<double>& values);

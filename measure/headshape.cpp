@@ -9,8 +9,6 @@
 #include <limits>
 #include <vector>
 
-const double kEarMidpoint[3] = { 102.665, 99.1929, 50.9238 };
-
 const HeadShapeColumn kHeadShapeColumn[kHeadShapeColumns] = {
   { "level", "mm" },
   { "length", "mm" },

@@ -12,10 +12,10 @@
 #include <array>
 #include <string>
 
+#include "geometry/headframe.h"
+
 #include <vtkPolyData.h>
 
-// The ear midpoint M = (102.665, 99.1929, 50.9238), in double precision.
-extern const double kEarMidpoint[3];
 
 // Distance between neighbouring level planes, in millimetres.
 constexpr double kLevelSpacing = 0.5;

@@ -37,8 +37,9 @@
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
-#include "surftools/colorfile.h"
+#include "geometry/headframe.h"
 #include "rawscan.h"
+#include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
 
@@ -57,8 +58,7 @@
 namespace
 {
 const double kPi = 3.14159265358979323846;
-const double kMirrorX = 102.665;
-const double kEar[3] = { 102.665, 99.1929, 50.9238 };
+const double* const kEar = kEarMidpoint;
 const double kCenter[3] = { 102.665, 114.1929, 75.9238 }; // head centre, above and behind the ears
 const double kRadius[3] = { 72.0, 95.0, 90.0 };
 

@@ -413,7 +413,7 @@ bool ParseTransform(const std::string& output, RigidTransform& transform)
 FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTransform& transform)
 {
   FitErrors errors;
-  vtkPolyData* truth = ReadSurface((dir + "/truth.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> truth = ReadSurface((dir + "/truth.vtk").c_str());
   TriangleSurface scan;
   RigidTransform motion;
   const std::string motionText = [&dir] {

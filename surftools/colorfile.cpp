@@ -291,14 +291,14 @@ std::string ColorValueName(const char* path)
   return name;
 }
 
-vtkFloatArray* ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name)
+vtkSmartPointer<vtkFloatArray> ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name)
 {
   const vtkIdType count = static_cast<vtkIdType>(values.size());
   if (count != cellCount && count != cellCount / 2 * 2)
   {
     return nullptr;
   }
-  vtkFloatArray* array = vtkFloatArray::New();
+  auto array = vtkSmartPointer<vtkFloatArray>::New();
   array->SetName(name);
   array->SetNumberOfTuples(cellCount);
   float* out = array->GetPointer(0);

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <vtkFloatArray.h>
+#include <vtkSmartPointer.h>
 #include <vtkType.h>
 
-class vtkFloatArray;
 
 // Line 1 of every color file.
 extern const char* const kColorFileHeader;
@@ -91,4 +92,4 @@ std::string ColorValueName(const char* path);
 // lines when it colors the cell pairs of a mirrored mesh; on a mesh with an
 // odd cell count the last cell then has no value and gets NaN. Returns nullptr
 // when the number of values fits neither.
-vtkFloatArray* ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name);
+vtkSmartPointer<vtkFloatArray> ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name);

@@ -44,35 +44,7 @@ bool ReadWholeFile(const char* fileName, std::string& text)
 
 namespace
 {
-// The read of ReadCurveFile: nullptr (and nothing printed) when the file
-// cannot be opened or read.
-vtkSmartPointer<vtkPoints> ReadCurvePoints(const char* fileName);
-
-// The message and exit that follow a curve file that cannot be read.
-[[noreturn]] void ExitOnCurveFileError(const char* fileName, bool nameFileOnError)
-{
-  std::cout << "Error opening file";
-  if (nameFileOnError)
-  {
-    std::cout << ' ' << fileName << '\n';
-  }
-  std::cout.flush();
-  std::exit(1);
-}
-}
-
-vtkSmartPointer<vtkPoints> ReadCurveFile(const char* fileName, bool nameFileOnError)
-{
-  vtkSmartPointer<vtkPoints> points = ReadCurvePoints(fileName);
-  if (!points)
-  {
-    ExitOnCurveFileError(fileName, nameFileOnError);
-  }
-  return points;
-}
-
-namespace
-{
+// The points of a curve file, or nullptr when it cannot be opened or read.
 vtkSmartPointer<vtkPoints> ReadCurvePoints(const char* fileName)
 {
   std::string text;
@@ -133,6 +105,18 @@ vtkSmartPointer<vtkPoints> ReadCurvePoints(const char* fileName)
   return points;
 }
 }
+
+std::string CurveFileError(const char* fileName, bool nameFile)
+{
+  return nameFile ? std::string("Error opening file ") + fileName + '\n' : std::string("Error opening file");
+}
+
+bool ReadCurveFile(const char* fileName, vtkSmartPointer<vtkPoints>& points)
+{
+  points = ReadCurvePoints(fileName);
+  return points != nullptr;
+}
+
 
 char* FormatCurvePoint(const double point[3], char* text)
 {

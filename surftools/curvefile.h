@@ -7,7 +7,9 @@
 #include <vtkPoints.h>
 #include <vtkSmartPointer.h>
 
-// Reads a curve file into a new points object (single precision). Lines are read one per pass, as a 512-character line buffer
+#include <string>
+
+// Reads a curve file into a new points object (single precision), `points`. Lines are read one per pass, as a 512-character line buffer
 // takes them, until the file is at its end:
 // - each line is parsed with sscanf's "%f %f %f "; a field that does not
 //   convert keeps its value from the row before (0 before any row), and
@@ -16,10 +18,14 @@
 //   reads nothing and repeats the last point; an empty file gives (0, 0, 0);
 // - a line longer than 511 characters is one row: its first 511 characters
 //   are parsed and the rest of the line is skipped.
-// When the file cannot be opened or read, prints "Error opening file"
-// followed by " <fileName>" and a line end when nameFileOnError is true (no
-// line end when false), and ends the process with exit status 1.
-vtkSmartPointer<vtkPoints> ReadCurveFile(const char* fileName, bool nameFileOnError);
+// Returns false, and leaves `points` empty, when the file cannot be opened or
+// read (CurveFileError then gives the message).
+bool ReadCurveFile(const char* fileName, vtkSmartPointer<vtkPoints>& points);
+
+// The message for a curve file that cannot be opened: "Error opening file",
+// then " <fileName>" and a line end when nameFile is true (nothing more, no
+// line end, when false).
+std::string CurveFileError(const char* fileName, bool nameFile);
 
 // The first three columns of a curve row: x, y and z rounded to single
 // precision, as default-formatted numbers separated by single blanks, into

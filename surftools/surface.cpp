@@ -1,5 +1,6 @@
 #include "surftools/surface.h"
 
+#include "geometry/vector.h"
 #include "surftools/legacycheck.h"
 
 #include <vtkCallbackCommand.h>
@@ -162,10 +163,14 @@ bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path)
   return problem.empty();
 }
 
-vtkPolyData* ReadSurface(const char* path)
+vtkSmartPointer<vtkPolyData> ReadSurface(const char* path)
 {
-  vtkPolyDataReader* reader = vtkPolyDataReader::New();
-  return ReadSurfaceWith(reader, path) ? reader->GetOutput() : nullptr;
+  auto reader = vtkSmartPointer<vtkPolyDataReader>::New();
+  if (!ReadSurfaceWith(reader, path))
+  {
+    return nullptr;
+  }
+  return reader->GetOutput();
 }
 
 void CellCorners(vtkPolyData* surface, vtkIdType cellId, double corners[3][3])
@@ -246,11 +251,11 @@ bool BeyondRightAngle(double cosine)
 
 void CellNormal(const double corners[3][3], double normal[3])
 {
-  const double e1[3] = { corners[1][0] - corners[0][0], corners[1][1] - corners[0][1], corners[1][2] - corners[0][2] };
-  const double e2[3] = { corners[2][0] - corners[0][0], corners[2][1] - corners[0][1], corners[2][2] - corners[0][2] };
-  normal[0] = e1[1] * e2[2] - e1[2] * e2[1];
-  normal[1] = e1[2] * e2[0] - e1[0] * e2[2];
-  normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
+  double e1[3];
+  double e2[3];
+  Subtract(corners[1], corners[0], e1);
+  Subtract(corners[2], corners[0], e2);
+  Cross(e1, e2, normal);
 }
 
 vtkSmartPointer<vtkPolyData> BuildSurface(vtkPoints* points, vtkPolyData* source, SurfaceStepHook hook)

@@ -15,7 +15,7 @@
 // VTK polydata, or the reader reports any error or warning) or when a cell has
 // fewer than three point ids or names a point that does not exist. A readable
 // surface without cells is no error.
-vtkPolyData* ReadSurface(const char* path);
+vtkSmartPointer<vtkPolyData> ReadSurface(const char* path);
 
 // Points `reader` at `path` and reads it, with the checks of ReadSurface. The
 // reader's output surface is replaced; points fetched from an earlier read of

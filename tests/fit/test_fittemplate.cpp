@@ -158,9 +158,14 @@ TEST(RigidAlign, LandmarksGiveBackAKnownMotionAndTheirProblemsAreNamed)
   const std::string dir = ScratchDir();
   WriteText(dir + "/a.crv", "1 2 3\n4 5 6\n7 8 9\n");
   WriteText(dir + "/b.crv", "1 2 3\n4 5 6\n7 8 9");
-  EXPECT_EQ(ReadLandmarks((dir + "/a.crv").c_str()).size(), 3u);
-  EXPECT_EQ(ReadLandmarks((dir + "/b.crv").c_str()).size(), 3u);
-  EXPECT_EQ(ReadLandmarks((dir + "/b.crv").c_str())[2], (Landmark{ 7, 8, 9 }));
+  std::vector<Landmark> a;
+  std::vector<Landmark> b;
+  ASSERT_TRUE(ReadLandmarks((dir + "/a.crv").c_str(), a));
+  ASSERT_TRUE(ReadLandmarks((dir + "/b.crv").c_str(), b));
+  EXPECT_EQ(a.size(), 3u);
+  EXPECT_EQ(b.size(), 3u);
+  EXPECT_EQ(b[2], (Landmark{ 7, 8, 9 }));
+  EXPECT_FALSE(ReadLandmarks((dir + "/missing.crv").c_str(), b));
 }
 
 TEST(ScanFile, ATrialReadRunsApartAndTellsACrashFromAFailure)
@@ -182,7 +187,7 @@ TEST(ScanFile, EveryFormatReadsAsTheSameTriangles)
   const std::string dir = ScratchDir();
   WriteSurfaceFile(dir + "/scan.vtk", { { 0, 0, 0 }, { 10, 0, 0 }, { 0, 10, 0 }, { 10, 10, 2 }, { 20, 5, 1 } },
     { { 0, 1, 2 }, { 1, 3, 2 }, { 1, 4, 3 } });
-  vtkPolyData* surface = ReadSurface((dir + "/scan.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/scan.vtk").c_str());
   ASSERT_NE(surface, nullptr);
   auto write = [surface](auto writer, const std::string& path) {
     writer->SetInputData(surface);
@@ -221,7 +226,7 @@ TEST(ScanFile, EveryFormatReadsAsTheSameTriangles)
 TEST(FitTemplate, FitsASyntheticRawScanOntoTheTemplateMesh)
 {
   const std::string dir = ScratchDir();
-  vtkPolyData* templ = ReadSurface(SmallTemplate(dir).c_str());
+  vtkSmartPointer<vtkPolyData> templ = ReadSurface(SmallTemplate(dir).c_str());
   ASSERT_NE(templ, nullptr);
   ASSERT_TRUE(WriteFitCase(templ, dir, 2, 6000));
   const ToolRun run = RunTool("fittemplate", kArguments, dir);
@@ -248,7 +253,7 @@ TEST(FitTemplate, FitsASyntheticRawScanOntoTheTemplateMesh)
   }
 
   // The template's cells in their order, with points moved, written as every surface is.
-  vtkPolyData* fitted = ReadSurface((dir + "/fitted.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> fitted = ReadSurface((dir + "/fitted.vtk").c_str());
   ASSERT_NE(fitted, nullptr);
   ASSERT_EQ(fitted->GetNumberOfPoints(), templ->GetNumberOfPoints());
   ASSERT_EQ(fitted->GetNumberOfCells(), templ->GetNumberOfCells());
@@ -286,7 +291,7 @@ TEST(FitTemplate, FitsASyntheticRawScanOntoTheTemplateMesh)
 TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
 {
   const std::string dir = ScratchDir();
-  vtkPolyData* templ = ReadSurface(SmallTemplate(dir).c_str());
+  vtkSmartPointer<vtkPolyData> templ = ReadSurface(SmallTemplate(dir).c_str());
   ASSERT_NE(templ, nullptr);
   ASSERT_TRUE(WriteFitCase(templ, dir, 3, 3000));
   WriteText(dir + "/four.crv", "0 0 0\n10 0 0\n0 10 0\n0 0 10\n");
@@ -534,7 +539,7 @@ TEST(ScanFile, PolygonsAndStripsBecomeTrianglesAndPointsShareTheArea)
   WriteText(dir + "/cells.vtk",
     "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 5 float\n0 0 0 1 0 0 1 1 0 0 1 0 0.5 2 0\n"
     "POLYGONS 1 6\n5 0 1 2 4 3\nTRIANGLE_STRIPS 1 5\n4 0 1 3 2\n");
-  vtkPolyData* surface = ReadSurface((dir + "/cells.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/cells.vtk").c_str());
   ASSERT_NE(surface, nullptr);
   const TriangleSurface triangles = SurfaceTriangles(surface);
   // The pentagon's fan from its first point, then the strip, every second triangle turned.

@@ -314,7 +314,7 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
   // The rows are the library's measures, written as every number is.
   for (const char* name : { "large.vtk", "small.vtk" })
   {
-    vtkPolyData* surface = ReadSurface((dir + "/" + name).c_str());
+    vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/" + name).c_str());
     ASSERT_NE(surface, nullptr);
     const std::string row = HeadShapeRow(name, Measure(surface));
     EXPECT_EQ(rows[name[0] == 'l' ? 1 : 2] + '\n', row);

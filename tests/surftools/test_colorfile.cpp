@@ -183,19 +183,17 @@ TEST(ColorFile, ValueNamesAndPerCellArrays)
   EXPECT_EQ(ColorValueName("mask.txt"), "mask.txt");
   EXPECT_EQ(ColorValueName("dir/.clr"), ".clr");
 
-  vtkFloatArray* full = ColorCellArray({ 1, 2, 3 }, 3, "full");
+  vtkSmartPointer<vtkFloatArray> full = ColorCellArray({ 1, 2, 3 }, 3, "full");
   ASSERT_NE(full, nullptr);
   EXPECT_STREQ(full->GetName(), "full");
   EXPECT_EQ(full->GetNumberOfTuples(), 3);
   EXPECT_EQ(full->GetValue(2), 3.0f);
-  full->Delete();
   // Mirror pairs of an odd mesh: the last cell has no value.
-  vtkFloatArray* pairs = ColorCellArray({ 1, 2 }, 3, "pairs");
+  vtkSmartPointer<vtkFloatArray> pairs = ColorCellArray({ 1, 2 }, 3, "pairs");
   ASSERT_NE(pairs, nullptr);
   EXPECT_EQ(pairs->GetNumberOfTuples(), 3);
   EXPECT_EQ(pairs->GetValue(1), 2.0f);
   EXPECT_TRUE(std::isnan(pairs->GetValue(2)));
-  pairs->Delete();
   EXPECT_EQ(ColorCellArray({ 1, 2, 3 }, 4, "short"), nullptr);
   EXPECT_EQ(ColorCellArray({ 1, 2 }, 1, "long"), nullptr);
   EXPECT_EQ(ColorCellArray({ 1 }, 3, "half"), nullptr);

@@ -150,7 +150,7 @@ TEST(LegacyCheck, PassesEveryLayoutThatVtkWrites)
     const std::string path = dir + "/triangles-" + std::to_string(binary) + ".vtk";
     WriteLegacy(triangles, path, binary, vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2);
     testing::internal::CaptureStdout();
-    vtkPolyData* read = ReadSurface(path.c_str());
+    vtkSmartPointer<vtkPolyData> read = ReadSurface(path.c_str());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
     ASSERT_NE(read, nullptr) << path;
     EXPECT_EQ(read->GetNumberOfCells(), 1);

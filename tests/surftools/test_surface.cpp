@@ -60,7 +60,7 @@ TEST(Surface, ReadsCornersOfFirstThreeIdsOfEveryCell)
   const std::string dir = ScratchDir();
   const std::string path = dir + "/quad.vtk";
   WriteSurfaceFile(path, { { 0, 0, 0 }, { 3, 0, 0 }, { 3, 3, 0 }, { 0, 3, 0 } }, { { 0, 1, 3, 2 }, { 2, 3, 1 } });
-  vtkPolyData* surface = ReadSurface(path.c_str());
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(path.c_str());
   ASSERT_NE(surface, nullptr);
   double corners[3][3];
   CellCorners(surface, 0, corners);
@@ -130,7 +130,7 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
 
   // Points without cells are a readable surface.
   WriteText(dir + "/nocells.vtk", head);
-  vtkPolyData* surface = ReadSurface((dir + "/nocells.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/nocells.vtk").c_str());
   ASSERT_NE(surface, nullptr);
   EXPECT_EQ(surface->GetNumberOfCells(), 0);
 }
@@ -154,7 +154,7 @@ TEST(Surface, BuiltSurfaceKeepsItsTrianglesAcrossARereadAndIsWrittenIn42Layout)
   EXPECT_EQ(ReadText(dir + "/out.vtk"),
     "# vtk DataFile Version 4.2\nvtk output\nASCII\nDATASET POLYDATA\nPOINTS 4 float\n"
     "0 0.25 -1.5 0.5 0.25 -1.5 1 0.25 -1.5 \n1.5 0.25 -1.5 \nPOLYGONS 1 4\n3 0 1 2 \n\n");
-  vtkPolyData* back = ReadSurface((dir + "/out.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> back = ReadSurface((dir + "/out.vtk").c_str());
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(back->GetNumberOfCells(), 1);
   EXPECT_EQ(back->GetPointData()->GetNumberOfArrays(), 0);
@@ -177,7 +177,7 @@ TEST(Surface, StepHookFollowsBuildingAndWritingInOrder)
 {
   const std::string dir = ScratchDir();
   WriteSurfaceFile(dir + "/a.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 } }, { { 0, 1, 2 } });
-  vtkPolyData* source = ReadSurface((dir + "/a.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> source = ReadSurface((dir + "/a.vtk").c_str());
   ASSERT_NE(source, nullptr);
   reportedSteps.clear();
   vtkSmartPointer<vtkPolyData> built = BuildSurface(source->GetPoints(), source, RecordStep);

@@ -132,7 +132,7 @@ HelmetDiff RunHelmetDiff(const std::vector<Triangle>& source, const std::vector<
 std::vector<std::array<float, 3>> SurfacePoints(const std::string& path)
 {
   std::vector<std::array<float, 3>> points;
-  vtkPolyData* surface = ReadSurface(path.c_str());
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(path.c_str());
   if (surface && surface->GetPoints())
   {
     for (vtkIdType i = 0; i < surface->GetNumberOfPoints(); ++i)
@@ -150,7 +150,7 @@ std::vector<std::array<float, 3>> SurfacePoints(const std::string& path)
 template <typename Move>
 std::string WrittenSurface(const std::string& path, Move move)
 {
-  vtkPolyData* surface = ReadSurface(path.c_str());
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(path.c_str());
   if (!surface)
   {
     return "";
@@ -215,7 +215,7 @@ TEST(HelmetDiff, IdenticalSurfacesWithY)
   // Scaled by 1: the target's own coordinates, and its triangles.
   EXPECT_EQ(ReadText(result.dir + "/scaled.vtk"),
     WrittenSurface(result.dir + "/target.vtk", [](double p, int) { return p; }));
-  vtkPolyData* scaled = ReadSurface((result.dir + "/scaled.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> scaled = ReadSurface((result.dir + "/scaled.vtk").c_str());
   ASSERT_NE(scaled, nullptr);
   EXPECT_EQ(scaled->GetNumberOfPolys(), 4);
   EXPECT_EQ(scaled->GetNumberOfCells(), 4);

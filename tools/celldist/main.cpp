@@ -2,6 +2,7 @@
 // target and a source surface, with its x, y and z components, as color files
 // for the source surface.
 
+#include "geometry/vector.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
@@ -33,12 +34,12 @@ int main(int argc, char* argv[])
   const char* rangeSecond = argv[5];
   const char* outputPaths[4] = { argv[3], argv[6], argv[7], argv[8] };
 
-  vtkPolyData* target = ReadSurface(targetPath);
+  vtkSmartPointer<vtkPolyData> target = ReadSurface(targetPath);
   if (!target)
   {
     return -1;
   }
-  vtkPolyData* source = ReadSurface(sourcePath);
+  vtkSmartPointer<vtkPolyData> source = ReadSurface(sourcePath);
   if (!source)
   {
     return -1;
@@ -79,11 +80,8 @@ int main(int argc, char* argv[])
     double normal[3];
     CellNormal(s, normal);
 
-    const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    const double normalLength =
-      std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
-    const double cosine =
-      (normal[0] * d[0] + normal[1] * d[1] + normal[2] * d[2]) / (length * normalLength);
+    const double length = Norm(d);
+    const double cosine = Dot(normal, d) / (length * Norm(normal));
     // Behind the triangle (or in its plane) counts positive; a cosine that is
     // not a number gives no angle and so the sign -1.
     const double sign = BeyondRightAngle(cosine) ? 1.0 : -1.0;

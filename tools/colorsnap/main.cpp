@@ -121,7 +121,7 @@ int main(int argc, char* argv[])
   const char* colorPath = argv[2];
   const char* imagePath = argv[3];
 
-  vtkPolyData* surface = ReadSurface(surfacePath);
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(surfacePath);
   if (!surface)
   {
     return -1;
@@ -140,7 +140,7 @@ int main(int argc, char* argv[])
     return -1;
   }
   const std::string name = ColorValueName(colorPath);
-  vtkFloatArray* values = ColorCellArray(contents.values, cells, name.c_str());
+  vtkSmartPointer<vtkFloatArray> values = ColorCellArray(contents.values, cells, name.c_str());
   if (!values)
   {
     std::cout << "Color file " << colorPath << " has " << contents.values.size()

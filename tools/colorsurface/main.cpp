@@ -99,7 +99,7 @@ int main(int argc, char* argv[])
     return -1;
   }
 
-  vtkPolyData* surface = ReadSurface(surfacePath);
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(surfacePath);
   if (!surface)
   {
     return -1;
@@ -141,7 +141,7 @@ int main(int argc, char* argv[])
                 << ", which a .vtp file cannot hold (it has a \", < or & or a control character)\n";
       return -1;
     }
-    vtkFloatArray* values = ColorCellArray(contents.values, cells, name.c_str());
+    vtkSmartPointer<vtkFloatArray> values = ColorCellArray(contents.values, cells, name.c_str());
     if (!values)
     {
       std::cout << "Color file " << colorPath << " has " << contents.values.size()

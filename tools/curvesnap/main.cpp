@@ -31,7 +31,7 @@ int main(int argc, char* argv[])
   const char* curvePath = argv[2];
   const char* outputPath = argv[3];
 
-  vtkPolyData* target = ReadSurface(targetPath);
+  vtkSmartPointer<vtkPolyData> target = ReadSurface(targetPath);
   if (!target)
   {
     return -1;
@@ -42,7 +42,12 @@ int main(int argc, char* argv[])
     std::cout << "Target surface " << targetPath << " has no cells\n";
     return -1;
   }
-  vtkSmartPointer<vtkPoints> curve = ReadCurveFile(curvePath, false);
+  vtkSmartPointer<vtkPoints> curve;
+  if (!ReadCurveFile(curvePath, curve))
+  {
+    std::cout << CurveFileError(curvePath, false);
+    return 1;
+  }
   // The locator's own answers, found faster.
   SurfaceLocator locator(target);
 

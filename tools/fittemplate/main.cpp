@@ -6,6 +6,7 @@
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
+#include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
 #include "parallel/parallel.h"
 #include "fit/rigidalign.h"
@@ -106,7 +107,7 @@ int main(int argc, char* argv[])
   const char* scanLandmarksPath = argv[4];
   const char* outputPath = argv[5];
 
-  vtkPolyData* templateSurface = ReadSurface(templatePath);
+  vtkSmartPointer<vtkPolyData> templateSurface = ReadSurface(templatePath);
   if (!templateSurface)
   {
     return -1;
@@ -121,8 +122,18 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
-  const std::vector<Landmark> templateLandmarks = ReadLandmarks(templateLandmarksPath);
-  const std::vector<Landmark> scanLandmarks = ReadLandmarks(scanLandmarksPath);
+  // A landmark file that cannot be opened ends the run as every curve file does.
+  std::vector<Landmark> templateLandmarks;
+  std::vector<Landmark> scanLandmarks;
+  for (const auto& [path, landmarks] : { std::make_pair(templateLandmarksPath, &templateLandmarks),
+         std::make_pair(scanLandmarksPath, &scanLandmarks) })
+  {
+    if (!ReadLandmarks(path, *landmarks))
+    {
+      std::cout << CurveFileError(path, true);
+      return 1;
+    }
+  }
   if (templateLandmarks.size() != scanLandmarks.size())
   {
     return Refuse(std::string("The landmark files hold different numbers of landmarks: ") +

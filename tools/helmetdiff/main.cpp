@@ -5,6 +5,8 @@
 // the average per-cell scale ratio.
 
 #include "surftools/colorfile.h"
+#include "geometry/headframe.h"
+#include "geometry/vector.h"
 #include "locate/locatorhit.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
@@ -20,21 +22,12 @@
 
 namespace
 {
-// The fixed point between the ears from which radii are measured.
-const float kEarMidpoint[3] = { 102.665f, 99.1929f, 50.9238f };
-
-// Length of a difference vector, summed z first.
-double Length(const double v[3])
-{
-  return std::sqrt((v[2] * v[2] + v[1] * v[1]) + v[0] * v[0]);
-}
-
 // Distance of a point from the ear midpoint.
 double Radius(const double p[3])
 {
-  const double v[3] = { p[0] - static_cast<double>(kEarMidpoint[0]), p[1] - static_cast<double>(kEarMidpoint[1]),
-    p[2] - static_cast<double>(kEarMidpoint[2]) };
-  return Length(v);
+  const double v[3] = { p[0] - static_cast<double>(kEarMidpointFloat[0]),
+    p[1] - static_cast<double>(kEarMidpointFloat[1]), p[2] - static_cast<double>(kEarMidpointFloat[2]) };
+  return NormZYX(v);
 }
 
 // How cell i moved from the source to the target: the centroid's
@@ -62,14 +55,14 @@ struct CellMotion
     {
       d[k] = targetCentroid[k] - sourceCentroid[k];
     }
-    const double moved = Length(d);
+    const double moved = NormZYX(d);
     sourceRadius = Radius(sourceCentroid);
     targetRadius = static_cast<float>(Radius(targetCentroid));
     const double denominator = sourceRadius + moved;
     ratio = denominator == 0.0 ? 1.0 : sourceRadius / denominator;
     for (int k = 0; k < 3; ++k)
     {
-      const double ear = kEarMidpoint[k];
+      const double ear = kEarMidpointFloat[k];
       probe[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
     }
   }
@@ -143,7 +136,7 @@ std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdTyp
     LinkLocatorGrid(&grid);
   }
   bool locatorBuilt = false;
-  const double ear[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
+  const double ear[3] = { kEarMidpointFloat[0], kEarMidpointFloat[1], kEarMidpointFloat[2] };
   // Each search for the cell a probe passes through starts where the probe
   // before passed.
   vtkIdType hint = -1;
@@ -212,12 +205,12 @@ int main(int argc, char* argv[])
 
   std::cout << flag << '\n';
 
-  vtkPolyData* target = ReadSurface(targetPath);
+  vtkSmartPointer<vtkPolyData> target = ReadSurface(targetPath);
   if (!target)
   {
     return -1;
   }
-  vtkPolyData* source = ReadSurface(sourcePath);
+  vtkSmartPointer<vtkPolyData> source = ReadSurface(sourcePath);
   if (!source)
   {
     return -1;
@@ -299,7 +292,7 @@ int main(int argc, char* argv[])
         float q[3];
         for (int k = 0; k < 3; ++k)
         {
-          const double ear = kEarMidpoint[k];
+          const double ear = kEarMidpointFloat[k];
           q[k] = static_cast<float>((p[k] - ear) * average + ear);
         }
         points->SetPoint(j, q[0], q[1], q[2]);

@@ -30,12 +30,17 @@ int main(int argc, char* argv[])
   const char* linesPath = argv[2];
   const char* outputPath = argv[3];
 
-  vtkPolyData* target = ReadSurface(targetPath);
+  vtkSmartPointer<vtkPolyData> target = ReadSurface(targetPath);
   if (!target)
   {
     return -1;
   }
-  vtkSmartPointer<vtkPoints> ends = ReadCurveFile(linesPath, true);
+  vtkSmartPointer<vtkPoints> ends;
+  if (!ReadCurveFile(linesPath, ends))
+  {
+    std::cout << CurveFileError(linesPath, true);
+    return 1;
+  }
   // A surface without cells is met by no segment: it is asked nothing. The
   // locator's own answers, found faster.
   const bool hasCells = target->GetNumberOfCells() > 0;

@@ -6,6 +6,7 @@
 // asymmetry, its magnitude and the x, y and z components of the asymmetry
 // vector; the second half of each file holds the first half negated.
 
+#include "geometry/vector.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
@@ -35,12 +36,12 @@ int main(int argc, char* argv[])
   // the arrays are sized from the template itself, so any value is accepted.
   static_cast<void>(std::atoi(argv[10]));
 
-  vtkPolyData* surface = ReadSurface(surfacePath);
+  vtkSmartPointer<vtkPolyData> surface = ReadSurface(surfacePath);
   if (!surface)
   {
     return -1;
   }
-  vtkPolyData* symmetric = ReadSurface(templatePath);
+  vtkSmartPointer<vtkPolyData> symmetric = ReadSurface(templatePath);
   if (!symmetric)
   {
     return -1;
@@ -98,9 +99,8 @@ int main(int argc, char* argv[])
     // The departure at the mirror cell, mirrored back in x, taken from the
     // departure at cell j.
     const double v[3] = { d1[0] + d2[0], d1[1] - d2[1], d1[2] - d2[2] };
-    const double length = std::sqrt(v[2] * v[2] + v[1] * v[1] + v[0] * v[0]);
-    const double normalLength = std::sqrt(normal[2] * normal[2] + normal[1] * normal[1] + normal[0] * normal[0]);
-    const double cosine = (v[0] * normal[0] + v[1] * normal[1] + v[2] * normal[2]) / (normalLength * length);
+    const double length = NormZYX(v);
+    const double cosine = Dot(v, normal) / (NormZYX(normal) * length);
     // Towards the side the template normal points to counts positive; a
     // cosine that is not a number (no asymmetry, or a degenerate template
     // triangle) gives no angle and so the sign +1.

@@ -6,6 +6,8 @@
 // first-scan ratio, final-scan ratio) and appends the extremes of the run to
 // Range_values.txt in the working directory.
 
+#include "geometry/headframe.h"
+#include "geometry/vector.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
@@ -18,18 +20,13 @@
 
 namespace
 {
-// The ear midpoint in double precision; x is the double just below the one
-// nearest to 102.665.
-const double kEarMidpoint[3] = { 102.66499999999999, 99.1929, 50.9238 };
-
 const char* const kReportPath = "Range_values.txt";
 
 double DistanceFromEarMidpoint(const float c[3])
 {
-  const double dx = kEarMidpoint[0] - static_cast<double>(c[0]);
-  const double dy = kEarMidpoint[1] - static_cast<double>(c[1]);
-  const double dz = kEarMidpoint[2] - static_cast<double>(c[2]);
-  return std::sqrt((dx * dx + dy * dy) + dz * dz);
+  const double d[3] = { kEarMidpointRatios[0] - static_cast<double>(c[0]),
+    kEarMidpointRatios[1] - static_cast<double>(c[1]), kEarMidpointRatios[2] - static_cast<double>(c[2]) };
+  return Norm(d);
 }
 
 // Asymmetry of a pair in one scan: positive when the partner (distance rb)
@@ -109,12 +106,12 @@ int main(int argc, char* argv[])
 
   // Both scans are read before any output file is touched, so an unreadable
   // scan leaves no color files behind that would pass for a finished run.
-  vtkPolyData* firstScan = ReadSurface(firstPath);
+  vtkSmartPointer<vtkPolyData> firstScan = ReadSurface(firstPath);
   if (!firstScan)
   {
     return -1;
   }
-  vtkPolyData* finalScan = ReadSurface(finalPath);
+  vtkSmartPointer<vtkPolyData> finalScan = ReadSurface(finalPath);
   if (!finalScan)
   {
     return -1;

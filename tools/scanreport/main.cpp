@@ -265,17 +265,17 @@ int main(int argc, char* argv[])
   const char* reportPath = argv[5];
 
   // Every input is checked before any tool runs.
-  vtkPolyData* first = ReadSurface(firstPath.c_str());
+  vtkSmartPointer<vtkPolyData> first = ReadSurface(firstPath.c_str());
   if (!first)
   {
     return -1;
   }
-  vtkPolyData* finalScan = ReadSurface(finalPath.c_str());
+  vtkSmartPointer<vtkPolyData> finalScan = ReadSurface(finalPath.c_str());
   if (!finalScan)
   {
     return -1;
   }
-  vtkPolyData* templ = ReadSurface(templatePath.c_str());
+  vtkSmartPointer<vtkPolyData> templ = ReadSurface(templatePath.c_str());
   if (!templ)
   {
     return -1;
