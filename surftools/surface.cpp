@@ -173,6 +173,14 @@ vtkSmartPointer<vtkPolyData> ReadSurface(const char* path)
   return reader->GetOutput();
 }
 
+bool ReadTwoSurfaces(const char* firstPath, const char* secondPath, vtkSmartPointer<vtkPolyData>& first,
+  vtkSmartPointer<vtkPolyData>& second)
+{
+  first = ReadSurface(firstPath);
+  second = first ? ReadSurface(secondPath) : nullptr;
+  return second != nullptr;
+}
+
 void CellCorners(vtkPolyData* surface, vtkIdType cellId, double corners[3][3])
 {
   if (surface->NeedToBuildCells())
@@ -231,6 +239,21 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3])
   double corners[3][3];
   CellCorners(surface, cellId, corners);
   CellCentroid(corners, centroid);
+}
+
+void CentroidDisplacement(vtkPolyData* from, vtkPolyData* to, vtkIdType cellId, double d[3], double fromCorners[3][3])
+{
+  double toCorners[3][3];
+  CellCorners(from, cellId, fromCorners);
+  CellCorners(to, cellId, toCorners);
+  float fromCentroid[3];
+  float toCentroid[3];
+  CellCentroid(fromCorners, fromCentroid);
+  CellCentroid(toCorners, toCentroid);
+  for (int k = 0; k < 3; ++k)
+  {
+    d[k] = static_cast<double>(toCentroid[k]) - static_cast<double>(fromCentroid[k]);
+  }
 }
 
 bool BeyondRightAngle(double cosine)

@@ -17,6 +17,12 @@
 // surface without cells is no error.
 vtkSmartPointer<vtkPolyData> ReadSurface(const char* path);
 
+// Reads the surface at firstPath, then the one at secondPath, each as
+// ReadSurface does. False after the line of the first that cannot be read
+// (the second is then not read).
+bool ReadTwoSurfaces(const char* firstPath, const char* secondPath, vtkSmartPointer<vtkPolyData>& first,
+  vtkSmartPointer<vtkPolyData>& second);
+
 // Points `reader` at `path` and reads it, with the checks of ReadSurface. The
 // reader's output surface is replaced; points fetched from an earlier read of
 // the same reader must not be used afterwards.
@@ -75,6 +81,11 @@ struct SurfaceArrays
     Point(ids[2], corners[2]);
   }
 };
+
+// The displacement d of cell `cellId`'s centroid from surface `from` to
+// surface `to` (each centroid rounded to single precision first, then
+// subtracted in double); `fromCorners` receives the cell's corners on `from`.
+void CentroidDisplacement(vtkPolyData* from, vtkPolyData* to, vtkIdType cellId, double d[3], double fromCorners[3][3]);
 
 // The side test: whether the angle acos(cosine) exceeds 1.5707963 (the
 // literal, not pi/2). A cosine that is not a number, or lies outside

@@ -11,6 +11,25 @@
 #include <cmath>
 #include <iostream>
 
+namespace
+{
+// The displacement d of cell i's centroid from the source to the target and
+// its length, signed by the side of the source triangle (B - A) x (C - A)
+// the target centroid lies on: behind the triangle (or in its plane) counts
+// positive; a cosine that is not a number gives no angle and so the sign -1.
+void SignedDistance(vtkPolyData* source, vtkPolyData* target, vtkIdType i, double d[3], float& distance)
+{
+  double s[3][3];
+  CentroidDisplacement(source, target, i, d, s);
+  double normal[3];
+  CellNormal(s, normal);
+  const double length = Norm(d);
+  const double cosine = Dot(normal, d) / (length * Norm(normal));
+  const double sign = BeyondRightAngle(cosine) ? 1.0 : -1.0;
+  distance = static_cast<float>(sign * length);
+}
+}
+
 int main(int argc, char* argv[])
 {
   UseOneThread();
@@ -34,13 +53,9 @@ int main(int argc, char* argv[])
   const char* rangeSecond = argv[5];
   const char* outputPaths[4] = { argv[3], argv[6], argv[7], argv[8] };
 
-  vtkSmartPointer<vtkPolyData> target = ReadSurface(targetPath);
-  if (!target)
-  {
-    return -1;
-  }
-  vtkSmartPointer<vtkPolyData> source = ReadSurface(sourcePath);
-  if (!source)
+  vtkSmartPointer<vtkPolyData> target;
+  vtkSmartPointer<vtkPolyData> source;
+  if (!ReadTwoSurfaces(targetPath, sourcePath, target, source))
   {
     return -1;
   }
@@ -63,30 +78,9 @@ int main(int argc, char* argv[])
 
   for (vtkIdType i = 0; i < n; ++i)
   {
-    double s[3][3];
-    double t[3][3];
-    CellCorners(source, i, s);
-    CellCorners(target, i, t);
-    float sourceCentroid[3];
-    float targetCentroid[3];
-    CellCentroid(s, sourceCentroid);
-    CellCentroid(t, targetCentroid);
-
     double d[3];
-    for (int k = 0; k < 3; ++k)
-    {
-      d[k] = static_cast<double>(targetCentroid[k]) - static_cast<double>(sourceCentroid[k]);
-    }
-    double normal[3];
-    CellNormal(s, normal);
-
-    const double length = Norm(d);
-    const double cosine = Dot(normal, d) / (length * Norm(normal));
-    // Behind the triangle (or in its plane) counts positive; a cosine that is
-    // not a number gives no angle and so the sign -1.
-    const double sign = BeyondRightAngle(cosine) ? 1.0 : -1.0;
-    const float distance = static_cast<float>(sign * length);
-
+    float distance;
+    SignedDistance(source, target, i, d, distance);
     WriteColorValue(outputs[0], distance);
     WriteColorValue(outputs[1], d[0]);
     WriteColorValue(outputs[2], d[1]);

@@ -17,6 +17,59 @@
 #include <iostream>
 #include <vector>
 
+namespace
+{
+// Pair j of the mirrored mesh (cell j and cell k = j + h): the signed
+// asymmetry, its magnitude and the x, y and z components of the asymmetry
+// vector, into values[0..4].
+void PairAsymmetry(vtkPolyData* surface, vtkPolyData* symmetric, vtkIdType j, vtkIdType h, float values[5])
+{
+  double t1[3][3];
+  double t2[3][3];
+  double d1[3];
+  double d2[3];
+  CentroidDisplacement(symmetric, surface, j, d1, t1);
+  CentroidDisplacement(symmetric, surface, j + h, d2, t2);
+  double normal[3];
+  CellNormal(t1, normal);
+
+  // The departure at the mirror cell, mirrored back in x, taken from the
+  // departure at cell j.
+  const double v[3] = { d1[0] + d2[0], d1[1] - d2[1], d1[2] - d2[2] };
+  const double length = NormZYX(v);
+  const double cosine = Dot(v, normal) / (NormZYX(normal) * length);
+  // Towards the side the template normal points to counts positive; a
+  // cosine that is not a number (no asymmetry, or a degenerate template
+  // triangle) gives no angle and so the sign +1.
+  const double sign = BeyondRightAngle(cosine) ? -1.0 : 1.0;
+  const float asymmetry = static_cast<float>(sign * length);
+
+  values[0] = asymmetry;
+  values[1] = asymmetry < 0.0 ? -asymmetry : asymmetry;
+  values[2] = static_cast<float>(v[0]);
+  values[3] = static_cast<float>(v[1]);
+  values[4] = static_cast<float>(v[2]);
+}
+
+// One color file of the pairs' values: the header, the values of the first
+// half, then the same values negated for the mirror cells (0 becomes -0).
+bool WritePairFile(const char* path, const std::string& rangeFirst, const std::string& rangeSecond,
+  const std::vector<float>& values)
+{
+  OutputFile out = OpenColorFile(path);
+  WriteColorHeader(out, rangeFirst, rangeSecond, "rainbow_symmetric_whitemid");
+  for (float value : values)
+  {
+    WriteColorValue(out, value);
+  }
+  for (float value : values)
+  {
+    WriteColorValue(out, value * -1.0f);
+  }
+  return CloseOutputFile(out, path);
+}
+}
+
 int main(int argc, char* argv[])
 {
   UseOneThread();
@@ -36,13 +89,9 @@ int main(int argc, char* argv[])
   // the arrays are sized from the template itself, so any value is accepted.
   static_cast<void>(std::atoi(argv[10]));
 
-  vtkSmartPointer<vtkPolyData> surface = ReadSurface(surfacePath);
-  if (!surface)
-  {
-    return -1;
-  }
-  vtkSmartPointer<vtkPolyData> symmetric = ReadSurface(templatePath);
-  if (!symmetric)
+  vtkSmartPointer<vtkPolyData> surface;
+  vtkSmartPointer<vtkPolyData> symmetric;
+  if (!ReadTwoSurfaces(surfacePath, templatePath, surface, symmetric))
   {
     return -1;
   }
@@ -68,75 +117,21 @@ int main(int argc, char* argv[])
 
   for (vtkIdType j = 0; j < h; ++j)
   {
-    const vtkIdType k = j + h;
-    double t1[3][3];
-    double s1[3][3];
-    double t2[3][3];
-    double s2[3][3];
-    CellCorners(symmetric, j, t1);
-    CellCorners(surface, j, s1);
-    CellCorners(symmetric, k, t2);
-    CellCorners(surface, k, s2);
-    float templateCentroid1[3];
-    float surfaceCentroid1[3];
-    float templateCentroid2[3];
-    float surfaceCentroid2[3];
-    CellCentroid(t1, templateCentroid1);
-    CellCentroid(s1, surfaceCentroid1);
-    CellCentroid(t2, templateCentroid2);
-    CellCentroid(s2, surfaceCentroid2);
-
-    double d1[3];
-    double d2[3];
-    for (int c = 0; c < 3; ++c)
+    float pair[5];
+    PairAsymmetry(surface, symmetric, j, h, pair);
+    for (int f = 0; f < 5; ++f)
     {
-      d1[c] = static_cast<double>(surfaceCentroid1[c]) - static_cast<double>(templateCentroid1[c]);
-      d2[c] = static_cast<double>(surfaceCentroid2[c]) - static_cast<double>(templateCentroid2[c]);
+      values[f][j] = pair[f];
     }
-    double normal[3];
-    CellNormal(t1, normal);
-
-    // The departure at the mirror cell, mirrored back in x, taken from the
-    // departure at cell j.
-    const double v[3] = { d1[0] + d2[0], d1[1] - d2[1], d1[2] - d2[2] };
-    const double length = NormZYX(v);
-    const double cosine = Dot(v, normal) / (NormZYX(normal) * length);
-    // Towards the side the template normal points to counts positive; a
-    // cosine that is not a number (no asymmetry, or a degenerate template
-    // triangle) gives no angle and so the sign +1.
-    const double sign = BeyondRightAngle(cosine) ? -1.0 : 1.0;
-    const float asymmetry = static_cast<float>(sign * length);
-
-    values[0][j] = asymmetry;
-    values[1][j] = asymmetry < 0.0 ? -asymmetry : asymmetry;
-    values[2][j] = static_cast<float>(v[0]);
-    values[3][j] = static_cast<float>(v[1]);
-    values[4][j] = static_cast<float>(v[2]);
   }
 
-  // One stream, reopened for each file in turn.
+  // The five files one after the other.
   const std::string rangeFirst = ColorRangeText(minColor);
   const std::string rangeSecond = ColorRangeText(maxColor);
   int result = 1;
-  OutputFile out;
   for (int f = 0; f < 5; ++f)
   {
-    out = OpenColorFile(outputPaths[f]);
-    WriteColorHeader(out, rangeFirst, rangeSecond, "rainbow_symmetric_whitemid");
-    const std::vector<float>& first = values[f];
-    for (vtkIdType j = 0; j < h; ++j)
-    {
-      WriteColorValue(out, first[j]);
-    }
-    // The mirror cells, with the values negated (0 becomes -0).
-    for (vtkIdType j = 0; j < h; ++j)
-    {
-      WriteColorValue(out, first[j] * -1.0f);
-    }
-    if (!CloseOutputFile(out, outputPaths[f]))
-    {
-      result = -1;
-    }
+    result = WritePairFile(outputPaths[f], rangeFirst, rangeSecond, values[f]) ? result : -1;
   }
   return result;
 }

@@ -70,6 +70,95 @@ void WriteReportLine(std::ostream& out, const char* label, float value)
   WriteNumber(out, value);
   out << '\n';
 }
+
+// The ratios of the mirror pairs in both scans and their differences, kept per
+// first-half cell so that its partner is written from the same pair, and the
+// extremes of the run.
+struct PairResults
+{
+  std::vector<float> firstRatios;
+  std::vector<float> finalRatios;
+  std::vector<float> differences;
+  // The start values lie outside [-1, 1]: the first value replaces both.
+  float smallestRatio = 2.0f;
+  float largestRatio = -2.0f;
+  float smallestDifference = 2.0f;
+  float largestDifference = -2.0f;
+
+  explicit PairResults(vtkIdType h)
+    : firstRatios(static_cast<size_t>(h))
+    , finalRatios(static_cast<size_t>(h))
+    , differences(static_cast<size_t>(h))
+  {
+  }
+
+  // The pair of first-half cell i and its partner i + h, in both scans.
+  void Compute(vtkPolyData* firstScan, vtkPolyData* finalScan, vtkIdType i, vtkIdType h)
+  {
+    const float rF = PairRatio(firstScan, i, i + h);
+    UpdateExtremes(rF, this->smallestRatio, this->largestRatio);
+    const float rL = PairRatio(finalScan, i, i + h);
+    UpdateExtremes(rL, this->smallestRatio, this->largestRatio);
+    const float dR = static_cast<float>(std::fabs(static_cast<double>(rF)) - std::fabs(static_cast<double>(rL)));
+    UpdateExtremes(dR, this->smallestDifference, this->largestDifference);
+    this->firstRatios[i] = rF;
+    this->finalRatios[i] = rL;
+    this->differences[i] = dR;
+  }
+};
+
+// The three value lines of cell i: of a first-half cell, its pair's
+// difference and ratios; of its partner (j = i - h), the same pair from the
+// partner's side: the same difference, the ratios negated (0 becomes -0).
+void WriteCellValues(OutputFile outputs[3], const PairResults& pairs, vtkIdType i, vtkIdType h)
+{
+  const vtkIdType j = i < h ? i : i - h;
+  WriteColorValue(outputs[0], pairs.differences[j]);
+  WriteColorValue(outputs[1], i < h ? pairs.firstRatios[j] : -pairs.firstRatios[j]);
+  WriteColorValue(outputs[2], i < h ? pairs.finalRatios[j] : -pairs.finalRatios[j]);
+}
+
+// The template mask of the n cells, from the color file at `path`; false
+// after printing why it cannot be used.
+bool ReadTemplateMask(const char* path, vtkIdType n, std::vector<float>& mask)
+{
+  mask.resize(static_cast<size_t>(n));
+  vtkIdType badLine = 0;
+  const ColorReadStatus status = ReadColorValues(path, n, mask.data(), &badLine);
+  if (status == ColorReadStatus::CannotOpen)
+  {
+    std::cout << "Unable to open file\n";
+    return false;
+  }
+  if (status != ColorReadStatus::Ok)
+  {
+    std::cout << MaskRefusal(status, path, n, badLine);
+    return false;
+  }
+  return true;
+}
+
+// Appends the run's block to the range report: false after naming the file
+// when it cannot be written.
+bool AppendRangeReport(const char* firstPath, const PairResults& pairs)
+{
+  OutputFile report = OpenOutputFile(kReportPath, true);
+  report << " Results for the " << firstPath << '\n';
+  WriteReportLine(report, "min ratio :", pairs.smallestRatio);
+  WriteReportLine(report, "max ratio :", pairs.largestRatio);
+  WriteReportLine(report, "min sub :", pairs.smallestDifference);
+  WriteReportLine(report, "max sub :", pairs.largestDifference);
+  report << '\n';
+  return CloseOutputFile(report, kReportPath);
+}
+
+void PrintUsage()
+{
+  std::cout << "Usage : Name_FirstScan.vtk Name_FinalScan.vtk template_topcol_clr.clr Name_substraction_clr.clr "
+               "Name_RatioFirstScan_clr.clr Name_RatioLastScan_clr.clr mask\n"
+               "Input : Name_FirstScan.vtk Name_FinalScan.vtk template_topcol_clr.clr mask(y/n)\n"
+               "Output : Name_substraction_clr.clr Name_RatioFirstScan_clr.clr Name_RatioLastScan_clr.clr\n";
+}
 }
 
 int main(int argc, char* argv[])
@@ -78,41 +167,25 @@ int main(int argc, char* argv[])
   UseLargeHeap();
   if (argc != 8)
   {
-    std::cout << "Usage : Name_FirstScan.vtk Name_FinalScan.vtk template_topcol_clr.clr Name_substraction_clr.clr "
-                 "Name_RatioFirstScan_clr.clr Name_RatioLastScan_clr.clr mask\n"
-                 "Input : Name_FirstScan.vtk Name_FinalScan.vtk template_topcol_clr.clr mask(y/n)\n"
-                 "Output : Name_substraction_clr.clr Name_RatioFirstScan_clr.clr Name_RatioLastScan_clr.clr\n";
+    PrintUsage();
     return -1;
   }
   const char* firstPath = argv[1];
   const char* finalPath = argv[2];
   const char* maskPath = argv[3];
   const char* outputPaths[3] = { argv[4], argv[5], argv[6] };
-
-  bool useMask;
-  if (argv[7][0] == 'n')
-  {
-    useMask = false;
-  }
-  else if (argv[7][0] == 'y')
-  {
-    useMask = true;
-  }
-  else
+  if (argv[7][0] != 'n' && argv[7][0] != 'y')
   {
     std::cout << " Please answer by yes (y)  or no (n)\n";
     return -1;
   }
+  const bool useMask = argv[7][0] == 'y';
 
   // Both scans are read before any output file is touched, so an unreadable
   // scan leaves no color files behind that would pass for a finished run.
-  vtkSmartPointer<vtkPolyData> firstScan = ReadSurface(firstPath);
-  if (!firstScan)
-  {
-    return -1;
-  }
-  vtkSmartPointer<vtkPolyData> finalScan = ReadSurface(finalPath);
-  if (!finalScan)
+  vtkSmartPointer<vtkPolyData> firstScan;
+  vtkSmartPointer<vtkPolyData> finalScan;
+  if (!ReadTwoSurfaces(firstPath, finalPath, firstScan, finalScan))
   {
     return -1;
   }
@@ -121,14 +194,8 @@ int main(int argc, char* argv[])
   for (int f = 0; f < 3; ++f)
   {
     outputs[f] = OpenColorFile(outputPaths[f]);
-    if (f == 0)
-    {
-      WriteColorHeader(outputs[f], "-0.11", "0.11", "rainbow_whitemid");
-    }
-    else
-    {
-      WriteColorHeader(outputs[f], "-0.25", "0.25", "rainbow_symmetric_whitemid");
-    }
+    WriteColorHeader(outputs[f], f == 0 ? "-0.11" : "-0.25", f == 0 ? "0.11" : "0.25",
+      f == 0 ? "rainbow_whitemid" : "rainbow_symmetric_whitemid");
     // The header is on disk before the mask is read, should the mask path
     // name one of these files.
     outputs[f].flush();
@@ -148,41 +215,18 @@ int main(int argc, char* argv[])
     return -1;
   }
   const vtkIdType h = n / 2;
-
   std::vector<float> mask;
-  if (useMask)
+  if (useMask && !ReadTemplateMask(maskPath, n, mask))
   {
-    mask.resize(n);
-    vtkIdType badLine = 0;
-    const ColorReadStatus status = ReadColorValues(maskPath, n, mask.data(), &badLine);
-    if (status == ColorReadStatus::CannotOpen)
-    {
-      std::cout << "Unable to open file\n";
-      return -1;
-    }
-    if (status != ColorReadStatus::Ok)
-    {
-      std::cout << MaskRefusal(status, maskPath, n, badLine);
-      return -1;
-    }
+    return -1;
   }
   // Only a value of exactly 1 lets a cell take part.
   auto takesPart = [&](vtkIdType cell) { return !useMask || mask[cell] == 1.0f; };
 
-  // Kept per first-half cell, so that its partner is written from the same pair.
-  std::vector<float> firstRatios(h);
-  std::vector<float> finalRatios(h);
-  std::vector<float> differences(h);
-  // The start values lie outside [-1, 1]: the first value replaces both.
-  float smallestRatio = 2.0f;
-  float largestRatio = -2.0f;
-  float smallestDifference = 2.0f;
-  float largestDifference = -2.0f;
-
+  PairResults pairs(h);
   for (vtkIdType i = 0; i < n; ++i)
   {
-    const vtkIdType j = i < h ? i : i - h; // first-half cell of the pair
-    if (!takesPart(i) || !takesPart(j))
+    if (!takesPart(i) || !takesPart(i < h ? i : i - h))
     {
       for (OutputFile& out : outputs)
       {
@@ -192,48 +236,15 @@ int main(int argc, char* argv[])
     }
     if (i < h)
     {
-      const float rF = PairRatio(firstScan, i, i + h);
-      UpdateExtremes(rF, smallestRatio, largestRatio);
-      const float rL = PairRatio(finalScan, i, i + h);
-      UpdateExtremes(rL, smallestRatio, largestRatio);
-      const float dR = static_cast<float>(std::fabs(static_cast<double>(rF)) - std::fabs(static_cast<double>(rL)));
-      UpdateExtremes(dR, smallestDifference, largestDifference);
-      firstRatios[i] = rF;
-      finalRatios[i] = rL;
-      differences[i] = dR;
-      WriteColorValue(outputs[0], dR);
-      WriteColorValue(outputs[1], rF);
-      WriteColorValue(outputs[2], rL);
+      pairs.Compute(firstScan, finalScan, i, h);
     }
-    else
-    {
-      // The partner shows the pair from its own side: same difference,
-      // ratios negated (a ratio of 0 becomes -0).
-      WriteColorValue(outputs[0], differences[j]);
-      WriteColorValue(outputs[1], -firstRatios[j]);
-      WriteColorValue(outputs[2], -finalRatios[j]);
-    }
+    WriteCellValues(outputs, pairs, i, h);
   }
 
   int result = 0;
   for (int f = 0; f < 3; ++f)
   {
-    if (!CloseOutputFile(outputs[f], outputPaths[f]))
-    {
-      result = -1;
-    }
+    result = CloseOutputFile(outputs[f], outputPaths[f]) ? result : -1;
   }
-
-  OutputFile report = OpenOutputFile(kReportPath, true);
-  report << " Results for the " << firstPath << '\n';
-  WriteReportLine(report, "min ratio :", smallestRatio);
-  WriteReportLine(report, "max ratio :", largestRatio);
-  WriteReportLine(report, "min sub :", smallestDifference);
-  WriteReportLine(report, "max sub :", largestDifference);
-  report << '\n';
-  if (!CloseOutputFile(report, kReportPath))
-  {
-    result = -1;
-  }
-  return result;
+  return AppendRangeReport(firstPath, pairs) ? result : -1;
 }
