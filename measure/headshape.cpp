@@ -251,36 +251,133 @@ int PlagiocephalyLevel(double cvai)
   return cvai < 11 ? 4 : 5;
 }
 
-std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
+namespace
 {
-  shape = HeadShape();
-  const double* m = kEarMidpoint;
-  vtkPoints* points = surface->GetPoints();
-  const vtkIdType cellCount = surface->GetNumberOfCells();
-  if (cellCount > 0 && surface->NeedToBuildCells())
+// The corners of the cells of a surface, as doubles.
+class CellTriangles
+{
+public:
+  explicit CellTriangles(vtkPolyData* surface)
+    : Surface(surface)
+    , Points(surface->GetPoints())
   {
-    surface->BuildCells();
+    if (surface->GetNumberOfCells() > 0 && surface->NeedToBuildCells())
+    {
+      surface->BuildCells();
+    }
   }
-  auto corners = [&](vtkIdType cell, double c[3][3]) {
+  vtkIdType Count() const { return this->Surface->GetNumberOfCells(); }
+  void Corners(vtkIdType cell, double c[3][3]) const
+  {
     vtkIdType size;
     const vtkIdType* ids;
-    surface->GetCellPoints(cell, size, ids);
+    this->Surface->GetCellPoints(cell, size, ids);
     for (int k = 0; k < 3; ++k)
     {
-      points->GetPoint(ids[k], c[k]);
+      this->Points->GetPoint(ids[k], c[k]);
     }
-  };
+  }
 
-  // One pass: the y extent of every level's cut, and the volumes. Quadrant q
-  // is 2 * (x >= M_x) + (y >= M_y): the front quadrants are 0 and 2.
+private:
+  vtkPolyData* Surface;
+  vtkPoints* Points;
+};
+
+// What one pass over the cells finds: the y extent of every level's cut, and
+// six times the volume above the ear plane, in all and per quadrant (quadrant
+// q is 2 * (x >= M_x) + (y >= M_y): the front quadrants are 0 and 2).
+struct LevelsAndVolumes
+{
   std::vector<double> yLow;
   std::vector<double> yHigh;
   double total = 0.0;
   double quadrant[4] = { 0, 0, 0, 0 };
-  for (vtkIdType cell = 0; cell < cellCount; ++cell)
+};
+
+// Widens the y extents of the levels that the cell's edges cross. Returns a
+// problem when an edge reaches beyond the highest level.
+const char* AddLevelExtents(const double c[3][3], LevelsAndVolumes& found)
+{
+  for (int e = 0; e < 3; ++e)
+  {
+    const double* p = c[e];
+    const double* q = c[(e + 1) % 3];
+    long first;
+    long last;
+    if (!CrossedLevels(std::min(p[2], q[2]), std::max(p[2], q[2]), first, last))
+    {
+      continue;
+    }
+    if (last > kMaxLevel)
+    {
+      return "reaches more than 2 m above the ear plane (its unit is not millimetres)";
+    }
+    if (static_cast<size_t>(last) >= found.yLow.size())
+    {
+      found.yLow.resize(last + 1, std::numeric_limits<double>::infinity());
+      found.yHigh.resize(last + 1, -std::numeric_limits<double>::infinity());
+    }
+    for (long k = first; k <= last; ++k)
+    {
+      EdgeCrossing(p, q, LevelHeight(k), [&](double, double y) {
+        found.yLow[k] = std::min(found.yLow[k], y);
+        found.yHigh[k] = std::max(found.yHigh[k], y);
+      });
+    }
+  }
+  return nullptr;
+}
+
+// Adds the cone volumes of the cell's part above the ear plane, in all and
+// per quadrant.
+void AddVolumes(const double c[3][3], LevelsAndVolumes& found)
+{
+  const double* m = kEarMidpoint;
+  if (c[0][2] <= m[2] && c[1][2] <= m[2] && c[2][2] <= m[2])
+  {
+    return; // nothing above the plane z = M_z
+  }
+  Polygon above;
+  above.count = 3;
+  std::copy(&c[0][0], &c[0][0] + 9, &above.p[0][0]);
+  if (c[0][2] < m[2] || c[1][2] < m[2] || c[2][2] < m[2])
+  {
+    Polygon whole = above;
+    Clip(whole, 2, m[2], true, above);
+  }
+  const double volume = ConeVolume(above);
+  found.total += volume;
+  // Most cells lie within one quadrant; the others are clipped into each.
+  int sides[2][2] = { { 0, 0 }, { 0, 0 } }; // [axis][at or beyond M] corner counts
+  for (int i = 0; i < above.count; ++i)
+  {
+    for (int axis = 0; axis < 2; ++axis)
+    {
+      ++sides[axis][above.p[i][axis] >= m[axis]];
+    }
+  }
+  if ((sides[0][0] == 0 || sides[0][1] == 0) && (sides[1][0] == 0 || sides[1][1] == 0))
+  {
+    found.quadrant[2 * (sides[0][1] > 0) + (sides[1][1] > 0)] += volume;
+    return;
+  }
+  for (int q = 0; q < 4; ++q)
+  {
+    Polygon side;
+    Polygon part;
+    Clip(above, 0, m[0], q >= 2, side);
+    Clip(side, 1, m[1], q % 2 == 1, part);
+    found.quadrant[q] += ConeVolume(part);
+  }
+}
+
+// The pass over every cell; returns a problem, or nullptr.
+const char* FindLevelsAndVolumes(const CellTriangles& cells, LevelsAndVolumes& found)
+{
+  for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
   {
     double c[3][3];
-    corners(cell, c);
+    cells.Corners(cell, c);
     for (const auto& corner : c)
     {
       if (!std::isfinite(corner[0]) || !std::isfinite(corner[1]) || !std::isfinite(corner[2]))
@@ -288,92 +385,39 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
         return "has a point that is not a finite number";
       }
     }
-    for (int e = 0; e < 3; ++e)
+    if (const char* problem = AddLevelExtents(c, found))
     {
-      const double* p = c[e];
-      const double* q = c[(e + 1) % 3];
-      long first;
-      long last;
-      if (!CrossedLevels(std::min(p[2], q[2]), std::max(p[2], q[2]), first, last))
-      {
-        continue;
-      }
-      if (last > kMaxLevel)
-      {
-        return "reaches more than 2 m above the ear plane (its unit is not millimetres)";
-      }
-      if (static_cast<size_t>(last) >= yLow.size())
-      {
-        yLow.resize(last + 1, std::numeric_limits<double>::infinity());
-        yHigh.resize(last + 1, -std::numeric_limits<double>::infinity());
-      }
-      for (long k = first; k <= last; ++k)
-      {
-        EdgeCrossing(p, q, LevelHeight(k), [&](double, double y) {
-          yLow[k] = std::min(yLow[k], y);
-          yHigh[k] = std::max(yHigh[k], y);
-        });
-      }
+      return problem;
     }
-
-    if (c[0][2] <= m[2] && c[1][2] <= m[2] && c[2][2] <= m[2])
-    {
-      continue; // nothing above the plane z = M_z
-    }
-    Polygon above;
-    above.count = 3;
-    std::copy(&c[0][0], &c[0][0] + 9, &above.p[0][0]);
-    if (c[0][2] < m[2] || c[1][2] < m[2] || c[2][2] < m[2])
-    {
-      Polygon whole = above;
-      Clip(whole, 2, m[2], true, above);
-    }
-    const double volume = ConeVolume(above);
-    total += volume;
-    // Most cells lie within one quadrant; the others are clipped into each.
-    int sides[2][2] = { { 0, 0 }, { 0, 0 } }; // [axis][at or beyond M] corner counts
-    for (int i = 0; i < above.count; ++i)
-    {
-      for (int axis = 0; axis < 2; ++axis)
-      {
-        ++sides[axis][above.p[i][axis] >= m[axis]];
-      }
-    }
-    if ((sides[0][0] == 0 || sides[0][1] == 0) && (sides[1][0] == 0 || sides[1][1] == 0))
-    {
-      quadrant[2 * (sides[0][1] > 0) + (sides[1][1] > 0)] += volume;
-      continue;
-    }
-    for (int q = 0; q < 4; ++q)
-    {
-      Polygon side;
-      Polygon part;
-      Clip(above, 0, m[0], q >= 2, side);
-      Clip(side, 1, m[1], q % 2 == 1, part);
-      quadrant[q] += ConeVolume(part);
-    }
+    AddVolumes(c, found);
   }
+  return nullptr;
+}
 
+// The level whose cut has the largest extent in y (of equal extents the
+// lowest); -1 when no level cuts the surface.
+long LongestLevel(const LevelsAndVolumes& found)
+{
   long level = -1;
-  for (size_t k = 0; k < yLow.size(); ++k)
+  for (size_t k = 0; k < found.yLow.size(); ++k)
   {
-    if (yHigh[k] >= yLow[k] && (level < 0 || yHigh[k] - yLow[k] > yHigh[level] - yLow[level]))
+    const double extent = found.yHigh[k] - found.yLow[k];
+    if (found.yHigh[k] >= found.yLow[k] && (level < 0 || extent > found.yHigh[level] - found.yLow[level]))
     {
       level = static_cast<long>(k);
     }
   }
-  if (level < 0)
-  {
-    return "has nothing above the ear plane (no level plane cuts it)";
-  }
+  return level;
+}
 
-  // The cut at ML, again from every cell's edges.
-  const double height = LevelHeight(level);
+// The convex hull of the cut at `height`, from every cell's edges.
+std::vector<Point2> CutHull(const CellTriangles& cells, double height)
+{
   std::vector<Point2> cut;
-  for (vtkIdType cell = 0; cell < cellCount; ++cell)
+  for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
   {
     double c[3][3];
-    corners(cell, c);
+    cells.Corners(cell, c);
     for (int e = 0; e < 3; ++e)
     {
       const double* p = c[e];
@@ -384,11 +428,13 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
       }
     }
   }
-  const std::vector<Point2> hull = ConvexHull(cut);
-  if (hull.size() < 3)
-  {
-    return "encloses no area at the measurement level";
-  }
+  return ConvexHull(cut);
+}
+
+// The measures of the hull at the level: length, width, CI, circumference,
+// the diagonals, CVA, CVAI and its level. Returns a problem, or nullptr.
+const char* MeasureCut(const std::vector<Point2>& hull, double yLow, double yHigh, HeadShape& shape)
+{
   double xLow = hull[0][0];
   double xHigh = hull[0][0];
   double circumference = 0.0;
@@ -401,13 +447,11 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
     const double dy = next[1] - hull[i][1];
     circumference += std::sqrt(dx * dx + dy * dy);
   }
-
-  shape.level = static_cast<double>(level) * kLevelSpacing;
-  shape.length = yHigh[level] - yLow[level];
+  shape.length = yHigh - yLow;
   shape.width = xHigh - xLow;
   shape.ci = 100.0 * shape.width / shape.length;
   shape.circumference = circumference;
-  const Point2 centre = { m[0], (yLow[level] + yHigh[level]) / 2 };
+  const Point2 centre = { kEarMidpoint[0], (yLow + yHigh) / 2 };
   const double sin30 = 0.5;
   const double cos30 = std::sqrt(3.0) / 2;
   shape.diagonalA = Chord(hull, centre, { sin30, cos30 });
@@ -419,15 +463,42 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
   shape.cva = std::abs(shape.diagonalA - shape.diagonalB);
   shape.cvai = 100.0 * shape.cva / std::min(shape.diagonalA, shape.diagonalB);
   shape.plagiocephalyLevel = PlagiocephalyLevel(shape.cvai);
+  return nullptr;
+}
+}
 
-  shape.volume = total / 6.0 / 1000.0;
+std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
+{
+  shape = HeadShape();
+  const CellTriangles cells(surface);
+  LevelsAndVolumes found;
+  if (const char* problem = FindLevelsAndVolumes(cells, found))
+  {
+    return problem;
+  }
+  const long level = LongestLevel(found);
+  if (level < 0)
+  {
+    return "has nothing above the ear plane (no level plane cuts it)";
+  }
+  const std::vector<Point2> hull = CutHull(cells, LevelHeight(level));
+  if (hull.size() < 3)
+  {
+    return "encloses no area at the measurement level";
+  }
+  shape.level = static_cast<double>(level) * kLevelSpacing;
+  if (const char* problem = MeasureCut(hull, found.yLow[level], found.yHigh[level], shape))
+  {
+    return problem;
+  }
+  shape.volume = found.total / 6.0 / 1000.0;
   if (!(shape.volume > 0))
   {
     return "encloses no volume above the ear plane (are its triangles oriented outward?)";
   }
-  shape.asr = Ratio(quadrant[0], quadrant[2]);
-  shape.psr = Ratio(quadrant[1], quadrant[3]);
-  shape.osr = Ratio(quadrant[0] + quadrant[1], quadrant[2] + quadrant[3]);
+  shape.asr = Ratio(found.quadrant[0], found.quadrant[2]);
+  shape.psr = Ratio(found.quadrant[1], found.quadrant[3]);
+  shape.osr = Ratio(found.quadrant[0] + found.quadrant[1], found.quadrant[2] + found.quadrant[3]);
   return "";
 }
 
