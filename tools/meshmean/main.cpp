@@ -9,8 +9,6 @@
 #include <vtkPolyData.h>
 #include <vtkPolyDataReader.h>
 
-#include <malloc.h>
-
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -56,6 +54,40 @@ void MarkSurfaceStep(SurfaceStep step)
       break;
   }
 }
+// Copies the points of the first surface into the average (widened to
+// double and stored again: the stored floats are the read ones).
+void CopyPoints(vtkPoints* from, vtkPoints* average, vtkIdType count)
+{
+  average->SetNumberOfPoints(count);
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    double p[3];
+    from->GetPoint(i, p);
+    average->SetPoint(i, p[0], p[1], p[2]);
+  }
+}
+
+// Blends the points of one more surface into the running mean of `count`
+// surfaces, rounded to float after every surface: a = (w * a) / d + p / d
+// with w = count and d = count + 1 as floats.
+void AddToMean(vtkPoints* points, vtkPoints* average, vtkIdType pointCount, int count)
+{
+  const float w = static_cast<float>(count);
+  const float d = static_cast<float>(w + 1.0);
+  for (vtkIdType i = 0; i < pointCount; ++i)
+  {
+    double a[3];
+    double p[3];
+    average->GetPoint(i, a);
+    points->GetPoint(i, p);
+    double mean[3];
+    for (int k = 0; k < 3; ++k)
+    {
+      mean[k] = (static_cast<double>(w) * a[k]) / static_cast<double>(d) + p[k] / static_cast<double>(d);
+    }
+    average->SetPoint(i, mean[0], mean[1], mean[2]);
+  }
+}
 }
 
 int main(int argc, char* argv[])
@@ -69,20 +101,11 @@ int main(int argc, char* argv[])
                  "Limitation: input surfaces must contain triangles only, and have same number of triangles.\n";
     return -1;
   }
-#ifdef __GLIBC__
-  // Every re-read frees the reader's point and cell arrays and allocates them
-  // anew. Keep freed memory in the process rather than handing it back to the
-  // system and faulting it in again for each surface: this halves the time of
-  // a long list, at the same peak memory.
-  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
   const char* listPath = argv[1];
   const char* outputPath = argv[2];
   const SurfaceStepHook hook = kDiagnostic ? MarkSurfaceStep : nullptr;
 
-  vtkPoints* average = vtkPoints::New();
-
+  auto average = vtkSmartPointer<vtkPoints>::New();
   std::ifstream list(listPath);
   if (!list.is_open())
   {
@@ -98,26 +121,18 @@ int main(int argc, char* argv[])
     return -1;
   }
   std::cout << entry << '\n';
-  vtkPolyDataReader* reader = vtkPolyDataReader::New();
+  // One reader for every surface of the list: each read replaces what it
+  // delivered before.
+  auto reader = vtkSmartPointer<vtkPolyDataReader>::New();
   if (!ReadSurfaceWith(reader, entry.c_str()))
   {
     return -1;
   }
   vtkPolyData* first = reader->GetOutput();
-  vtkPoints* firstPoints = first->GetPoints();
   const vtkIdType pointCount = first->GetNumberOfPoints();
-
-  // The output takes the first surface's polygon list now: the next read
-  // replaces everything the reader delivered.
+  // The output takes the first surface's polygon list now, before the next read.
   vtkSmartPointer<vtkPolyData> output = BuildSurface(average, first, hook);
-
-  average->SetNumberOfPoints(pointCount);
-  for (vtkIdType i = 0; i < pointCount; ++i)
-  {
-    double p[3];
-    firstPoints->GetPoint(i, p);
-    average->SetPoint(i, p[0], p[1], p[2]);
-  }
+  CopyPoints(first->GetPoints(), average, pointCount);
 
   int count = 1;
   while (NextListEntry(list, entry))
@@ -128,32 +143,13 @@ int main(int argc, char* argv[])
       return -1;
     }
     vtkPolyData* surface = reader->GetOutput();
-    const vtkIdType surfaceCount = surface->GetNumberOfPoints();
-    if (surfaceCount != pointCount)
+    if (surface->GetNumberOfPoints() != pointCount)
     {
-      std::cout << "Surface " << entry << " has " << surfaceCount << " points, not " << pointCount
+      std::cout << "Surface " << entry << " has " << surface->GetNumberOfPoints() << " points, not " << pointCount
                 << " as the first surface\n";
       return -1;
     }
-    vtkPoints* points = surface->GetPoints();
-
-    // Running mean, rounded to float after every surface:
-    // a = (w * a) / d + p / d with w = count and d = count + 1 as floats.
-    const float w = static_cast<float>(count);
-    const float d = static_cast<float>(w + 1.0);
-    for (vtkIdType i = 0; i < surfaceCount; ++i)
-    {
-      double a[3];
-      double p[3];
-      average->GetPoint(i, a);
-      points->GetPoint(i, p);
-      double mean[3];
-      for (int k = 0; k < 3; ++k)
-      {
-        mean[k] = (static_cast<double>(w) * a[k]) / static_cast<double>(d) + p[k] / static_cast<double>(d);
-      }
-      average->SetPoint(i, mean[0], mean[1], mean[2]);
-    }
+    AddToMean(surface->GetPoints(), average, pointCount, count);
     ++count;
   }
   if (list.bad())
@@ -165,7 +161,6 @@ int main(int argc, char* argv[])
   std::cout << count << '\n';
   output->SetPoints(average);
   Mark("hej3hej3");
-
   const bool written = WriteSurface(output, outputPath, hook);
   list.close();
   Mark("hej8");
