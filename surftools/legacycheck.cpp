@@ -225,6 +225,70 @@ const char* SkipDigits(const char* at)
   return at;
 }
 
+// The rest of a floating-point value after its sign, as ReadValue reads it.
+bool ReadFloatingValue(const char* first, const char*& at, Number number)
+{
+  const char* digits = at;
+  at = SkipDigits(at);
+  size_t mantissa = static_cast<size_t>(at - digits);
+  if (*at == '.')
+  {
+    const char* fraction = ++at;
+    at = SkipDigits(at);
+    mantissa += static_cast<size_t>(at - fraction);
+  }
+  if (mantissa == 0)
+  {
+    return false;
+  }
+  bool exponent = false;
+  if (*at == 'e' || *at == 'E')
+  {
+    ++at;
+    if (*at == '+' || *at == '-')
+    {
+      ++at;
+    }
+    const char* power = at;
+    at = SkipDigits(at);
+    if (at == power)
+    {
+      return false;
+    }
+    exponent = true;
+  }
+  // Out of range is possible only with a power of ten or many digits.
+  if (exponent || mantissa > 30)
+  {
+    const std::string text(first, at);
+    const double value = number == Number::Float ? static_cast<double>(std::strtof(text.c_str(), nullptr))
+                                                 : std::strtod(text.c_str(), nullptr);
+    return std::isfinite(value);
+  }
+  return true;
+}
+
+// The largest magnitude of an integer type (of a negative value where
+// `negative`); a magnitude above it is out of range.
+unsigned long long IntegerLimit(Number number, bool negative)
+{
+  switch (number)
+  {
+    case Number::Int:
+      return negative ? 2147483648ull : 2147483647ull;
+    case Number::Short:
+      return negative ? 32768ull : 32767ull;
+    case Number::UnsignedShort:
+      return 65535ull; // a negative value is taken modulo the range
+    case Number::UnsignedInt:
+      return 4294967295ull;
+    case Number::Int64:
+      return negative ? 9223372036854775808ull : 9223372036854775807ull;
+    default:
+      return 18446744073709551615ull - 1; // the saturated value counts as too large
+  }
+}
+
 // Reads one value from `at` as a C++ stream's >> reads it into the type:
 // white space, then the longest run of characters that fits the form of a
 // number (so "1-2" holds two values and "2x" a 2 and then an x). False
@@ -242,47 +306,12 @@ bool ReadValue(const char*& at, const char* end, Number number, long long* integ
   {
     ++at;
   }
-  const char* digits = at;
-  at = SkipDigits(at);
   if (number == Number::Float || number == Number::Double)
   {
-    size_t mantissa = static_cast<size_t>(at - digits);
-    if (*at == '.')
-    {
-      const char* fraction = ++at;
-      at = SkipDigits(at);
-      mantissa += static_cast<size_t>(at - fraction);
-    }
-    if (mantissa == 0)
-    {
-      return false;
-    }
-    bool exponent = false;
-    if (*at == 'e' || *at == 'E')
-    {
-      ++at;
-      if (*at == '+' || *at == '-')
-      {
-        ++at;
-      }
-      const char* power = at;
-      at = SkipDigits(at);
-      if (at == power)
-      {
-        return false;
-      }
-      exponent = true;
-    }
-    // Out of range is possible only with a power of ten or many digits.
-    if (exponent || mantissa > 30)
-    {
-      const std::string text(first, at);
-      const double value = number == Number::Float ? static_cast<double>(std::strtof(text.c_str(), nullptr))
-                                                   : std::strtod(text.c_str(), nullptr);
-      return std::isfinite(value);
-    }
-    return true;
+    return ReadFloatingValue(first, at, number);
   }
+  const char* digits = at;
+  at = SkipDigits(at);
   if (at == digits)
   {
     return false;
@@ -293,29 +322,7 @@ bool ReadValue(const char*& at, const char* end, Number number, long long* integ
   {
     magnitude = magnitude > 1000000000000000000ull ? ~0ull : magnitude * 10 + static_cast<unsigned>(*d - '0');
   }
-  unsigned long long limit = 0;
-  switch (number)
-  {
-    case Number::Int:
-      limit = negative ? 2147483648ull : 2147483647ull;
-      break;
-    case Number::Short:
-      limit = negative ? 32768ull : 32767ull;
-      break;
-    case Number::UnsignedShort:
-      limit = 65535ull; // a negative value is taken modulo the range
-      break;
-    case Number::UnsignedInt:
-      limit = 4294967295ull;
-      break;
-    case Number::Int64:
-      limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
-      break;
-    default:
-      limit = 18446744073709551615ull - 1; // the saturated value counts as too large
-      break;
-  }
-  if (magnitude > limit)
+  if (magnitude > IntegerLimit(number, negative))
   {
     return false;
   }
@@ -347,113 +354,128 @@ inline int BitCount(uint64_t bits)
   return static_cast<int>((bits * 0x0101010101010101ull) >> 56);
 }
 
-bool ReadPlainValues(const char*& at, const char* end, bool floating, long long count, long long& read,
-  long long* next = nullptr)
-{
 #if defined(__SSE2__)
-  const __m128i zero = _mm_set1_epi8('0');
-  const __m128i nine = _mm_set1_epi8(9);
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i feed = _mm_set1_epi8('\n');
-  const __m128i ret = _mm_set1_epi8('\r');
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i minus = _mm_set1_epi8('-');
-  const __m128i point = _mm_set1_epi8('.');
-  // Masks of 64 bytes, one bit a byte.
+// The kinds of 64 bytes, one bit a byte: digits, blanks (space, tab, CR,
+// LF), minuses and points (the last two only for floating-point values).
+struct ByteKinds
+{
   uint64_t digits = 0;
   uint64_t blanks = 0;
   uint64_t minuses = 0;
   uint64_t points = 0;
+};
+
+ByteKinds ClassifyBytes(const char* at, bool floating)
+{
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  ByteKinds kinds;
+  for (int part = 0; part < 4; ++part)
+  {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    const __m128i offset = _mm_sub_epi8(bytes, zero);
+    const int shift = 16 * part;
+    auto bits = [shift](__m128i mask) {
+      return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(mask))) << shift;
+    };
+    auto equal = [&bytes](char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); };
+    kinds.digits |= bits(_mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset));
+    kinds.blanks |= bits(_mm_or_si128(_mm_or_si128(equal(' '), equal('\n')), _mm_or_si128(equal('\r'), equal('\t'))));
+    if (floating)
+    {
+      kinds.minuses |= bits(equal('-'));
+      kinds.points |= bits(equal('.'));
+    }
+  }
+  return kinds;
+}
+
+// Whether the values in the window (the bytes up to its last blank) are all
+// plain: each starts with a digit or a minus and a digit, a minus only at a
+// start, at most one point in a floating-point value, at most nine digits in
+// an integer.
+bool PlainWindow(const ByteKinds& kinds, uint64_t window, uint64_t starts, bool floating)
+{
+  // A value starts with a digit, or with a minus and a digit.
+  if ((starts & ~kinds.digits & ~(kinds.minuses & (kinds.digits >> 1))) != 0 || (kinds.minuses & window & ~starts) != 0)
+  {
+    return false;
+  }
+  if (floating)
+  {
+    // At most one point in a value: a blank between any two points. Adding
+    // a value's points to its run of bits carries from its first point to
+    // the run's end, leaving every later point of the run set.
+    const uint64_t inValues = ~kinds.blanks & window;
+    const uint64_t dots = kinds.points & window;
+    return ((inValues + dots) & dots) == 0;
+  }
+  // At most nine digits in an integer.
+  const uint64_t d = kinds.digits & window;
+  const uint64_t two = d & (d >> 1);
+  const uint64_t four = two & (two >> 2);
+  const uint64_t eight = four & (four >> 4);
+  return (eight & (two >> 8)) == 0;
+}
+
+// Checks the cells' point counts among the `values` values of a window that
+// start at the bits of `starts` (value `read` first): each count, at value
+// index *next, must leave room for its ids within `count`; *next moves past
+// them. False when one does not.
+bool CellCountsFit(const char* at, uint64_t starts, long long read, long long values, long long count, long long* next)
+{
+  long long index = read;
+  while (*next < read + values)
+  {
+    for (; index < *next; ++index)
+    {
+      starts &= starts - 1;
+    }
+    long long value = 0;
+    for (const char* d = at + __builtin_ctzll(starts); *d >= '0' && *d <= '9'; ++d)
+    {
+      value = value * 10 + (*d - '0');
+    }
+    if (value > count - 1 - *next)
+    {
+      return false;
+    }
+    *next += 1 + value;
+  }
+  return true;
+}
+#endif
+
+bool ReadPlainValues(const char*& at, const char* end, bool floating, long long count, long long& read,
+  long long* next = nullptr)
+{
+#if defined(__SSE2__)
   while (end - at >= 64 && read < count)
   {
     // The bytes a few pages on are fetched ahead: the processor's own
     // prefetching stops at page boundaries.
     _mm_prefetch(at + 2048, _MM_HINT_T0);
-    digits = blanks = minuses = points = 0;
-    for (int part = 0; part < 4; ++part)
-    {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
-      const __m128i offset = _mm_sub_epi8(bytes, zero);
-      const int shift = 16 * part;
-      digits |= static_cast<uint64_t>(static_cast<unsigned>(
-                  _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset))))
-        << shift;
-      blanks |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(
-                  _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, feed)),
-                    _mm_or_si128(_mm_cmpeq_epi8(bytes, ret), _mm_cmpeq_epi8(bytes, tab))))))
-        << shift;
-      if (floating)
-      {
-        minuses |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, minus))))
-          << shift;
-        points |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, point))))
-          << shift;
-      }
-    }
-    if ((digits | blanks | minuses | points) != ~0ull || blanks == 0)
+    const ByteKinds kinds = ClassifyBytes(at, floating);
+    if ((kinds.digits | kinds.blanks | kinds.minuses | kinds.points) != ~0ull || kinds.blanks == 0)
     {
       return true; // something else: read one at a time
     }
-    const int last = 63 - __builtin_clzll(blanks);
+    const int last = 63 - __builtin_clzll(kinds.blanks);
     const uint64_t window = last == 63 ? ~0ull : (1ull << (last + 1)) - 1;
-    const uint64_t word = (digits | minuses | points) & window;
+    const uint64_t word = (kinds.digits | kinds.minuses | kinds.points) & window;
     const uint64_t starts = word & ~(word << 1);
-    // A value starts with a digit, or with a minus and a digit.
-    if ((starts & ~digits & ~(minuses & (digits >> 1))) != 0 || (minuses & window & ~starts) != 0)
+    if (!PlainWindow(kinds, window, starts, floating))
     {
       return true;
-    }
-    if (floating)
-    {
-      // At most one point in a value: a blank between any two points. Adding
-      // a value's points to its run of bits carries from its first point to
-      // the run's end, leaving every later point of the run set.
-      const uint64_t inValues = ~blanks & window;
-      const uint64_t dots = points & window;
-      if (((inValues + dots) & dots) != 0)
-      {
-        return true;
-      }
-    }
-    else
-    {
-      // At most nine digits in an integer.
-      const uint64_t d = digits & window;
-      const uint64_t two = d & (d >> 1);
-      const uint64_t four = two & (two >> 2);
-      const uint64_t eight = four & (four >> 4);
-      if ((eight & (two >> 8)) != 0)
-      {
-        return true;
-      }
     }
     const int values = BitCount(starts);
     if (read + values > count)
     {
       return true;
     }
-    if (next)
+    if (next && !CellCountsFit(at, starts, read, values, count, next))
     {
-      // The cells' point counts among these values.
-      uint64_t s = starts;
-      long long index = read;
-      while (*next < read + values)
-      {
-        for (; index < *next; ++index)
-        {
-          s &= s - 1;
-        }
-        long long value = 0;
-        for (const char* d = at + __builtin_ctzll(s); *d >= '0' && *d <= '9'; ++d)
-        {
-          value = value * 10 + (*d - '0');
-        }
-        if (value > count - 1 - *next)
-        {
-          return false;
-        }
-        *next += 1 + value;
-      }
+      return false;
     }
     read += values;
     at += last + 1;
@@ -807,10 +829,78 @@ struct Walk
     return Array(type, Product(tuples, components));
   }
 
+  // The points: their count and type, then their coordinates. Coordinates
+  // are numbers: VTK's reader crashes further on after points of a string or
+  // variant type.
+  Step Points()
+  {
+    long long count;
+    std::string word;
+    if (!NextCount(count))
+    {
+      return Fail(kBadSize);
+    }
+    if (!NextWord(word))
+    {
+      return Fail(kShortSection);
+    }
+    if (TypeOf(word).number == Number::Unknown && !Starts(word, "long") && !Starts(word, "unsigned_long"))
+    {
+      return Fail(kBadType);
+    }
+    return Array(word, Product(count, 3));
+  }
+
+  // POINT_DATA or CELL_DATA: the number of tuples of the attributes after it.
+  Step AttributeCount()
+  {
+    long long count;
+    if (!NextCount(count))
+    {
+      return Fail(kBadSize);
+    }
+    tuples = count;
+    return Step::Go;
+  }
+
+  // COLOR_SCALARS (a name, the components of a tuple) and LOOKUP_TABLE (a
+  // name, the entries, four values each): bytes in a binary file, numbers in
+  // an ASCII one.
+  Step ByteColors(bool lookupTable)
+  {
+    long long count;
+    std::string word;
+    if (!NextWord(word))
+    {
+      return Fail(kShortSection);
+    }
+    if (!NextCount(count))
+    {
+      return Fail(kBadSize);
+    }
+    return Array("unsigned_char", lookupTable ? Product(count, 4) : Product(tuples, count), "float");
+  }
+
+  // TEXTURE_COORDINATES: a name, the dimension and the type.
+  Step TextureCoordinates()
+  {
+    long long count;
+    std::string word;
+    std::string type;
+    if (!NextWord(word))
+    {
+      return Fail(kShortSection);
+    }
+    if (!NextCount(count))
+    {
+      return Fail(kBadSize);
+    }
+    return NextWord(type) ? Array(type, Product(tuples, count)) : Fail(kShortSection);
+  }
+
   // One section, after its keyword.
   Step Section(const std::string& keyword)
   {
-    long long count;
     std::string word;
     if (Starts(keyword, "dataset"))
     {
@@ -822,21 +912,7 @@ struct Walk
     }
     if (Starts(keyword, "points"))
     {
-      if (!NextCount(count))
-      {
-        return Fail(kBadSize);
-      }
-      if (!NextWord(word))
-      {
-        return Fail(kShortSection);
-      }
-      // Coordinates are numbers: VTK's reader crashes further on after points
-      // of a string or variant type.
-      if (TypeOf(word).number == Number::Unknown && !Starts(word, "long") && !Starts(word, "unsigned_long"))
-      {
-        return Fail(kBadType);
-      }
-      return Array(word, Product(count, 3));
+      return Points();
     }
     if (Starts(keyword, "vertices") || Starts(keyword, "lines") || Starts(keyword, "polygons") ||
       Starts(keyword, "triangle_strips"))
@@ -845,33 +921,15 @@ struct Walk
     }
     if (Starts(keyword, "point_data") || Starts(keyword, "cell_data"))
     {
-      if (!NextCount(count))
-      {
-        return Fail(kBadSize);
-      }
-      tuples = count;
-      return Step::Go;
+      return AttributeCount();
     }
     if (Starts(keyword, "scalars"))
     {
       return Scalars();
     }
-    if (Starts(keyword, "color_scalars"))
+    if (Starts(keyword, "color_scalars") || Starts(keyword, "lookup_table"))
     {
-      // Bytes in a binary file, numbers in an ASCII one.
-      if (!NextWord(word))
-      {
-        return Fail(kShortSection);
-      }
-      return NextCount(count) ? Array("unsigned_char", Product(tuples, count), "float") : Fail(kBadSize);
-    }
-    if (Starts(keyword, "lookup_table"))
-    {
-      if (!NextWord(word))
-      {
-        return Fail(kShortSection);
-      }
-      return NextCount(count) ? Array("unsigned_char", Product(count, 4), "float") : Fail(kBadSize);
+      return ByteColors(Starts(keyword, "lookup_table"));
     }
     if (Starts(keyword, "vectors") || Starts(keyword, "normals"))
     {
@@ -887,16 +945,7 @@ struct Walk
     }
     if (Starts(keyword, "texture_coordinates"))
     {
-      std::string type;
-      if (!NextWord(word))
-      {
-        return Fail(kShortSection);
-      }
-      if (!NextCount(count))
-      {
-        return Fail(kBadSize);
-      }
-      return NextWord(type) ? Array(type, Product(tuples, count)) : Fail(kShortSection);
+      return TextureCoordinates();
     }
     if (Starts(keyword, "global_ids") || Starts(keyword, "pedigree_ids") || Starts(keyword, "edge_flags"))
     {

@@ -35,24 +35,24 @@ double Scaled(double magnitude, int exponent)
   return -1.0;
 }
 
-// The "%g" text of a finite nonzero value from six rounded digits, or 0 when
-// the value is too close to a rounding or decade boundary to settle them with
-// one correctly rounded scaling (the caller then takes the slow path). The
-// scaled value is below 1e6, so its error is at most about 1.2e-10: a margin
-// of 1e-7 around every boundary leaves no doubt.
-int FormatQuick(double value, char* text)
+// The six significant digits of a finite nonzero magnitude, rounded, and
+// its decimal exponent: false when the magnitude is too close to a rounding
+// or decade boundary to settle them with one correctly rounded scaling (the
+// caller then takes the slow path). The scaled value is below 1e6, so its
+// error is at most about 1.2e-10: a margin of 1e-7 around every boundary
+// leaves no doubt.
+bool SixDigits(double magnitude, char d[6], int& exponent)
 {
-  const double magnitude = std::fabs(value);
   if (!(magnitude >= 1e-17 && magnitude < 1e22))
   {
-    return 0; // outside the exact powers of ten (NaN included)
+    return false; // outside the exact powers of ten (NaN included)
   }
   // Decimal exponent from the binary one: floor(log10(2^(b - 1))) is exact or
   // one too small, and the loop below settles it.
   uint64_t bits;
   std::memcpy(&bits, &magnitude, sizeof bits);
   const int binaryExponent = static_cast<int>(bits >> 52) - 1023;
-  int exponent = binaryExponent >= 0 ? binaryExponent * 30103 / 100000 : -((-binaryExponent * 30103 + 99999) / 100000);
+  exponent = binaryExponent >= 0 ? binaryExponent * 30103 / 100000 : -((-binaryExponent * 30103 + 99999) / 100000);
   double scaled = Scaled(magnitude, exponent);
   for (int step = 0; step < 2 && scaled >= 1e6 - 1e-7; ++step)
   {
@@ -64,13 +64,13 @@ int FormatQuick(double value, char* text)
   }
   if (scaled < 1e5 + 1e-7 || scaled >= 1e6 - 1e-7)
   {
-    return 0; // right at a decade boundary
+    return false; // right at a decade boundary
   }
   long digits = static_cast<long>(scaled); // scaled is positive: truncation is floor
   const double fraction = scaled - static_cast<double>(digits);
   if (std::fabs(fraction - 0.5) < 1e-7)
   {
-    return 0; // a tie or near tie: printf rounds the exact binary value
+    return false; // a tie or near tie: printf rounds the exact binary value
   }
   if (fraction > 0.5)
   {
@@ -81,21 +81,22 @@ int FormatQuick(double value, char* text)
     digits = 100000;
     ++exponent;
   }
-  char d[6];
   for (int i = 5; i >= 0; --i)
   {
     d[i] = static_cast<char>('0' + digits % 10);
     digits /= 10;
   }
+  return true;
+}
+
+// Writes six digits d[0..5] of decimal exponent `exponent` as "%g" does:
+// trailing zeros dropped, exponent notation below 1e-4 and from 1e6 on.
+char* WriteDigits(const char d[6], int exponent, char* p)
+{
   int last = 5; // last significant digit after removing trailing zeros
   while (last > 0 && d[last] == '0')
   {
     --last;
-  }
-  char* p = text;
-  if (value < 0)
-  {
-    *p++ = '-';
   }
   if (exponent < -4 || exponent >= 6)
   {
@@ -103,10 +104,7 @@ int FormatQuick(double value, char* text)
     if (last > 0)
     {
       *p++ = '.';
-      for (int i = 1; i <= last; ++i)
-      {
-        *p++ = d[i];
-      }
+      p = std::copy(d + 1, d + last + 1, p);
     }
     *p++ = 'e';
     *p++ = exponent < 0 ? '-' : '+';
@@ -118,36 +116,40 @@ int FormatQuick(double value, char* text)
     }
     *p++ = static_cast<char>('0' + e / 10);
     *p++ = static_cast<char>('0' + e % 10);
+    return p;
   }
-  else if (exponent >= 0)
+  if (exponent >= 0)
   {
-    for (int i = 0; i <= exponent; ++i)
-    {
-      *p++ = d[i];
-    }
+    p = std::copy(d, d + exponent + 1, p);
     if (last > exponent)
     {
       *p++ = '.';
-      for (int i = exponent + 1; i <= last; ++i)
-      {
-        *p++ = d[i];
-      }
+      p = std::copy(d + exponent + 1, d + last + 1, p);
     }
+    return p;
   }
-  else
+  *p++ = '0';
+  *p++ = '.';
+  p = std::fill_n(p, -1 - exponent, '0');
+  return std::copy(d, d + last + 1, p);
+}
+
+// The "%g" text of a finite nonzero value, or 0 when SixDigits cannot settle
+// its digits.
+int FormatQuick(double value, char* text)
+{
+  char d[6];
+  int exponent;
+  if (!SixDigits(std::fabs(value), d, exponent))
   {
-    *p++ = '0';
-    *p++ = '.';
-    for (int i = -1; i > exponent; --i)
-    {
-      *p++ = '0';
-    }
-    for (int i = 0; i <= last; ++i)
-    {
-      *p++ = d[i];
-    }
+    return 0;
   }
-  return static_cast<int>(p - text);
+  char* p = text;
+  if (value < 0)
+  {
+    *p++ = '-';
+  }
+  return static_cast<int>(WriteDigits(d, exponent, p) - text);
 }
 }
 
