@@ -38,6 +38,7 @@
 // toward -y; the back of the head lies toward +y; z points up.
 
 #include "geometry/headframe.h"
+#include "geometry/vector.h"
 #include "rawscan.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
@@ -150,15 +151,13 @@ Mesh MakeTemplate(int rings, int segments)
   return mesh;
 }
 
-// Moves every point of a copy of the template: `flatten` mm inward on the back
-// left of the head, fading out within 50 degrees, then `growth` mm outward
-// from the ear midpoint.
-// The head flattened toward the back on one side (side -1 mirrors it to the
-// other), and grown outward from the ear midpoint.
+// Moves every point of a copy of the template: `flatten` mm inward on one
+// side of the back of the head (side -1 mirrors it to the other), fading out
+// within 50 degrees, then `growth` mm outward from the ear midpoint.
 std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, double side = 1.0)
 {
   double axis[3] = { -0.6 * side, 0.8, 0.1 };
-  const double axisLength = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+  const double axisLength = Norm(axis);
   for (double& a : axis)
   {
     a /= axisLength;
@@ -168,9 +167,10 @@ std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, doub
   for (size_t i = 0; i < points.size(); i += 3)
   {
     double* p = &points[i];
-    double u[3] = { p[0] - kCenter[0], p[1] - kCenter[1], p[2] - kCenter[2] };
-    const double r = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
-    const double along = (u[0] * axis[0] + u[1] * axis[1] + u[2] * axis[2]) / r;
+    double u[3];
+    Subtract(p, kCenter, u);
+    const double r = Norm(u);
+    const double along = Dot(u, axis) / r;
     if (along > edge)
     {
       const double w = (along - edge) / (1.0 - edge);
@@ -179,8 +179,9 @@ std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, doub
         p[k] -= flatten * w * w * u[k] / r;
       }
     }
-    const double v[3] = { p[0] - kEar[0], p[1] - kEar[1], p[2] - kEar[2] };
-    const double e = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    double v[3];
+    Subtract(p, kEar, v);
+    const double e = Norm(v);
     for (int k = 0; k < 3; ++k)
     {
       p[k] += growth * v[k] / e;
@@ -191,26 +192,22 @@ std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, doub
 
 bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const std::string& path)
 {
-  vtkPoints* points = vtkPoints::New();
+  auto points = vtkSmartPointer<vtkPoints>::New();
   const vtkIdType count = static_cast<vtkIdType>(coordinates.size() / 3);
   points->SetNumberOfPoints(count);
   for (vtkIdType i = 0; i < count; ++i)
   {
     points->SetPoint(i, coordinates[3 * i], coordinates[3 * i + 1], coordinates[3 * i + 2]);
   }
-  vtkCellArray* polys = vtkCellArray::New();
+  auto polys = vtkSmartPointer<vtkCellArray>::New();
   for (size_t c = 0; c < mesh.triangles.size(); c += 3)
   {
     polys->InsertNextCell(3, &mesh.triangles[c]);
   }
-  vtkPolyData* surface = vtkPolyData::New();
+  auto surface = vtkSmartPointer<vtkPolyData>::New();
   surface->SetPoints(points);
   surface->SetPolys(polys);
-  const bool written = WriteSurface(surface, path.c_str());
-  surface->Delete();
-  polys->Delete();
-  points->Delete();
-  return written;
+  return WriteSurface(surface, path.c_str());
 }
 
 // A mask that is 1 where `inside` holds for the left cell of a mirror pair,

@@ -46,9 +46,8 @@ void CellCentroid(vtkPolyData* surface, vtkIdType cellId, float centroid[3]);
 // The cells and points of a surface read in place, where the surface holds
 // polygons only (cell c is polygon c) with point ids in 64-bit storage, on
 // single-precision points: as every surface read from a legacy file with
-// float points. Otherwise (or for a
-// surface without cells) Usable() is false and the accessors must not be
-// called.
+// float points. Otherwise (or for a surface without cells) Usable() is false
+// and the accessors must not be called.
 struct SurfaceArrays
 {
   const vtkIdType* offsets = nullptr;
