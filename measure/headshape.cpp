@@ -38,24 +38,26 @@ double LevelHeight(long k)
   return kEarMidpoint[2] + static_cast<double>(k) * kLevelSpacing;
 }
 
-// The level planes that an edge with finite heights lo <= hi crosses: those
-// with lo <= z_k <= hi, compared with the planes' own double heights. An
-// edge that reaches beyond kMaxLevel gives a last level beyond it.
-bool CrossedLevels(double lo, double hi, long& first, long& last)
+// The level planes from level `lowest` on (negative below the ear plane)
+// that an edge with finite heights lo <= hi crosses: those with
+// lo <= z_k <= hi, compared with the planes' own double heights. An edge that
+// reaches beyond kMaxLevel gives a last level beyond it.
+bool CrossedLevels(double lo, double hi, long lowest, long& first, long& last)
 {
-  if (hi < kEarMidpoint[2])
+  if (hi < LevelHeight(lowest))
   {
     return false;
   }
   // Level numbers beyond kMaxLevel + 1 are not told apart (nor converted).
   const double top = kMaxLevel + 1;
-  first = static_cast<long>(std::clamp(std::ceil((lo - kEarMidpoint[2]) / kLevelSpacing), 0.0, top));
+  first = static_cast<long>(
+    std::clamp(std::ceil((lo - kEarMidpoint[2]) / kLevelSpacing), static_cast<double>(lowest), top));
   last = static_cast<long>(std::min(std::floor((hi - kEarMidpoint[2]) / kLevelSpacing), top));
   if (last > kMaxLevel)
   {
     return true;
   }
-  while (first > 0 && LevelHeight(first - 1) >= lo)
+  while (first > lowest && LevelHeight(first - 1) >= lo)
   {
     --first;
   }
@@ -96,10 +98,9 @@ void EdgeCrossing(const double p[3], const double q[3], double height, Add add)
   add(p[0] + t * (q[0] - p[0]), p[1] + t * (q[1] - p[1]));
 }
 
-// Six times the signed volume of the tetrahedron M, a, b, c.
-double TripleProduct(const double a[3], const double b[3], const double c[3])
+// Six times the signed volume of the tetrahedron m, a, b, c.
+double TripleProduct(const double m[3], const double a[3], const double b[3], const double c[3])
 {
-  const double* m = kEarMidpoint;
   const double u[3] = { a[0] - m[0], a[1] - m[1], a[2] - m[2] };
   const double v[3] = { b[0] - m[0], b[1] - m[1], b[2] - m[2] };
   const double w[3] = { c[0] - m[0], c[1] - m[1], c[2] - m[2] };
@@ -142,14 +143,14 @@ void Clip(const Polygon& in, int axis, double value, bool above, Polygon& out)
   }
 }
 
-// Six times the signed volume of the cone from M over a convex polygon, as a
-// fan of triangles from its first corner.
-double ConeVolume(const Polygon& polygon)
+// Six times the signed volume of the cone from the apex over a convex
+// polygon, as a fan of triangles from its first corner.
+double ConeVolume(const double apex[3], const Polygon& polygon)
 {
   double sum = 0.0;
   for (int i = 1; i + 1 < polygon.count; ++i)
   {
-    sum += TripleProduct(polygon.p[0], polygon.p[i], polygon.p[i + 1]);
+    sum += TripleProduct(apex, polygon.p[0], polygon.p[i], polygon.p[i + 1]);
   }
   return sum;
 }
@@ -253,7 +254,11 @@ int PlagiocephalyLevel(double cvai)
 
 namespace
 {
-// The corners of the cells of a surface, as doubles.
+// A front profile dip shallower than this (mm) is no nasion.
+constexpr double kNasionDepth = 2.0;
+
+// The corners of the cells of a surface, as doubles; with `reversed`, in the
+// opposite order (C, B, A), which turns a surface facing inward outward.
 class CellTriangles
 {
 public:
@@ -274,20 +279,170 @@ public:
     this->Surface->GetCellPoints(cell, size, ids);
     for (int k = 0; k < 3; ++k)
     {
-      this->Points->GetPoint(ids[k], c[k]);
+      this->Points->GetPoint(ids[this->Reversed ? 2 - k : k], c[k]);
     }
   }
+  bool Reversed = false;
 
 private:
   vtkPolyData* Surface;
   vtkPoints* Points;
 };
 
-// What one pass over the cells finds: the y extent of every level's cut, and
-// six times the volume above the ear plane, in all and per quadrant (quadrant
-// q is 2 * (x >= M_x) + (y >= M_y): the front quadrants are 0 and 2).
+// Checks that every point is finite, and turns the cells outward where they
+// face inward: where the cones from the ear midpoint over all cells sum to
+// a negative volume. Returns a problem, or nullptr.
+const char* Orient(CellTriangles& cells)
+{
+  double total = 0.0;
+  for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
+  {
+    double c[3][3];
+    cells.Corners(cell, c);
+    for (const auto& corner : c)
+    {
+      if (!std::isfinite(corner[0]) || !std::isfinite(corner[1]) || !std::isfinite(corner[2]))
+      {
+        return "has a point that is not a finite number";
+      }
+    }
+    total += TripleProduct(kEarMidpoint, c[0], c[1], c[2]);
+  }
+  cells.Reversed = total < 0.0;
+  return nullptr;
+}
+
+// The front profile: at every level (from `lowest`, below the ear plane),
+// the least y (the face is toward -y) of the cut of the midline plane
+// x = M_x; infinite where the plane does not reach that level.
+struct FrontProfile
+{
+  long lowest = 0;
+  std::vector<double> front;
+};
+
+// Calls add(y, z) for each point where the midline plane crosses the edge p-q.
+template <class Add>
+void MidlineCrossing(const double p[3], const double q[3], Add add)
+{
+  const double x = kEarMidpoint[0];
+  if (!(std::min(p[0], q[0]) <= x && x <= std::max(p[0], q[0])))
+  {
+    return;
+  }
+  if (p[0] == x || q[0] == x)
+  {
+    if (p[0] == x)
+    {
+      add(p[1], p[2]);
+    }
+    if (q[0] == x)
+    {
+      add(q[1], q[2]);
+    }
+    return;
+  }
+  const double t = (x - p[0]) / (q[0] - p[0]);
+  add(p[1] + t * (q[1] - p[1]), p[2] + t * (q[2] - p[2]));
+}
+
+// Adds the cell's part of the midline cut to the profile: the segments
+// between the points where its edges cross the plane.
+void AddToProfile(const double c[3][3], FrontProfile& profile)
+{
+  double points[6][3];
+  int count = 0;
+  for (int e = 0; e < 3; ++e)
+  {
+    MidlineCrossing(c[e], c[(e + 1) % 3], [&](double y, double z) {
+      points[count][0] = 0.0;
+      points[count][1] = y;
+      points[count][2] = z;
+      ++count;
+    });
+  }
+  for (int i = 0; i < count; ++i)
+  {
+    for (int j = i; j < count; ++j)
+    {
+      const double* p = points[i];
+      const double* q = points[j];
+      long first;
+      long last;
+      if (!CrossedLevels(std::min(p[2], q[2]), std::max(p[2], q[2]), profile.lowest, first, last))
+      {
+        continue;
+      }
+      last = std::min(last, kMaxLevel);
+      for (long k = first; k <= last; ++k)
+      {
+        double& front = profile.front[static_cast<size_t>(k - profile.lowest)];
+        EdgeCrossing(p, q, LevelHeight(k), [&](double, double y) { front = std::min(front, y); });
+      }
+    }
+  }
+}
+
+FrontProfile MeasureFrontProfile(const CellTriangles& cells, double bottom)
+{
+  FrontProfile profile;
+  profile.lowest = static_cast<long>(
+    std::clamp(std::floor((bottom - kEarMidpoint[2]) / kLevelSpacing), static_cast<double>(-kMaxLevel), 0.0));
+  profile.front.assign(static_cast<size_t>(kMaxLevel - profile.lowest + 1), std::numeric_limits<double>::infinity());
+  for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
+  {
+    double c[3][3];
+    cells.Corners(cell, c);
+    AddToProfile(c, profile);
+  }
+  return profile;
+}
+
+// The nasion's level: the deepest point of the highest dip of the front
+// profile, a dip being levels lying more than kNasionDepth behind both the
+// most forward point below them (the nose) and the most forward point above
+// them (the forehead). No level (LONG_MIN) where the profile has no such dip.
+long NasionLevel(const FrontProfile& profile)
+{
+  const std::vector<double>& front = profile.front;
+  const size_t n = front.size();
+  std::vector<double> below(n, std::numeric_limits<double>::infinity());
+  std::vector<double> above(n, std::numeric_limits<double>::infinity());
+  for (size_t k = 1; k < n; ++k)
+  {
+    below[k] = std::min(below[k - 1], front[k - 1]);
+  }
+  for (size_t k = n - 1; k-- > 0;)
+  {
+    above[k] = std::min(above[k + 1], front[k + 1]);
+  }
+  long nasion = std::numeric_limits<long>::min();
+  double deepest = 0.0;
+  for (size_t k = n; k-- > 0;)
+  {
+    const double depth = front[k] - std::max(below[k], above[k]);
+    const bool dip = std::isfinite(front[k]) && depth > kNasionDepth;
+    if (dip && depth > deepest)
+    {
+      deepest = depth;
+      nasion = static_cast<long>(k) + profile.lowest;
+    }
+    if (!dip && deepest > 0.0)
+    {
+      break; // below the highest dip
+    }
+  }
+  return nasion;
+}
+
+// What one pass over the cells finds: the y extent of every level's cut from
+// the lowest level searched on, and six times the volume above that level,
+// in all and per quadrant (quadrant q is 2 * (x >= M_x) + (y >= M_y): the
+// front quadrants are 0 and 2), as cones from the apex (M_x, M_y) on it.
 struct LevelsAndVolumes
 {
+  long lowest = 0;
+  double apex[3] = { kEarMidpoint[0], kEarMidpoint[1], kEarMidpoint[2] };
   std::vector<double> yLow;
   std::vector<double> yHigh;
   double total = 0.0;
@@ -304,7 +459,7 @@ const char* AddLevelExtents(const double c[3][3], LevelsAndVolumes& found)
     const double* q = c[(e + 1) % 3];
     long first;
     long last;
-    if (!CrossedLevels(std::min(p[2], q[2]), std::max(p[2], q[2]), first, last))
+    if (!CrossedLevels(std::min(p[2], q[2]), std::max(p[2], q[2]), found.lowest, first, last))
     {
       continue;
     }
@@ -328,14 +483,14 @@ const char* AddLevelExtents(const double c[3][3], LevelsAndVolumes& found)
   return nullptr;
 }
 
-// Adds the cone volumes of the cell's part above the ear plane, in all and
-// per quadrant.
+// Adds the cone volumes of the cell's part above the lowest level, in all
+// and per quadrant.
 void AddVolumes(const double c[3][3], LevelsAndVolumes& found)
 {
-  const double* m = kEarMidpoint;
+  const double* m = found.apex;
   if (c[0][2] <= m[2] && c[1][2] <= m[2] && c[2][2] <= m[2])
   {
-    return; // nothing above the plane z = M_z
+    return; // nothing above the plane
   }
   Polygon above;
   above.count = 3;
@@ -345,7 +500,7 @@ void AddVolumes(const double c[3][3], LevelsAndVolumes& found)
     Polygon whole = above;
     Clip(whole, 2, m[2], true, above);
   }
-  const double volume = ConeVolume(above);
+  const double volume = ConeVolume(m, above);
   found.total += volume;
   // Most cells lie within one quadrant; the others are clipped into each.
   int sides[2][2] = { { 0, 0 }, { 0, 0 } }; // [axis][at or beyond M] corner counts
@@ -367,24 +522,18 @@ void AddVolumes(const double c[3][3], LevelsAndVolumes& found)
     Polygon part;
     Clip(above, 0, m[0], q >= 2, side);
     Clip(side, 1, m[1], q % 2 == 1, part);
-    found.quadrant[q] += ConeVolume(part);
+    found.quadrant[q] += ConeVolume(m, part);
   }
 }
 
-// The pass over every cell; returns a problem, or nullptr.
+// The pass over every cell from the lowest level on; returns a problem, or
+// nullptr.
 const char* FindLevelsAndVolumes(const CellTriangles& cells, LevelsAndVolumes& found)
 {
   for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
   {
     double c[3][3];
     cells.Corners(cell, c);
-    for (const auto& corner : c)
-    {
-      if (!std::isfinite(corner[0]) || !std::isfinite(corner[1]) || !std::isfinite(corner[2]))
-      {
-        return "has a point that is not a finite number";
-      }
-    }
     if (const char* problem = AddLevelExtents(c, found))
     {
       return problem;
@@ -399,7 +548,7 @@ const char* FindLevelsAndVolumes(const CellTriangles& cells, LevelsAndVolumes& f
 long LongestLevel(const LevelsAndVolumes& found)
 {
   long level = -1;
-  for (size_t k = 0; k < found.yLow.size(); ++k)
+  for (size_t k = static_cast<size_t>(found.lowest); k < found.yLow.size(); ++k)
   {
     const double extent = found.yHigh[k] - found.yLow[k];
     if (found.yHigh[k] >= found.yLow[k] && (level < 0 || extent > found.yHigh[level] - found.yLow[level]))
@@ -465,13 +614,41 @@ const char* MeasureCut(const std::vector<Point2>& hull, double yLow, double yHig
   shape.plagiocephalyLevel = PlagiocephalyLevel(shape.cvai);
   return nullptr;
 }
+
+// The volume and the quadrant ratios, and the patient's side of the smaller
+// back quadrant (quadrant 1 is the patient's right, x < M_x). Returns a
+// problem, or nullptr.
+const char* MeasureVolumes(const LevelsAndVolumes& found, HeadShape& shape)
+{
+  shape.volume = found.total / 6.0 / 1000.0;
+  if (!(shape.volume > 0))
+  {
+    return "encloses no volume above the ear plane";
+  }
+  const double* q = found.quadrant;
+  shape.asr = Ratio(q[0], q[2]);
+  shape.psr = Ratio(q[1], q[3]);
+  shape.osr = Ratio(q[0] + q[1], q[2] + q[3]);
+  shape.posteriorFlatSide = shape.psr >= 99.0 ? "none" : q[1] < q[3] ? "right" : "left";
+  return nullptr;
+}
 }
 
 std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
 {
   shape = HeadShape();
-  const CellTriangles cells(surface);
+  CellTriangles cells(surface);
+  if (const char* problem = Orient(cells))
+  {
+    return problem;
+  }
   LevelsAndVolumes found;
+  if (cells.Count() > 0)
+  {
+    // Above the face: from the nasion's level where the front profile has one.
+    found.lowest = std::max(0L, NasionLevel(MeasureFrontProfile(cells, surface->GetBounds()[4])));
+    found.apex[2] = LevelHeight(found.lowest);
+  }
   if (const char* problem = FindLevelsAndVolumes(cells, found))
   {
     return problem;
@@ -487,18 +664,15 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
     return "encloses no area at the measurement level";
   }
   shape.level = static_cast<double>(level) * kLevelSpacing;
+  shape.measuredFrom = static_cast<double>(found.lowest) * kLevelSpacing;
   if (const char* problem = MeasureCut(hull, found.yLow[level], found.yHigh[level], shape))
   {
     return problem;
   }
-  shape.volume = found.total / 6.0 / 1000.0;
-  if (!(shape.volume > 0))
+  if (const char* problem = MeasureVolumes(found, shape))
   {
-    return "encloses no volume above the ear plane (are its triangles oriented outward?)";
+    return problem;
   }
-  shape.asr = Ratio(found.quadrant[0], found.quadrant[2]);
-  shape.psr = Ratio(found.quadrant[1], found.quadrant[3]);
-  shape.osr = Ratio(found.quadrant[0] + found.quadrant[1], found.quadrant[2] + found.quadrant[3]);
   return "";
 }
 
@@ -516,7 +690,7 @@ std::string HeadShapeHeaderRow()
     row += '\t';
     row += column.name;
   }
-  return row + '\n';
+  return row + "\tmeasured_from\tposterior_flat_side\n";
 }
 
 std::string HeadShapeRow(const std::string& file, const HeadShape& shape)
@@ -528,5 +702,7 @@ std::string HeadShapeRow(const std::string& file, const HeadShape& shape)
     row += '\t';
     row.append(text, FormatNumber(value, text));
   }
-  return row + '\n';
+  row += '\t';
+  row.append(text, FormatNumber(shape.measuredFrom, text));
+  return row + '\t' + shape.posteriorFlatSide + '\n';
 }

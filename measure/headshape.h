@@ -1,12 +1,14 @@
-// Clinical head-shape measures of a scan: the cephalic index (CI), the
-// cranial vault asymmetry (CVA) and its index (CVAI), the head circumference,
-// the cranial volume and the quadrant symmetry ratios.
+// Clinical head-shape measures of the cranial vault of a scan: the cephalic
+// index (CI), the cranial vault asymmetry (CVA) and its index (CVAI), the
+// head circumference, the cranial volume, the quadrant symmetry ratios and
+// the patient's side of a flattened back of the head.
 //
-// The frame is that of every surface of these tools: x runs left-right with
-// the mirror plane x = M_x through the ear midpoint M, y runs front-back with
-// the face toward -y, z points up; millimetres. Triangles are oriented
-// outward: (B - A) x (C - A) points out of the head. A cell is the triangle of
-// its first three corners, as everywhere.
+// The frame is that of every surface of these tools: x runs from the
+// patient's right to left with the mirror plane x = M_x through the ear
+// midpoint M, y runs front to back with the face toward -y, z points up;
+// millimetres. A cell is the triangle of its first three corners, as
+// everywhere; a surface whose triangles all face inward is measured as the
+// same surface facing outward.
 #pragma once
 
 #include <array>
@@ -22,10 +24,19 @@ constexpr double kLevelSpacing = 0.5;
 
 struct HeadShape
 {
+  // The lowest level searched, k0 * 0.5 mm above M: 0 (the ear plane), or on
+  // a head with a face the nasion's level, where that lies higher. The
+  // nasion is the deepest point of the front profile (the midline cut
+  // x = M_x, its most forward point at each level z = M_z + k * 0.5) between
+  // the nose and the forehead: of the levels lying more than 2 mm behind both
+  // the most forward point below them and the most forward point above them,
+  // those of the highest such dip, the deepest. Without such a dip (a head
+  // without a face) k0 is 0.
+  double measuredFrom = 0;
   // Measurement level (ML): of the transverse planes z = M_z + k * 0.5,
-  // k = 0, 1, 2, ..., that cut the surface (cross the edge of a cell, an end
-  // point included), the one whose cut has the largest extent in y; of equal
-  // extents the lowest. `level` is k * 0.5, its height above M in mm.
+  // k = k0, k0 + 1, ..., that cut the surface (cross the edge of a cell, an
+  // end point included), the one whose cut has the largest extent in y; of
+  // equal extents the lowest. `level` is k * 0.5, its height above M in mm.
   double level = 0;
   // On the convex hull H of the cut at ML in (x, y): the points where the
   // plane crosses the edges of cells (an edge lying in the plane gives both
@@ -42,22 +53,27 @@ struct HeadShape
   double cva = 0;  // cranial vault asymmetry |a - b| (mm)
   double cvai = 0; // its index 100 * |a - b| / min(a, b), on the shorter diagonal
   int plagiocephalyLevel = 0; // PlagiocephalyLevel(cvai)
-  // The volume enclosed by the surface above the plane z = M_z, in cm^3
-  // (mL): the sum over the parts of cells above that plane of the signed
-  // tetrahedron volumes (A - M) . ((B - M) x (C - M)) / 6. M lies in the
+  // The volume enclosed by the surface above the lowest level searched,
+  // z = z0 = M_z + k0 * 0.5, in cm^3 (mL): the sum over the parts of cells
+  // above that plane of the signed tetrahedron volumes
+  // (A - P) . ((B - P) x (C - P)) / 6 from P = (M_x, M_y, z0). P lies in the
   // plane, so the cut needs no cap. The quadrant volumes take the parts of
-  // cells that also lie on one side of x = M_x and of y = M_y (M lies on
+  // cells that also lie on one side of x = M_x and of y = M_y (P lies on
   // both planes); cells that cross a plane are clipped exactly at it.
   double volume = 0;
   double asr = 0; // anterior symmetry ratio: 100 * smaller / larger front quadrant (y < M_y)
   double psr = 0; // posterior symmetry ratio: the same for the back quadrants (y >= M_y)
   double osr = 0; // overall symmetry ratio: the same for the halves x < M_x and x >= M_x
+  // The patient's side of the smaller back quadrant: "right" (x < M_x) or
+  // "left", "none" where PSR is 99 or more (the two within 1%).
+  const char* posteriorFlatSide = "none";
 };
 
-// Measures a surface. Every cell is visited twice: once for the volumes and
-// the y extent of every level's cut, once more for the cut at ML. Returns an
-// empty text when measured, otherwise the problem, to follow the scan's name
-// in a message ("nothing of it lies above the ear plane", ...).
+// Measures a surface. Returns an empty text when measured, otherwise the
+// problem, to follow the scan's name in a message ("has nothing above the
+// ear plane ...", ...). Every cell is visited four times: for the
+// orientation, the front profile, the volumes with the y extent of every
+// level's cut, and the cut at ML.
 std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape);
 
 // The plagiocephaly level of a CVAI on the five-level scale of Children's
@@ -77,8 +93,9 @@ struct HeadShapeColumn
 extern const HeadShapeColumn kHeadShapeColumn[kHeadShapeColumns];
 std::array<double, kHeadShapeColumns> HeadShapeValues(const HeadShape& shape);
 
-// The table's header row "file\tlevel\t...\tosr\n", and one row: the file
-// name as given, then every value as numbers are written everywhere (six
-// significant digits), tab-separated, ended by a line feed.
+// The table's header row "file\tlevel\t...\tosr\tmeasured_from\t
+// posterior_flat_side\n", and one row: the file name as given, then every
+// value as numbers are written everywhere (six significant digits) and the
+// side as a word, tab-separated, ended by a line feed.
 std::string HeadShapeHeaderRow();
 std::string HeadShapeRow(const std::string& file, const HeadShape& shape);

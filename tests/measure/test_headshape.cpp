@@ -202,8 +202,96 @@ TEST(HeadShape, QuadrantRatiosOfAnEllipsoidOffTheMirrorPlane)
   const double small = kPi * e.b * e.c / 2 * ((e.a - d) - (std::pow(e.a, 3) - std::pow(d, 3)) / (3 * e.a * e.a));
   const double half = 2 * kPi * e.a * e.b * e.c / 3;
   want.asr = want.psr = want.osr = 100 * small / (half - small);
-  ExpectNear(Measure(Mesh(e)), want, 0.001, "shifted");
+  const HeadShape shifted = Measure(Mesh(e));
+  ExpectNear(shifted, want, 0.001, "shifted");
   EXPECT_LT(want.osr, 80);
+  // The smaller back quadrant is the patient's right (x < M_x); shifted the
+  // other way, the left; centred, neither.
+  EXPECT_STREQ(shifted.posteriorFlatSide, "right");
+  e.centre[0] -= 2 * d;
+  EXPECT_STREQ(Measure(Mesh(e)).posteriorFlatSide, "left");
+  e.centre[0] += d;
+  EXPECT_STREQ(Measure(Mesh(e)).posteriorFlatSide, "none");
+}
+
+namespace
+{
+// The surface with every cell's corners in the opposite order: facing inward.
+vtkSmartPointer<vtkPolyData> Inward(vtkPolyData* surface)
+{
+  auto cells = vtkSmartPointer<vtkCellArray>::New();
+  for (vtkIdType c = 0; c < surface->GetNumberOfCells(); ++c)
+  {
+    vtkIdType size;
+    const vtkIdType* ids;
+    surface->GetCellPoints(c, size, ids);
+    const vtkIdType reversed[3] = { ids[2], ids[1], ids[0] };
+    cells->InsertNextCell(3, reversed);
+  }
+  auto inward = vtkSmartPointer<vtkPolyData>::New();
+  inward->SetPoints(surface->GetPoints());
+  inward->SetPolys(cells);
+  return inward;
+}
+
+// A face on the ellipsoid's front, all of it below `top`: a nose pushed 12 mm
+// forward on the midline and two brow ridges 4 mm forward beside it.
+void AddFace(vtkPolyData* surface, const Ellipsoid& e, double top)
+{
+  vtkPoints* points = surface->GetPoints();
+  auto bump = [](double u) { return std::abs(u) < 1 ? std::pow(std::cos(kPi / 2 * u), 2) : 0.0; };
+  for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
+  {
+    double p[3];
+    points->GetPoint(i, p);
+    if (p[1] >= e.centre[1])
+    {
+      continue;
+    }
+    const double nose = 12 * bump((p[0] - M[0]) / 12) * bump((p[2] - (top - 15)) / 14);
+    const double brows = 4 * (bump((p[0] - M[0] - 25) / 12) + bump((p[0] - M[0] + 25) / 12)) * bump((p[2] - (top - 8)) / 7);
+    p[1] -= nose + brows;
+    points->SetPoint(i, p);
+  }
+}
+}
+
+TEST(HeadShape, AFaceBelowTheNasionIsLeftOutAndInwardCellsMeasureAlike)
+{
+  Ellipsoid e; // the longest level 12 mm above M, the face below the nasion 20 mm lower
+  e.centre[1] += 4;
+  e.centre[2] += 12;
+  const double top = e.centre[2] - 20;
+  vtkSmartPointer<vtkPolyData> plain = Mesh(e);
+  vtkSmartPointer<vtkPolyData> face = Mesh(e);
+  AddFace(face, e, top);
+  const HeadShape without = Measure(plain);
+  const HeadShape with = Measure(face);
+  EXPECT_EQ(without.measuredFrom, 0.0);
+  // The nasion lies just above the face, within the dip it leaves.
+  EXPECT_GE(M[2] + with.measuredFrom, top - 1.0);
+  EXPECT_LE(M[2] + with.measuredFrom, top + 10.0);
+  // Every measure at the level is the plain ellipsoid's.
+  EXPECT_EQ(with.level, without.level);
+  for (auto [g, w] : { std::pair{ with.length, without.length }, { with.width, without.width },
+         { with.circumference, without.circumference }, { with.diagonalA, without.diagonalA },
+         { with.diagonalB, without.diagonalB }, { with.ci, without.ci }, { with.cvai, without.cvai } })
+  {
+    EXPECT_EQ(g, w);
+  }
+  // The volume lies above the nasion's level: that of the ellipsoid above it.
+  HeadShape want = Expected(e);
+  const double h = e.centre[2] - (M[2] + with.measuredFrom);
+  want.volume = kPi * e.a * e.b * ((e.c + h) - (e.c * e.c * e.c + h * h * h) / (3 * e.c * e.c)) / 1000;
+  ExpectNear(with, want, 0.001, "with a face");
+  EXPECT_STREQ(with.posteriorFlatSide, "none");
+
+  // Facing inward, each surface measures exactly as facing outward.
+  for (const auto& [surface, outward] : { std::pair{ plain, without }, { face, with } })
+  {
+    const HeadShape inward = Measure(Inward(surface));
+    EXPECT_EQ(HeadShapeRow("s", inward), HeadShapeRow("s", outward));
+  }
 }
 
 TEST(HeadShape, HolesAboveTheEarPlaneAreBridgedByTheHull)
@@ -307,7 +395,7 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
   }();
   ASSERT_EQ(rows.size(), 4u) << run.output;
   EXPECT_EQ(rows[0], "file\tlevel\tlength\twidth\tci\tcircumference\tdiagonal_a\tdiagonal_b\tcva\tcvai\t"
-                     "plagiocephaly_level\tvolume\tasr\tpsr\tosr");
+                     "plagiocephaly_level\tvolume\tasr\tpsr\tosr\tmeasured_from\tposterior_flat_side");
   EXPECT_EQ(rows[1], rows[3]);
   EXPECT_EQ(rows[1].substr(0, 10), "large.vtk\t");
   EXPECT_EQ(rows[2].substr(0, 10), "small.vtk\t");
