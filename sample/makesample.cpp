@@ -3,10 +3,12 @@
 //
 //   makesample OUTDIR [RINGS SEGMENTS]
 //
-// The template is an ellipsoidal head around the ear midpoint. Its left half
-// (x below the mirror plane x = 102.665) is a grid of RINGS rings of SEGMENTS
-// points running from the mirror plane to the left ear, closed by a fan at the
-// ear; the right half is its mirror image. Cells 0 .. h-1 are the left half,
+// The template is a head around the ear midpoint: an ellipsoid with a face
+// (brow, eye sockets, nose, cheeks, lips, chin), ears, and a flat cut below
+// the jaw. The half of the patient's right (x below the mirror plane
+// x = 102.665) is a grid of RINGS rings of SEGMENTS points running from the
+// mirror plane to the ear, closed by a fan at the ear; the other half is its
+// mirror image. Cells 0 .. h-1 are the left half,
 // cell j + h is the mirror image of cell j, and every cell's normal
 // (B - A) x (C - A) points outward. Each half has (2 RINGS - 1) SEGMENTS cells;
 // the default 37 x 1306 gives 95,338 per half, 190,676 in all, the size of
@@ -14,9 +16,10 @@
 //
 // Written into OUTDIR:
 //   template.vtk        the symmetric template
-//   firstscan.vtk       the head with the left side of the back flattened
+//   firstscan.vtk       the head with the back flattened on the patient's right
 //   finalscan.vtk       the flattening partly corrected, and 3 mm of growth
-//   helmet_mask.clr     1 for cells above the ears (the helmet region), else 0
+//   helmet_mask.clr     1 for cells of the cranial vault above the ears (the
+//                       helmet region: not the face), else 0
 //   template_mask.clr   1 for cells on the back of the head, else 0
 //   headring.crv        a curve of 360 rows: a ring around the head 20 mm
 //                       above the centre, 6 mm off the template surface
@@ -48,6 +51,7 @@
 #include <vtkSTLWriter.h>
 #include <vtkSmartPointer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -62,6 +66,8 @@ const double kPi = 3.14159265358979323846;
 const double* const kEar = kEarMidpoint;
 const double kCenter[3] = { 102.665, 114.1929, 75.9238 }; // head centre, above and behind the ears
 const double kRadius[3] = { 72.0, 95.0, 90.0 };
+// The jaw's cut: nothing of the head lies lower.
+const double kJawCut = kEarMidpoint[2] - 58.0;
 
 struct Mesh
 {
@@ -81,6 +87,54 @@ void Normal(const Mesh& mesh, const vtkIdType* t, double n[3])
     }
   }
   CellNormal(corners, n);
+}
+
+// A smooth bump: 1 at u = 0, falling to 0 at |u| = 1 and beyond.
+double Bump(double u)
+{
+  return std::abs(u) < 1.0 ? std::pow(std::cos(0.5 * kPi * u), 2) : 0.0;
+}
+
+// How far the face and the ears move a point of the ellipsoid out along its
+// direction from the head centre (mm; inward where negative). In the ear
+// frame: X across (mirror symmetric), Y front (-) to back, Z up from the ear
+// plane; the nasion lies on the midline 20 mm above the ear plane.
+double FaceOffset(const double p[3])
+{
+  const double X = std::abs(p[0] - kEarMidpoint[0]);
+  const double Y = p[1] - kEarMidpoint[1];
+  const double Z = p[2] - kEarMidpoint[2];
+  // The ears, on both sides at the ear midpoint's height.
+  const double ears = X > 40.0 ? 10.0 * Bump(std::hypot(Y, Z) / 15.0) : 0.0;
+  // The face, on the front only.
+  const double front = std::clamp((-Y - 10.0) / 20.0, 0.0, 1.0);
+  if (front == 0.0)
+  {
+    return ears;
+  }
+  const double noseHeight = Z >= -8.0 ? Bump((Z + 8.0) / 28.0) : Bump((Z + 8.0) / 7.0);
+  const double nose = 18.0 * noseHeight * Bump(X / (6.0 + 6.0 * (20.0 - Z) / 35.0));
+  const double brow = 4.0 * Bump(X / 45.0) * Bump((Z - 28.0) / 7.0);
+  const double eyes = -8.0 * Bump(std::hypot(X - 32.0, Z - 12.0) / 14.0);
+  const double cheeks = 6.0 * Bump(std::hypot(X - 40.0, Z + 5.0) / 20.0);
+  const double lips = 3.0 * Bump(X / 22.0) * Bump((Z + 22.0) / 7.0);
+  const double chin = 8.0 * Bump(X / 22.0) * Bump((Z + 48.0) / 12.0);
+  return ears + front * (nose + brow + eyes + cheeks + lips + chin);
+}
+
+// Moves a point of the ellipsoid by the face and the ears, then up onto the
+// jaw's cut where it lies below it.
+void ShapeHead(double p[3])
+{
+  double u[3];
+  Subtract(p, kCenter, u);
+  const double r = Norm(u);
+  const double offset = FaceOffset(p);
+  for (int k = 0; k < 3; ++k)
+  {
+    p[k] += offset * u[k] / r;
+  }
+  p[2] = std::max(p[2], kJawCut);
 }
 
 Mesh MakeTemplate(int rings, int segments)
@@ -132,6 +186,12 @@ Mesh MakeTemplate(int rings, int segments)
     addTriangle(at(rings - 1, j), at(rings - 1, j + 1), leftEar);
   }
   mesh.half = static_cast<vtkIdType>(mesh.triangles.size() / 3);
+  // The head's shape, on the half's points (those of the mirror plane stay in
+  // it: they move along directions in the plane).
+  for (size_t i = 0; i < mesh.points.size(); i += 3)
+  {
+    ShapeHead(&mesh.points[i]);
+  }
 
   // Right half: the mirror image of every left point off the plane, and of
   // every left cell with B and C swapped so that its normal stays outward.
@@ -244,11 +304,13 @@ bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bo
 // The point of the template ellipsoid in the direction (azimuth, elevation)
 // from the head centre, moved along that direction to `scale` times its
 // distance from the centre.
-// helmet_mask.clr (the cells above the ears) and template_mask.clr (the back
+// helmet_mask.clr (the vault above the ears) and template_mask.clr (the back
 // of the head) in the folder.
 bool WriteMasks(const Mesh& mesh, const std::string& dir)
 {
-  bool ok = WriteMask(mesh, dir + "/helmet_mask.clr", [](const double* c) { return c[2] > kEar[2]; });
+  // The helmet covers the vault above the ears, not the face below the brows.
+  bool ok = WriteMask(mesh, dir + "/helmet_mask.clr",
+    [](const double* c) { return c[2] > kEar[2] && !(c[1] < kEar[1] - 30.0 && c[2] < kEar[2] + 32.0); });
   return WriteMask(mesh, dir + "/template_mask.clr",
            [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
 }
