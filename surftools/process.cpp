@@ -1,9 +1,12 @@
 #include "surftools/process.h"
 
+#include <vtkLogger.h>
+#include <vtkOutputWindow.h>
 #include <vtkSMPTools.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include <malloc.h>
 #include <sys/mman.h>
@@ -38,6 +41,17 @@ void UseLargeHeap()
   {
     madvise(reinterpret_cast<void*>(start), top - start, MADV_HUGEPAGE);
   }
+}
+
+void QuietVtk()
+{
+  const char* shown = std::getenv("SURFTOOLS_VTK_ERRORS");
+  if (shown && std::string(shown) == "1")
+  {
+    return;
+  }
+  vtkOutputWindow::GetInstance()->SetDisplayModeToNever();
+  vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_OFF);
 }
 
 void UseOneThread()

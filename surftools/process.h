@@ -9,6 +9,12 @@
 // else.
 void UseLargeHeap();
 
+// Keeps VTK's own error and warning text off the terminal, unless the
+// variable SURFTOOLS_VTK_ERRORS is 1: the tools say in one line what went
+// wrong. VTK's messages still reach the observer that refuses unreadable
+// files (UpdateWithoutErrors). Call first thing in main.
+void QuietVtk();
+
 // Keeps VTK's own loops (bounds, ranges) on the calling thread: VTK would
 // otherwise spread them over threads of its own. With it, a tool that starts
 // no thread itself runs on one. Call first thing in main.

@@ -13,16 +13,20 @@
 
 #include <cmath>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 namespace
 {
-// The errors and warnings that VTK raised through its output window.
+// The errors and warnings that VTK raised through its output window, and
+// the text of the last one.
 long vtkMessages = 0;
+std::string lastVtkMessage;
 
-void CountMessage(vtkObject*, unsigned long, void*, void*)
+void CountMessage(vtkObject*, unsigned long, void*, void* text)
 {
   ++vtkMessages;
+  lastVtkMessage = text ? static_cast<const char*>(text) : "";
 }
 
 // Installs, once for the process, the observer of the output window that
@@ -113,6 +117,31 @@ void Report(SurfaceStepHook hook, SurfaceStep step)
     hook(step);
   }
 }
+}
+
+std::string LastVtkReason()
+{
+  // "ERROR: In FILE, line N\nvtkClass (0x...): the reason\n\n": the last
+  // line that says something, after its object.
+  std::string line;
+  std::istringstream lines(lastVtkMessage);
+  for (std::string next; std::getline(lines, next);)
+  {
+    if (next.find_first_not_of(" \t\r") != std::string::npos)
+    {
+      line = next;
+    }
+  }
+  const size_t object = line.find("): ");
+  if (object != std::string::npos && line.compare(0, 3, "vtk") == 0)
+  {
+    line.erase(0, object + 3);
+  }
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+  {
+    line.pop_back();
+  }
+  return line;
 }
 
 bool UpdateWithoutErrors(vtkAlgorithm* algorithm)

@@ -29,8 +29,14 @@ bool ReadTwoSurfaces(const char* firstPath, const char* secondPath, vtkSmartPoin
 bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path);
 
 // Runs a VTK reader or filter. Returns false when VTK reported any error or
-// warning on the way (VTK's own text still goes to the error output).
+// warning on the way (VTK's own text goes to the error output unless it is
+// kept quiet: QuietVtk).
 bool UpdateWithoutErrors(vtkAlgorithm* algorithm);
+
+// The reason VTK gave in its last error or warning, without the source
+// location and object it names ("Unable to open file: scan.ply"); empty
+// when it gave none.
+std::string LastVtkReason();
 
 // Corners A, B, C of a cell: its first three point ids, in order, as doubles
 // (the exact widening of the stored floats).

@@ -32,6 +32,7 @@ void SignedDistance(vtkPolyData* source, vtkPolyData* target, vtkIdType i, doubl
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc < 9)

@@ -13,6 +13,7 @@
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc < 2)

@@ -92,6 +92,7 @@ void AddToMean(vtkPoints* points, vtkPoints* average, vtkIdType pointCount, int 
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc != 3)

@@ -72,6 +72,7 @@ bool WritePairFile(const char* path, const std::string& rangeFirst, const std::s
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc != 11)

@@ -163,6 +163,7 @@ void PrintUsage()
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc != 8)
