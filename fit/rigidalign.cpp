@@ -10,43 +10,6 @@
 #include <cstdio>
 #include <limits>
 
-void RigidTransform::Apply(const double in[3], double out[3]) const
-{
-  double result[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    result[i] = r[i][0] * in[0] + r[i][1] * in[1] + r[i][2] * in[2] + t[i];
-  }
-  std::copy(result, result + 3, out);
-}
-
-void RigidTransform::Rotate(const double in[3], double out[3]) const
-{
-  double result[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    result[i] = r[i][0] * in[0] + r[i][1] * in[1] + r[i][2] * in[2];
-  }
-  std::copy(result, result + 3, out);
-}
-
-RigidTransform RigidTransform::Inverse() const
-{
-  RigidTransform inverse;
-  for (int i = 0; i < 3; ++i)
-  {
-    for (int j = 0; j < 3; ++j)
-    {
-      inverse.r[i][j] = r[j][i];
-    }
-  }
-  for (int i = 0; i < 3; ++i)
-  {
-    inverse.t[i] = -(inverse.r[i][0] * t[0] + inverse.r[i][1] * t[1] + inverse.r[i][2] * t[2]);
-  }
-  return inverse;
-}
-
 bool ReadLandmarks(const char* path, std::vector<Landmark>& landmarks)
 {
   vtkSmartPointer<vtkPoints> points;

@@ -4,22 +4,13 @@
 #pragma once
 
 #include "fit/scanfile.h"
+#include "geometry/rigidtransform.h"
 #include "geometry/triangletree.h"
 
 #include <array>
 #include <vector>
 
 using Landmark = std::array<double, 3>;
-
-// A rotation R and a translation t: x -> R x + t.
-struct RigidTransform
-{
-  double r[3][3] = { { 1, 0, 0 }, { 0, 1, 0 }, { 0, 0, 1 } };
-  double t[3] = { 0, 0, 0 };
-  void Apply(const double in[3], double out[3]) const;
-  void Rotate(const double in[3], double out[3]) const; // R x alone, for directions
-  RigidTransform Inverse() const;
-};
 
 // Reads a landmark file: a curve file whose rows are the landmarks, in
 // order (a final line feed adds no landmark). False when the file cannot be

@@ -2,19 +2,12 @@
 // STL, PLY and OBJ surfaces, read as plain triangle lists.
 #pragma once
 
+#include "geometry/trianglesurface.h"
+
 #include <vtkPolyData.h>
 
 #include <functional>
 #include <vector>
-
-// A triangle surface: x, y, z per point, three point ids per triangle.
-struct TriangleSurface
-{
-  std::vector<double> points;
-  std::vector<int> triangles;
-  size_t PointCount() const { return points.size() / 3; }
-  size_t TriangleCount() const { return triangles.size() / 3; }
-};
 
 // The polygons and triangle strips of a surface as triangles (a polygon of n
 // points as the fan of its first point, a strip as its n - 2 triangles), on
@@ -48,8 +41,3 @@ enum class Trial
 };
 Trial TrialRead(const std::function<bool()>& read);
 
-// Per point of a triangle surface: the unit normal, the sum of the normals
-// (B - A) x (C - A) of the triangles around it (so weighted by their areas),
-// zero for a point on no triangle; and the point's share of the surface
-// area, a third of the area of each triangle around it.
-void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& normals, std::vector<double>& areas);
