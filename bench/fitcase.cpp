@@ -11,6 +11,7 @@
 //                                              writes OUT, and LOG with that transform for score
 #include "rawscan.h"
 #include "fit/scanfile.h"
+#include "fit/surfacetriangles.h"
 #include "surftools/surface.h"
 #include "geometry/triangletree.h"
 

@@ -6,6 +6,8 @@
 #include "rawscan.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
+#include "fit/surfacetriangles.h"
+#include "fit/trialread.h"
 #include "surftools/surface.h"
 #include "fit/templatefit.h"
 #include "geometry/triangletree.h"

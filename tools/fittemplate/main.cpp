@@ -11,6 +11,7 @@
 #include "parallel/parallel.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
+#include "fit/surfacetriangles.h"
 #include "surftools/surface.h"
 #include "fit/templatefit.h"
 #include "geometry/triangletree.h"
