@@ -3,25 +3,13 @@
 // against the whole surface by trimmed point-to-plane ICP.
 #pragma once
 
+#include "fit/landmarks.h"
 #include "fit/scanfile.h"
 #include "geometry/rigidtransform.h"
 #include "geometry/triangletree.h"
 
 #include <array>
 #include <vector>
-
-using Landmark = std::array<double, 3>;
-
-// Reads a landmark file: a curve file whose rows are the landmarks, in
-// order (a final line feed adds no landmark). False when the file cannot be
-// opened or read (CurveFileError gives the message).
-bool ReadLandmarks(const char* path, std::vector<Landmark>& landmarks);
-
-// Why a set of landmarks cannot anchor an alignment: fewer than three, a
-// coordinate that is not a finite number, or all of them on one line (every
-// landmark within 1% of their largest spread from the line through their
-// mean along it). nullptr when they can.
-const char* LandmarkProblem(const std::vector<Landmark>& landmarks);
 
 // The rotation and translation that bring `from` closest to `to` in the
 // least-squares sense (the two lists pair up in order).

@@ -4,6 +4,7 @@
 #include "testutil.h"
 
 #include "rawscan.h"
+#include "fit/landmarks.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
 #include "fit/surfacetriangles.h"

@@ -9,6 +9,7 @@
 #include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
 #include "parallel/parallel.h"
+#include "fit/landmarks.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
 #include "fit/surfacetriangles.h"
