@@ -1,5 +1,6 @@
 #include "fit/templatefit.h"
 
+#include "fit/scanmatch.h"
 #include "parallel/parallel.h"
 #include "geometry/statistics.h"
 
@@ -397,45 +398,15 @@ std::vector<double> PointDirections(const TriangleSurface& templ, const std::vec
   return directions;
 }
 
-// One template point's match on the scan.
-struct Match
-{
-  bool trusted = false;
-  double distance = 0;
-  double point[3] = { 0, 0, 0 };
-  double normal[3] = { 0, 0, 0 };
-};
-
-Match MatchPoint(const TriangleTree& scan, const double* x, const double* normal, double limit,
-  double borderReach = 0.0)
-{
-  Match match;
-  const TriangleTree::Hit hit = scan.Closest(x, limit);
-  if (!hit.found || (hit.onBorder && hit.distance > borderReach))
-  {
-    return match;
-  }
-  const double* n = scan.Normal(hit.triangle);
-  if (std::abs(n[0] * normal[0] + n[1] * normal[1] + n[2] * normal[2]) < kNormalCosine)
-  {
-    return match;
-  }
-  match.trusted = true;
-  match.distance = hit.distance;
-  std::copy(hit.point, hit.point + 3, match.point);
-  std::copy(n, n + 3, match.normal);
-  return match;
-}
-
 // The data term of the points [begin, end) into `system`.
 void AddData(const TriangleSurface& templ, const std::vector<double>& weights, const std::vector<Binding>& bindings,
-  const std::vector<int>& blockOf, const std::vector<double>& nodePositions, const std::vector<Match>& matches,
+  const std::vector<int>& blockOf, const std::vector<double>& nodePositions, const std::vector<ScanMatch>& matches,
   double pointWeight, const std::vector<double>* directions, double sideWeight, size_t begin, size_t end,
   System& system)
 {
   for (size_t i = begin; i < end; ++i)
   {
-    const Match& m = matches[i];
+    const ScanMatch& m = matches[i];
     const bool side = directions && sideWeight > 0;
     if ((!m.trusted && !side) || weights[i] <= 0)
     {
@@ -632,7 +603,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
     TriangleSurface landmarkPoints;
     std::vector<double> landmarkWeights(landmarkCount, options.landmarkWeight * static_cast<double>(onTriangles) /
         static_cast<double>(landmarkCount));
-    std::vector<Match> landmarkTargets(landmarkCount);
+    std::vector<ScanMatch> landmarkTargets(landmarkCount);
     std::vector<int> landmarkBlocks(landmarkCount * kNeighbours * kNeighbours, 0);
     for (size_t l = 0; l < landmarkCount; ++l)
     {
@@ -688,7 +659,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   TriangleSurface moving = templ;
   std::vector<double> movingNormals = normals;
   std::vector<double> movingAreas;
-  std::vector<Match> matches(pointCount);
+  std::vector<ScanMatch> matches(pointCount);
   Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower> solver;
   solver.setTolerance(1e-9);
   solver.setMaxIterations(4000);
@@ -707,7 +678,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
       ParallelRanges(pointCount, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i)
         {
-          matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit) : Match();
+          matches[i] = areas[i] > 0 ? MatchOnScan(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, 0.0) : ScanMatch();
           const char trusted = matches[i].trusted ? 1 : 0;
           if (result.steps > 0 && trusted != wasTrusted[i] && trustChanges[i] < kUnsteady)
           {
@@ -718,7 +689,7 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
         }
       });
       std::vector<double> distances;
-      for (const Match& m : matches)
+      for (const ScanMatch& m : matches)
       {
         if (m.trusted)
         {
@@ -824,9 +795,9 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
     ParallelRanges(pointCount, [&](size_t begin, size_t end) {
       for (size_t i = begin; i < end; ++i)
       {
-        matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
-                                  : Match();
-        const Match& m = matches[i];
+        matches[i] = areas[i] > 0 ? MatchOnScan(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
+                                  : ScanMatch();
+        const ScanMatch& m = matches[i];
         if (!m.trusted)
         {
           continue;
@@ -852,9 +823,9 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
   std::vector<double> distances;
   for (size_t i = 0; i < pointCount; ++i)
   {
-    const Match m = areas[i] > 0
-      ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
-      : Match();
+    const ScanMatch m = areas[i] > 0
+      ? MatchOnScan(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
+      : ScanMatch();
     if (m.trusted)
     {
       result.matched[i] = 1;

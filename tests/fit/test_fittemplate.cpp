@@ -7,6 +7,7 @@
 #include "fit/landmarks.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
+#include "fit/stretchalign.h"
 #include "fit/surfacetriangles.h"
 #include "fit/trialread.h"
 #include "surftools/surface.h"

@@ -12,6 +12,7 @@
 #include "fit/landmarks.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
+#include "fit/stretchalign.h"
 #include "fit/surfacetriangles.h"
 #include "surftools/surface.h"
 #include "fit/templatefit.h"
