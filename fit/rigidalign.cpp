@@ -1,125 +1,22 @@
+// The rigid alignment. FitLandmarks is the closed-form least-squares fit
+// (the SVD of the landmarks' covariance, a proper rotation). RefineAlignment
+// is point-to-plane ICP about the samples' centre: each step matches the
+// samples (MatchOnScan, in the template's frame), keeps the nearest 85% of
+// the trusted matches, and solves the linearised problem for a small turn w
+// and shift d, weighting each match by its point's share of the area. The
+// landmarks stay in the problem as point-to-point rows: they hold the turns
+// that a head's surface barely resists (a skull is close to a surface of
+// revolution).
 #include "fit/rigidalign.h"
 
-#include "surftools/curvefile.h"
+#include "fit/posesteps.h"
+#include "fit/scanmatch.h"
 #include "parallel/parallel.h"
 
 #include <Eigen/Dense>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <limits>
-
-void RigidTransform::Apply(const double in[3], double out[3]) const
-{
-  double result[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    result[i] = r[i][0] * in[0] + r[i][1] * in[1] + r[i][2] * in[2] + t[i];
-  }
-  std::copy(result, result + 3, out);
-}
-
-void RigidTransform::Rotate(const double in[3], double out[3]) const
-{
-  double result[3];
-  for (int i = 0; i < 3; ++i)
-  {
-    result[i] = r[i][0] * in[0] + r[i][1] * in[1] + r[i][2] * in[2];
-  }
-  std::copy(result, result + 3, out);
-}
-
-RigidTransform RigidTransform::Inverse() const
-{
-  RigidTransform inverse;
-  for (int i = 0; i < 3; ++i)
-  {
-    for (int j = 0; j < 3; ++j)
-    {
-      inverse.r[i][j] = r[j][i];
-    }
-  }
-  for (int i = 0; i < 3; ++i)
-  {
-    inverse.t[i] = -(inverse.r[i][0] * t[0] + inverse.r[i][1] * t[1] + inverse.r[i][2] * t[2]);
-  }
-  return inverse;
-}
-
-bool ReadLandmarks(const char* path, std::vector<Landmark>& landmarks)
-{
-  vtkSmartPointer<vtkPoints> points;
-  if (!ReadCurveFile(path, points))
-  {
-    return false;
-  }
-  // A file whose last line ends with a line feed reads one point more, a
-  // repeat of the last: that is no landmark.
-  bool finalFeed = false;
-  if (std::FILE* file = std::fopen(path, "rb"))
-  {
-    if (std::fseek(file, -1, SEEK_END) == 0)
-    {
-      finalFeed = std::fgetc(file) == '\n';
-    }
-    std::fclose(file);
-  }
-  vtkIdType count = points->GetNumberOfPoints();
-  if (finalFeed && count > 0)
-  {
-    --count;
-  }
-  landmarks.assign(static_cast<size_t>(count), Landmark());
-  for (vtkIdType i = 0; i < count; ++i)
-  {
-    points->GetPoint(i, landmarks[static_cast<size_t>(i)].data());
-  }
-  return true;
-}
-
-const char* LandmarkProblem(const std::vector<Landmark>& landmarks)
-{
-  if (landmarks.size() < 3)
-  {
-    return "fewer than 3 landmarks";
-  }
-  for (const Landmark& l : landmarks)
-  {
-    if (!IsFinitePoint(l.data()))
-    {
-      return "a landmark that is not a finite number";
-    }
-  }
-  Eigen::Vector3d mean = Eigen::Vector3d::Zero();
-  for (const Landmark& l : landmarks)
-  {
-    mean += Eigen::Vector3d(l[0], l[1], l[2]);
-  }
-  mean /= static_cast<double>(landmarks.size());
-  Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
-  for (const Landmark& l : landmarks)
-  {
-    const Eigen::Vector3d d = Eigen::Vector3d(l[0], l[1], l[2]) - mean;
-    scatter += d * d.transpose();
-  }
-  Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(scatter);
-  const Eigen::Vector3d axis = solver.eigenvectors().col(2);
-  double spread = 0;
-  double offLine = 0;
-  for (const Landmark& l : landmarks)
-  {
-    const Eigen::Vector3d d = Eigen::Vector3d(l[0], l[1], l[2]) - mean;
-    const double along = d.dot(axis);
-    spread = std::max(spread, std::abs(along));
-    offLine = std::max(offLine, (d - along * axis).norm());
-  }
-  if (!(offLine > 0.01 * 2.0 * spread))
-  {
-    return "landmarks on one line";
-  }
-  return nullptr;
-}
 
 RigidTransform FitLandmarks(const std::vector<Landmark>& from, const std::vector<Landmark>& to)
 {
@@ -159,15 +56,146 @@ RigidTransform FitLandmarks(const std::vector<Landmark>& from, const std::vector
 
 namespace
 {
-// The rotation by the angle |w| about the axis w (Rodrigues' formula).
-Eigen::Matrix3d Rotation(const Eigen::Vector3d& w)
+constexpr double kMaxDistance = 40.0; // mm: the farthest a trusted match lies
+constexpr double kKept = 0.85;        // share of the trusted matches kept, the nearest
+constexpr size_t kMinMatches = 6;     // fewer trusted matches end the refinement
+constexpr int kMaxIterations = 100;
+
+// The normal equations of a step: turn w about the centre, then shift d.
+struct RigidSystem
 {
-  const double angle = w.norm();
-  if (angle == 0)
+  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
+  Eigen::Matrix<double, 6, 1> right = Eigen::Matrix<double, 6, 1>::Zero();
+  double weights = 0; // of the surface's rows
+};
+
+// The centre of the samples' points.
+Eigen::Vector3d SampleCentre(const TriangleSurface& templ, const std::vector<size_t>& samples)
+{
+  Eigen::Vector3d center = Eigen::Vector3d::Zero();
+  for (size_t i : samples)
   {
-    return Eigen::Matrix3d::Identity();
+    center += Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]);
   }
-  return Eigen::AngleAxisd(angle, w / angle).toRotationMatrix();
+  center /= static_cast<double>(std::max<size_t>(1, samples.size()));
+  return center;
+}
+
+// Each sample's match on the scan, its point and normal brought into the
+// template's frame by `toTemplate`.
+void MatchSamples(const TriangleSurface& templ, const std::vector<double>& templNormals, const TriangleTree& scan,
+  const std::vector<size_t>& samples, const RigidTransform& toTemplate, std::vector<ScanMatch>& matches)
+{
+  const RigidTransform toScan = toTemplate.Inverse();
+  ParallelRanges(samples.size(), [&](size_t begin, size_t end) {
+    for (size_t s = begin; s < end; ++s)
+    {
+      const size_t i = samples[s];
+      double x[3];
+      toScan.Apply(&templ.points[3 * i], x);
+      ScanMatch& match = matches[s];
+      match = MatchOnScan(scan, x, &templNormals[3 * i], kMaxDistance, kBorderNever, &toTemplate);
+      if (match.trusted)
+      {
+        toTemplate.Apply(match.point, match.point);
+      }
+    }
+  });
+}
+
+// The distance within which the nearest kKept of `distances` lie (which it
+// reorders).
+double TrimmedLimit(std::vector<double>& distances)
+{
+  const size_t cut = std::min(distances.size() - 1, static_cast<size_t>(kKept * distances.size()));
+  std::nth_element(distances.begin(), distances.begin() + cut, distances.end());
+  return distances[cut];
+}
+
+// The rows of the trusted matches within `limit`, each weighted by its
+// point's area; returns the weighted root mean square of their residuals.
+double AddSurfaceRows(const TriangleSurface& templ, const std::vector<double>& templAreas,
+  const std::vector<size_t>& samples, const std::vector<ScanMatch>& matches, const Eigen::Vector3d& center,
+  double limit, RigidSystem& system)
+{
+  double sum = 0;
+  for (size_t s = 0; s < samples.size(); ++s)
+  {
+    const ScanMatch& m = matches[s];
+    if (!m.trusted || m.distance > limit)
+    {
+      continue;
+    }
+    const size_t i = samples[s];
+    const Eigen::Vector3d p(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]);
+    const Eigen::Vector3d point(m.point[0], m.point[1], m.point[2]);
+    const Eigen::Vector3d normal(m.normal[0], m.normal[1], m.normal[2]);
+    Eigen::Matrix<double, 6, 1> row;
+    row.head<3>() = (point - center).cross(normal);
+    row.tail<3>() = normal;
+    const double residual = normal.dot(p - point);
+    const double w = templAreas[i];
+    system.normal += w * row * row.transpose();
+    system.right += w * residual * row;
+    sum += w * residual * residual;
+    system.weights += w;
+  }
+  return std::sqrt(sum / system.weights);
+}
+
+// The landmarks' rows: each scan landmark, in the template's frame, toward
+// its template landmark along x, y and z, all of them weighing
+// `landmarkWeight` times the surface's rows.
+void AddLandmarkRows(const RigidTransform& toTemplate, const std::vector<Landmark>& templateLandmarks,
+  const std::vector<Landmark>& scanLandmarks, double landmarkWeight, const Eigen::Vector3d& center,
+  RigidSystem& system)
+{
+  const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
+  for (size_t l = 0; l < landmarkCount; ++l)
+  {
+    double y[3];
+    toTemplate.Apply(scanLandmarks[l].data(), y);
+    const Eigen::Vector3d point(y[0], y[1], y[2]);
+    const Eigen::Vector3d target(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]);
+    const double w = landmarkWeight * system.weights / static_cast<double>(landmarkCount);
+    for (int a = 0; a < 3; ++a)
+    {
+      const Eigen::Vector3d axis = Eigen::Vector3d::Unit(a);
+      Eigen::Matrix<double, 6, 1> row;
+      row.head<3>() = (point - center).cross(axis);
+      row.tail<3>() = axis;
+      system.normal += w * row * row.transpose();
+      system.right += w * (target - point)(a) * row;
+    }
+  }
+}
+
+// Composes a step with the transform: scan point y -> Rot(w) (y - center) +
+// center + d after it.
+void ApplyStep(const Eigen::Vector3d& w, const Eigen::Vector3d& d, const Eigen::Vector3d& center,
+  RigidTransform& transform)
+{
+  const Eigen::Matrix3d turn = RotationOf(w);
+  Eigen::Matrix3d r;
+  Eigen::Vector3d t;
+  for (int a = 0; a < 3; ++a)
+  {
+    for (int b = 0; b < 3; ++b)
+    {
+      r(a, b) = transform.r[a][b];
+    }
+    t(a) = transform.t[a];
+  }
+  const Eigen::Matrix3d newR = turn * r;
+  const Eigen::Vector3d newT = turn * (t - center) + center + d;
+  for (int a = 0; a < 3; ++a)
+  {
+    for (int b = 0; b < 3; ++b)
+    {
+      transform.r[a][b] = newR(a, b);
+    }
+    transform.t[a] = newT(a);
+  }
 }
 }
 
@@ -175,159 +203,29 @@ RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<
   const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
   const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks, double landmarkWeight)
 {
-  constexpr size_t kMaxSamples = 20000;
-  constexpr double kMaxDistance = 40.0;
-  constexpr double kNormalCosine = 0.5;
-  constexpr double kKept = 0.85;
-  std::vector<size_t> samples;
-  for (size_t i = 0; i < templAreas.size(); ++i)
-  {
-    if (templAreas[i] > 0)
-    {
-      samples.push_back(i);
-    }
-  }
-  const size_t stride = samples.size() / kMaxSamples + 1;
-  std::vector<size_t> kept;
-  for (size_t i = 0; i < samples.size(); i += stride)
-  {
-    kept.push_back(samples[i]);
-  }
-  samples.swap(kept);
-  Eigen::Vector3d center = Eigen::Vector3d::Zero();
-  for (size_t i : samples)
-  {
-    center += Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]);
-  }
-  center /= static_cast<double>(std::max<size_t>(1, samples.size()));
-
-  struct Match
-  {
-    bool valid = false;
-    double distance = 0;
-    Eigen::Vector3d point; // on the scan, in the template's frame
-    Eigen::Vector3d normal;
-  };
-  std::vector<Match> matches(samples.size());
+  const std::vector<size_t> samples = PoseSamples(templAreas);
+  const Eigen::Vector3d center = SampleCentre(templ, samples);
+  std::vector<ScanMatch> matches(samples.size());
   RigidRefinement result;
   result.transform = start;
-  for (int iteration = 0; iteration < 100; ++iteration)
+  for (int iteration = 0; iteration < kMaxIterations; ++iteration)
   {
-    const RigidTransform toScan = result.transform.Inverse();
-    const RigidTransform& toTemplate = result.transform;
-    ParallelRanges(samples.size(), [&](size_t begin, size_t end) {
-      for (size_t s = begin; s < end; ++s)
-      {
-        const size_t i = samples[s];
-        double x[3];
-        toScan.Apply(&templ.points[3 * i], x);
-        const TriangleTree::Hit hit = scan.Closest(x, kMaxDistance);
-        Match& match = matches[s];
-        match.valid = false;
-        if (!hit.found || hit.onBorder)
-        {
-          continue;
-        }
-        double normal[3];
-        toTemplate.Rotate(scan.Normal(hit.triangle), normal);
-        const double* n = &templNormals[3 * i];
-        if (std::abs(normal[0] * n[0] + normal[1] * n[1] + normal[2] * n[2]) < kNormalCosine)
-        {
-          continue;
-        }
-        double y[3];
-        toTemplate.Apply(hit.point, y);
-        match.valid = true;
-        match.distance = hit.distance;
-        match.point = Eigen::Vector3d(y[0], y[1], y[2]);
-        match.normal = Eigen::Vector3d(normal[0], normal[1], normal[2]);
-      }
-    });
-    std::vector<double> distances;
-    for (const Match& m : matches)
-    {
-      if (m.valid)
-      {
-        distances.push_back(m.distance);
-      }
-    }
+    MatchSamples(templ, templNormals, scan, samples, result.transform, matches);
+    std::vector<double> distances = TrustedDistances(matches);
     result.matched = samples.empty() ? 0.0 : static_cast<double>(distances.size()) / samples.size();
-    if (distances.size() < 6)
+    if (distances.size() < kMinMatches)
     {
       return result;
     }
-    const size_t cut = std::min(distances.size() - 1, static_cast<size_t>(kKept * distances.size()));
-    std::nth_element(distances.begin(), distances.begin() + cut, distances.end());
-    const double limit = distances[cut];
-
-    Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
-    Eigen::Matrix<double, 6, 1> right = Eigen::Matrix<double, 6, 1>::Zero();
-    double sum = 0;
-    double weights = 0;
-    for (size_t s = 0; s < samples.size(); ++s)
-    {
-      const Match& m = matches[s];
-      if (!m.valid || m.distance > limit)
-      {
-        continue;
-      }
-      const size_t i = samples[s];
-      const Eigen::Vector3d p(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]);
-      Eigen::Matrix<double, 6, 1> row;
-      row.head<3>() = (m.point - center).cross(m.normal);
-      row.tail<3>() = m.normal;
-      const double residual = m.normal.dot(p - m.point);
-      const double w = templAreas[i];
-      normal += w * row * row.transpose();
-      right += w * residual * row;
-      sum += w * residual * residual;
-      weights += w;
-    }
-    result.rms = std::sqrt(sum / weights);
-    const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
-    for (size_t l = 0; l < landmarkCount; ++l)
-    {
-      double y[3];
-      toTemplate.Apply(scanLandmarks[l].data(), y);
-      const Eigen::Vector3d point(y[0], y[1], y[2]);
-      const Eigen::Vector3d target(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]);
-      const double w = landmarkWeight * weights / static_cast<double>(landmarkCount);
-      for (int a = 0; a < 3; ++a)
-      {
-        const Eigen::Vector3d axis = Eigen::Vector3d::Unit(a);
-        Eigen::Matrix<double, 6, 1> row;
-        row.head<3>() = (point - center).cross(axis);
-        row.tail<3>() = axis;
-        normal += w * row * row.transpose();
-        right += w * (target - point)(a) * row;
-      }
-    }
-    normal += 1e-9 * weights * Eigen::Matrix<double, 6, 6>::Identity();
-    const Eigen::Matrix<double, 6, 1> step = normal.ldlt().solve(right);
+    const double limit = TrimmedLimit(distances);
+    RigidSystem system;
+    result.rms = AddSurfaceRows(templ, templAreas, samples, matches, center, limit, system);
+    AddLandmarkRows(result.transform, templateLandmarks, scanLandmarks, landmarkWeight, center, system);
+    system.normal += 1e-9 * system.weights * Eigen::Matrix<double, 6, 6>::Identity();
+    const Eigen::Matrix<double, 6, 1> step = system.normal.ldlt().solve(system.right);
     const Eigen::Vector3d w = step.head<3>();
     const Eigen::Vector3d d = step.tail<3>();
-    // Compose: scan point y -> Rot(w) (y - center) + center + d.
-    const Eigen::Matrix3d turn = Rotation(w);
-    Eigen::Matrix3d r;
-    Eigen::Vector3d t;
-    for (int a = 0; a < 3; ++a)
-    {
-      for (int b = 0; b < 3; ++b)
-      {
-        r(a, b) = result.transform.r[a][b];
-      }
-      t(a) = result.transform.t[a];
-    }
-    const Eigen::Matrix3d newR = turn * r;
-    const Eigen::Vector3d newT = turn * (t - center) + center + d;
-    for (int a = 0; a < 3; ++a)
-    {
-      for (int b = 0; b < 3; ++b)
-      {
-        result.transform.r[a][b] = newR(a, b);
-      }
-      result.transform.t[a] = newT(a);
-    }
+    ApplyStep(w, d, center, result.transform);
     result.iterations = iteration + 1;
     if (w.norm() < 1e-6 && d.norm() < 1e-5)
     {
@@ -336,239 +234,4 @@ RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<
     }
   }
   return result;
-}
-
-void StretchedPose::Apply(const double in[3], double out[3]) const
-{
-  const double u[3] = { in[0] - center[0], in[1] - center[1], in[2] - center[2] };
-  double x[3];
-  for (int a = 0; a < 3; ++a)
-  {
-    x[a] = center[a] + stretch[a][0] * u[0] + stretch[a][1] * u[1] + stretch[a][2] * u[2];
-  }
-  motion.Apply(x, out);
-}
-
-StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<double>& templNormals,
-  const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
-  const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
-  const StretchOptions& options)
-{
-  constexpr size_t kMaxSamples = 20000;
-  constexpr double kStartDistance = 20.0;
-  constexpr double kMinDistance = 2.0;
-  constexpr double kLimitFactor = 3.0; // the distance limit, in median residuals
-  constexpr double kNormalCosine = 0.5;
-  constexpr int kMaxSteps = 50;
-  constexpr double kReach = 100.0; // mm: the stretch's weight is that of S - I over this length
-  StretchedPose pose;
-  std::vector<size_t> samples;
-  Eigen::Vector3d center = Eigen::Vector3d::Zero();
-  for (size_t i = 0; i < templAreas.size(); ++i)
-  {
-    center += Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]);
-    if (templAreas[i] > 0)
-    {
-      samples.push_back(i);
-    }
-  }
-  center /= static_cast<double>(std::max<size_t>(1, templAreas.size()));
-  const size_t stride = samples.size() / kMaxSamples + 1;
-  std::vector<size_t> kept;
-  double totalArea = 0;
-  for (size_t i = 0; i < samples.size(); i += stride)
-  {
-    kept.push_back(samples[i]);
-    totalArea += templAreas[samples[i]];
-  }
-  samples.swap(kept);
-  for (int a = 0; a < 3; ++a)
-  {
-    pose.center[a] = center(a);
-  }
-  pose.motion = start;
-  // The pose as x -> R S (x - c) + b, b the image of the centre.
-  Eigen::Matrix3d r;
-  for (int a = 0; a < 3; ++a)
-  {
-    for (int c = 0; c < 3; ++c)
-    {
-      r(a, c) = start.r[a][c];
-    }
-  }
-  Eigen::Matrix3d stretch = Eigen::Matrix3d::Identity();
-  Eigen::Vector3d b;
-  start.Apply(center.data(), b.data());
-  if (samples.empty() || !(totalArea > 0))
-  {
-    return pose;
-  }
-
-  struct Match
-  {
-    bool valid = false;
-    double residual = 0;    // along the scan's normal, from the posed template point to the scan
-    Eigen::Vector3d normal; // the scan's
-  };
-  // Each landmark's direction across the surface: the normal at the
-  // template point closest to it.
-  const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
-  std::vector<Eigen::Vector3d> landmarkNormals(landmarkCount, Eigen::Vector3d::Zero());
-  for (size_t l = 0; l < landmarkCount; ++l)
-  {
-    const Eigen::Vector3d at(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]);
-    double closest = std::numeric_limits<double>::infinity();
-    for (const size_t i : samples)
-    {
-      const double d = (Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]) - at).squaredNorm();
-      if (d < closest)
-      {
-        closest = d;
-        landmarkNormals[l] = Eigen::Vector3d(templNormals[3 * i], templNormals[3 * i + 1], templNormals[3 * i + 2]);
-      }
-    }
-  }
-  std::vector<Match> matches(samples.size());
-  double limit = kStartDistance;
-  for (int step = 0; step < kMaxSteps; ++step)
-  {
-    ParallelRanges(samples.size(), [&](size_t begin, size_t end) {
-      for (size_t s = begin; s < end; ++s)
-      {
-        const size_t i = samples[s];
-        const Eigen::Vector3d u =
-          Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]) - center;
-        const Eigen::Vector3d x = r * (stretch * u) + b;
-        const TriangleTree::Hit hit = scan.Closest(x.data(), limit);
-        Match& match = matches[s];
-        match.valid = false;
-        if (!hit.found || hit.onBorder)
-        {
-          continue;
-        }
-        const Eigen::Vector3d n(scan.Normal(hit.triangle)[0], scan.Normal(hit.triangle)[1], scan.Normal(hit.triangle)[2]);
-        const Eigen::Vector3d t = r * Eigen::Vector3d(templNormals[3 * i], templNormals[3 * i + 1], templNormals[3 * i + 2]);
-        if (std::abs(n.dot(t)) < kNormalCosine)
-        {
-          continue;
-        }
-        match.valid = true;
-        match.normal = n;
-        match.residual = n.dot(Eigen::Vector3d(hit.point[0], hit.point[1], hit.point[2]) - x);
-      }
-    });
-    // Parameters: the turn w (about the centre, in the template's frame),
-    // the change of S (xx, yy, zz, xy, xz, yz) and of b.
-    Eigen::Matrix<double, 12, 12> normal = Eigen::Matrix<double, 12, 12>::Zero();
-    Eigen::Matrix<double, 12, 1> right = Eigen::Matrix<double, 12, 1>::Zero();
-    auto add = [&](const Eigen::Vector3d& n, const Eigen::Vector3d& u, double residual, double w) {
-      const Eigen::Vector3d v = stretch * u;
-      const Eigen::Vector3d m = r.transpose() * n;
-      Eigen::Matrix<double, 12, 1> row;
-      row.head<3>() = v.cross(m);
-      row(3) = m(0) * u(0);
-      row(4) = m(1) * u(1);
-      row(5) = m(2) * u(2);
-      row(6) = m(0) * u(1) + m(1) * u(0);
-      row(7) = m(0) * u(2) + m(2) * u(0);
-      row(8) = m(1) * u(2) + m(2) * u(1);
-      row.tail<3>() = n;
-      normal += w * row * row.transpose();
-      right += w * residual * row;
-    };
-    std::vector<double> residuals;
-    for (size_t s = 0; s < samples.size(); ++s)
-    {
-      const Match& m = matches[s];
-      if (!m.valid)
-      {
-        continue;
-      }
-      const size_t i = samples[s];
-      const double size = std::abs(m.residual);
-      residuals.push_back(size);
-      const double robust = size <= options.huber ? 1.0 : options.huber / size;
-      add(m.normal,
-        Eigen::Vector3d(templ.points[3 * i], templ.points[3 * i + 1], templ.points[3 * i + 2]) - center, m.residual,
-        robust * templAreas[i] / totalArea);
-    }
-    pose.matched = static_cast<double>(residuals.size()) / static_cast<double>(samples.size());
-    if (residuals.size() < 12)
-    {
-      break;
-    }
-    // A landmark pulls along the surface only: how far out or in the head
-    // went there is the surface's to say (a bump under the nasion moves it
-    // out, and says nothing of the head's pose).
-    for (size_t l = 0; l < landmarkCount; ++l)
-    {
-      const Eigen::Vector3d u = Eigen::Vector3d(templateLandmarks[l][0], templateLandmarks[l][1], templateLandmarks[l][2]) - center;
-      const Eigen::Vector3d x = r * (stretch * u) + b;
-      const Eigen::Vector3d target(scanLandmarks[l][0], scanLandmarks[l][1], scanLandmarks[l][2]);
-      const double w = options.landmarkWeight / static_cast<double>(landmarkCount);
-      const Eigen::Vector3d across = r * landmarkNormals[l];
-      if (across.squaredNorm() > 0)
-      {
-        // Huber weights on the landmark's offset along the surface: a landmark
-        // that the surface and the others place elsewhere counts less.
-        const Eigen::Vector3d along = across.unitOrthogonal();
-        const Eigen::Vector3d other = across.normalized().cross(along);
-        const double offset = std::hypot(along.dot(target - x), other.dot(target - x));
-        const double robust = offset <= options.landmarkHuber ? 1.0 : options.landmarkHuber / offset;
-        for (const Eigen::Vector3d& e : { along, other })
-        {
-          add(e, u, e.dot(target - x), robust * w);
-        }
-      }
-      else
-      {
-        for (int a = 0; a < 3; ++a)
-        {
-          add(Eigen::Vector3d::Unit(a), u, (target - x)(a), w);
-        }
-      }
-    }
-    // S toward the identity (the off-diagonal entries count twice).
-    const double pull = options.stretchWeight * kReach * kReach;
-    const Eigen::Matrix3d e = stretch - Eigen::Matrix3d::Identity();
-    const double entries[6] = { e(0, 0), e(1, 1), e(2, 2), e(0, 1), e(0, 2), e(1, 2) };
-    for (int k = 0; k < 6; ++k)
-    {
-      const double w = pull * (k < 3 ? 1.0 : 2.0);
-      normal(3 + k, 3 + k) += w;
-      right(3 + k) -= w * entries[k];
-    }
-    normal += 1e-12 * Eigen::Matrix<double, 12, 12>::Identity();
-    const Eigen::Matrix<double, 12, 1> change = normal.ldlt().solve(right);
-    if (!change.allFinite())
-    {
-      break;
-    }
-    const Eigen::Vector3d w = change.head<3>();
-    Eigen::Matrix3d ds;
-    ds << change(3), change(6), change(7), change(6), change(4), change(8), change(7), change(8), change(5);
-    r = r * Rotation(w);
-    stretch += ds;
-    b += change.tail<3>();
-    pose.iterations = step + 1;
-    const size_t middle = residuals.size() / 2;
-    std::nth_element(residuals.begin(), residuals.begin() + middle, residuals.end());
-    limit = std::min(kStartDistance, std::max(kMinDistance, kLimitFactor * residuals[middle]));
-    if (w.norm() < 1e-6 && ds.norm() < 1e-6 && change.tail<3>().norm() < 1e-5)
-    {
-      break;
-    }
-  }
-  // Back to x -> R (c + S (x - c)) + t: t = b - R c.
-  const Eigen::Vector3d t = b - r * center;
-  for (int a = 0; a < 3; ++a)
-  {
-    for (int c = 0; c < 3; ++c)
-    {
-      pose.motion.r[a][c] = r(a, c);
-      pose.stretch[a][c] = stretch(a, c);
-    }
-    pose.motion.t[a] = t(a);
-  }
-  return pose;
 }

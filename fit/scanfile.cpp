@@ -1,8 +1,9 @@
 #include "fit/scanfile.h"
 
+#include "fit/surfacetriangles.h"
+#include "fit/trialread.h"
 #include "surftools/surface.h"
 
-#include <vtkCellArray.h>
 #include <vtkOBJReader.h>
 #include <vtkPLYReader.h>
 #include <vtkPoints.h>
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,11 +21,20 @@
 #include <string>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace
 {
+// The one line that refuses a scan: its path, and why when that is known.
+void CannotRead(const char* path, const char* why = nullptr)
+{
+  std::cout << "Cannot read scan " << path;
+  if (why)
+  {
+    std::cout << ": " << why;
+  }
+  std::cout << '\n';
+}
+
 std::string LowerExtension(const char* path)
 {
   const char* dot = std::strrchr(path, '.');
@@ -105,17 +114,17 @@ vtkSmartPointer<vtkPolyData> ReadWith(const char* path)
   struct stat status;
   if (stat(path, &status) != 0)
   {
-    std::cout << "Cannot read scan " << path << ": no such file\n";
+    CannotRead(path, "no such file");
     return nullptr;
   }
   if (!S_ISREG(status.st_mode))
   {
-    std::cout << "Cannot read scan " << path << ": it is not a regular file\n";
+    CannotRead(path, "it is not a regular file");
     return nullptr;
   }
   if (const char* problem = DeclaredCountProblem(path, LowerExtension(path), static_cast<long long>(status.st_size)))
   {
-    std::cout << "Cannot read scan " << path << ": " << problem << '\n';
+    CannotRead(path, problem);
     return nullptr;
   }
   // The reader, or none when it reports a problem.
@@ -127,13 +136,13 @@ vtkSmartPointer<vtkPolyData> ReadWith(const char* path)
   const Trial trial = TrialRead([&read] { return read() != nullptr; });
   if (trial == Trial::Crashed)
   {
-    std::cout << "Cannot read scan " << path << ": its reader fails on it\n";
+    CannotRead(path, "its reader fails on it");
     return nullptr;
   }
   const vtkSmartPointer<Reader> reader = trial == Trial::Read ? read() : nullptr;
   if (!reader)
   {
-    std::cout << "Cannot read scan " << path << '\n';
+    CannotRead(path);
     return nullptr;
   }
   return reader->GetOutput();
@@ -192,82 +201,6 @@ void MergeEqualPoints(TriangleSurface& surface)
 }
 }
 
-TriangleSurface SurfaceTriangles(vtkPolyData* surface)
-{
-  TriangleSurface result;
-  const vtkIdType pointCount = surface->GetNumberOfPoints();
-  result.points.resize(3 * static_cast<size_t>(pointCount));
-  for (vtkIdType i = 0; i < pointCount; ++i)
-  {
-    surface->GetPoint(i, &result.points[3 * static_cast<size_t>(i)]);
-  }
-  vtkIdType size;
-  const vtkIdType* ids;
-  if (vtkCellArray* polys = surface->GetPolys())
-  {
-    for (polys->InitTraversal(); polys->GetNextCell(size, ids);)
-    {
-      for (vtkIdType k = 1; k + 1 < size; ++k)
-      {
-        result.triangles.insert(result.triangles.end(),
-          { static_cast<int>(ids[0]), static_cast<int>(ids[k]), static_cast<int>(ids[k + 1]) });
-      }
-    }
-  }
-  if (vtkCellArray* strips = surface->GetStrips())
-  {
-    for (strips->InitTraversal(); strips->GetNextCell(size, ids);)
-    {
-      for (vtkIdType k = 0; k + 2 < size; ++k)
-      {
-        // Every second triangle of a strip turns the other way.
-        const bool odd = k % 2 == 1;
-        result.triangles.insert(result.triangles.end(), { static_cast<int>(ids[k]),
-          static_cast<int>(ids[odd ? k + 2 : k + 1]), static_cast<int>(ids[odd ? k + 1 : k + 2]) });
-      }
-    }
-  }
-  return result;
-}
-
-Trial TrialRead(const std::function<bool()>& read)
-{
-  std::cout.flush();
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child < 0)
-  {
-    return Trial::Read;
-  }
-  if (child == 0)
-  {
-    // _exit: none of the parent's exit handlers or buffers run twice. An
-    // exception (out of memory, say) ends the child as a crash would.
-    int code = 2;
-    try
-    {
-      code = read() ? 0 : 1;
-    }
-    catch (...)
-    {
-    }
-    _exit(code);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0)
-  {
-    if (errno != EINTR)
-    {
-      return Trial::Crashed;
-    }
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) <= 1)
-  {
-    return WEXITSTATUS(status) == 0 ? Trial::Read : Trial::Failed;
-  }
-  return Trial::Crashed;
-}
-
 bool ReadScan(const char* path, TriangleSurface& scan)
 {
   const std::string extension = LowerExtension(path);
@@ -285,7 +218,7 @@ bool ReadScan(const char* path, TriangleSurface& scan)
   }
   else
   {
-    std::cout << "Cannot read scan " << path << ": its name ends in none of .vtk, .vtp, .stl, .ply, .obj\n";
+    CannotRead(path, "its name ends in none of .vtk, .vtp, .stl, .ply, .obj");
     return false;
   }
   if (!surface)
@@ -294,7 +227,7 @@ bool ReadScan(const char* path, TriangleSurface& scan)
   }
   if (surface->GetPoints() == nullptr && surface->GetNumberOfCells() > 0)
   {
-    std::cout << "Cannot read scan " << path << '\n';
+    CannotRead(path);
     return false;
   }
   scan = SurfaceTriangles(surface);
@@ -302,61 +235,21 @@ bool ReadScan(const char* path, TriangleSurface& scan)
   {
     if (id < 0 || static_cast<size_t>(id) >= scan.PointCount())
     {
-      std::cout << "Cannot read scan " << path << ": a cell names a point that does not exist\n";
+      CannotRead(path, "a cell names a point that does not exist");
       return false;
     }
     const double* p = &scan.points[3 * static_cast<size_t>(id)];
     if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
     {
-      std::cout << "Cannot read scan " << path << ": a point is not a finite number\n";
+      CannotRead(path, "a point is not a finite number");
       return false;
     }
   }
   MergeEqualPoints(scan);
   if (scan.triangles.empty())
   {
-    std::cout << "Cannot read scan " << path << ": it holds no triangle\n";
+    CannotRead(path, "it holds no triangle");
     return false;
   }
   return true;
-}
-
-void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& normals, std::vector<double>& areas)
-{
-  normals.assign(surface.points.size(), 0.0);
-  areas.assign(surface.PointCount(), 0.0);
-  const double* p = surface.points.data();
-  for (size_t t = 0; t < surface.triangles.size(); t += 3)
-  {
-    double corners[3][3];
-    for (int v = 0; v < 3; ++v)
-    {
-      std::copy(p + 3 * static_cast<size_t>(surface.triangles[t + v]),
-        p + 3 * static_cast<size_t>(surface.triangles[t + v]) + 3, corners[v]);
-    }
-    double n[3];
-    CellNormal(corners, n);
-    const double third = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) / 6.0;
-    for (int v = 0; v < 3; ++v)
-    {
-      const size_t id = static_cast<size_t>(surface.triangles[t + v]);
-      for (int k = 0; k < 3; ++k)
-      {
-        normals[3 * id + k] += n[k];
-      }
-      areas[id] += third;
-    }
-  }
-  for (size_t i = 0; i < areas.size(); ++i)
-  {
-    double* n = &normals[3 * i];
-    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    if (length > 0)
-    {
-      for (int k = 0; k < 3; ++k)
-      {
-        n[k] /= length;
-      }
-    }
-  }
 }

@@ -1,55 +1,21 @@
 // Raw scans as a scanner writes them: legacy VTK (.vtk), VTK XML (.vtp),
-// STL, PLY and OBJ surfaces, read as plain triangle lists.
+// STL, PLY and OBJ surfaces, read as plain triangle surfaces.
+//
+// Input: a file's path; its format goes by the extension of the name.
+// Output: the scan's triangles on its points, equal points merged. A file
+// that cannot be read makes ReadScan print one line naming it on standard
+// output and return false; nothing here ends the process (the VTK readers
+// run in a child process first, so a reader that crashes refuses the file).
 #pragma once
 
-#include <vtkPolyData.h>
+#include "geometry/trianglesurface.h"
 
-#include <functional>
-#include <vector>
-
-// A triangle surface: x, y, z per point, three point ids per triangle.
-struct TriangleSurface
-{
-  std::vector<double> points;
-  std::vector<int> triangles;
-  size_t PointCount() const { return points.size() / 3; }
-  size_t TriangleCount() const { return triangles.size() / 3; }
-};
-
-// The polygons and triangle strips of a surface as triangles (a polygon of n
-// points as the fan of its first point, a strip as its n - 2 triangles), on
-// the surface's own points in their order; vertices and lines are left out.
-TriangleSurface SurfaceTriangles(vtkPolyData* surface);
-
-// Reads a scan by the extension of its name, upper or lower case: .vtk (as
-// every surface of these tools is read, with the check of its sections), .vtp,
-// .stl, .ply or .obj. Points at exactly the same place are merged into one (a
-// format that repeats a point per triangle, as STL does, then gives a
-// connected surface), and triangles that lose a corner by it are dropped.
-// Returns false after printing one line naming the file when the file cannot
-// be read, is of another format, holds a point used by a triangle that is not
-// a finite number, or holds no triangle at all.
+// Reads the scan `path` into `scan` by the extension of its name, upper or
+// lower case: .vtk (as every surface of these tools is read, with the check
+// of its sections), .vtp, .stl, .ply or .obj. Points at exactly the same
+// place are merged into one (a format that repeats a point per triangle, as
+// STL does, then gives a connected surface), and triangles that lose a corner
+// by it are dropped. Returns false after printing one line naming the file
+// when the file cannot be read, is of another format, holds a point used by a
+// triangle that is not a finite number, or holds no triangle at all.
 bool ReadScan(const char* path, TriangleSurface& scan);
-
-// Runs `read` in a child process first (a trial), for readers that may crash
-// on a hostile file: ReadScan's VTK readers trust a file in more ways than
-// its checks foresee (a PLY face list under another name makes VTK's PLY
-// reader read past its data, say). A reader that crashes or runs out of
-// memory in the child then refuses the file instead of ending the tool.
-// Read: `read` returned true (or no child could be made); Failed: it
-// returned false; Crashed: the child ended any other way. Standard output
-// is flushed first; nothing may run beside the caller (fork copies only its
-// thread).
-enum class Trial
-{
-  Read,
-  Failed,
-  Crashed
-};
-Trial TrialRead(const std::function<bool()>& read);
-
-// Per point of a triangle surface: the unit normal, the sum of the normals
-// (B - A) x (C - A) of the triangles around it (so weighted by their areas),
-// zero for a point on no triangle; and the point's share of the surface
-// area, a third of the area of each triangle around it.
-void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& normals, std::vector<double>& areas);

@@ -1,27 +1,78 @@
+// The non-rigid fit: an embedded deformation graph whose nodes carry affine
+// maps, fitted from stiff to supple, then a short move of each point along
+// its direction onto the scan.
+//
+// Nodes are spread over the template nodeSpacing apart (a Poisson-disk pick
+// among its points), and every template point moves with the blend of its
+// four nearest nodes' affine maps, weighted (1 - d / d5)^2 by its distances
+// d to them (d5: the fifth nearest). So the displacement is smooth at the
+// nodes' scale whatever the template's triangles look like, and a point with
+// no match on the scan (a hole, the open neck) moves with its neighbours.
+// Each step matches every template point to its closest scan point, trusts
+// the match by the rule of MatchOnScan within the current distance limit,
+// and as long as the point's match has not turned from trusted to untrusted
+// or back three times already (one that comes and goes from step to step,
+// where the scan goes on past the template's edge, holds the fit from
+// settling), and solves one linear least-squares problem for all the nodes'
+// maps at once (conjugate gradients, started from the step before):
+//   - the point-to-plane distances of the trusted matches, weighted by each
+//     point's share of the template's area, plus `pointWeight` times the
+//     point-to-point distances;
+//   - for every point, `sideWeight` times the part of its displacement
+//     across its direction: the line from the centre of the template's
+//     points through it (`radial`), or its normal. Normal to the surface the
+//     data say where the surface went; along it they say nothing, and a
+//     head's deformations (growth, flattening, a helmet's correction) push
+//     its surface out or in from its centre, so a point keeps its place;
+//   - the graph's regulariser, stiffness times: for each pair of nodes that
+//     move a common point, how far node k's affine map sends node l from
+//     where l's own map puts it (the field is locally affine), `bendWeight`
+//     times the difference of their linear parts times nodeSpacing, and
+//     `gradientWeight` times each linear part's departure from the identity
+//     times nodeSpacing (none by default: a stretch of the head is no fault);
+//     stiffness 1 weighs it as much, in all, as the data term of every point;
+//   - the landmarks pulled toward the scan's (point to point), and every node
+//     weakly toward no displacement (a head's surface barely resists a turn
+//     about its long axis, and the smallest deformation is the one kept),
+//     less so once the stiffness runs below 0.3;
+//   - a slight damping toward the step before.
+// The stiffness runs down the schedule, each level until no point moves by
+// more than 0.01 mm (99% of them: a few points whose match comes and goes at
+// the scan's borders do not count) or for `stepsPerLevel` steps; the last,
+// most supple level for up to `lastLevelSteps`: where the scan goes on past the
+// template's edge (a neck, the shoulders), the points near that edge take it
+// up a few at a time, and the fit settles only once they have. The distance
+// limit starts at `startDistance` and then follows the fit: four times the
+// median distance of the trusted matches of the step before, within
+// [minDistance, startDistance]. Finally each template point with a trusted
+// match (or within 0.5 mm of the scan's border) moves along its direction to
+// the scan's tangent plane at the match (twice, matching again), by at most
+// `projectionLimit`: the fitted points lie on the scan and slide along it by
+// no more than the angle between that direction and the scan's normal allows.
 #include "fit/templatefit.h"
 
-#include "parallel/parallel.h"
+#include "fit/deformationgraph.h"
+#include "fit/graphsystem.h"
+#include "fit/scanmatch.h"
 #include "geometry/statistics.h"
+#include "geometry/vector.h"
+#include "parallel/parallel.h"
 
 #include <Eigen/IterativeLinearSolvers>
 #include <Eigen/Sparse>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <random>
-#include <unordered_map>
+
+using namespace deformation;
 
 namespace
 {
-constexpr int kNeighbours = 4;     // nodes that move a point
-constexpr int kParameters = 12;    // per node: the rows (A_a0, A_a1, A_a2, t_a) for a = x, y, z
-constexpr int kBlock = kParameters * kParameters;
-constexpr double kNormalCosine = 0.5;
-constexpr double kBorderReach = 0.5; // mm: at the end, a point this near the scan's border is on the scan
-constexpr double kSettled = 0.01;  // mm: a level ends when no point moves more
+constexpr double kRadialCosine = 0.5; // a point's radial line within 60 degrees of its normal is its direction
+constexpr double kBorderReach = 0.5;  // mm: at the end, a point this near the scan's border is on the scan
+constexpr double kSettled = 0.01;     // mm: a level ends when no point moves more
 constexpr double kAnchorStiffness = 0.3; // below this stiffness the anchor eases off with it
-constexpr double kDamping = 1e-6;  // pulls each solve toward the step before, relative to the regulariser
+constexpr double kDamping = 1e-6;     // pulls each solve toward the step before, relative to the regulariser
 // A point whose match has turned from trusted to not, or back, this often in
 // the graph fit is not trusted again: its match comes and goes from step to
 // step (a fold where the scan goes on past the template's edge, into a neck
@@ -30,327 +81,36 @@ constexpr double kDamping = 1e-6;  // pulls each solve toward the step before, r
 // neighbours.
 constexpr unsigned char kUnsteady = 3;
 
-double Distance2(const double* a, const double* b)
+// The template's points as the fit weighs them.
+struct TemplatePoints
 {
-  const double d[3] = { a[0] - b[0], a[1] - b[1], a[2] - b[2] };
-  return d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-}
-
-// The nodes: template points at least `spacing` apart, picked in a fixed
-// shuffled order so that they spread evenly (a Poisson-disk pick).
-std::vector<size_t> PickNodes(const TriangleSurface& templ, const std::vector<double>& areas, double spacing)
-{
-  std::vector<size_t> candidates;
-  for (size_t i = 0; i < areas.size(); ++i)
-  {
-    if (areas[i] > 0)
-    {
-      candidates.push_back(i);
-    }
-  }
-  std::mt19937_64 random(20240611);
-  for (size_t i = candidates.size(); i > 1; --i)
-  {
-    std::swap(candidates[i - 1], candidates[random() % i]);
-  }
-  // A hash grid of cells `spacing` wide holds the nodes picked so far.
-  std::unordered_map<int64_t, std::vector<size_t>> grid;
-  auto cellOf = [spacing](const double* p, int k) { return static_cast<int64_t>(std::floor(p[k] / spacing)); };
-  auto key = [](int64_t x, int64_t y, int64_t z) { return (x * 73856093) ^ (y * 19349663) ^ (z * 83492791); };
-  std::vector<size_t> nodes;
-  const double spacing2 = spacing * spacing;
-  for (size_t i : candidates)
-  {
-    const double* p = &templ.points[3 * i];
-    const int64_t c[3] = { cellOf(p, 0), cellOf(p, 1), cellOf(p, 2) };
-    bool free = true;
-    for (int64_t dx = -1; dx <= 1 && free; ++dx)
-    {
-      for (int64_t dy = -1; dy <= 1 && free; ++dy)
-      {
-        for (int64_t dz = -1; dz <= 1 && free; ++dz)
-        {
-          const auto found = grid.find(key(c[0] + dx, c[1] + dy, c[2] + dz));
-          if (found == grid.end())
-          {
-            continue;
-          }
-          for (size_t n : found->second)
-          {
-            if (Distance2(&templ.points[3 * n], p) < spacing2)
-            {
-              free = false;
-              break;
-            }
-          }
-        }
-      }
-    }
-    if (free)
-    {
-      nodes.push_back(i);
-      grid[key(c[0], c[1], c[2])].push_back(i);
-    }
-  }
-  std::sort(nodes.begin(), nodes.end());
-  return nodes;
-}
-
-// How a point follows the nodes: its nearest nodes (ascending ids) and their weights.
-struct Binding
-{
-  int node[kNeighbours];
-  double weight[kNeighbours];
-  int count = 0;
+  std::vector<double> normals;
+  std::vector<double> areas;      // each point's share of the area; 0 on no triangle
+  std::vector<double> directions; // along which each point moves (PointDirections)
+  std::vector<double> weights;    // of each point's data: its share of the area, 1 on average
+  size_t onTriangles = 0;         // points on triangles
+  double totalArea = 0;
 };
 
-Binding Bind(const double* p, const std::vector<double>& nodePositions)
+// The deformation graph over the template.
+struct NodeGraph
 {
-  const int nodeCount = static_cast<int>(nodePositions.size() / 3);
-  // The kNeighbours + 1 nearest, by insertion into a short sorted list.
-  constexpr int kList = kNeighbours + 1;
-  double best[kList];
-  int bestNode[kList];
-  int found = 0;
-  for (int n = 0; n < nodeCount; ++n)
-  {
-    const double d = Distance2(p, &nodePositions[3 * static_cast<size_t>(n)]);
-    if (found == kList && d >= best[kList - 1])
-    {
-      continue;
-    }
-    int at = found < kList ? found++ : kList - 1;
-    while (at > 0 && best[at - 1] > d)
-    {
-      best[at] = best[at - 1];
-      bestNode[at] = bestNode[at - 1];
-      --at;
-    }
-    best[at] = d;
-    bestNode[at] = n;
-  }
-  Binding binding;
-  binding.count = std::min(found, kNeighbours);
-  const double far = found > kNeighbours ? std::sqrt(best[kNeighbours]) : 0.0;
-  double sum = 0;
-  for (int k = 0; k < binding.count; ++k)
-  {
-    const double w = far > 0 ? 1.0 - std::sqrt(best[k]) / far : 1.0;
-    binding.node[k] = bestNode[k];
-    binding.weight[k] = w * w;
-    sum += binding.weight[k];
-  }
-  for (int k = 0; k < binding.count; ++k)
-  {
-    binding.weight[k] = sum > 0 ? binding.weight[k] / sum : 1.0 / binding.count;
-  }
-  // Ascending node ids, so that a pair of them names its block in one order.
-  for (int a = 1; a < binding.count; ++a)
-  {
-    for (int b = a; b > 0 && binding.node[b - 1] > binding.node[b]; --b)
-    {
-      std::swap(binding.node[b - 1], binding.node[b]);
-      std::swap(binding.weight[b - 1], binding.weight[b]);
-    }
-  }
-  return binding;
-}
-
-// Where the field of the nodes' maps takes point p.
-void Deformed(const double* p, const Binding& binding, const std::vector<double>& nodePositions,
-  const std::vector<double>& theta, double out[3])
-{
-  double x[3] = { 0, 0, 0 };
-  for (int k = 0; k < binding.count; ++k)
-  {
-    const size_t n = static_cast<size_t>(binding.node[k]);
-    const double* g = &nodePositions[3 * n];
-    const double* map = &theta[kParameters * n];
-    const double u[3] = { p[0] - g[0], p[1] - g[1], p[2] - g[2] };
-    for (int a = 0; a < 3; ++a)
-    {
-      const double* row = map + 4 * a;
-      x[a] += binding.weight[k] * (row[0] * u[0] + row[1] * u[1] + row[2] * u[2] + row[3] + g[a]);
-    }
-  }
-  std::copy(x, x + 3, out);
-}
-
-// The pairs of nodes that share a point, each pair's 12 x 12 block of the
-// normal equations, and where its entries go in the sparse matrix (whose
-// lower triangle alone is stored).
-struct Pattern
-{
-  std::vector<std::pair<int, int>> pairs; // (k, l) with k <= l, sorted; the diagonal pairs included
-  std::vector<int> positions;             // kBlock per pair: index into the matrix values, -1 above the diagonal
-  Eigen::SparseMatrix<double> matrix;
-
-  int Find(int k, int l) const
-  {
-    const auto at = std::lower_bound(pairs.begin(), pairs.end(), std::make_pair(k, l));
-    return static_cast<int>(at - pairs.begin());
-  }
-};
-
-Pattern MakePattern(int nodeCount, const std::vector<Binding>& bindings)
-{
+  int nodeCount = 0;
+  std::vector<double> positions;      // x, y, z per node
+  std::vector<Binding> bindings;      // per template point
+  std::vector<Binding> extraBindings; // per extra point (the landmarks)
   Pattern pattern;
-  for (int n = 0; n < nodeCount; ++n)
-  {
-    pattern.pairs.emplace_back(n, n);
-  }
-  for (const Binding& b : bindings)
-  {
-    for (int i = 0; i < b.count; ++i)
-    {
-      for (int j = i + 1; j < b.count; ++j)
-      {
-        pattern.pairs.emplace_back(b.node[i], b.node[j]);
-      }
-    }
-  }
-  std::sort(pattern.pairs.begin(), pattern.pairs.end());
-  pattern.pairs.erase(std::unique(pattern.pairs.begin(), pattern.pairs.end()), pattern.pairs.end());
-
-  // Block (k, l) entry (r, c) is the matrix entry (12 k + r, 12 l + c); its
-  // mirror (12 l + c, 12 k + r) is the one stored when k < l.
-  std::vector<Eigen::Triplet<double>> triplets;
-  for (const auto& [k, l] : pattern.pairs)
-  {
-    for (int r = 0; r < kParameters; ++r)
-    {
-      for (int c = 0; c < kParameters; ++c)
-      {
-        const int row = kParameters * l + c;
-        const int column = kParameters * k + r;
-        if (k < l || row >= column)
-        {
-          triplets.emplace_back(std::max(row, column), std::min(row, column), 0.0);
-        }
-      }
-    }
-  }
-  const int size = kParameters * nodeCount;
-  pattern.matrix.resize(size, size);
-  pattern.matrix.setFromTriplets(triplets.begin(), triplets.end());
-  pattern.matrix.makeCompressed();
-  const int* outer = pattern.matrix.outerIndexPtr();
-  const int* inner = pattern.matrix.innerIndexPtr();
-  pattern.positions.assign(pattern.pairs.size() * kBlock, -1);
-  for (size_t p = 0; p < pattern.pairs.size(); ++p)
-  {
-    const auto [k, l] = pattern.pairs[p];
-    for (int r = 0; r < kParameters; ++r)
-    {
-      for (int c = 0; c < kParameters; ++c)
-      {
-        const int row = kParameters * l + c;
-        const int column = kParameters * k + r;
-        if (k == l && row < column)
-        {
-          continue;
-        }
-        const int* at = std::lower_bound(inner + outer[column], inner + outer[column + 1], row);
-        pattern.positions[p * kBlock + r * kParameters + c] = static_cast<int>(at - inner);
-      }
-    }
-  }
-  return pattern;
-}
-
-// The normal equations' blocks and right-hand side, gathered before they go
-// into the sparse matrix.
-struct System
-{
-  std::vector<double> blocks; // kBlock per pair of the pattern
-  std::vector<double> right;  // kParameters per node
-
-  void Reset(size_t pairs, size_t nodes)
-  {
-    blocks.assign(pairs * kBlock, 0.0);
-    right.assign(nodes * kParameters, 0.0);
-  }
-  void Add(const System& other, double scale)
-  {
-    for (size_t i = 0; i < blocks.size(); ++i)
-    {
-      blocks[i] += scale * other.blocks[i];
-    }
-    for (size_t i = 0; i < right.size(); ++i)
-    {
-      right[i] += scale * other.right[i];
-    }
-  }
+  std::vector<int> blockOf;           // per template point, as BlockIndices
 };
 
-// The regulariser's part of the normal equations, for a stiffness of 1: for
-// every pair of nodes that share a point, in both directions, node k's map
-// sends node l where l's own map puts it, and the two maps' linear parts agree
-// (times `spacing`).
-void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePositions, double spacing,
-  double bend, System& system)
+// The terms of the normal equations that do not change from step to step.
+struct FixedTerms
 {
-  const double gradient = bend * spacing * spacing;
-  for (size_t p = 0; p < pattern.pairs.size(); ++p)
-  {
-    const auto [first, second] = pattern.pairs[p];
-    if (first == second)
-    {
-      continue;
-    }
-    const int kk = pattern.Find(first, first);
-    const int ll = pattern.Find(second, second);
-    for (int direction = 0; direction < 2; ++direction)
-    {
-      const int k = direction == 0 ? first : second;
-      const int l = direction == 0 ? second : first;
-      const double* gk = &nodePositions[3 * static_cast<size_t>(k)];
-      const double* gl = &nodePositions[3 * static_cast<size_t>(l)];
-      const double d[3] = { gl[0] - gk[0], gl[1] - gk[1], gl[2] - gk[2] };
-      const double ek[4] = { d[0], d[1], d[2], 1.0 };
-      const double el[4] = { 0.0, 0.0, 0.0, -1.0 };
-      double* blockK = &system.blocks[static_cast<size_t>(direction == 0 ? kk : ll) * kBlock];
-      double* blockL = &system.blocks[static_cast<size_t>(direction == 0 ? ll : kk) * kBlock];
-      double* blockKL = &system.blocks[p * kBlock];
-      for (int a = 0; a < 3; ++a)
-      {
-        for (int i = 0; i < 4; ++i)
-        {
-          for (int j = 0; j < 4; ++j)
-          {
-            blockK[(4 * a + i) * kParameters + 4 * a + j] += ek[i] * ek[j];
-            blockL[(4 * a + i) * kParameters + 4 * a + j] += el[i] * el[j];
-            // The pair's block runs from the lower id to the higher.
-            if (direction == 0)
-            {
-              blockKL[(4 * a + i) * kParameters + 4 * a + j] += ek[i] * el[j];
-            }
-            else
-            {
-              blockKL[(4 * a + j) * kParameters + 4 * a + i] += ek[i] * el[j];
-            }
-          }
-          system.right[kParameters * static_cast<size_t>(k) + 4 * a + i] += ek[i] * d[a];
-          system.right[kParameters * static_cast<size_t>(l) + 4 * a + i] += el[i] * d[a];
-        }
-      }
-    }
-    // The linear parts agree: (A_first - A_second)[a][j] = 0.
-    double* blockFirst = &system.blocks[static_cast<size_t>(kk) * kBlock];
-    double* blockSecond = &system.blocks[static_cast<size_t>(ll) * kBlock];
-    double* blockPair = &system.blocks[p * kBlock];
-    for (int a = 0; a < 3; ++a)
-    {
-      for (int j = 0; j < 3; ++j)
-      {
-        const int at = (4 * a + j) * kParameters + 4 * a + j;
-        blockFirst[at] += gradient;
-        blockSecond[at] += gradient;
-        blockPair[at] -= gradient;
-      }
-    }
-  }
-}
+  System regulariser; // for a stiffness of 1
+  System landmarks;
+  System anchors;     // every node toward no displacement
+  double scale = 0;   // of the regulariser: stiffness 1 weighs it as the data of every point
+};
 
 // Each point's direction: the line from the centre of the points on
 // triangles through it, where that line is within 60 degrees of the point's
@@ -382,11 +142,11 @@ std::vector<double> PointDirections(const TriangleSurface& templ, const std::vec
   }
   for (size_t i = 0; i < areas.size(); ++i)
   {
-    const double* p = &templ.points[3 * i];
     const double* n = &normals[3 * i];
-    const double r[3] = { p[0] - center[0], p[1] - center[1], p[2] - center[2] };
-    const double length = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-    if (length > 0 && std::abs(r[0] * n[0] + r[1] * n[1] + r[2] * n[2]) >= kNormalCosine * length)
+    double r[3];
+    Subtract(&templ.points[3 * i], center, r);
+    const double length = Norm(r);
+    if (length > 0 && std::abs(Dot(r, n)) >= kRadialCosine * length)
     {
       for (int k = 0; k < 3; ++k)
       {
@@ -397,447 +157,358 @@ std::vector<double> PointDirections(const TriangleSurface& templ, const std::vec
   return directions;
 }
 
-// One template point's match on the scan.
-struct Match
+TemplatePoints WeighTemplate(const TriangleSurface& templ, bool radial)
 {
-  bool trusted = false;
-  double distance = 0;
-  double point[3] = { 0, 0, 0 };
-  double normal[3] = { 0, 0, 0 };
-};
-
-Match MatchPoint(const TriangleTree& scan, const double* x, const double* normal, double limit,
-  double borderReach = 0.0)
-{
-  Match match;
-  const TriangleTree::Hit hit = scan.Closest(x, limit);
-  if (!hit.found || (hit.onBorder && hit.distance > borderReach))
+  TemplatePoints points;
+  PointNormalsAndAreas(templ, points.normals, points.areas);
+  for (double a : points.areas)
   {
-    return match;
+    points.totalArea += a;
+    points.onTriangles += a > 0 ? 1 : 0;
   }
-  const double* n = scan.Normal(hit.triangle);
-  if (std::abs(n[0] * normal[0] + n[1] * normal[1] + n[2] * normal[2]) < kNormalCosine)
+  points.directions = PointDirections(templ, points.normals, points.areas, radial);
+  if (points.onTriangles > 0 && points.totalArea > 0)
   {
-    return match;
+    points.weights.resize(points.areas.size());
+    for (size_t i = 0; i < points.areas.size(); ++i)
+    {
+      points.weights[i] = points.areas[i] * static_cast<double>(points.onTriangles) / points.totalArea;
+    }
   }
-  match.trusted = true;
-  match.distance = hit.distance;
-  std::copy(hit.point, hit.point + 3, match.point);
-  std::copy(n, n + 3, match.normal);
-  return match;
+  return points;
 }
 
-// The data term of the points [begin, end) into `system`.
-void AddData(const TriangleSurface& templ, const std::vector<double>& weights, const std::vector<Binding>& bindings,
-  const std::vector<int>& blockOf, const std::vector<double>& nodePositions, const std::vector<Match>& matches,
-  double pointWeight, const std::vector<double>* directions, double sideWeight, size_t begin, size_t end,
-  System& system)
+// The nodes, every point's and extra point's binding to them, and the
+// pattern of the normal equations (its empty matrix into `matrix`).
+NodeGraph MakeNodeGraph(const TriangleSurface& templ, const std::vector<double>& areas,
+  const std::vector<std::array<double, 3>>& extra, double spacing, Eigen::SparseMatrix<double>& matrix)
 {
-  for (size_t i = begin; i < end; ++i)
-  {
-    const Match& m = matches[i];
-    const bool side = directions && sideWeight > 0;
-    if ((!m.trusted && !side) || weights[i] <= 0)
-    {
-      continue;
-    }
-    const Binding& b = bindings[i];
-    const double* p = &templ.points[3 * i];
-    double u[kNeighbours][4];
-    double s[3] = { 0, 0, 0 };
-    for (int k = 0; k < b.count; ++k)
-    {
-      const double* g = &nodePositions[3 * static_cast<size_t>(b.node[k])];
-      for (int a = 0; a < 3; ++a)
-      {
-        u[k][a] = b.weight[k] * (p[a] - g[a]);
-        s[a] += b.weight[k] * g[a];
-      }
-      u[k][3] = b.weight[k];
-    }
-    // (n n^T + pointWeight I), times the point's weight, toward the match;
-    // sideWeight (I - t t^T) toward the point's own place, t its direction:
-    // the displacement's part across that direction.
-    double nn[3][3] = { { 0, 0, 0 }, { 0, 0, 0 }, { 0, 0, 0 } };
-    double pulled[3] = { 0, 0, 0 };
-    if (m.trusted)
-    {
-      for (int a = 0; a < 3; ++a)
-      {
-        for (int c = 0; c < 3; ++c)
-        {
-          nn[a][c] = weights[i] * (m.normal[a] * m.normal[c] + (a == c ? pointWeight : 0.0));
-        }
-      }
-      const double target[3] = { m.point[0] - s[0], m.point[1] - s[1], m.point[2] - s[2] };
-      for (int a = 0; a < 3; ++a)
-      {
-        pulled[a] = nn[a][0] * target[0] + nn[a][1] * target[1] + nn[a][2] * target[2];
-      }
-    }
-    if (side)
-    {
-      const double* t = &(*directions)[3 * i];
-      double sideMatrix[3][3];
-      for (int a = 0; a < 3; ++a)
-      {
-        for (int c = 0; c < 3; ++c)
-        {
-          sideMatrix[a][c] = sideWeight * weights[i] * ((a == c ? 1.0 : 0.0) - t[a] * t[c]);
-          nn[a][c] += sideMatrix[a][c];
-        }
-      }
-      const double target[3] = { p[0] - s[0], p[1] - s[1], p[2] - s[2] };
-      for (int a = 0; a < 3; ++a)
-      {
-        pulled[a] += sideMatrix[a][0] * target[0] + sideMatrix[a][1] * target[1] + sideMatrix[a][2] * target[2];
-      }
-    }
-    const int* blocks = &blockOf[i * kNeighbours * kNeighbours];
-    for (int k = 0; k < b.count; ++k)
-    {
-      double* right = &system.right[kParameters * static_cast<size_t>(b.node[k])];
-      for (int a = 0; a < 3; ++a)
-      {
-        for (int j = 0; j < 4; ++j)
-        {
-          right[4 * a + j] += u[k][j] * pulled[a];
-        }
-      }
-      for (int l = k; l < b.count; ++l)
-      {
-        double* block = &system.blocks[static_cast<size_t>(blocks[k * kNeighbours + l]) * kBlock];
-        for (int a = 0; a < 3; ++a)
-        {
-          for (int c = 0; c < 3; ++c)
-          {
-            const double w = nn[a][c];
-            if (w == 0)
-            {
-              continue;
-            }
-            for (int j = 0; j < 4; ++j)
-            {
-              const double wj = w * u[k][j];
-              double* row = block + (4 * a + j) * kParameters + 4 * c;
-              row[0] += wj * u[l][0];
-              row[1] += wj * u[l][1];
-              row[2] += wj * u[l][2];
-              row[3] += wj * u[l][3];
-            }
-          }
-        }
-      }
-    }
-  }
-}
-}
-
-FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
-  const std::vector<std::array<double, 3>>& extra, const std::vector<std::array<double, 3>>& targets,
-  const FitOptions& options)
-{
-  FitResult result;
-  const size_t pointCount = templ.PointCount();
-  std::vector<double> normals;
-  std::vector<double> areas;
-  PointNormalsAndAreas(templ, normals, areas);
-  double totalArea = 0;
-  size_t onTriangles = 0;
-  for (double a : areas)
-  {
-    totalArea += a;
-    onTriangles += a > 0 ? 1 : 0;
-  }
-  const std::vector<double> directions = PointDirections(templ, normals, areas, options.radial);
-  result.points = templ.points;
-  result.matched.assign(pointCount, 0);
-  for (const auto& e : extra)
-  {
-    result.moved.push_back(e);
-  }
-  if (onTriangles == 0 || !(totalArea > 0))
-  {
-    return result;
-  }
-  // Data weights: each point's share of the area, 1 on average.
-  std::vector<double> weights(pointCount);
-  for (size_t i = 0; i < pointCount; ++i)
-  {
-    weights[i] = areas[i] * static_cast<double>(onTriangles) / totalArea;
-  }
-
-  const std::vector<size_t> nodeIds = PickNodes(templ, areas, options.nodeSpacing);
-  const int nodeCount = static_cast<int>(nodeIds.size());
-  result.nodes = nodeCount;
-  std::vector<double> nodePositions;
+  NodeGraph graph;
+  const std::vector<size_t> nodeIds = PickNodes(templ, areas, spacing);
+  graph.nodeCount = static_cast<int>(nodeIds.size());
   for (size_t id : nodeIds)
   {
-    nodePositions.insert(nodePositions.end(), &templ.points[3 * id], &templ.points[3 * id] + 3);
+    graph.positions.insert(graph.positions.end(), &templ.points[3 * id], &templ.points[3 * id] + 3);
   }
-  std::vector<Binding> bindings(pointCount);
+  const size_t pointCount = templ.PointCount();
+  graph.bindings.resize(pointCount);
   ParallelRanges(pointCount, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i)
     {
-      bindings[i] = Bind(&templ.points[3 * i], nodePositions);
+      graph.bindings[i] = Bind(&templ.points[3 * i], graph.positions);
     }
   });
-  std::vector<Binding> extraBindings;
   for (const auto& e : extra)
   {
-    extraBindings.push_back(Bind(e.data(), nodePositions));
+    graph.extraBindings.push_back(Bind(e.data(), graph.positions));
   }
-  std::vector<Binding> allBindings = bindings;
-  allBindings.insert(allBindings.end(), extraBindings.begin(), extraBindings.end());
-  Pattern pattern = MakePattern(nodeCount, allBindings);
-  // Each point's blocks, for every pair of its nodes k <= l.
-  std::vector<int> blockOf(pointCount * kNeighbours * kNeighbours, 0);
-  for (size_t i = 0; i < pointCount; ++i)
-  {
-    const Binding& b = bindings[i];
-    for (int k = 0; k < b.count; ++k)
-    {
-      for (int l = k; l < b.count; ++l)
-      {
-        blockOf[i * kNeighbours * kNeighbours + k * kNeighbours + l] = pattern.Find(b.node[k], b.node[l]);
-      }
-    }
-  }
-  System regulariser;
-  regulariser.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
-  AddRegulariser(pattern, nodePositions, options.nodeSpacing, options.bendWeight, regulariser);
-  // The landmarks, as points of their own pulled toward their targets (the
-  // point-to-point term alone).
-  {
-    // The field's gradient small: each node's linear part near the identity.
-    const double g = options.gradientWeight * options.nodeSpacing * options.nodeSpacing;
-    for (int n = 0; n < nodeCount; ++n)
-    {
-      double* block = &regulariser.blocks[static_cast<size_t>(pattern.Find(n, n)) * kBlock];
-      for (int a = 0; a < 3; ++a)
-      {
-        for (int j = 0; j < 3; ++j)
-        {
-          block[(4 * a + j) * kParameters + 4 * a + j] += g;
-          regulariser.right[static_cast<size_t>(n) * kParameters + 4 * a + j] += j == a ? g : 0.0;
-        }
-      }
-    }
-  }
+  std::vector<Binding> allBindings = graph.bindings;
+  allBindings.insert(allBindings.end(), graph.extraBindings.begin(), graph.extraBindings.end());
+  graph.pattern = MakePattern(graph.nodeCount, allBindings, matrix);
+  graph.blockOf = BlockIndices(graph.bindings, pointCount, graph.pattern);
+  return graph;
+}
+
+// The landmarks as points of their own pulled toward their targets (the
+// point-to-point term alone: a zero normal, a point weight of 1), all of them
+// weighing landmarkWeight times the data of every point.
+System LandmarkTerm(const NodeGraph& graph, const std::vector<std::array<double, 3>>& extra,
+  const std::vector<std::array<double, 3>>& targets, size_t onTriangles, double landmarkWeight)
+{
   System landmarks;
-  landmarks.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
+  landmarks.Reset(graph.pattern.pairs.size(), static_cast<size_t>(graph.nodeCount));
   const size_t landmarkCount = std::min(extra.size(), targets.size());
-  if (landmarkCount > 0)
+  if (landmarkCount == 0)
   {
-    TriangleSurface landmarkPoints;
-    std::vector<double> landmarkWeights(landmarkCount, options.landmarkWeight * static_cast<double>(onTriangles) /
-        static_cast<double>(landmarkCount));
-    std::vector<Match> landmarkTargets(landmarkCount);
-    std::vector<int> landmarkBlocks(landmarkCount * kNeighbours * kNeighbours, 0);
-    for (size_t l = 0; l < landmarkCount; ++l)
-    {
-      landmarkPoints.points.insert(landmarkPoints.points.end(), extra[l].begin(), extra[l].end());
-      landmarkTargets[l].trusted = true;
-      std::copy(targets[l].begin(), targets[l].end(), landmarkTargets[l].point);
-      const Binding& b = extraBindings[l];
-      for (int k = 0; k < b.count; ++k)
-      {
-        for (int m = k; m < b.count; ++m)
-        {
-          landmarkBlocks[l * kNeighbours * kNeighbours + k * kNeighbours + m] = pattern.Find(b.node[k], b.node[m]);
-        }
-      }
-    }
-    // A zero normal leaves the point-to-point term, of weight 1.
-    AddData(landmarkPoints, landmarkWeights, extraBindings, landmarkBlocks, nodePositions, landmarkTargets, 1.0,
-      nullptr, 0.0, 0, landmarkCount, landmarks);
+    return landmarks;
   }
-  // The anchor: every node's translation toward 0, its linear part toward the
-  // identity (times nodeSpacing).
-  System anchors;
-  anchors.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
-  const double anchor = options.anchorWeight * static_cast<double>(onTriangles) / std::max(1, nodeCount);
-  for (int n = 0; n < nodeCount; ++n)
+  std::vector<double> landmarkPoints;
+  const std::vector<double> landmarkWeights(landmarkCount,
+    landmarkWeight * static_cast<double>(onTriangles) / static_cast<double>(landmarkCount));
+  std::vector<ScanMatch> landmarkTargets(landmarkCount);
+  for (size_t l = 0; l < landmarkCount; ++l)
   {
-    double* block = &anchors.blocks[static_cast<size_t>(pattern.Find(n, n)) * kBlock];
-    for (int a = 0; a < 3; ++a)
-    {
-      for (int j = 0; j < 4; ++j)
-      {
-        const double w = j == 3 ? anchor : anchor * options.nodeSpacing * options.nodeSpacing;
-        block[(4 * a + j) * kParameters + 4 * a + j] += w;
-        anchors.right[static_cast<size_t>(n) * kParameters + 4 * a + j] += j == a ? w : 0.0;
-      }
-    }
+    landmarkPoints.insert(landmarkPoints.end(), extra[l].begin(), extra[l].end());
+    landmarkTargets[l].trusted = true;
+    std::copy(targets[l].begin(), targets[l].end(), landmarkTargets[l].point);
   }
-  // Stiffness 1 weighs the regulariser as much, in all, as the data term of
-  // every point: the graph's pairs are far fewer than the template's points.
-  const double pairCount = static_cast<double>(std::max<size_t>(1, pattern.pairs.size() - nodeCount));
-  const double scale = static_cast<double>(onTriangles) / (2.0 * pairCount);
+  const std::vector<int> landmarkBlocks = BlockIndices(graph.extraBindings, landmarkCount, graph.pattern);
+  const DataPoints data{ landmarkPoints, landmarkWeights, graph.extraBindings, landmarkBlocks, graph.positions, 1.0,
+    nullptr, 0.0 };
+  AddData(data, landmarkTargets, 0, landmarkCount, landmarks);
+  return landmarks;
+}
 
-  // Every node starts with the identity.
-  std::vector<double> theta(static_cast<size_t>(nodeCount) * kParameters, 0.0);
-  for (int n = 0; n < nodeCount; ++n)
-  {
-    for (int a = 0; a < 3; ++a)
-    {
-      theta[static_cast<size_t>(n) * kParameters + 4 * a + a] = 1.0;
-    }
-  }
+FixedTerms MakeFixedTerms(const NodeGraph& graph, const std::vector<std::array<double, 3>>& extra,
+  const std::vector<std::array<double, 3>>& targets, size_t onTriangles, const FitOptions& options)
+{
+  FixedTerms fixed;
+  const size_t pairCount = graph.pattern.pairs.size();
+  const size_t nodeCount = static_cast<size_t>(graph.nodeCount);
+  fixed.regulariser.Reset(pairCount, nodeCount);
+  AddRegulariser(graph.pattern, graph.positions, options.nodeSpacing, options.bendWeight, fixed.regulariser);
+  // The field's gradient small: each node's linear part near the identity.
+  AddNodePull(graph.pattern, graph.nodeCount, options.gradientWeight * options.nodeSpacing * options.nodeSpacing,
+    0.0, fixed.regulariser);
+  fixed.landmarks = LandmarkTerm(graph, extra, targets, onTriangles, options.landmarkWeight);
+  // The anchor: every node's translation toward 0, its linear part toward
+  // the identity (times nodeSpacing).
+  fixed.anchors.Reset(pairCount, nodeCount);
+  const double anchor = options.anchorWeight * static_cast<double>(onTriangles) / std::max(1, graph.nodeCount);
+  AddNodePull(graph.pattern, graph.nodeCount, anchor * options.nodeSpacing * options.nodeSpacing, anchor,
+    fixed.anchors);
+  // The graph's pairs are far fewer than the template's points.
+  const double pairs = static_cast<double>(std::max<size_t>(1, pairCount - graph.nodeCount));
+  fixed.scale = static_cast<double>(onTriangles) / (2.0 * pairs);
+  return fixed;
+}
 
-  TriangleSurface moving = templ;
-  std::vector<double> movingNormals = normals;
+// What every step of the graph fit reads.
+struct FitInputs
+{
+  const TriangleSurface& templ;
+  const TriangleTree& scan;
+  const TemplatePoints& points;
+  const NodeGraph& graph;
+  const FixedTerms& fixed;
+  const FitOptions& options;
+};
+
+// What the steps of the graph fit carry from one to the next.
+struct FitState
+{
+  std::vector<double> theta;        // the nodes' maps
+  TriangleSurface moving;           // the template as the maps move it
+  std::vector<double> movingNormals;
   std::vector<double> movingAreas;
-  std::vector<Match> matches(pointCount);
+  std::vector<ScanMatch> matches;   // per point, of this step
+  double limit = 0;                 // mm: the distance limit of this step's matches
+  std::vector<unsigned char> trustChanges; // per point: how often its match turned from trusted to not or back
+  std::vector<char> wasTrusted;
+  Eigen::SparseMatrix<double> matrix;
   Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower> solver;
-  solver.setTolerance(1e-9);
-  solver.setMaxIterations(4000);
   System data[2];
   System total;
-  double limit = options.startDistance;
-  // How often each point's match has turned from trusted to not or back.
-  std::vector<unsigned char> trustChanges(pointCount, 0);
-  std::vector<char> wasTrusted(pointCount, 0);
-  for (size_t level = 0; level < options.stiffness.size(); ++level)
+};
+
+// Every node starts with the identity, every point where the template has it.
+void StartFit(const FitInputs& in, FitState& state)
+{
+  const size_t pointCount = in.templ.PointCount();
+  state.theta = IdentityMaps(in.graph.nodeCount);
+  state.moving = in.templ;
+  state.movingNormals = in.points.normals;
+  state.matches.assign(pointCount, ScanMatch());
+  state.limit = in.options.startDistance;
+  state.trustChanges.assign(pointCount, 0);
+  state.wasTrusted.assign(pointCount, 0);
+  state.solver.setTolerance(1e-9);
+  state.solver.setMaxIterations(4000);
+}
+
+// Every point's match at its current place. From the second step on
+// (`counting`), a match that turns from trusted to not or back counts toward
+// kUnsteady, after which the point's match is no longer trusted.
+void MatchPoints(const FitInputs& in, bool counting, FitState& state)
+{
+  ParallelRanges(in.templ.PointCount(), [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i)
+    {
+      state.matches[i] = in.points.areas[i] > 0
+        ? MatchOnScan(in.scan, &state.moving.points[3 * i], &state.movingNormals[3 * i], state.limit, 0.0)
+        : ScanMatch();
+      const char trusted = state.matches[i].trusted ? 1 : 0;
+      if (counting && trusted != state.wasTrusted[i] && state.trustChanges[i] < kUnsteady)
+      {
+        ++state.trustChanges[i];
+      }
+      state.wasTrusted[i] = trusted;
+      state.matches[i].trusted = state.matches[i].trusted && state.trustChanges[i] < kUnsteady;
+    }
+  });
+}
+
+// The data term of the step's matches in two fixed halves, added in order:
+// the same sums whatever the number of threads.
+void AddDataTerm(const FitInputs& in, FitState& state)
+{
+  const size_t pointCount = in.templ.PointCount();
+  const size_t half = pointCount / 2;
+  for (System& d : state.data)
   {
-    const double stiffness = options.stiffness[level];
-    const int steps = level + 1 < options.stiffness.size() ? options.stepsPerLevel : options.lastLevelSteps;
+    d.Reset(in.graph.pattern.pairs.size(), static_cast<size_t>(in.graph.nodeCount));
+  }
+  const DataPoints data{ in.templ.points, in.points.weights, in.graph.bindings, in.graph.blockOf, in.graph.positions,
+    in.options.pointWeight, &in.points.directions, in.options.sideWeight };
+  BesideThread helper([&] { AddData(data, state.matches, half, pointCount, state.data[1]); });
+  AddData(data, state.matches, 0, half, state.data[0]);
+  helper.Join();
+}
+
+// The step's normal equations: the data, the fixed terms at `stiffness`, and
+// a slight damping toward the step's start.
+void AssembleSystem(const FitInputs& in, double stiffness, FitState& state)
+{
+  System& total = state.total;
+  total = state.data[0];
+  total.Add(state.data[1], 1.0);
+  const double weight = stiffness * in.fixed.scale;
+  total.Add(in.fixed.regulariser, weight);
+  total.Add(in.fixed.landmarks, 1.0);
+  // Below kAnchorStiffness the anchor eases off with the regulariser, so
+  // that the points over a hole keep following their neighbours.
+  total.Add(in.fixed.anchors, std::min(1.0, stiffness / kAnchorStiffness));
+  const double damping = kDamping * weight * in.options.nodeSpacing * in.options.nodeSpacing + 1e-12;
+  for (int n = 0; n < in.graph.nodeCount; ++n)
+  {
+    double* block = &total.blocks[static_cast<size_t>(in.graph.pattern.Find(n, n)) * kBlock];
+    for (int r = 0; r < kParameters; ++r)
+    {
+      block[r * kParameters + r] += damping;
+      const size_t at = static_cast<size_t>(n) * kParameters + r;
+      total.right[at] += damping * state.theta[at];
+    }
+  }
+}
+
+// Solves the step's normal equations for the nodes' maps, started from the
+// maps of the step before; false, the maps kept, when the solution is not a
+// finite number.
+bool SolveMaps(const FitInputs& in, FitState& state)
+{
+  double* values = state.matrix.valuePtr();
+  std::fill(values, values + state.matrix.nonZeros(), 0.0);
+  state.total.AddInto(in.graph.pattern, state.matrix);
+  state.solver.compute(state.matrix);
+  const Eigen::Index size = static_cast<Eigen::Index>(state.theta.size());
+  const Eigen::VectorXd solution =
+    state.solver.solveWithGuess(Eigen::Map<const Eigen::VectorXd>(state.total.right.data(), size),
+      Eigen::Map<const Eigen::VectorXd>(state.theta.data(), size));
+  if (!solution.allFinite())
+  {
+    return false;
+  }
+  state.theta.assign(solution.data(), solution.data() + solution.size());
+  return true;
+}
+
+// Moves every point where the maps take it, and returns the 99th percentile
+// of the moves: a few points whose match comes and goes (at the scan's
+// borders) do not hold the fit up.
+double MovePoints(const FitInputs& in, FitState& state)
+{
+  const size_t pointCount = in.templ.PointCount();
+  std::vector<double> change(pointCount, 0.0);
+  ParallelRanges(pointCount, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i)
+    {
+      double x[3];
+      Deformed(&in.templ.points[3 * i], in.graph.bindings[i], in.graph.positions, state.theta, x);
+      change[i] = Distance2(x, &state.moving.points[3 * i]);
+      std::copy(x, x + 3, &state.moving.points[3 * i]);
+    }
+  });
+  PointNormalsAndAreas(state.moving, state.movingNormals, state.movingAreas);
+  const size_t rank = change.size() - 1 - change.size() / 100;
+  std::nth_element(change.begin(), change.begin() + rank, change.end());
+  return std::sqrt(change[rank]);
+}
+
+// The distance limit of the next step: four times the median of the step's
+// trusted distances (which it reorders), within [minDistance, startDistance].
+double NextLimit(std::vector<double>& distances, const FitOptions& options)
+{
+  const size_t middle = distances.size() / 2;
+  std::nth_element(distances.begin(), distances.begin() + middle, distances.end());
+  return std::min(options.startDistance, std::max(options.minDistance, 4.0 * distances[middle]));
+}
+
+enum class StepEnd
+{
+  Moved,     // the next step follows
+  LevelDone, // the points settled, or the solve failed: the next level follows
+  NoMatch    // no point has a trusted match: the fit ends
+};
+
+// One step of the graph fit at `stiffness`.
+StepEnd FitStep(const FitInputs& in, double stiffness, FitState& state, FitResult& result)
+{
+  MatchPoints(in, result.steps > 0, state);
+  std::vector<double> distances = TrustedDistances(state.matches);
+  if (distances.empty())
+  {
+    return StepEnd::NoMatch;
+  }
+  AddDataTerm(in, state);
+  AssembleSystem(in, stiffness, state);
+  if (!SolveMaps(in, state))
+  {
+    return StepEnd::LevelDone;
+  }
+  result.change = MovePoints(in, state);
+  ++result.steps;
+  state.limit = NextLimit(distances, in.options);
+  return result.change < kSettled ? StepEnd::LevelDone : StepEnd::Moved;
+}
+
+// The graph fit down the stiffness schedule; false when a step found no
+// trusted match.
+bool FitGraph(const FitInputs& in, FitState& state, FitResult& result)
+{
+  const std::vector<double>& schedule = in.options.stiffness;
+  for (size_t level = 0; level < schedule.size(); ++level)
+  {
+    const int steps = level + 1 < schedule.size() ? in.options.stepsPerLevel : in.options.lastLevelSteps;
     for (int step = 0; step < steps; ++step)
     {
-      ParallelRanges(pointCount, [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i)
-        {
-          matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit) : Match();
-          const char trusted = matches[i].trusted ? 1 : 0;
-          if (result.steps > 0 && trusted != wasTrusted[i] && trustChanges[i] < kUnsteady)
-          {
-            ++trustChanges[i];
-          }
-          wasTrusted[i] = trusted;
-          matches[i].trusted = matches[i].trusted && trustChanges[i] < kUnsteady;
-        }
-      });
-      std::vector<double> distances;
-      for (const Match& m : matches)
+      const StepEnd end = FitStep(in, schedule[level], state, result);
+      if (end == StepEnd::NoMatch)
       {
-        if (m.trusted)
-        {
-          distances.push_back(m.distance);
-        }
+        return false;
       }
-      if (distances.empty())
-      {
-        result.points = moving.points;
-        return result;
-      }
-      // The data term in two fixed halves, added in order: the same sums
-      // whatever the number of threads.
-      const size_t half = pointCount / 2;
-      for (System& d : data)
-      {
-        d.Reset(pattern.pairs.size(), static_cast<size_t>(nodeCount));
-      }
-      BesideThread helper([&] {
-        AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &directions,
-          options.sideWeight, half, pointCount, data[1]);
-      });
-      AddData(templ, weights, bindings, blockOf, nodePositions, matches, options.pointWeight, &directions,
-        options.sideWeight, 0, half, data[0]);
-      helper.Join();
-      total = data[0];
-      total.Add(data[1], 1.0);
-      const double weight = stiffness * scale;
-      total.Add(regulariser, weight);
-      total.Add(landmarks, 1.0);
-      // Below kAnchorStiffness the anchor eases off with the regulariser, so
-      // that the points over a hole keep following their neighbours.
-      total.Add(anchors, std::min(1.0, stiffness / kAnchorStiffness));
-      const double damping = kDamping * weight * options.nodeSpacing * options.nodeSpacing + 1e-12;
-      for (int n = 0; n < nodeCount; ++n)
-      {
-        double* block = &total.blocks[static_cast<size_t>(pattern.Find(n, n)) * kBlock];
-        for (int r = 0; r < kParameters; ++r)
-        {
-          block[r * kParameters + r] += damping;
-          const size_t at = static_cast<size_t>(n) * kParameters + r;
-          total.right[at] += damping * theta[at];
-        }
-      }
-      double* values = pattern.matrix.valuePtr();
-      std::fill(values, values + pattern.matrix.nonZeros(), 0.0);
-      for (size_t p = 0; p < pattern.pairs.size(); ++p)
-      {
-        const double* block = &total.blocks[p * kBlock];
-        const int* at = &pattern.positions[p * kBlock];
-        for (int e = 0; e < kBlock; ++e)
-        {
-          if (at[e] >= 0)
-          {
-            values[at[e]] += block[e];
-          }
-        }
-      }
-      solver.compute(pattern.matrix);
-      const Eigen::Index size = static_cast<Eigen::Index>(theta.size());
-      const Eigen::VectorXd solution =
-        solver.solveWithGuess(Eigen::Map<const Eigen::VectorXd>(total.right.data(), size),
-          Eigen::Map<const Eigen::VectorXd>(theta.data(), size));
-      if (!solution.allFinite())
-      {
-        break;
-      }
-      theta.assign(solution.data(), solution.data() + solution.size());
-      std::vector<double> change(pointCount, 0.0);
-      ParallelRanges(pointCount, [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i)
-        {
-          double x[3];
-          Deformed(&templ.points[3 * i], bindings[i], nodePositions, theta, x);
-          change[i] = Distance2(x, &moving.points[3 * i]);
-          std::copy(x, x + 3, &moving.points[3 * i]);
-        }
-      });
-      PointNormalsAndAreas(moving, movingNormals, movingAreas);
-      // The 99th percentile: a few points whose match comes and goes (at the
-      // scan's borders) do not hold the fit up.
-      const size_t rank = change.size() - 1 - change.size() / 100;
-      std::nth_element(change.begin(), change.begin() + rank, change.end());
-      result.change = std::sqrt(change[rank]);
-      ++result.steps;
-      const size_t middle = distances.size() / 2;
-      std::nth_element(distances.begin(), distances.begin() + middle, distances.end());
-      limit = std::min(options.startDistance, std::max(options.minDistance, 4.0 * distances[middle]));
-      if (result.change < kSettled)
+      if (end == StepEnd::LevelDone)
       {
         break;
       }
     }
   }
+  return true;
+}
+
+// The extra points (the landmarks) moved by the fitted field.
+void MoveExtra(const std::vector<std::array<double, 3>>& extra, const NodeGraph& graph,
+  const std::vector<double>& theta, std::vector<std::array<double, 3>>& moved)
+{
   for (size_t e = 0; e < extra.size(); ++e)
   {
-    Deformed(extra[e].data(), extraBindings[e], nodePositions, theta, result.moved[e].data());
+    Deformed(extra[e].data(), graph.extraBindings[e], graph.positions, theta, moved[e].data());
   }
+}
 
-  // The last, short move along each point's direction onto the scan.
+// The last, short move of each point with a trusted match (or near the
+// scan's border) along its direction onto the scan's tangent plane at the
+// match, by at most projectionLimit; twice, matching again.
+void ProjectOntoScan(const FitInputs& in, FitState& state)
+{
   for (int pass = 0; pass < 2; ++pass)
   {
-    ParallelRanges(pointCount, [&](size_t begin, size_t end) {
+    ParallelRanges(in.templ.PointCount(), [&](size_t begin, size_t end) {
       for (size_t i = begin; i < end; ++i)
       {
-        matches[i] = areas[i] > 0 ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
-                                  : Match();
-        const Match& m = matches[i];
+        state.matches[i] = in.points.areas[i] > 0
+          ? MatchOnScan(in.scan, &state.moving.points[3 * i], &state.movingNormals[3 * i], state.limit, kBorderReach)
+          : ScanMatch();
+        const ScanMatch& m = state.matches[i];
         if (!m.trusted)
         {
           continue;
         }
-        double* x = &moving.points[3 * i];
-        const double* along = options.radial ? &directions[3 * i] : &movingNormals[3 * i];
-        const double facing = m.normal[0] * along[0] + m.normal[1] * along[1] + m.normal[2] * along[2];
-        const double gap = m.normal[0] * (m.point[0] - x[0]) + m.normal[1] * (m.point[1] - x[1]) +
-          m.normal[2] * (m.point[2] - x[2]);
-        const double move = gap / facing;
-        if (std::abs(move) <= options.projectionLimit)
+        double* x = &state.moving.points[3 * i];
+        const double* along = in.options.radial ? &in.points.directions[3 * i] : &state.movingNormals[3 * i];
+        double gap[3];
+        Subtract(m.point, x, gap);
+        const double move = Dot(m.normal, gap) / Dot(m.normal, along);
+        if (std::abs(move) <= in.options.projectionLimit)
         {
           for (int k = 0; k < 3; ++k)
           {
@@ -847,34 +518,59 @@ FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
       }
     });
   }
+}
 
-  // The fitted points' distances to the scan, where they have a trusted match.
+// The fitted points, which of them have a trusted match on the scan, and
+// the figures of their distances to it.
+void MeasureFit(const FitInputs& in, const FitState& state, FitResult& result)
+{
   std::vector<double> distances;
-  for (size_t i = 0; i < pointCount; ++i)
+  for (size_t i = 0; i < in.templ.PointCount(); ++i)
   {
-    const Match m = areas[i] > 0
-      ? MatchPoint(scan, &moving.points[3 * i], &movingNormals[3 * i], limit, kBorderReach)
-      : Match();
+    const ScanMatch m = in.points.areas[i] > 0
+      ? MatchOnScan(in.scan, &state.moving.points[3 * i], &state.movingNormals[3 * i], state.limit, kBorderReach)
+      : ScanMatch();
     if (m.trusted)
     {
       result.matched[i] = 1;
       distances.push_back(m.distance);
     }
   }
-  result.points = moving.points;
-  result.unmatched = 1.0 - static_cast<double>(distances.size()) / static_cast<double>(onTriangles);
-  if (!distances.empty())
-  {
-    double sum = 0;
-    for (double d : distances)
-    {
-      sum += d;
-    }
-    result.mean = sum / static_cast<double>(distances.size());
-    std::sort(distances.begin(), distances.end());
-    result.p95 = Percentile(distances, 95);
-    result.largest = distances.back();
-  }
-  return result;
+  result.points = state.moving.points;
+  result.unmatched = 1.0 - static_cast<double>(distances.size()) / static_cast<double>(in.points.onTriangles);
+  const Summary summary = Summarize(distances);
+  result.mean = summary.mean;
+  result.p95 = summary.p95;
+  result.largest = summary.largest;
+}
 }
 
+FitResult FitTemplate(const TriangleSurface& templ, const TriangleTree& scan,
+  const std::vector<std::array<double, 3>>& extra, const std::vector<std::array<double, 3>>& targets,
+  const FitOptions& options)
+{
+  FitResult result;
+  const TemplatePoints points = WeighTemplate(templ, options.radial);
+  result.points = templ.points;
+  result.matched.assign(templ.PointCount(), 0);
+  result.moved = extra;
+  if (points.onTriangles == 0 || !(points.totalArea > 0))
+  {
+    return result;
+  }
+  FitState state;
+  const NodeGraph graph = MakeNodeGraph(templ, points.areas, extra, options.nodeSpacing, state.matrix);
+  result.nodes = graph.nodeCount;
+  const FixedTerms fixed = MakeFixedTerms(graph, extra, targets, points.onTriangles, options);
+  const FitInputs in{ templ, scan, points, graph, fixed, options };
+  StartFit(in, state);
+  if (!FitGraph(in, state, result))
+  {
+    result.points = state.moving.points;
+    return result;
+  }
+  MoveExtra(extra, graph, state.theta, result.moved);
+  ProjectOntoScan(in, state);
+  MeasureFit(in, state, result);
+  return result;
+}

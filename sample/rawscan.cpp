@@ -1,11 +1,13 @@
 #include "rawscan.h"
 
-#include "surftools/curvefile.h"
-#include "surftools/outputfile.h"
+#include "fit/rigidalign.h"
 #include "fit/scanfile.h"
 #include "geometry/statistics.h"
-#include "surftools/surface.h"
 #include "geometry/triangletree.h"
+#include "geometry/vector.h"
+#include "surftools/curvefile.h"
+#include "surftools/outputfile.h"
+#include "surftools/surface.h"
 
 #include <vtkCellArray.h>
 #include <vtkCleanPolyData.h>
@@ -52,7 +54,7 @@ struct Random
       {
         d[k] = Normal();
       }
-      length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+      length = Norm(d);
     } while (length < 1e-6);
     for (int k = 0; k < 3; ++k)
     {
@@ -118,16 +120,16 @@ bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& p
 
 void SmoothField::At(const double p[3], double d[3]) const
 {
-  const double u[3] = { p[0] - center[0], p[1] - center[1], p[2] - center[2] };
-  const double r = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+  double u[3];
+  Subtract(p, center, u);
+  const double r = Norm(u);
   for (int k = 0; k < 3; ++k)
   {
     d[k] = stretch[k] * u[k];
   }
   for (const Bump& b : bumps)
   {
-    const double r2 = (p[0] - b.center[0]) * (p[0] - b.center[0]) + (p[1] - b.center[1]) * (p[1] - b.center[1]) +
-      (p[2] - b.center[2]) * (p[2] - b.center[2]);
+    const double r2 = Distance2(p, b.center);
     const double w = std::exp(-r2 / (2.0 * b.width * b.width));
     for (int k = 0; k < 3; ++k)
     {
@@ -179,15 +181,19 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
   {
     double d[3];
     field.At(&points[3 * i], d);
-    largest = std::max(largest, std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]));
+    largest = std::max(largest, Norm(d));
   }
   field.scale = largest > 0 ? amplitude / largest : 1.0;
   return field;
 }
 
-RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks, const RawScanOptions& options)
+namespace
 {
-  Random random(options.seed);
+// The scan's surface, in the surface's frame: each triangle split in four,
+// the triangles whose centre lies below the cut or in a hole left out, the
+// rest decimated (quadric error) to about options.triangles.
+vtkSmartPointer<vtkPolyData> OpenSurface(vtkPolyData* surface, const RawScanOptions& options)
+{
   auto subdivide = vtkSmartPointer<vtkLinearSubdivisionFilter>::New();
   subdivide->SetInputData(surface);
   subdivide->SetNumberOfSubdivisions(1);
@@ -203,9 +209,7 @@ RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks
     bool keep = centroid[2] >= options.cutBelow;
     for (const auto& hole : options.holes)
     {
-      const double d2 = (centroid[0] - hole[0]) * (centroid[0] - hole[0]) +
-        (centroid[1] - hole[1]) * (centroid[1] - hole[1]) + (centroid[2] - hole[2]) * (centroid[2] - hole[2]);
-      keep = keep && d2 > hole[3] * hole[3];
+      keep = keep && Distance2(centroid, hole.data()) > hole[3] * hole[3];
     }
     if (keep)
     {
@@ -229,11 +233,14 @@ RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks
   decimate->SetTargetReduction(cells > options.triangles ? 1.0 - options.triangles / cells : 0.0);
   decimate->VolumePreservationOn();
   decimate->Update();
+  return decimate->GetOutput();
+}
 
-  // The motion: about the surface's centre, then along a random direction.
-  RawScan scan;
-  double center[3];
-  Centre(PointsOf(surface), center);
+// The scanner's motion: a rotation about a random axis through `center`, by
+// 60 to 100% of the largest angle, then a shift along a random direction by
+// 60 to 100% of the largest length.
+RigidTransform RandomMotion(const double center[3], const RawScanOptions& options, Random& random)
+{
   double axis[3];
   random.Direction(axis);
   const double angle = (0.6 + 0.4 * random.Uniform()) * options.maxRotation * kPi / 180.0;
@@ -248,29 +255,68 @@ RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks
   const double r[3][3] = { { c + x * x * (1 - c), x * y * (1 - c) - z * s, x * z * (1 - c) + y * s },
     { y * x * (1 - c) + z * s, c + y * y * (1 - c), y * z * (1 - c) - x * s },
     { z * x * (1 - c) - y * s, z * y * (1 - c) + x * s, c + z * z * (1 - c) } };
+  RigidTransform motion;
   for (int i = 0; i < 3; ++i)
   {
     for (int j = 0; j < 3; ++j)
     {
-      scan.motion.r[i][j] = r[i][j];
+      motion.r[i][j] = r[i][j];
     }
-    scan.motion.t[i] = center[i] + shift * direction[i] -
-      (r[i][0] * center[0] + r[i][1] * center[1] + r[i][2] * center[2]);
+    motion.t[i] = center[i] + shift * direction[i] - Dot(r[i], center);
   }
-  vtkPolyData* decimated = decimate->GetOutput();
+  return motion;
+}
+
+// `surface` with its points moved by `motion` (in double precision), on
+// the same polygons.
+vtkSmartPointer<vtkPolyData> MovedSurface(vtkPolyData* surface, const RigidTransform& motion)
+{
   auto moved = vtkSmartPointer<vtkPoints>::New();
   moved->SetDataTypeToDouble();
-  moved->SetNumberOfPoints(decimated->GetNumberOfPoints());
-  for (vtkIdType i = 0; i < decimated->GetNumberOfPoints(); ++i)
+  moved->SetNumberOfPoints(surface->GetNumberOfPoints());
+  for (vtkIdType i = 0; i < surface->GetNumberOfPoints(); ++i)
   {
     double p[3];
-    decimated->GetPoint(i, p);
-    scan.motion.Apply(p, p);
+    surface->GetPoint(i, p);
+    motion.Apply(p, p);
     moved->SetPoint(i, p);
   }
-  scan.surface = vtkSmartPointer<vtkPolyData>::New();
-  scan.surface->SetPoints(moved);
-  scan.surface->SetPolys(decimated->GetPolys());
+  auto result = vtkSmartPointer<vtkPolyData>::New();
+  result->SetPoints(moved);
+  result->SetPolys(surface->GetPolys());
+  return result;
+}
+
+// The id of the point of `points` farthest from `center` along `direction`
+// (the first of equals).
+vtkIdType Farthest(const std::vector<double>& points, const double center[3], const double direction[3])
+{
+  vtkIdType best = 0;
+  double farthest = -1e300;
+  for (size_t i = 0; i < points.size() / 3; ++i)
+  {
+    double u[3];
+    Subtract(&points[3 * i], center, u);
+    const double along = Dot(u, direction);
+    if (along > farthest)
+    {
+      farthest = along;
+      best = static_cast<vtkIdType>(i);
+    }
+  }
+  return best;
+}
+}
+
+RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks, const RawScanOptions& options)
+{
+  Random random(options.seed);
+  const vtkSmartPointer<vtkPolyData> open = OpenSurface(surface, options);
+  RawScan scan;
+  double center[3];
+  Centre(PointsOf(surface), center);
+  scan.motion = RandomMotion(center, options, random);
+  scan.surface = MovedSurface(open, scan.motion);
   for (const Landmark& l : landmarks)
   {
     Landmark m;
@@ -293,27 +339,17 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface)
   std::vector<vtkIdType> ids;
   for (const auto& d : directions)
   {
-    vtkIdType best = 0;
-    double farthest = -1e300;
-    for (size_t i = 0; i < points.size() / 3; ++i)
-    {
-      const double along = (points[3 * i] - center[0]) * d[0] + (points[3 * i + 1] - center[1]) * d[1] +
-        (points[3 * i + 2] - center[2]) * d[2];
-      if (along > farthest)
-      {
-        farthest = along;
-        best = static_cast<vtkIdType>(i);
-      }
-    }
-    ids.push_back(best);
+    ids.push_back(Farthest(points, center, d));
   }
   return ids;
 }
 
-bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles, BumpDirection direction)
+namespace
 {
-  const std::vector<double> points = PointsOf(templ);
-  const SmoothField field = RandomField(points, seed, 15.0, direction);
+// The template deformed by `field`, on the template's polygons.
+vtkSmartPointer<vtkPolyData> DeformedSurface(vtkPolyData* templ, const std::vector<double>& points,
+  const SmoothField& field)
+{
   auto deformedPoints = vtkSmartPointer<vtkPoints>::New();
   deformedPoints->SetNumberOfPoints(templ->GetNumberOfPoints());
   for (size_t i = 0; i < points.size() / 3; ++i)
@@ -323,13 +359,70 @@ bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int
     deformedPoints->SetPoint(static_cast<vtkIdType>(i), points[3 * i] + d[0], points[3 * i + 1] + d[1],
       points[3 * i + 2] + d[2]);
   }
-  vtkSmartPointer<vtkPolyData> truth = BuildSurface(deformedPoints, templ);
+  return BuildSurface(deformedPoints, templ);
+}
+
+// A case's scan options: cut 35% of the head's height below its centre,
+// holes at both ears (the left and right landmarks, 12 mm), on the upper
+// back (20 mm, hair) and at three random places (6 to 10 mm).
+RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& trueLandmarks, uint64_t seed,
+  int triangles)
+{
+  double bounds[6];
+  truth->GetBounds(bounds);
+  const std::vector<double> points = PointsOf(truth);
+  double center[3];
+  Centre(points, center);
+  RawScanOptions options;
+  options.triangles = triangles;
+  options.cutBelow = center[2] - 0.35 * (bounds[5] - bounds[4]);
+  options.seed = seed * 7919 + 17;
+  Random random(seed * 104729 + 3);
+  for (int side = 1; side <= 2; ++side)
+  {
+    options.holes.push_back({ trueLandmarks[side][0], trueLandmarks[side][1], trueLandmarks[side][2], 12.0 });
+  }
+  // The point of the head farthest along the upper-back direction.
+  const double back[3] = { 0, 0.55, 0.83 };
+  const vtkIdType top = Farthest(points, center, back);
+  options.holes.push_back({ points[3 * top], points[3 * top + 1], points[3 * top + 2], 20.0 });
+  for (int h = 0; h < 3; ++h)
+  {
+    double p[3];
+    truth->GetPoint(static_cast<vtkIdType>(random.Uniform() * static_cast<double>(truth->GetNumberOfPoints())), p);
+    options.holes.push_back({ p[0], p[1], p[2], 6.0 + 4.0 * random.Uniform() });
+  }
+  return options;
+}
+
+// Writes a case's scan (binary STL), landmarks and motion into `dir`; false
+// when a file cannot be written.
+bool WriteScanFiles(const RawScan& scan, const std::vector<Landmark>& templateLandmarks, const std::string& dir)
+{
+  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
+  writer->SetInputData(scan.surface);
+  writer->SetFileName((dir + "/scan.stl").c_str());
+  writer->SetFileTypeToBinary();
+  bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
+  ok = WriteLandmarks(templateLandmarks, dir + "/template_landmarks.crv") && ok;
+  ok = WriteLandmarks(scan.landmarks, dir + "/scan_landmarks.crv") && ok;
+  std::ostringstream motion;
+  WriteTransform(motion, scan.motion);
+  const std::string text = motion.str();
+  return WriteOutputFile((dir + "/motion.txt").c_str(), text.data(), text.size()) && ok;
+}
+}
+
+bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles, BumpDirection direction)
+{
+  const std::vector<double> points = PointsOf(templ);
+  const SmoothField field = RandomField(points, seed, 15.0, direction);
+  const vtkSmartPointer<vtkPolyData> truth = DeformedSurface(templ, points, field);
   bool ok = WriteSurface(truth, (dir + "/truth.vtk").c_str());
 
-  const std::vector<vtkIdType> ids = HeadLandmarkIds(templ);
   std::vector<Landmark> templateLandmarks;
   std::vector<Landmark> trueLandmarks;
-  for (vtkIdType id : ids)
+  for (vtkIdType id : HeadLandmarkIds(templ))
   {
     Landmark t;
     templ->GetPoint(id, t.data());
@@ -337,57 +430,8 @@ bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int
     truth->GetPoint(id, t.data());
     trueLandmarks.push_back(t);
   }
-  double bounds[6];
-  truth->GetBounds(bounds);
-  double center[3];
-  Centre(PointsOf(truth), center);
-  RawScanOptions options;
-  options.triangles = triangles;
-  options.cutBelow = center[2] - 0.35 * (bounds[5] - bounds[4]);
-  options.seed = seed * 7919 + 17;
-  Random random(seed * 104729 + 3);
-  // Both ears (the left and right landmarks) and the upper back.
-  for (int side = 1; side <= 2; ++side)
-  {
-    options.holes.push_back({ trueLandmarks[side][0], trueLandmarks[side][1], trueLandmarks[side][2], 12.0 });
-  }
-  {
-    const double back[3] = { 0, 0.55, 0.83 };
-    // The point of the head farthest along the upper-back direction.
-    double best = -1e300;
-    std::array<double, 4> hole = { 0, 0, 0, 20.0 };
-    for (vtkIdType i = 0; i < truth->GetNumberOfPoints(); ++i)
-    {
-      double p[3];
-      truth->GetPoint(i, p);
-      const double along = (p[0] - center[0]) * back[0] + (p[1] - center[1]) * back[1] + (p[2] - center[2]) * back[2];
-      if (along > best)
-      {
-        best = along;
-        hole = { p[0], p[1], p[2], 20.0 };
-      }
-    }
-    options.holes.push_back(hole);
-  }
-  for (int h = 0; h < 3; ++h)
-  {
-    double p[3];
-    truth->GetPoint(static_cast<vtkIdType>(random.Uniform() * static_cast<double>(truth->GetNumberOfPoints())), p);
-    options.holes.push_back({ p[0], p[1], p[2], 6.0 + 4.0 * random.Uniform() });
-  }
-  const RawScan scan = MakeRawScan(truth, trueLandmarks, options);
-
-  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
-  writer->SetInputData(scan.surface);
-  writer->SetFileName((dir + "/scan.stl").c_str());
-  writer->SetFileTypeToBinary();
-  ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0 && ok;
-  ok = WriteLandmarks(templateLandmarks, dir + "/template_landmarks.crv") && ok;
-  ok = WriteLandmarks(scan.landmarks, dir + "/scan_landmarks.crv") && ok;
-  std::ostringstream motion;
-  WriteTransform(motion, scan.motion);
-  const std::string text = motion.str();
-  ok = WriteOutputFile((dir + "/motion.txt").c_str(), text.data(), text.size()) && ok;
+  const RawScan scan = MakeRawScan(truth, trueLandmarks, CaseOptions(truth, trueLandmarks, seed, triangles));
+  ok = WriteScanFiles(scan, templateLandmarks, dir) && ok;
   if (!ok)
   {
     std::cout << "Cannot write the case in " << dir << '\n';
@@ -410,20 +454,57 @@ bool ParseTransform(const std::string& output, RigidTransform& transform)
   return static_cast<bool>(in);
 }
 
-FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTransform& transform)
+namespace
 {
-  FitErrors errors;
-  vtkSmartPointer<vtkPolyData> truth = ReadSurface((dir + "/truth.vtk").c_str());
-  TriangleSurface scan;
-  RigidTransform motion;
+// Reads a case's truth, scan and true motion; false when one of them cannot
+// be read.
+bool ReadCase(const std::string& dir, vtkSmartPointer<vtkPolyData>& truth, TriangleSurface& scan,
+  RigidTransform& motion)
+{
+  truth = ReadSurface((dir + "/truth.vtk").c_str());
   const std::string motionText = [&dir] {
     std::ifstream in(dir + "/motion.txt");
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
   }();
-  if (!truth || !ReadScan((dir + "/scan.stl").c_str(), scan) || !ParseTransform(motionText, motion) ||
-    truth->GetNumberOfPoints() != fitted->GetNumberOfPoints())
+  return truth && ReadScan((dir + "/scan.stl").c_str(), scan) && ParseTransform(motionText, motion);
+}
+
+// `scan` with its points taken by `transform`.
+TriangleSurface Transformed(const TriangleSurface& scan, const RigidTransform& transform)
+{
+  TriangleSurface moved = scan;
+  for (size_t i = 0; i < scan.PointCount(); ++i)
+  {
+    transform.Apply(&scan.points[3 * i], &moved.points[3 * i]);
+  }
+  return moved;
+}
+
+// The shape's error: the distances of the fitted places, moved by the rigid
+// motion that brings them closest to the true ones, from the true ones.
+std::vector<double> ShapeDistances(const std::vector<Landmark>& truePlaces, const std::vector<Landmark>& fittedPlaces)
+{
+  const RigidTransform best = FitLandmarks(fittedPlaces, truePlaces);
+  std::vector<double> shape;
+  for (size_t i = 0; i < truePlaces.size(); ++i)
+  {
+    double f[3];
+    best.Apply(fittedPlaces[i].data(), f);
+    shape.push_back(Distance(f, truePlaces[i].data()));
+  }
+  return shape;
+}
+}
+
+FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTransform& transform)
+{
+  FitErrors errors;
+  vtkSmartPointer<vtkPolyData> truth;
+  TriangleSurface scan;
+  RigidTransform motion;
+  if (!ReadCase(dir, truth, scan, motion) || truth->GetNumberOfPoints() != fitted->GetNumberOfPoints())
   {
     errors.mean = errors.p95 = errors.largest = errors.onScan = 1e9;
     return errors;
@@ -431,14 +512,8 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
   // The scan in the template's frame twice: by the true motion (to find
   // where it has surface) and by the fit's transform (to measure how far the
   // fitted points lie from it).
-  const RigidTransform back = motion.Inverse();
-  TriangleSurface trueFrame = scan;
-  TriangleSurface fitFrame = scan;
-  for (size_t i = 0; i < scan.PointCount(); ++i)
-  {
-    back.Apply(&scan.points[3 * i], &trueFrame.points[3 * i]);
-    transform.Apply(&scan.points[3 * i], &fitFrame.points[3 * i]);
-  }
+  const TriangleSurface trueFrame = Transformed(scan, motion.Inverse());
+  const TriangleSurface fitFrame = Transformed(scan, transform);
   const TriangleTree trueTree(trueFrame.points, trueFrame.triangles);
   const TriangleTree fitTree(fitFrame.points, fitFrame.triangles);
   std::vector<double> distances;
@@ -458,18 +533,15 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
     {
       continue;
     }
-    distances.push_back(std::sqrt((t[0] - f[0]) * (t[0] - f[0]) + (t[1] - f[1]) * (t[1] - f[1]) +
-      (t[2] - f[2]) * (t[2] - f[2])));
+    distances.push_back(Distance(t, f));
     truePlaces.push_back({ t[0], t[1], t[2] });
     fittedPlaces.push_back({ f[0], f[1], f[2] });
     double ts[3];
     double fs[3];
     motion.Apply(t, ts);
     toScan.Apply(f, fs);
-    scanDistances.push_back(std::sqrt((ts[0] - fs[0]) * (ts[0] - fs[0]) + (ts[1] - fs[1]) * (ts[1] - fs[1]) +
-      (ts[2] - fs[2]) * (ts[2] - fs[2])));
-    const TriangleTree::Hit hit = fitTree.Closest(f, 1e9);
-    onScan += hit.distance;
+    scanDistances.push_back(Distance(ts, fs));
+    onScan += fitTree.Closest(f, 1e9).distance;
   }
   if (distances.empty())
   {
@@ -477,36 +549,16 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
   }
   errors.covered = static_cast<double>(distances.size()) / static_cast<double>(count);
   errors.onScan = onScan / static_cast<double>(distances.size());
-  double sum = 0;
-  for (double d : distances)
-  {
-    sum += d;
-  }
-  errors.mean = sum / static_cast<double>(distances.size());
-  std::sort(distances.begin(), distances.end());
-  errors.p95 = Percentile(distances, 95);
-  errors.largest = distances.back();
-  sum = 0;
-  for (double d : scanDistances)
-  {
-    sum += d;
-  }
-  errors.scanMean = sum / static_cast<double>(scanDistances.size());
-  std::sort(scanDistances.begin(), scanDistances.end());
-  errors.scanP95 = Percentile(scanDistances, 95);
-  const RigidTransform best = FitLandmarks(fittedPlaces, truePlaces);
-  std::vector<double> shape;
-  sum = 0;
-  for (size_t i = 0; i < truePlaces.size(); ++i)
-  {
-    double f[3];
-    best.Apply(fittedPlaces[i].data(), f);
-    shape.push_back(std::sqrt((f[0] - truePlaces[i][0]) * (f[0] - truePlaces[i][0]) +
-      (f[1] - truePlaces[i][1]) * (f[1] - truePlaces[i][1]) + (f[2] - truePlaces[i][2]) * (f[2] - truePlaces[i][2])));
-    sum += shape.back();
-  }
-  errors.shapeMean = sum / static_cast<double>(shape.size());
-  std::sort(shape.begin(), shape.end());
-  errors.shapeP95 = Percentile(shape, 95);
+  const Summary place = Summarize(distances);
+  errors.mean = place.mean;
+  errors.p95 = place.p95;
+  errors.largest = place.largest;
+  const Summary inScanner = Summarize(scanDistances);
+  errors.scanMean = inScanner.mean;
+  errors.scanP95 = inScanner.p95;
+  std::vector<double> shape = ShapeDistances(truePlaces, fittedPlaces);
+  const Summary ofShape = Summarize(shape);
+  errors.shapeMean = ofShape.mean;
+  errors.shapeP95 = ofShape.p95;
   return errors;
 }

@@ -2,9 +2,17 @@
 // template mesh, deformed by a known field, re-triangulated, cut open below
 // the ears, with holes, moved rigidly, with landmarks given with noise. The
 // sample generator, the tests and the benchmark make them.
+//
+// Inputs: a template surface (VTK), a seed and the scan's options; the same
+// seed gives the same bytes on every platform. Outputs: the raw scan and its
+// landmarks, whole cases written into a folder, and the scores of a fit of
+// such a case. Writing a file that cannot be written prints a message and
+// returns false; a case that cannot be read scores 1e9; nothing here ends the
+// process.
 #pragma once
 
-#include "fit/rigidalign.h"
+#include "fit/landmarks.h"
+#include "geometry/rigidtransform.h"
 
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>

@@ -6,14 +6,20 @@
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
-#include "surftools/curvefile.h"
-#include "surftools/outputfile.h"
-#include "parallel/parallel.h"
+#include "fit/landmarks.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
-#include "surftools/surface.h"
+#include "fit/stretchalign.h"
+#include "fit/surfacetriangles.h"
 #include "fit/templatefit.h"
 #include "geometry/triangletree.h"
+#include "geometry/vector.h"
+#include "parallel/parallel.h"
+#include "surftools/curvefile.h"
+#include "surftools/outputfile.h"
+#include "surftools/surface.h"
+
+#include <vtkPoints.h>
 
 #include <cmath>
 #include <iostream>
@@ -29,6 +35,16 @@ constexpr double kMaxUnmatched = 0.8;        // share of template points without
 constexpr double kMaxMean = 0.5;             // mm, mean distance of the fitted points to the scan
 constexpr double kMaxChange = 1.0;           // mm, 99th percentile of the point moves of the fit's last step
 constexpr double kMaxStretch = 0.2;          // largest entry of S - I taken as a head's stretch
+
+// What a fit starts from, read and checked.
+struct Inputs
+{
+  vtkSmartPointer<vtkPolyData> templateSurface;
+  TriangleSurface templ;
+  TriangleSurface scan;
+  std::vector<Landmark> templateLandmarks;
+  std::vector<Landmark> scanLandmarks;
+};
 
 // A stretch that a head's shape can have: finite, within kMaxStretch of none.
 bool StretchIsPlausible(const StretchedPose& pose)
@@ -64,12 +80,7 @@ double PrintResiduals(const char* title, const std::vector<Landmark>& templ, con
   double sum = 0;
   for (size_t i = 0; i < templ.size(); ++i)
   {
-    double sum2 = 0;
-    for (int k = 0; k < 3; ++k)
-    {
-      sum2 += (templ[i][k] - scan[i][k]) * (templ[i][k] - scan[i][k]);
-    }
-    const double d = std::sqrt(sum2);
+    const double d = Distance(templ[i].data(), scan[i].data());
     Print(" ");
     PrintNumber(d);
     sum += d * d;
@@ -81,98 +92,8 @@ double PrintResiduals(const char* title, const std::vector<Landmark>& templ, con
   return rms;
 }
 
-int Refuse(const std::string& message)
+void PrintTransform(const RigidTransform& toTemplate)
 {
-  std::cout << message << '\n';
-  return -1;
-}
-}
-
-int main(int argc, char* argv[])
-{
-  UseWorkThreads();
-  if (argc != 6)
-  {
-    std::cout << "Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv scan_landmarks.crv fitted.vtk\n"
-                 "Inputs: the template mesh, a raw scan of a head, and the same landmarks (at least 3, in the\n"
-                 "        same order) on the template and on the scan, as curve files\n"
-                 "Output: fitted.vtk, the template with its points moved onto the scan, in the template's frame\n"
-                 "Performs: rigid alignment of the scan from the landmarks, refined against the whole surface,\n"
-                 "          then a non-rigid fit of the template to the scan.\n";
-    return -1;
-  }
-  const char* templatePath = argv[1];
-  const char* scanPath = argv[2];
-  const char* templateLandmarksPath = argv[3];
-  const char* scanLandmarksPath = argv[4];
-  const char* outputPath = argv[5];
-
-  vtkSmartPointer<vtkPolyData> templateSurface = ReadSurface(templatePath);
-  if (!templateSurface)
-  {
-    return -1;
-  }
-  TriangleSurface templ = SurfaceTriangles(templateSurface);
-  if (templ.triangles.empty())
-  {
-    return Refuse(std::string("Template ") + templatePath + " has no triangle");
-  }
-  TriangleSurface scan;
-  if (!ReadScan(scanPath, scan))
-  {
-    return -1;
-  }
-  // A landmark file that cannot be opened ends the run as every curve file does.
-  std::vector<Landmark> templateLandmarks;
-  std::vector<Landmark> scanLandmarks;
-  for (const auto& [path, landmarks] : { std::make_pair(templateLandmarksPath, &templateLandmarks),
-         std::make_pair(scanLandmarksPath, &scanLandmarks) })
-  {
-    if (!ReadLandmarks(path, *landmarks))
-    {
-      std::cout << CurveFileError(path, true);
-      return 1;
-    }
-  }
-  if (templateLandmarks.size() != scanLandmarks.size())
-  {
-    return Refuse(std::string("The landmark files hold different numbers of landmarks: ") +
-      std::to_string(templateLandmarks.size()) + " in " + templateLandmarksPath + ", " +
-      std::to_string(scanLandmarks.size()) + " in " + scanLandmarksPath);
-  }
-  for (const auto& [landmarks, path] : { std::make_pair(&templateLandmarks, templateLandmarksPath),
-         std::make_pair(&scanLandmarks, scanLandmarksPath) })
-  {
-    if (const char* problem = LandmarkProblem(*landmarks))
-    {
-      return Refuse(std::string("Cannot align with the landmarks of ") + path + ": " + problem);
-    }
-  }
-
-  // The rigid alignment, scan to template: from the landmarks, then refined
-  // against the whole surface.
-  const TriangleTree scanTree(scan.points, scan.triangles);
-  std::vector<double> templateNormals;
-  std::vector<double> templateAreas;
-  PointNormalsAndAreas(templ, templateNormals, templateAreas);
-  const RigidTransform start = FitLandmarks(scanLandmarks, templateLandmarks);
-  const RigidRefinement rigid =
-    RefineAlignment(templ, templateNormals, templateAreas, scanTree, start, templateLandmarks, scanLandmarks);
-  if (!(rigid.matched >= kMinMatchedAlignment))
-  {
-    return Refuse("The fit failed: only " + NumberText(100.0 * rigid.matched) +
-      "% of the template found the scan after the rigid alignment");
-  }
-  // Then the pose again, robustly and with a stretch about the template's
-  // centre: the frame is that of the head as a whole, not of its bumps.
-  StretchedPose pose = RefineStretch(templ, templateNormals, templateAreas, scanTree, rigid.transform.Inverse(),
-    templateLandmarks, scanLandmarks);
-  if (!StretchIsPlausible(pose))
-  {
-    pose = StretchedPose();
-    pose.motion = rigid.transform.Inverse();
-  }
-  const RigidTransform toTemplate = pose.motion.Inverse();
   Print("Rigid transform, scan to template:\n");
   for (int i = 0; i < 3; ++i)
   {
@@ -185,38 +106,128 @@ int main(int argc, char* argv[])
     Print("\n");
   }
   Print("0 0 0 1\n");
-  std::vector<Landmark> scanInTemplate(scanLandmarks.size());
-  for (size_t i = 0; i < scanLandmarks.size(); ++i)
-  {
-    toTemplate.Apply(scanLandmarks[i].data(), scanInTemplate[i].data());
-  }
-  const double aligned = PrintResiduals("Landmark residuals after alignment (mm):", templateLandmarks, scanInTemplate);
-  if (!(aligned <= kMaxLandmarkAlignment))
-  {
-    return Refuse("The fit failed: the landmarks do not fit the scan");
-  }
+}
 
-  // The non-rigid fit runs in the scan's frame (its index is built there),
-  // on the template and its landmarks stretched and moved by the pose; the
-  // fitted points then go back to the template's frame.
-  TriangleSurface moved = templ;
+int Refuse(const std::string& message)
+{
+  std::cout << message << '\n';
+  return -1;
+}
+
+// Reads the landmark files and checks that they can anchor an alignment. 0
+// when they can, else the exit status (after its message): a file that
+// cannot be opened ends the run as every curve file does.
+int ReadLandmarkFiles(const char* templatePath, const char* scanPath, Inputs& in)
+{
+  for (const auto& [path, landmarks] :
+    { std::make_pair(templatePath, &in.templateLandmarks), std::make_pair(scanPath, &in.scanLandmarks) })
+  {
+    if (!ReadLandmarks(path, *landmarks))
+    {
+      std::cout << CurveFileError(path, true);
+      return 1;
+    }
+  }
+  if (in.templateLandmarks.size() != in.scanLandmarks.size())
+  {
+    return Refuse(std::string("The landmark files hold different numbers of landmarks: ") +
+      std::to_string(in.templateLandmarks.size()) + " in " + templatePath + ", " +
+      std::to_string(in.scanLandmarks.size()) + " in " + scanPath);
+  }
+  for (const auto& [landmarks, path] :
+    { std::make_pair(&in.templateLandmarks, templatePath), std::make_pair(&in.scanLandmarks, scanPath) })
+  {
+    if (const char* problem = LandmarkProblem(*landmarks))
+    {
+      return Refuse(std::string("Cannot align with the landmarks of ") + path + ": " + problem);
+    }
+  }
+  return 0;
+}
+
+// Reads the template, the scan and the landmarks (argv[1] to argv[4]). 0
+// when all are read, else the exit status (after its message).
+int ReadInputs(char* argv[], Inputs& in)
+{
+  in.templateSurface = ReadSurface(argv[1]);
+  if (!in.templateSurface)
+  {
+    return -1;
+  }
+  in.templ = SurfaceTriangles(in.templateSurface);
+  if (in.templ.triangles.empty())
+  {
+    return Refuse(std::string("Template ") + argv[1] + " has no triangle");
+  }
+  if (!ReadScan(argv[2], in.scan))
+  {
+    return -1;
+  }
+  return ReadLandmarkFiles(argv[3], argv[4], in);
+}
+
+// The template's pose on the scan: the rigid alignment, scan to template,
+// from the landmarks and refined against the whole surface, then the pose
+// again, robustly and with a stretch about the template's centre (the frame
+// is that of the head as a whole, not of its bumps), or without the stretch
+// where it is not a head's. False after the message when too little of the
+// template found the scan.
+bool AlignScan(const Inputs& in, const TriangleTree& scanTree, StretchedPose& pose)
+{
+  std::vector<double> templateNormals;
+  std::vector<double> templateAreas;
+  PointNormalsAndAreas(in.templ, templateNormals, templateAreas);
+  const RigidTransform start = FitLandmarks(in.scanLandmarks, in.templateLandmarks);
+  const RigidRefinement rigid = RefineAlignment(in.templ, templateNormals, templateAreas, scanTree, start,
+    in.templateLandmarks, in.scanLandmarks);
+  if (!(rigid.matched >= kMinMatchedAlignment))
+  {
+    Refuse("The fit failed: only " + NumberText(100.0 * rigid.matched) +
+      "% of the template found the scan after the rigid alignment");
+    return false;
+  }
+  pose = RefineStretch(in.templ, templateNormals, templateAreas, scanTree, rigid.transform.Inverse(),
+    in.templateLandmarks, in.scanLandmarks);
+  if (!StretchIsPlausible(pose))
+  {
+    pose = StretchedPose();
+    pose.motion = rigid.transform.Inverse();
+  }
+  return true;
+}
+
+// The landmarks taken by `transform`.
+std::vector<Landmark> Moved(const RigidTransform& transform, const std::vector<Landmark>& landmarks)
+{
+  std::vector<Landmark> moved(landmarks.size());
+  for (size_t i = 0; i < landmarks.size(); ++i)
+  {
+    transform.Apply(landmarks[i].data(), moved[i].data());
+  }
+  return moved;
+}
+
+// The non-rigid fit runs in the scan's frame (its index is built there), on
+// the template and its landmarks stretched and moved by the pose.
+FitResult FitOnScan(const Inputs& in, const TriangleTree& scanTree, const StretchedPose& pose)
+{
+  TriangleSurface moved = in.templ;
   for (size_t i = 0; i < moved.PointCount(); ++i)
   {
-    pose.Apply(&templ.points[3 * i], &moved.points[3 * i]);
+    pose.Apply(&in.templ.points[3 * i], &moved.points[3 * i]);
   }
-  std::vector<std::array<double, 3>> landmarksOnScan(templateLandmarks.size());
-  for (size_t i = 0; i < templateLandmarks.size(); ++i)
+  std::vector<std::array<double, 3>> landmarksOnScan(in.templateLandmarks.size());
+  for (size_t i = 0; i < in.templateLandmarks.size(); ++i)
   {
-    pose.Apply(templateLandmarks[i].data(), landmarksOnScan[i].data());
+    pose.Apply(in.templateLandmarks[i].data(), landmarksOnScan[i].data());
   }
-  const FitResult fit = FitTemplate(moved, scanTree, landmarksOnScan, scanLandmarks);
+  return FitTemplate(moved, scanTree, landmarksOnScan, in.scanLandmarks);
+}
 
-  std::vector<Landmark> fittedLandmarks(templateLandmarks.size());
-  for (size_t i = 0; i < templateLandmarks.size(); ++i)
-  {
-    toTemplate.Apply(fit.moved[i].data(), fittedLandmarks[i].data());
-  }
-  const double fitted = PrintResiduals("Landmark residuals after the fit (mm):", fittedLandmarks, scanInTemplate);
+// Prints the fit's figures and judges them; 0 when the fit holds, else the
+// exit status (after its message).
+int JudgeFit(const FitResult& fit, double landmarkResidual)
+{
   Print("Distance from the fitted template points to the scan (mm): mean ");
   PrintNumber(fit.mean);
   Print(", 95th percentile ");
@@ -234,23 +245,70 @@ int main(int argc, char* argv[])
   {
     return Refuse("The fit failed: it did not converge");
   }
-  if (!(fitted <= kMaxLandmarkFit))
+  if (!(landmarkResidual <= kMaxLandmarkFit))
   {
     return Refuse("The fit failed: the fitted template's landmarks lie far from the scan's");
   }
+  return 0;
+}
 
-  vtkPoints* points = vtkPoints::New();
-  points->SetNumberOfPoints(static_cast<vtkIdType>(templ.PointCount()));
-  for (size_t i = 0; i < templ.PointCount(); ++i)
+// Writes the template with the fitted points, brought back to the
+// template's frame.
+bool WriteFitted(const Inputs& in, const FitResult& fit, const RigidTransform& toTemplate, const char* path)
+{
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetNumberOfPoints(static_cast<vtkIdType>(in.templ.PointCount()));
+  for (size_t i = 0; i < in.templ.PointCount(); ++i)
   {
     double p[3];
     toTemplate.Apply(&fit.points[3 * i], p);
     points->SetPoint(static_cast<vtkIdType>(i), p);
   }
-  vtkSmartPointer<vtkPolyData> output = BuildSurface(points, templateSurface);
-  if (!WriteSurface(output, outputPath))
+  return WriteSurface(BuildSurface(points, in.templateSurface), path);
+}
+}
+
+int main(int argc, char* argv[])
+{
+  UseWorkThreads();
+  if (argc != 6)
+  {
+    std::cout << "Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv scan_landmarks.crv fitted.vtk\n"
+                 "Inputs: the template mesh, a raw scan of a head, and the same landmarks (at least 3, in the\n"
+                 "        same order) on the template and on the scan, as curve files\n"
+                 "Output: fitted.vtk, the template with its points moved onto the scan, in the template's frame\n"
+                 "Performs: rigid alignment of the scan from the landmarks, refined against the whole surface,\n"
+                 "          then a non-rigid fit of the template to the scan.\n";
+    return -1;
+  }
+  Inputs in;
+  if (const int status = ReadInputs(argv, in))
+  {
+    return status;
+  }
+  const TriangleTree scanTree(in.scan.points, in.scan.triangles);
+  StretchedPose pose;
+  if (!AlignScan(in, scanTree, pose))
   {
     return -1;
   }
-  return 0;
+  const RigidTransform toTemplate = pose.motion.Inverse();
+  PrintTransform(toTemplate);
+  const std::vector<Landmark> scanInTemplate = Moved(toTemplate, in.scanLandmarks);
+  const double aligned =
+    PrintResiduals("Landmark residuals after alignment (mm):", in.templateLandmarks, scanInTemplate);
+  if (!(aligned <= kMaxLandmarkAlignment))
+  {
+    return Refuse("The fit failed: the landmarks do not fit the scan");
+  }
+
+  const FitResult fit = FitOnScan(in, scanTree, pose);
+  // The fitted landmarks back in the template's frame.
+  const double fitted =
+    PrintResiduals("Landmark residuals after the fit (mm):", Moved(toTemplate, fit.moved), scanInTemplate);
+  if (const int status = JudgeFit(fit, fitted))
+  {
+    return status;
+  }
+  return WriteFitted(in, fit, toTemplate, argv[5]) ? 0 : -1;
 }
