@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -24,7 +25,10 @@ using Cell = std::vector<long long>;
 inline std::string ScratchDir()
 {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / "surftools-tests" /
+  // One folder tree per build, so that builds of other checkouts testing at
+  // the same time keep out of each other's way.
+  const std::string tree = "surftools-tests-" + std::to_string(std::hash<std::string>{}(BUILD_DIR) % 1000000);
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / tree /
     (std::string(info->test_suite_name()) + "." + info->name());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
