@@ -144,9 +144,7 @@ int main(int argc, char* argv[])
     vtkSmartPointer<vtkFloatArray> values = ColorCellArray(contents.values, cells, name.c_str());
     if (!values)
     {
-      std::cout << "Color file " << colorPath << " has " << contents.values.size()
-                << (contents.values.size() == 1 ? " value line, which does not fit the " : " value lines, which do not fit the ") << cells << " cells of surface " << surfacePath
-                << '\n';
+      std::cout << CellCountRefusal(colorPath, contents.values.size(), cells, surfacePath);
       return -1;
     }
     finite = finite && AllFinite(values);
