@@ -11,21 +11,18 @@
 #include "measure/headshape.h"
 #include "surftools/outputfile.h"
 #include "parallel/parallel.h"
-#include "parallel/parallel.h"
 #include "render/renderdisplay.h"
 #include "surftools/surface.h"
+#include "tools/scanreport/toolruns.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <X11/Xlib.h>
@@ -74,14 +71,6 @@ std::string Escape(const std::string& text)
   return escaped;
 }
 
-std::string ReadWhole(const fs::path& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 std::vector<std::string> Split(const std::string& text, char separator)
 {
   std::vector<std::string> fields;
@@ -92,101 +81,6 @@ std::vector<std::string> Split(const std::string& text, char separator)
     fields.push_back(field);
   }
   return fields;
-}
-
-// A run of one of the tools beside this one, in the scratch folder, its
-// standard output kept in a file there.
-struct Job
-{
-  std::string tool;
-  std::vector<std::string> arguments;
-  int expectedStatus;
-};
-
-// The tools beside this program: in the same folder (installed), or in the
-// build tree's tools/<name>/<name>.
-std::string ToolPath(const std::string& tool)
-{
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  for (const fs::path& candidate : { self.parent_path() / tool, self.parent_path().parent_path() / tool / tool })
-  {
-    if (!error && access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate))
-    {
-      return candidate.string();
-    }
-  }
-  return "";
-}
-
-// Starts job j in the scratch folder, its standard output into a file there;
-// returns its process id (-1 when it could not be started).
-pid_t StartJob(Job& job, size_t j, const fs::path& scratch)
-{
-  const std::string path = ToolPath(job.tool);
-  const std::string outputPath = (scratch / (job.tool + '.' + std::to_string(j) + ".out")).string();
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(path.c_str()));
-  for (std::string& argument : job.arguments)
-  {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  std::cout.flush();
-  const pid_t pid = fork();
-  if (pid == 0)
-  {
-    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = open("/dev/null", O_RDONLY);
-    if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0 || chdir(scratch.c_str()) != 0)
-    {
-      _exit(127);
-    }
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Runs the jobs (they are independent), as many at once as the process has
-// cores (WorkThreads), and waits for all. Returns an empty text when each
-// ended with its expected status, else a line about the first one that did
-// not; `outputs` gets what each printed.
-std::string RunJobs(std::vector<Job>& jobs, const fs::path& scratch, std::vector<std::string>& outputs)
-{
-  std::vector<pid_t> pids(jobs.size(), -1);
-  outputs.assign(jobs.size(), "");
-  const size_t width = WorkThreads();
-  for (size_t j = 0; j < jobs.size() && j < width; ++j)
-  {
-    pids[j] = StartJob(jobs[j], j, scratch);
-  }
-  std::string problem;
-  for (size_t j = 0; j < jobs.size(); ++j)
-  {
-    const Job& job = jobs[j];
-    int status = -1;
-    if (pids[j] > 0)
-    {
-      while (waitpid(pids[j], &status, 0) < 0 && errno == EINTR)
-      {
-      }
-    }
-    if (j + width < jobs.size())
-    {
-      pids[j + width] = StartJob(jobs[j + width], j + width, scratch);
-    }
-    outputs[j] = ReadWhole(scratch / (job.tool + '.' + std::to_string(j) + ".out"));
-    const int exitStatus = pids[j] > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (problem.empty() && exitStatus != (job.expectedStatus & 255))
-    {
-      const std::string line = outputs[j].substr(0, outputs[j].find('\n'));
-      problem = job.tool + (exitStatus < 0 ? std::string(" did not end normally") :
-                                            " ended with exit status " + std::to_string(exitStatus)) +
-        (line.empty() ? "" : ": " + line);
-    }
-  }
-  return problem;
 }
 
 // A command line as a reader would type it: the tool, then its arguments,
