@@ -33,3 +33,8 @@ Display* OpenRenderDisplay(const char* tool, const char* target)
   }
   return display;
 }
+
+void CloseRenderDisplay(Display* display)
+{
+  XCloseDisplay(display);
+}

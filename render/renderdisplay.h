@@ -14,3 +14,6 @@ typedef struct _XDisplay Display;
 // when it offers no OpenGL (GLX). Sets LP_NUM_THREADS, unless it is set, to
 // WorkThreads(), so that a software renderer keeps to the process's cores.
 Display* OpenRenderDisplay(const char* tool, const char* target);
+
+// Closes a display from OpenRenderDisplay once no render window uses it.
+void CloseRenderDisplay(Display* display);

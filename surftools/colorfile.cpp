@@ -310,6 +310,13 @@ vtkSmartPointer<vtkFloatArray> ColorCellArray(const std::vector<float>& values, 
   return array;
 }
 
+std::string CellCountRefusal(const char* colorPath, size_t valueLines, vtkIdType cellCount, const char* surfacePath)
+{
+  return std::string("Color file ") + colorPath + " has " + std::to_string(valueLines) +
+    (valueLines == 1 ? " value line, which does not fit the " : " value lines, which do not fit the ") +
+    std::to_string(cellCount) + " cells of surface " + surfacePath + '\n';
+}
+
 std::string MaskRefusal(ColorReadStatus status, const char* path, vtkIdType cellCount, vtkIdType badLine)
 {
   const std::string mask = std::string("Template mask ") + path;

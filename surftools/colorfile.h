@@ -93,3 +93,9 @@ std::string ColorValueName(const char* path);
 // odd cell count the last cell then has no value and gets NaN. Returns nullptr
 // when the number of values fits neither.
 vtkSmartPointer<vtkFloatArray> ColorCellArray(const std::vector<float>& values, vtkIdType cellCount, const char* name);
+
+// The line (with its line end) that refuses a color file whose `valueLines`
+// value lines ColorCellArray could not fit to the `cellCount` cells of a
+// surface: "Color file PATH has N value lines, which do not fit the M cells
+// of surface SURFACE" ("1 value line, which does not fit" for one line).
+std::string CellCountRefusal(const char* colorPath, size_t valueLines, vtkIdType cellCount, const char* surfacePath);

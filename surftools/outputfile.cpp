@@ -365,27 +365,6 @@ bool WriteOutputFile(const char* path, const char* data, size_t length)
   return CloseOutputFile(out, path);
 }
 
-std::string Base64(const std::string& bytes)
-{
-  static const char* const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3)
-  {
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    unsigned long group = 0;
-    for (size_t k = 0; k < 3; ++k)
-    {
-      group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    }
-    for (size_t k = 0; k < 4; ++k)
-    {
-      text += k <= n ? digits[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-  }
-  return text;
-}
-
 std::string NumberText(double value)
 {
   char text[kNumberTextSize];

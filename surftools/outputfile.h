@@ -108,9 +108,6 @@ bool CloseOutputFile(OutputFile& out, const char* path);
 // byte reached the file; otherwise reports as CloseOutputFile and returns false.
 bool WriteOutputFile(const char* path, const char* data, size_t length);
 
-// The bytes in base64 (RFC 4648, with padding), as data: URIs embed them.
-std::string Base64(const std::string& bytes);
-
 // Whether `path` names an existing file that is also one of the `count`
 // files named in `paths` (the same file under another name included).
 bool SameFileAsAny(const char* path, const char* const* paths, int count);

@@ -5,7 +5,6 @@
 #include "surftools/outputfile.h"
 #include "geometry/statistics.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -26,6 +25,58 @@ void AddCount(std::string& row, long long count)
   char text[kNumberTextSize];
   row += '\t';
   row.append(text, FormatInteger(count, text));
+}
+
+// The row of a color file read as `contents`: its name, the number of its
+// finite values, their minimum, maximum, mean, root mean square and 5th,
+// 50th and 95th percentiles (empty fields when there is none), then the
+// numbers of masked and of non-finite value lines; with its line end.
+// `values` is room for the finite values.
+std::string StatisticsRow(const char* path, const ColorFileContents& contents, std::vector<double>& values)
+{
+  values.clear();
+  long long masked = 0;
+  long long nonFinite = 0;
+  double squares = 0.0;
+  for (size_t k = 0; k < contents.values.size(); ++k)
+  {
+    const double value = contents.values[k];
+    if (contents.masked[k])
+    {
+      ++masked;
+    }
+    else if (!std::isfinite(value))
+    {
+      ++nonFinite;
+    }
+    else
+    {
+      values.push_back(value);
+      squares += value * value;
+    }
+  }
+  std::string row = path;
+  const long long n = static_cast<long long>(values.size());
+  AddCount(row, n);
+  if (n > 0)
+  {
+    const Summary summary = Summarize(values); // sorts the values
+    AddNumber(row, values.front());
+    AddNumber(row, summary.largest);
+    AddNumber(row, summary.mean);
+    AddNumber(row, std::sqrt(squares / static_cast<double>(n)));
+    AddNumber(row, Percentile(values, 5));
+    AddNumber(row, Percentile(values, 50));
+    AddNumber(row, summary.p95);
+  }
+  else
+  {
+    row += "\t\t\t\t\t\t\t"; // no values: the seven statistics are left empty
+  }
+  AddCount(row, masked);
+  AddCount(row, nonFinite);
+  row += '\n';
+  return row;
 }
 }
 
@@ -61,51 +112,7 @@ int main(int argc, char* argv[])
       std::cout << "Color file " << path << ' ' << problem << '\n';
       return -1;
     }
-    values.clear();
-    long long masked = 0;
-    long long nonFinite = 0;
-    double sum = 0.0;
-    double squares = 0.0;
-    for (size_t k = 0; k < contents.values.size(); ++k)
-    {
-      const double value = contents.values[k];
-      if (contents.masked[k])
-      {
-        ++masked;
-      }
-      else if (!std::isfinite(value))
-      {
-        ++nonFinite;
-      }
-      else
-      {
-        values.push_back(value);
-        sum += value;
-        squares += value * value;
-      }
-    }
-    std::string row = path;
-    const long long n = static_cast<long long>(values.size());
-    AddCount(row, n);
-    if (n > 0)
-    {
-      std::sort(values.begin(), values.end());
-      AddNumber(row, values.front());
-      AddNumber(row, values.back());
-      AddNumber(row, sum / static_cast<double>(n));
-      AddNumber(row, std::sqrt(squares / static_cast<double>(n)));
-      AddNumber(row, Percentile(values, 5));
-      AddNumber(row, Percentile(values, 50));
-      AddNumber(row, Percentile(values, 95));
-    }
-    else
-    {
-      row += "\t\t\t\t\t\t\t"; // no values: the seven statistics are left empty
-    }
-    AddCount(row, masked);
-    AddCount(row, nonFinite);
-    row += '\n';
-    table += row;
+    table += StatisticsRow(path, contents, values);
   }
   WriteText(std::cout, table.data(), static_cast<std::streamsize>(table.size()));
   std::cout.flush();

@@ -38,9 +38,9 @@ std::string Ending(const char* path)
   return ending;
 }
 
-vtkStringArray* TextArray(const std::string& name, const std::vector<std::string>& texts)
+vtkSmartPointer<vtkStringArray> TextArray(const std::string& name, const std::vector<std::string>& texts)
 {
-  vtkStringArray* array = vtkStringArray::New();
+  auto array = vtkSmartPointer<vtkStringArray>::New();
   array->SetName(name.c_str());
   for (const std::string& text : texts)
   {
@@ -76,6 +76,103 @@ bool AllFinite(vtkFloatArray* array)
   }
   return true;
 }
+
+// Attaches the values of the color files `colorPaths` to the cells of
+// `output` (the surface read from surfacePath), one cell array each, named
+// after its file (the first one the active scalars), and their range and
+// keyword as text arrays of the field data; `xml` when the output is a .vtp
+// file. False after printing the line that refuses a file: one that cannot
+// be read, a name that another file gives too or that XML cannot hold, or
+// value lines that do not fit the cells. `finite` tells whether every value
+// is a finite number.
+bool AttachColorFiles(vtkPolyData* output, const char* surfacePath, const std::vector<const char*>& colorPaths,
+  bool xml, bool& finite)
+{
+  const vtkIdType cells = output->GetNumberOfCells();
+  std::vector<std::string> names;
+  finite = true;
+  ColorFileContents contents;
+  for (size_t a = 0; a < colorPaths.size(); ++a)
+  {
+    const char* colorPath = colorPaths[a];
+    const std::string problem = ReadColorFile(colorPath, contents);
+    if (!problem.empty())
+    {
+      std::cout << "Color file " << colorPath << ' ' << problem << '\n';
+      return false;
+    }
+    const std::string name = ColorValueName(colorPath);
+    for (size_t k = 0; k < names.size(); ++k)
+    {
+      if (names[k] == name)
+      {
+        std::cout << "Color files " << colorPaths[k] << " and " << colorPath << " would give two arrays named "
+                  << name << '\n';
+        return false;
+      }
+    }
+    if (xml && !FitsXmlAttribute(name))
+    {
+      std::cout << "Color file " << colorPath << " gives the array name " << name
+                << ", which a .vtp file cannot hold (it has a \", < or & or a control character)\n";
+      return false;
+    }
+    vtkSmartPointer<vtkFloatArray> values = ColorCellArray(contents.values, cells, name.c_str());
+    if (!values)
+    {
+      std::cout << CellCountRefusal(colorPath, contents.values.size(), cells, surfacePath);
+      return false;
+    }
+    finite = finite && AllFinite(values);
+    output->GetCellData()->AddArray(values);
+    if (a == 0)
+    {
+      output->GetCellData()->SetActiveScalars(name.c_str());
+    }
+    output->GetFieldData()->AddArray(TextArray(name + "_range", { contents.rangeFirst, contents.rangeSecond }));
+    output->GetFieldData()->AddArray(TextArray(name + "_colormap", { contents.colorMap }));
+    names.push_back(name);
+  }
+  return true;
+}
+
+// The surface as the text of a VTK XML file (`xml`) or of a legacy VTK file,
+// both written into memory. False when the writer failed or wrote nothing.
+bool SurfaceText(vtkPolyData* output, bool xml, bool finite, std::string& text)
+{
+  bool written;
+  if (xml)
+  {
+    auto writer = vtkSmartPointer<vtkXMLPolyDataWriter>::New();
+    writer->SetInputData(output);
+    writer->WriteToOutputStringOn();
+    written = writer->Write() != 0 && writer->GetErrorCode() == 0;
+    text = writer->GetOutputString();
+  }
+  else
+  {
+    // Legacy text as every surface of these tools, but VTK's legacy reader
+    // reads no "nan" or "inf" from text: with such a value the file is binary.
+    auto writer = vtkSmartPointer<vtkPolyDataWriter>::New();
+    writer->SetInputData(output);
+    writer->SetFileVersion(vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2);
+    if (finite)
+    {
+      writer->SetFileTypeToASCII();
+    }
+    else
+    {
+      writer->SetFileTypeToBinary();
+    }
+    writer->WriteToOutputStringOn();
+    written = writer->Write() != 0 && writer->GetErrorCode() == 0;
+    if (written)
+    {
+      text.assign(writer->GetOutputString(), static_cast<size_t>(writer->GetOutputStringLength()));
+    }
+  }
+  return written && !text.empty();
+}
 }
 
 int main(int argc, char* argv[])
@@ -104,97 +201,20 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
-  const vtkIdType cells = surface->GetNumberOfCells();
 
   // The mesh alone: the input file's own attributes stay behind.
-  vtkPolyData* output = vtkPolyData::New();
+  auto output = vtkSmartPointer<vtkPolyData>::New();
   output->CopyStructure(surface);
-  vtkFieldData* fields = vtkFieldData::New();
-  output->SetFieldData(fields);
-
-  std::vector<std::string> names;
-  std::vector<const char*> namedBy;
-  bool finite = true;
-  ColorFileContents contents;
-  for (int a = 3; a < argc; ++a)
+  output->SetFieldData(vtkSmartPointer<vtkFieldData>::New());
+  bool finite;
+  if (!AttachColorFiles(output, surfacePath, std::vector<const char*>(argv + 3, argv + argc), ending == ".vtp", finite))
   {
-    const char* colorPath = argv[a];
-    const std::string problem = ReadColorFile(colorPath, contents);
-    if (!problem.empty())
-    {
-      std::cout << "Color file " << colorPath << ' ' << problem << '\n';
-      return -1;
-    }
-    const std::string name = ColorValueName(colorPath);
-    for (size_t k = 0; k < names.size(); ++k)
-    {
-      if (names[k] == name)
-      {
-        std::cout << "Color files " << namedBy[k] << " and " << colorPath << " would give two arrays named "
-                  << name << '\n';
-        return -1;
-      }
-    }
-    if (ending == ".vtp" && !FitsXmlAttribute(name))
-    {
-      std::cout << "Color file " << colorPath << " gives the array name " << name
-                << ", which a .vtp file cannot hold (it has a \", < or & or a control character)\n";
-      return -1;
-    }
-    vtkSmartPointer<vtkFloatArray> values = ColorCellArray(contents.values, cells, name.c_str());
-    if (!values)
-    {
-      std::cout << "Color file " << colorPath << " has " << contents.values.size()
-                << (contents.values.size() == 1 ? " value line, which does not fit the " : " value lines, which do not fit the ") << cells << " cells of surface " << surfacePath
-                << '\n';
-      return -1;
-    }
-    finite = finite && AllFinite(values);
-    output->GetCellData()->AddArray(values);
-    if (a == 3)
-    {
-      output->GetCellData()->SetActiveScalars(name.c_str());
-    }
-    fields->AddArray(TextArray(name + "_range", { contents.rangeFirst, contents.rangeSecond }));
-    fields->AddArray(TextArray(name + "_colormap", { contents.colorMap }));
-    names.push_back(name);
-    namedBy.push_back(colorPath);
+    return -1;
   }
 
-  // Both writers write into memory; the file is then written in one piece.
+  // The file is written in one piece.
   std::string text;
-  bool written;
-  if (ending == ".vtp")
-  {
-    vtkXMLPolyDataWriter* writer = vtkXMLPolyDataWriter::New();
-    writer->SetInputData(output);
-    writer->WriteToOutputStringOn();
-    written = writer->Write() != 0 && writer->GetErrorCode() == 0;
-    text = writer->GetOutputString();
-  }
-  else
-  {
-    // Legacy text as every surface of these tools, but VTK's legacy reader
-    // reads no "nan" or "inf" from text: with such a value the file is binary.
-    vtkPolyDataWriter* writer = vtkPolyDataWriter::New();
-    writer->SetInputData(output);
-    writer->SetFileVersion(vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2);
-    if (finite)
-    {
-      writer->SetFileTypeToASCII();
-    }
-    else
-    {
-      writer->SetFileTypeToBinary();
-    }
-    writer->WriteToOutputStringOn();
-    written = writer->Write() != 0 && writer->GetErrorCode() == 0;
-    if (written)
-    {
-      text.assign(writer->GetOutputString(), static_cast<size_t>(writer->GetOutputStringLength()));
-    }
-  }
-  if (!written || text.empty())
+  if (!SurfaceText(output, ending == ".vtp", finite, text))
   {
     std::cout << "Cannot write surface " << outputPath << '\n';
     return -1;

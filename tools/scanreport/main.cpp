@@ -7,80 +7,46 @@
 // folder (as many at once as it may use cores), so that the page shows
 // exactly what they write.
 
-#include "surftools/colorfile.h"
 #include "measure/headshape.h"
-#include "surftools/outputfile.h"
-#include "parallel/parallel.h"
 #include "parallel/parallel.h"
 #include "render/renderdisplay.h"
+#include "surftools/colorfile.h"
+#include "surftools/outputfile.h"
 #include "surftools/surface.h"
+#include "tools/scanreport/reportpage.h"
+#include "tools/scanreport/toolruns.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <X11/Xlib.h>
 
 namespace fs = std::filesystem;
 
 namespace
 {
-// One plain sentence per head-shape measure, in the table's column order.
-const char* const kMeaning[kHeadShapeColumns] = {
-  "Height above the ear plane of the level where the head is longest; the measures down to the CVAI are "
-  "taken there.",
-  "Length of the head from front to back at that level.",
-  "Width of the head from side to side at that level.",
-  "Cephalic index: the width as a percentage of the length. Higher means a shorter, broader head, lower a "
-  "longer, narrower one.",
-  "Head circumference at that level, as a tape laid around the head measures it.",
-  "The diagonal 30 degrees off the front-back axis that reaches the back on the +x side.",
-  "The diagonal 30 degrees off the front-back axis that reaches the back on the -x side.",
-  "Cranial vault asymmetry: the difference between the two diagonals; 0 for a symmetric head.",
-  "Cranial vault asymmetry index: that difference as a percentage of the shorter diagonal.",
-  "Plagiocephaly level from the CVAI: 1 within normal limits (below 3.5), 2 mild, 3 moderate, 4 severe, "
-  "5 very severe (11 and above).",
-  "Volume of the head above the ear plane.",
-  "Anterior symmetry ratio: the smaller front quarter of the volume as a percentage of the larger; 100 is "
-  "balanced.",
-  "Posterior symmetry ratio: the same for the two back quarters.",
-  "Overall symmetry ratio: the smaller half of the volume (left or right) as a percentage of the larger.",
+// An input under its fixed name in the scratch folder, and its path as the
+// user named it.
+struct Input
+{
+  std::string name;
+  std::string path;
 };
 
-std::string Escape(const std::string& text)
+// A picture: a color file that one of the runs made, painted on a surface.
+struct Picture
 {
-  std::string escaped;
-  for (char c : text)
-  {
-    switch (c)
-    {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
-std::string ReadWhole(const fs::path& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+  std::string title;
+  std::string caption;
+  std::string colorFile;
+  std::string surface;
+  Job made;
+};
 
 std::vector<std::string> Split(const std::string& text, char separator)
 {
@@ -94,153 +60,257 @@ std::vector<std::string> Split(const std::string& text, char separator)
   return fields;
 }
 
-// A run of one of the tools beside this one, in the scratch folder, its
-// standard output kept in a file there.
-struct Job
+// Reads and checks the four inputs of `report`: the scans and the template
+// are surfaces of one mesh, `cells` cells in mirror pairs; the mask has a
+// number for every cell; both scans can be measured (into report.shapes).
+// False after printing the line that refuses them.
+bool CheckInputs(ReportContents& report, vtkIdType& cells)
 {
-  std::string tool;
-  std::vector<std::string> arguments;
-  int expectedStatus;
-};
-
-// The tools beside this program: in the same folder (installed), or in the
-// build tree's tools/<name>/<name>.
-std::string ToolPath(const std::string& tool)
-{
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  for (const fs::path& candidate : { self.parent_path() / tool, self.parent_path().parent_path() / tool / tool })
+  vtkSmartPointer<vtkPolyData> first = ReadSurface(report.firstScan.c_str());
+  if (!first)
   {
-    if (!error && access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate))
+    return false;
+  }
+  vtkSmartPointer<vtkPolyData> finalScan = ReadSurface(report.finalScan.c_str());
+  if (!finalScan)
+  {
+    return false;
+  }
+  vtkSmartPointer<vtkPolyData> templ = ReadSurface(report.templateMesh.c_str());
+  if (!templ)
+  {
+    return false;
+  }
+  cells = templ->GetNumberOfCells();
+  if (first->GetNumberOfCells() != cells || finalScan->GetNumberOfCells() != cells)
+  {
+    std::cout << "Scans " << report.firstScan << " and " << report.finalScan << " do not lie on the mesh of template "
+              << report.templateMesh << ": they have " << first->GetNumberOfCells() << ", "
+              << finalScan->GetNumberOfCells() << " and " << cells << " cells\n";
+    return false;
+  }
+  if (cells == 0 || cells % 2 != 0)
+  {
+    std::cout << "Template " << report.templateMesh << " has " << cells
+              << " cells, which do not form mirror pairs of two halves\n";
+    return false;
+  }
+  std::vector<float> mask(cells);
+  vtkIdType badLine = 0;
+  const ColorReadStatus status = ReadColorValues(report.templateMask.c_str(), cells, mask.data(), &badLine);
+  if (status != ColorReadStatus::Ok)
+  {
+    std::cout << MaskRefusal(status, report.templateMask.c_str(), cells, badLine);
+    return false;
+  }
+  for (int s = 0; s < 2; ++s)
+  {
+    const std::string problem = MeasureHeadShape(s == 0 ? first : finalScan, report.shapes[s]);
+    if (!problem.empty())
     {
-      return candidate.string();
+      std::cout << "Cannot measure scan " << (s == 0 ? report.firstScan : report.finalScan) << ": it " << problem
+                << '\n';
+      return false;
+    }
+  }
+  return true;
+}
+
+// What the report needs besides its inputs: the tools beside this one, a
+// folder to write the page into and a display with OpenGL for the pictures.
+// False after printing the line that says what is missing.
+bool CheckSurroundings(const char* reportPath)
+{
+  for (const char* tool : { "celldist", "mirrorasym", "scancompare", "colorsnap", "colorstats" })
+  {
+    if (ToolPath(tool).empty())
+    {
+      std::cout << "Cannot find the tool " << tool << " beside scanreport, which runs it for the report\n";
+      return false;
+    }
+  }
+  const fs::path folder = fs::absolute(reportPath).parent_path();
+  if (!fs::is_directory(folder) || access(folder.c_str(), W_OK) != 0 || fs::is_directory(reportPath))
+  {
+    std::cout << "Cannot create output file " << reportPath << '\n';
+    return false;
+  }
+  Display* display = OpenRenderDisplay("scanreport", reportPath);
+  if (!display)
+  {
+    return false;
+  }
+  CloseRenderDisplay(display); // each picture opens its own
+  return true;
+}
+
+// A new scratch folder in the temporary folder (TMPDIR). False after
+// printing the line that says it cannot be made.
+bool MakeScratchFolder(fs::path& scratch)
+{
+  std::error_code noTemp;
+  const fs::path temp = fs::temp_directory_path(noTemp);
+  std::string scratchName = (temp / "scanreport-XXXXXX").string();
+  if (noTemp || !mkdtemp(scratchName.data()))
+  {
+    const char* named = std::getenv("TMPDIR");
+    std::cout << "Cannot create a scratch folder in " << (noTemp ? std::string(named ? named : "") : temp.string())
+              << " (TMPDIR)\n";
+    return false;
+  }
+  scratch = scratchName;
+  return true;
+}
+
+// Links every input into the scratch folder under its name there. Returns
+// an empty text, or what could not be linked.
+std::string LinkInputs(const fs::path& scratch, const std::vector<Input>& inputs)
+{
+  for (const Input& input : inputs)
+  {
+    std::error_code error;
+    fs::create_symlink(fs::absolute(input.path), scratch / input.name, error);
+    if (error)
+    {
+      return "cannot link " + input.path + " into the scratch folder " + scratch.string();
     }
   }
   return "";
 }
 
-// Starts job j in the scratch folder, its standard output into a file there;
-// returns its process id (-1 when it could not be started).
-pid_t StartJob(Job& job, size_t j, const fs::path& scratch)
+// The arguments with every input's scratch name replaced by its path.
+std::vector<std::string> Shown(std::vector<std::string> arguments, const std::vector<Input>& inputs)
 {
-  const std::string path = ToolPath(job.tool);
-  const std::string outputPath = (scratch / (job.tool + '.' + std::to_string(j) + ".out")).string();
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(path.c_str()));
-  for (std::string& argument : job.arguments)
+  for (std::string& a : arguments)
   {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  std::cout.flush();
-  const pid_t pid = fork();
-  if (pid == 0)
-  {
-    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = open("/dev/null", O_RDONLY);
-    if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0 || chdir(scratch.c_str()) != 0)
+    for (const Input& input : inputs)
     {
-      _exit(127);
-    }
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Runs the jobs (they are independent), as many at once as the process has
-// cores (WorkThreads), and waits for all. Returns an empty text when each
-// ended with its expected status, else a line about the first one that did
-// not; `outputs` gets what each printed.
-std::string RunJobs(std::vector<Job>& jobs, const fs::path& scratch, std::vector<std::string>& outputs)
-{
-  std::vector<pid_t> pids(jobs.size(), -1);
-  outputs.assign(jobs.size(), "");
-  const size_t width = WorkThreads();
-  for (size_t j = 0; j < jobs.size() && j < width; ++j)
-  {
-    pids[j] = StartJob(jobs[j], j, scratch);
-  }
-  std::string problem;
-  for (size_t j = 0; j < jobs.size(); ++j)
-  {
-    const Job& job = jobs[j];
-    int status = -1;
-    if (pids[j] > 0)
-    {
-      while (waitpid(pids[j], &status, 0) < 0 && errno == EINTR)
+      if (a == input.name)
       {
+        a = input.path;
+        break;
       }
     }
-    if (j + width < jobs.size())
-    {
-      pids[j + width] = StartJob(jobs[j + width], j + width, scratch);
-    }
-    outputs[j] = ReadWhole(scratch / (job.tool + '.' + std::to_string(j) + ".out"));
-    const int exitStatus = pids[j] > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (problem.empty() && exitStatus != (job.expectedStatus & 255))
-    {
-      const std::string line = outputs[j].substr(0, outputs[j].find('\n'));
-      problem = job.tool + (exitStatus < 0 ? std::string(" did not end normally") :
-                                            " ended with exit status " + std::to_string(exitStatus)) +
-        (line.empty() ? "" : ": " + line);
-    }
   }
+  return arguments;
+}
+
+// The runs that make the color files of the pictures, on a template of
+// `cells` cells.
+std::vector<Job> ColorFileRuns(vtkIdType cells)
+{
+  const std::string pairs = std::to_string(cells / 2);
+  auto asymmetry = [&](const std::string& scan) {
+    const std::string base = "asymmetry_" + scan;
+    return std::vector<std::string>{ scan + ".vtk", "template.vtk", base + ".clr", base + "_abs.clr", base + "_x.clr",
+      base + "_y.clr", base + "_z.clr", "-5", "5", pairs };
+  };
+  return {
+    { "celldist", { "final.vtk", "first.vtk", "distance.clr", "5", "-5", "distance_x.clr", "distance_y.clr", "distance_z.clr" }, 1 },
+    { "mirrorasym", asymmetry("first"), 1 },
+    { "mirrorasym", asymmetry("final"), 1 },
+    { "scancompare", { "first.vtk", "final.vtk", "template_mask.clr", "ratio_change.clr", "ratio_first.clr", "ratio_final.clr", "y" }, 0 },
+  };
+}
+
+// The pictures of the page, in order, from the color files of `made`
+// (ColorFileRuns).
+std::vector<Picture> Pictures(const std::vector<Job>& made)
+{
+  return {
+    { "Distance from the first to the final scan",
+      "Signed distance of each cell of the first scan to the same cell of the final scan (mm): negative where "
+      "the final scan lies outside the first (growth), positive where it lies inside.",
+      "distance.clr", "first.vtk", made[0] },
+    { "Asymmetry of the first scan",
+      "Signed left-right asymmetry of each cell pair of the first scan against the symmetric template (mm): "
+      "positive where a side bulges outward more than its mirror side.",
+      "asymmetry_first.clr", "first.vtk", made[1] },
+    { "Asymmetry of the final scan", "The same for the final scan (mm).", "asymmetry_final.clr", "final.vtk",
+      made[2] },
+    { "Change of the asymmetry ratios",
+      "For each mirror pair of cells in the template mask: the asymmetry ratio of the first scan minus that of "
+      "the final scan, in absolute values; positive where the asymmetry shrank. Gray cells lie outside the mask.",
+      "ratio_change.clr", "template.vtk", made[3] },
+  };
+}
+
+// The PNG file of a picture: its color file's name with .png for .clr.
+std::string PngName(const Picture& picture)
+{
+  return picture.colorFile.substr(0, picture.colorFile.size() - 4) + ".png";
+}
+
+// Runs the tools in the scratch folder: first those that make the color
+// files, then colorsnap for every picture beside one colorstats of all,
+// whose table lands in `statistics`. Returns an empty text, or the line
+// about the first run that failed.
+std::string RunTools(const fs::path& scratch, const std::vector<Job>& made, const std::vector<Picture>& pictures,
+  std::string& statistics)
+{
+  std::vector<Job> jobs = made;
+  std::vector<std::string> outputs;
+  std::string problem = RunJobs(jobs, scratch, outputs);
+  if (!problem.empty())
+  {
+    return problem;
+  }
+  jobs.clear();
+  std::vector<std::string> statsArguments;
+  for (const Picture& p : pictures)
+  {
+    jobs.push_back({ "colorsnap", { p.surface, p.colorFile, PngName(p) }, 0 });
+    statsArguments.push_back(p.colorFile);
+  }
+  jobs.push_back({ "colorstats", statsArguments, 0 });
+  problem = RunJobs(jobs, scratch, outputs);
+  statistics = outputs.back();
   return problem;
 }
 
-// A command line as a reader would type it: the tool, then its arguments,
-// quoted where the shell needs it.
-std::string CommandLine(const std::string& tool, const std::vector<std::string>& arguments)
+// Fills the page's pictures, statistics and extremes from what the tools
+// left in the scratch folder. Returns an empty text, or what is missing.
+std::string CollectResults(const fs::path& scratch, const std::vector<Input>& inputs,
+  const std::vector<Picture>& pictures, const std::string& statistics, ReportContents& report)
 {
-  std::string line = tool;
-  for (const std::string& a : arguments)
+  const std::vector<std::string> statsLines = Split(statistics, '\n');
+  if (statsLines.size() != pictures.size() + 1)
   {
-    const bool plain = !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                         "0123456789_-+.,/:=@%") == std::string::npos;
-    line += ' ';
-    if (plain)
+    return "colorstats printed no row for every picture";
+  }
+  // The report block that scancompare appended: its name line, then four
+  // lines "name :value".
+  for (const std::string& line : Split(ReadWhole(scratch / "Range_values.txt"), '\n'))
+  {
+    const size_t colon = line.find(" :");
+    if (colon != std::string::npos)
     {
-      line += a;
-    }
-    else
-    {
-      line += '\'';
-      for (char c : a)
-      {
-        line += c == '\'' ? std::string("'\\''") : std::string(1, c);
-      }
-      line += '\'';
+      report.extremes.push_back({ line.substr(0, colon), line.substr(colon + 2) });
     }
   }
-  return line;
+  if (report.extremes.size() != 4)
+  {
+    return "scancompare reported no extremes";
+  }
+  report.statisticsHeader = Split(statsLines[0], '\t');
+  for (size_t p = 0; p < pictures.size(); ++p)
+  {
+    const Picture& picture = pictures[p];
+    report.pictures.push_back({ picture.title, picture.caption, ReadWhole(scratch / PngName(picture)),
+      Split(statsLines[p + 1], '\t'), { picture.made.tool, Shown(picture.made.arguments, inputs) },
+      { "colorsnap", Shown({ picture.surface, picture.colorFile, PngName(picture) }, inputs) },
+      { "colorstats", { picture.colorFile } } });
+  }
+  return "";
 }
 
-const char* const kStyle = R"(
-:root { color-scheme: light; }
-body { font-family: system-ui, -apple-system, "Segoe UI", Roboto, Helvetica, Arial, sans-serif; color: #1d232b;
-  margin: 0 auto; max-width: 62rem; padding: 1rem; line-height: 1.45; }
-h1 { font-size: 1.6rem; margin: 0.2rem 0; }
-h2 { font-size: 1.25rem; margin: 1.6rem 0 0.6rem; border-bottom: 1px solid #c9d0d8; break-after: avoid; }
-h3 { font-size: 1.05rem; margin: 1rem 0 0.4rem; break-after: avoid; }
-.scans { margin: 0.2rem 0; }
-.scans code, td code, li code { font-size: 0.92em; word-break: break-all; }
-.date { color: #56606b; }
-.wide { overflow-x: auto; }
-table { border-collapse: collapse; font-size: 0.9rem; width: 100%; }
-th, td { border: 1px solid #c9d0d8; padding: 0.25rem 0.45rem; vertical-align: top; }
-th { background: #eef1f4; text-align: left; }
-td.n { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
-td.meaning { font-size: 0.85rem; color: #39424c; min-width: 14rem; }
-figure { margin: 0 0 1.2rem; break-inside: avoid; }
-figure img { display: block; width: 100%; height: auto; border: 1px solid #c9d0d8; }
-figcaption { font-size: 0.9rem; color: #39424c; margin-top: 0.3rem; }
-ol.how li { margin-bottom: 0.4rem; }
-@page { size: A4; margin: 12mm; }
-@media print { body { max-width: none; padding: 0; font-size: 10pt; } .wide { overflow: visible; }
-  td.meaning { min-width: 0; } }
-@media (max-width: 40rem) { body { padding: 0.6rem; } h1 { font-size: 1.3rem; } table { font-size: 0.8rem; } }
-)";
+std::string Today()
+{
+  char date[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
+  return date;
+}
 }
 
 int main(int argc, char* argv[])
@@ -258,307 +328,51 @@ int main(int argc, char* argv[])
                  "          (without one: xvfb-run -a scanreport ...).\n";
     return -1;
   }
-  const std::string firstPath = argv[1];
-  const std::string finalPath = argv[2];
-  const std::string templatePath = argv[3];
-  const std::string maskPath = argv[4];
+  ReportContents report;
+  report.firstScan = argv[1];
+  report.finalScan = argv[2];
+  report.templateMesh = argv[3];
+  report.templateMask = argv[4];
   const char* reportPath = argv[5];
 
   // Every input is checked before any tool runs.
-  vtkSmartPointer<vtkPolyData> first = ReadSurface(firstPath.c_str());
-  if (!first)
+  vtkIdType cells = 0;
+  if (!CheckInputs(report, cells) || !CheckSurroundings(reportPath))
   {
     return -1;
   }
-  vtkSmartPointer<vtkPolyData> finalScan = ReadSurface(finalPath.c_str());
-  if (!finalScan)
-  {
-    return -1;
-  }
-  vtkSmartPointer<vtkPolyData> templ = ReadSurface(templatePath.c_str());
-  if (!templ)
-  {
-    return -1;
-  }
-  const vtkIdType cells = templ->GetNumberOfCells();
-  if (first->GetNumberOfCells() != cells || finalScan->GetNumberOfCells() != cells)
-  {
-    std::cout << "Scans " << firstPath << " and " << finalPath << " do not lie on the mesh of template " << templatePath
-              << ": they have " << first->GetNumberOfCells() << ", " << finalScan->GetNumberOfCells() << " and "
-              << cells << " cells\n";
-    return -1;
-  }
-  if (cells == 0 || cells % 2 != 0)
-  {
-    std::cout << "Template " << templatePath << " has " << cells
-              << " cells, which do not form mirror pairs of two halves\n";
-    return -1;
-  }
-  {
-    std::vector<float> mask(cells);
-    vtkIdType badLine = 0;
-    const ColorReadStatus status = ReadColorValues(maskPath.c_str(), cells, mask.data(), &badLine);
-    if (status != ColorReadStatus::Ok)
-    {
-      std::cout << MaskRefusal(status, maskPath.c_str(), cells, badLine);
-      return -1;
-    }
-  }
-  HeadShape shapes[2];
-  for (int s = 0; s < 2; ++s)
-  {
-    const std::string problem = MeasureHeadShape(s == 0 ? first : finalScan, shapes[s]);
-    if (!problem.empty())
-    {
-      std::cout << "Cannot measure scan " << (s == 0 ? firstPath : finalPath) << ": it " << problem << '\n';
-      return -1;
-    }
-  }
-  for (const char* tool : { "celldist", "mirrorasym", "scancompare", "colorsnap", "colorstats" })
-  {
-    if (ToolPath(tool).empty())
-    {
-      std::cout << "Cannot find the tool " << tool << " beside scanreport, which runs it for the report\n";
-      return -1;
-    }
-  }
-  {
-    const fs::path folder = fs::absolute(reportPath).parent_path();
-    if (!fs::is_directory(folder) || access(folder.c_str(), W_OK) != 0 || fs::is_directory(reportPath))
-    {
-      std::cout << "Cannot create output file " << reportPath << '\n';
-      return -1;
-    }
-  }
-  Display* display = OpenRenderDisplay("scanreport", reportPath);
-  if (!display)
-  {
-    return -1;
-  }
-  XCloseDisplay(display); // each picture opens its own
 
   // The tools run in a scratch folder, which links to the inputs under fixed
   // names; the commands shown on the page name the inputs as the user did.
-  std::error_code noTemp;
-  const fs::path temp = fs::temp_directory_path(noTemp);
-  std::string scratchName = (temp / "scanreport-XXXXXX").string();
-  if (noTemp || !mkdtemp(scratchName.data()))
+  fs::path scratch;
+  if (!MakeScratchFolder(scratch))
   {
-    const char* named = std::getenv("TMPDIR");
-    std::cout << "Cannot create a scratch folder in " << (noTemp ? std::string(named ? named : "") : temp.string())
-              << " (TMPDIR)\n";
     return -1;
   }
-  const fs::path scratch = scratchName;
-  auto fail = [&](const std::string& problem) {
+  const std::vector<Input> inputs = { { "first.vtk", report.firstScan }, { "final.vtk", report.finalScan },
+    { "template.vtk", report.templateMesh }, { "template_mask.clr", report.templateMask } };
+  const std::vector<Job> made = ColorFileRuns(cells);
+  const std::vector<Picture> pictures = Pictures(made);
+  std::string statistics;
+  std::string problem = LinkInputs(scratch, inputs);
+  if (problem.empty())
+  {
+    problem = RunTools(scratch, made, pictures, statistics);
+  }
+  if (problem.empty())
+  {
+    problem = CollectResults(scratch, inputs, pictures, statistics, report);
+  }
+  if (!problem.empty())
+  {
     std::cout << "Cannot make the report " << reportPath << ": " << problem << '\n';
     fs::remove_all(scratch);
     return -1;
-  };
-  const std::vector<std::pair<std::string, std::string>> inputs = { { "first.vtk", firstPath },
-    { "final.vtk", finalPath }, { "template.vtk", templatePath }, { "template_mask.clr", maskPath } };
-  for (const auto& [name, path] : inputs)
-  {
-    std::error_code error;
-    fs::create_symlink(fs::absolute(path), scratch / name, error);
-    if (error)
-    {
-      return fail("cannot link " + path + " into the scratch folder " + scratch.string());
-    }
-  }
-  auto shown = [&](std::vector<std::string> arguments) {
-    for (std::string& a : arguments)
-    {
-      for (const auto& [name, path] : inputs)
-      {
-        if (a == name)
-        {
-          a = path;
-          break;
-        }
-      }
-    }
-    return arguments;
-  };
-
-  const std::string pairs = std::to_string(cells / 2);
-  auto asymmetry = [&](const std::string& scan) {
-    const std::string base = "asymmetry_" + scan;
-    return std::vector<std::string>{ scan + ".vtk", "template.vtk", base + ".clr", base + "_abs.clr", base + "_x.clr",
-      base + "_y.clr", base + "_z.clr", "-5", "5", pairs };
-  };
-  struct Made
-  {
-    std::string tool;
-    std::vector<std::string> arguments;
-    int status; // of a completed run
-  };
-  const std::vector<Made> made = {
-    { "celldist", { "final.vtk", "first.vtk", "distance.clr", "5", "-5", "distance_x.clr", "distance_y.clr", "distance_z.clr" }, 1 },
-    { "mirrorasym", asymmetry("first"), 1 },
-    { "mirrorasym", asymmetry("final"), 1 },
-    { "scancompare", { "first.vtk", "final.vtk", "template_mask.clr", "ratio_change.clr", "ratio_first.clr", "ratio_final.clr", "y" }, 0 },
-  };
-  std::vector<Job> jobs;
-  for (const Made& m : made)
-  {
-    jobs.push_back({ m.tool, m.arguments, m.status });
-  }
-  std::vector<std::string> outputs;
-  std::string problem = RunJobs(jobs, scratch, outputs);
-  if (!problem.empty())
-  {
-    return fail(problem);
-  }
-
-  // A picture: a color file of one of those runs, painted on a surface.
-  struct Picture
-  {
-    std::string title;
-    std::string caption;
-    std::string colorFile;
-    std::string surface;
-    Made made;
-  };
-  const std::vector<Picture> pictures = {
-    { "Distance from the first to the final scan",
-      "Signed distance of each cell of the first scan to the same cell of the final scan (mm): negative where "
-      "the final scan lies outside the first (growth), positive where it lies inside.",
-      "distance.clr", "first.vtk", made[0] },
-    { "Asymmetry of the first scan",
-      "Signed left-right asymmetry of each cell pair of the first scan against the symmetric template (mm): "
-      "positive where a side bulges outward more than its mirror side.",
-      "asymmetry_first.clr", "first.vtk", made[1] },
-    { "Asymmetry of the final scan", "The same for the final scan (mm).", "asymmetry_final.clr", "final.vtk",
-      made[2] },
-    { "Change of the asymmetry ratios",
-      "For each mirror pair of cells in the template mask: the asymmetry ratio of the first scan minus that of "
-      "the final scan, in absolute values; positive where the asymmetry shrank. Gray cells lie outside the mask.",
-      "ratio_change.clr", "template.vtk", made[3] },
-  };
-  jobs.clear();
-  for (const Picture& p : pictures)
-  {
-    const std::string png = p.colorFile.substr(0, p.colorFile.size() - 4) + ".png";
-    jobs.push_back({ "colorsnap", { p.surface, p.colorFile, png }, 0 });
-  }
-  std::vector<std::string> statsArguments;
-  for (const Picture& p : pictures)
-  {
-    statsArguments.push_back(p.colorFile);
-  }
-  jobs.push_back({ "colorstats", statsArguments, 0 });
-  problem = RunJobs(jobs, scratch, outputs);
-  if (!problem.empty())
-  {
-    return fail(problem);
-  }
-  const std::vector<std::string> statsLines = Split(outputs.back(), '\n');
-  if (statsLines.size() != pictures.size() + 1)
-  {
-    return fail("colorstats printed no row for every picture");
-  }
-  // The report block that scancompare appended: its name line, then four
-  // lines "name :value".
-  std::vector<std::pair<std::string, std::string>> extremes;
-  for (const std::string& line : Split(ReadWhole(scratch / "Range_values.txt"), '\n'))
-  {
-    const size_t colon = line.find(" :");
-    if (colon != std::string::npos)
-    {
-      extremes.push_back({ line.substr(0, colon), line.substr(colon + 2) });
-    }
-  }
-  if (extremes.size() != 4)
-  {
-    return fail("scancompare reported no extremes");
   }
 
   // The page.
-  char date[16];
-  const std::time_t now = std::time(nullptr);
-  std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
-  std::ostringstream html;
-  html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-       << "<title>Head-scan report: " << Escape(firstPath) << " and " << Escape(finalPath) << "</title>\n"
-       << "<style>" << kStyle << "</style>\n</head>\n<body>\n";
-  html << "<header>\n<h1>Head-scan report</h1>\n<p class=\"scans\">First scan <code>" << Escape(firstPath)
-       << "</code> and final scan <code>" << Escape(finalPath) << "</code></p>\n<p class=\"date\">Made on " << date
-       << " on the template <code>" << Escape(templatePath) << "</code> with the mask <code>" << Escape(maskPath)
-       << "</code>.</p>\n</header>\n";
-
-  html << "<section>\n<h2>Head-shape measures</h2>\n<div class=\"wide\"><table id=\"measures\">\n"
-          "<thead><tr><th>Measure</th><th>Unit</th><th>First scan</th><th>Final scan</th>"
-          "<th>Change</th><th>What it means</th></tr></thead>\n<tbody>\n";
-  const auto firstValues = HeadShapeValues(shapes[0]);
-  const auto finalValues = HeadShapeValues(shapes[1]);
-  for (int c = 0; c < kHeadShapeColumns; ++c)
-  {
-    html << "<tr><th>" << kHeadShapeColumn[c].name << "</th><td>" << kHeadShapeColumn[c].unit << "</td><td class=\"n\">"
-         << NumberText(firstValues[c]) << "</td><td class=\"n\">" << NumberText(finalValues[c]) << "</td><td class=\"n\">"
-         << NumberText(finalValues[c] - firstValues[c]) << "</td><td class=\"meaning\">" << kMeaning[c] << "</td></tr>\n";
-  }
-  html << "</tbody>\n</table></div>\n<p>Measured as <code>" << Escape(CommandLine("headshape", { firstPath, finalPath }))
-       << "</code> measures them; the change is the final value minus the first.</p>\n</section>\n";
-
-  html << "<section>\n<h2>Maps</h2>\n<p>Each picture shows the head from the front, the back, the top, the left "
-          "(-x) and the right (+x), with the color legend in the last tile.</p>\n";
-  for (size_t p = 0; p < pictures.size(); ++p)
-  {
-    const std::string png = pictures[p].colorFile.substr(0, pictures[p].colorFile.size() - 4) + ".png";
-    html << "<figure>\n<h3>" << Escape(pictures[p].title) << "</h3>\n<img alt=\"" << Escape(pictures[p].title)
-         << "\" width=\"1200\" height=\"800\" src=\"data:image/png;base64," << Base64(ReadWhole(scratch / png))
-         << "\">\n<figcaption>" << Escape(pictures[p].caption) << "</figcaption>\n</figure>\n";
-  }
-  html << "</section>\n";
-
-  html << "<section>\n<h2>Extremes and statistics</h2>\n<h3>Asymmetry ratios</h3>\n"
-          "<div class=\"wide\"><table id=\"extremes\">\n<thead><tr>";
-  for (const auto& e : extremes)
-  {
-    html << "<th>" << Escape(e.first) << "</th>";
-  }
-  html << "</tr></thead>\n<tbody><tr>";
-  for (const auto& e : extremes)
-  {
-    html << "<td class=\"n\">" << Escape(e.second) << "</td>";
-  }
-  html << "</tr></tbody>\n</table></div>\n<p>The smallest and largest ratio over both scans, and the smallest and "
-          "largest change, within the mask, as scancompare reports them.</p>\n"
-          "<h3>Statistics of the pictures</h3>\n<div class=\"wide\"><table id=\"statistics\">\n<thead><tr><th>picture</th>";
-  const std::vector<std::string> statsHeader = Split(statsLines[0], '\t');
-  for (size_t f = 1; f < statsHeader.size(); ++f)
-  {
-    html << "<th>" << Escape(statsHeader[f]) << "</th>";
-  }
-  html << "</tr></thead>\n<tbody>\n";
-  for (size_t p = 0; p < pictures.size(); ++p)
-  {
-    const std::vector<std::string> fields = Split(statsLines[p + 1], '\t');
-    html << "<tr><th>" << Escape(pictures[p].title) << "</th>";
-    for (size_t f = 1; f < statsHeader.size(); ++f)
-    {
-      html << "<td class=\"n\">" << (f < fields.size() ? Escape(fields[f]) : "") << "</td>";
-    }
-    html << "</tr>\n";
-  }
-  html << "</tbody>\n</table></div>\n<p>As colorstats computes them: the number of values, their range, mean, root "
-          "mean square and 5th, 50th and 95th percentiles; cells outside the mask and values that are not numbers "
-          "are counted apart.</p>\n</section>\n";
-
-  html << "<section>\n<h2>How the pictures were made</h2>\n<ol class=\"how\">\n";
-  for (const Picture& p : pictures)
-  {
-    const std::string png = p.colorFile.substr(0, p.colorFile.size() - 4) + ".png";
-    html << "<li>" << Escape(p.title) << ": <code>" << Escape(CommandLine(p.made.tool, shown(p.made.arguments)))
-         << "</code>, then <code>" << Escape(CommandLine("colorsnap", shown({ p.surface, p.colorFile, png })))
-         << "</code> and <code>"
-         << Escape(CommandLine("colorstats", { p.colorFile })) << "</code>.</li>\n";
-  }
-  html << "</ol>\n</section>\n</body>\n</html>\n";
-
+  report.date = Today();
+  const std::string page = ReportPage(report);
   fs::remove_all(scratch);
-  const std::string page = html.str();
   return WriteOutputFile(reportPath, page.data(), page.size()) ? 0 : -1;
 }
