@@ -1,5 +1,7 @@
 #include "locate/locatorhit.h"
 
+#include "geometry/vector.h"
+
 #include <vtkBox.h>
 #include <vtkCellType.h>
 #include <vtkCellArray.h>
@@ -124,18 +126,6 @@ struct OctantBox
     return first[0] <= i && i <= last[0] && first[1] <= j && j <= last[1] && first[2] <= k && k <= last[2];
   }
 };
-
-double Dot(const double a[3], const double b[3])
-{
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-void Cross(const double a[3], const double b[3], double c[3])
-{
-  c[0] = a[1] * b[2] - a[2] * b[1];
-  c[1] = a[2] * b[0] - a[0] * b[2];
-  c[2] = a[0] * b[1] - a[1] * b[0];
-}
 
 // Whether the locator's test of a triangle with these corners (its box,
 // then VTK's triangle test) surely meets the segment, told from the
