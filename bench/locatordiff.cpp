@@ -102,7 +102,7 @@ int main(int argc, char* argv[])
   auto seconds = [](Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); };
 
   auto start = Clock::now();
-  vtkCellLocator* plain = vtkCellLocator::New();
+  auto plain = vtkSmartPointer<vtkCellLocator>::New();
   plain->SetDataSet(surface);
   plain->BuildLocator();
   const double plainBuild = seconds(start);

@@ -36,7 +36,7 @@ bool TakeGrid(vtkCellLocator* locator, int level, LocatorGrid* grid)
   grid->surface = vtkPolyData::SafeDownCast(dataSet);
   if (!grid->cell)
   {
-    grid->cell = vtkGenericCell::New();
+    grid->cell = vtkSmartPointer<vtkGenericCell>::New();
   }
   grid->locator = locator;
   return true;

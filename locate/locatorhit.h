@@ -28,17 +28,19 @@
 #include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
 
 #include <memory>
 #include <vector>
 
-// The grid of a locator, built or planned, as its line query walks it.
+// The grid of a locator, built or planned, as its line query walks it. The
+// locator and its data set are not owned.
 struct LocatorGrid
 {
   vtkCellLocator* locator = nullptr;
   vtkDataSet* dataSet = nullptr;
-  vtkGenericCell* cell = nullptr; // scratch cell for the cell tests
-  vtkPolyData* surface = nullptr; // the data set when it is a surface (for walking it)
+  vtkSmartPointer<vtkGenericCell> cell; // scratch cell for the cell tests
+  vtkPolyData* surface = nullptr;       // the data set when it is a surface (for walking it)
   LocatorGridShape shape;
   // The cells of each point of the surface (those of point p are
   // cells[start[p]] up to start[p + 1]), built by LinkLocatorGrid or by the

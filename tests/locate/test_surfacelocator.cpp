@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <vtkCellLocator.h>
+#include <vtkSmartPointer.h>
 #include <vtkDoubleArray.h>
 #include <vtkIdList.h>
 
@@ -26,18 +27,17 @@ bool SameBits(const double* a, const double* b, int count)
 
 struct Pair
 {
-  vtkCellLocator* plain;
+  vtkSmartPointer<vtkCellLocator> plain;
   SurfaceLocator fast;
   int closestQueries = 0;
   int lineQueries = 0;
   explicit Pair(vtkPolyData* surface)
-    : plain(vtkCellLocator::New())
+    : plain(vtkSmartPointer<vtkCellLocator>::New())
     , fast(surface)
   {
     plain->SetDataSet(surface);
     plain->BuildLocator();
   }
-  ~Pair() { plain->Delete(); }
 
   void Closest(const double x[3])
   {
@@ -205,7 +205,7 @@ TEST(SurfaceLocator, OctantListsAreTheLocators)
   // are as many listings as octants found: the same lists.
   for (vtkPolyData* surface : { GridBox(12), Sphere(40, 80) })
   {
-    vtkCellLocator* locator = vtkCellLocator::New();
+    auto locator = vtkSmartPointer<vtkCellLocator>::New();
     locator->SetDataSet(surface);
     locator->BuildLocator();
     const LocatorGridShape shape = LocatorShape(surface, locator->GetLevel());
@@ -240,7 +240,6 @@ TEST(SurfaceLocator, OctantListsAreTheLocators)
     }
     EXPECT_EQ(listed, found);
     EXPECT_GE(n, 8);
-    locator->Delete();
   }
 }
 
