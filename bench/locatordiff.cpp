@@ -210,15 +210,14 @@ int main(int argc, char* argv[])
     {
       const double* answer = &lines[10 * (i - from)];
       double mine[10];
-      double t = 0;
-      int subId = 0;
-      vtkIdType cellId = -1;
-      const int hit =
-        fast.IntersectWithLine(&queries[6 * i], &queries[6 * i + 3], 0.001, t, mine, mine + 3, subId, cellId);
+      SurfaceLocator::LineHit at = {};
+      const int hit = fast.IntersectWithLine(&queries[6 * i], &queries[6 * i + 3], 0.001, &at);
+      std::copy(at.x, at.x + 3, mine);
+      std::copy(at.pcoords, at.pcoords + 3, mine + 3);
       mine[6] = hit;
-      mine[7] = hit ? t : 0;
-      mine[8] = hit ? static_cast<double>(cellId) : -1;
-      mine[9] = hit ? subId : 0;
+      mine[7] = hit ? at.t : 0;
+      mine[8] = hit ? static_cast<double>(at.cellId) : -1;
+      mine[9] = hit ? at.subId : 0;
       if (!hit)
       {
         std::fill(mine, mine + 6, 0.0);

@@ -1,4 +1,8 @@
-// The line query of SurfaceLocator, tried two ways in turn:
+// The line query of SurfaceLocator, tried three ways in turn:
+// - With only the flag wanted and a cell near which the segment should
+//   cross, the proof of a hit from there (locatorhit.h): on the grid the
+//   locator plans, walking across the surface to the cell the segment
+//   crosses; no index is needed.
 // - Settled with the index: the locator walks its octants along the segment
 //   and stops at the first octant in which a cell is met at a point inside
 //   the octant (within the tolerance); there it prefers the least parametric
@@ -202,8 +206,8 @@ const SurfaceLocator::Hit* SurfaceLocator::LocatorsChoice(double tol)
 
 // The line query settled with the index: false when it is not (*result
 // then holds nothing).
-bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
-  double pcoords[3], int& subId, vtkIdType& cellId, int& result)
+bool SurfaceLocator::SettleLine(
+  const double a0[3], const double a1[3], double tol, LineHit& hit, int& result)
 {
   if (!this->IndexReady() || !WithinIndexReach(this->Index.Shape, a0) ||
     !WithinIndexReach(this->Index.Shape, a1) || !(tol >= 0.0) || !std::isfinite(tol))
@@ -226,23 +230,32 @@ bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double t
   {
     return false;
   }
-  t = chosen->t;
-  std::copy(chosen->x, chosen->x + 3, x);
-  std::copy(chosen->pcoords, chosen->pcoords + 3, pcoords);
-  subId = chosen->subId;
-  cellId = chosen->cellId;
+  hit = *chosen;
   result = 1;
   return true;
 }
 
-int SurfaceLocator::IntersectWithLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
-  double pcoords[3], int& subId, vtkIdType& cellId)
+bool SurfaceLocator::ProveLine(const double a0[3], const double a1[3], double tol, vtkIdType nearCell)
 {
+  LocatorGrid* grid = this->ProofGrid();
+  return grid && LocatorSurelyHitsNear(*grid, a0, a1, tol, nearCell, &this->LineSeed);
+}
+
+int SurfaceLocator::IntersectWithLine(
+  const double a0[3], const double a1[3], double tol, LineHit* hit, vtkIdType nearCell)
+{
+  if (!hit && nearCell >= 0 && this->ProveLine(a0, a1, tol, nearCell))
+  {
+    ++this->ProvedLine;
+    return 1;
+  }
+  LineHit flagOnly;
+  LineHit& out = hit ? *hit : flagOnly;
   int result = 0;
-  if (this->SettleLine(a0, a1, tol, t, x, pcoords, subId, cellId, result))
+  if (this->SettleLine(a0, a1, tol, out, result))
   {
     return result;
   }
   ++this->AskedLine;
-  return this->BuiltLocator()->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId, cellId);
+  return this->BuiltLocator()->IntersectWithLine(a0, a1, tol, out.t, out.x, out.pcoords, out.subId, out.cellId);
 }

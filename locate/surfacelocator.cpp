@@ -1,13 +1,16 @@
-// What SurfaceLocator makes and when: the index of the cells for the grid
-// that the vtkCellLocator plans, at once; VTK's own locator on the first
-// query left to it. The index holds only for the planned grid, so once the
+// What SurfaceLocator makes and when: the grid that the vtkCellLocator will
+// build is planned at once (cheap: the locator's level from its settings);
+// the index of the cells (about 60 ms on a full-size scan) on the first
+// query that needs it; the point links of the proofs of hits on the first
+// segment given a near cell; VTK's own locator on the first query left to it.
+// The index and the proofs hold only for the planned grid, so once the
 // locator is built its grid is checked against the plan; where it differs,
-// the index is dropped and the answers given before are reported as in
-// doubt (AnswersHold).
+// both are dropped and the answers given before are reported as in doubt
+// (AnswersHold).
 //
 // The queries themselves: closestquery.cpp (the closest point and the
 // locator's search order), linequery.cpp (segments); the index:
-// surfaceindex.cpp.
+// surfaceindex.cpp; the proofs of hits: locatorhit.cpp.
 #include "locate/surfacelocator.h"
 
 #include <vtkPoints.h>
@@ -21,13 +24,11 @@ SurfaceLocator::SurfaceLocator(vtkPolyData* surface)
   {
     // A locator over no cells has nothing to answer (and VTK would complain).
     this->IndexState = Readiness::Unusable;
+    this->GridState = Readiness::Unusable;
     return;
   }
   this->Locator->SetDataSet(surface);
-  // The index is made for the grid that the locator plans; the locator
-  // itself is built only when a query is left to it.
   this->PlannedLevel = LocatorPlannedLevel(this->Locator);
-  this->IndexReady();
 }
 
 bool SurfaceLocator::IndexReady()
@@ -43,6 +44,19 @@ bool SurfaceLocator::IndexReady()
   return this->IndexState == Readiness::Made;
 }
 
+LocatorGrid* SurfaceLocator::ProofGrid()
+{
+  if (this->GridState == Readiness::Unmade)
+  {
+    // Planned before the locator is built (and checked when it is), read
+    // from it after.
+    const bool taken = this->LocatorBuilt ? ReadLocatorGrid(this->Locator, &this->Grid)
+                                          : PlanLocatorGrid(this->Locator, &this->Grid);
+    this->GridState = taken ? Readiness::Made : Readiness::Unusable;
+  }
+  return this->GridState == Readiness::Made ? &this->Grid : nullptr;
+}
+
 vtkCellLocator* SurfaceLocator::BuiltLocator()
 {
   if (this->LocatorBuilt)
@@ -56,9 +70,15 @@ vtkCellLocator* SurfaceLocator::BuiltLocator()
   {
     return this->Locator;
   }
-  // Not the grid planned: the index made for it no longer holds.
-  this->PlanFailed = this->PlanFailed || this->IndexState == Readiness::Made;
+  // Not the grid planned: what was made for it no longer holds, and an index
+  // not made yet is not made.
+  const bool used = this->IndexState == Readiness::Made || this->GridState == Readiness::Made;
+  this->PlanFailed = this->PlanFailed || used;
   this->IndexState = Readiness::Unusable;
+  if (this->GridState == Readiness::Made)
+  {
+    this->GridState = Readiness::Unusable;
+  }
   return this->Locator;
 }
 

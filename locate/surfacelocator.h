@@ -4,13 +4,14 @@
 //
 // In: a surface, which must not change while the SurfaceLocator is used.
 // Out: FindClosestPoint and IntersectWithLine give what the locator's own
-// calls of those names give. An index of the cells is built at once; VTK's
-// locator on the first query left to it.
+// calls of those names give. An index of the cells is built on the first
+// query that needs it; VTK's locator on the first query left to it.
 // Fails: never with another answer. Should the locator, once built, have
 // another grid than the one planned, AnswersHold returns false: every answer
 // given since its last call must be asked again (the locator then answers).
 #pragma once
 
+#include "locate/locatorhit.h"
 #include "locate/surfaceindex.h"
 
 #include <vtkCellLocator.h>
@@ -32,20 +33,33 @@ public:
   // As vtkCellLocator::FindClosestPoint(x, closestPoint, cellId, subId, dist2).
   void FindClosestPoint(const double x[3], double closestPoint[3], vtkIdType& cellId, int& subId, double& dist2);
 
+  // The outputs of the locator's line query for a hit.
+  struct LineHit
+  {
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    vtkIdType cellId;
+  };
+
   // As vtkCellLocator::IntersectWithLine(a0, a1, tol, t, x, pcoords, subId,
-  // cellId): 1 when the segment meets the surface, with the hit of the cell
-  // the locator chooses; 0 otherwise (the other outputs then hold nothing of
-  // use).
-  int IntersectWithLine(const double a0[3], const double a1[3], double tol, double& t, double x[3],
-    double pcoords[3], int& subId, vtkIdType& cellId);
+  // cellId): 1 when the segment meets the surface, with *hit then the hit
+  // the locator chooses; 0 when not (*hit then holds nothing of use).
+  // With `hit` null only the flag is wanted: then `nearCell`, a cell near
+  // which the segment is expected to leave a closed surface, lets a hit be
+  // proved from there without the index (see LocatorSurelyHitsNear; the
+  // search starts where the segment before crossed).
+  int IntersectWithLine(const double a0[3], const double a1[3], double tol, LineHit* hit, vtkIdType nearCell = -1);
 
   // Whether every answer given since the last call is the locator's own.
   bool AnswersHold();
 
-  // How many queries of each kind were asked of the locator (the others
-  // were settled here).
+  // How many queries of each kind were asked of the locator, and how many
+  // line queries the proof from a near cell settled.
   long long AskedClosest = 0;
   long long AskedLine = 0;
+  long long ProvedLine = 0;
 
 private:
   struct Candidate
@@ -55,13 +69,8 @@ private:
     double point[3]; // the closest point of the cell, by VTK
     int subId;
   };
-  struct Hit
+  struct Hit : LineHit
   {
-    double t;
-    double x[3];
-    double pcoords[3];
-    int subId;
-    vtkIdType cellId;
     double pDistance; // the cell's parametric distance of the hit
   };
   struct CandidateSearch;
@@ -75,6 +84,7 @@ private:
   };
 
   bool IndexReady();
+  LocatorGrid* ProofGrid();
   vtkCellLocator* BuiltLocator();
   void LoadTriangle(vtkIdType cell);
 
@@ -84,8 +94,8 @@ private:
   bool SettleTie(const double x[3], ClosestFigures& figures);
   bool SurelyReached(const double x[3], const ClosestFigures& figures) const;
 
-  bool SettleLine(const double a0[3], const double a1[3], double tol, double& t, double x[3], double pcoords[3],
-    int& subId, vtkIdType& cellId, int& result);
+  bool ProveLine(const double a0[3], const double a1[3], double tol, vtkIdType nearCell);
+  bool SettleLine(const double a0[3], const double a1[3], double tol, LineHit& hit, int& result);
   void GatherHits(const double a0[3], const double a1[3], double tol);
   void TestLeafCells(int start, int count, const double a0[3], const double a1[3], const double direction[3],
     double tol, double margin);
@@ -99,8 +109,11 @@ private:
   bool PlanFailed = false; // the built locator's grid is not the one planned
   SurfaceIndex Index;
   Readiness IndexState = Readiness::Unmade;
+  LocatorGrid Grid; // for the proofs of hits
+  Readiness GridState = Readiness::Unmade;
   vtkSmartPointer<vtkTriangle> Triangle; // the cell under test, as GetCell would give it
-  int32_t Seed = -1; // the place in Index.Cells of the last closest cell found (a Good one)
+  int32_t Seed = -1;      // the place in Index.Cells of the last closest cell found (a Good one)
+  vtkIdType LineSeed = -1; // where the last segment with a near cell crossed the surface (-1: not found)
   std::vector<SurfaceIndex::Entry> Stack; // scratch for the searches
   std::vector<Candidate> Candidates;      // scratch
   std::vector<Hit> Hits;                  // scratch

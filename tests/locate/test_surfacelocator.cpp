@@ -59,14 +59,15 @@ struct Pair
   {
     ++lineQueries;
     double expected[7] = { 0, 0, 0, 0, 0, 0, 0 };
-    double found[7] = { 0, 0, 0, 0, 0, 0, 0 };
     vtkIdType expectedCell = -1;
-    vtkIdType foundCell = -1;
     int expectedSub = -1;
-    int foundSub = -1;
     const int expectedHit =
       plain->IntersectWithLine(a0, a1, tol, expected[6], expected, expected + 3, expectedSub, expectedCell);
-    const int foundHit = fast.IntersectWithLine(a0, a1, tol, found[6], found, found + 3, foundSub, foundCell);
+    SurfaceLocator::LineHit at = {};
+    const int foundHit = fast.IntersectWithLine(a0, a1, tol, &at);
+    double found[7] = { at.x[0], at.x[1], at.x[2], at.pcoords[0], at.pcoords[1], at.pcoords[2], at.t };
+    const vtkIdType foundCell = at.cellId;
+    const int foundSub = at.subId;
     EXPECT_EQ(expectedHit, foundHit) << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0]
                                      << ' ' << a1[1] << ' ' << a1[2];
     if (expectedHit && foundHit)

@@ -7,12 +7,11 @@
 #include "surftools/colorfile.h"
 #include "geometry/headframe.h"
 #include "geometry/vector.h"
-#include "locate/locatorhit.h"
+#include "locate/surfacelocator.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
 
-#include <vtkCellLocator.h>
 #include <vtkSmartPointer.h>
 
 #include <cmath>
@@ -115,58 +114,23 @@ private:
 };
 
 // Whether each cell's probe meets the target, as the locator's line query
-// from the ear midpoint to the probe answers it (tolerance 0.001): proved
-// where it can be, otherwise asked of the locator, which is built for the
-// first such probe.
+// from the ear midpoint to the probe answers it (tolerance 0.001). A probe
+// mostly leaves the target near the cell's own triangle, where the hit is
+// proved without a search.
 std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdType n, vtkPolyData* target)
 {
   std::vector<unsigned char> met(static_cast<size_t>(n), 0);
-  if (n == 0)
-  {
-    return met; // a locator over no cells has nothing to answer (and VTK would complain)
-  }
-  auto locator = vtkSmartPointer<vtkCellLocator>::New();
-  locator->SetDataSet(target);
-  // The locator's grid, planned before the locator is built: the probes are
-  // proved against it.
-  LocatorGrid grid;
-  bool proving = PlanLocatorGrid(locator, &grid);
-  if (proving)
-  {
-    LinkLocatorGrid(&grid);
-  }
-  bool locatorBuilt = false;
+  SurfaceLocator locator(target);
   const double ear[3] = { kEarMidpointFloat[0], kEarMidpointFloat[1], kEarMidpointFloat[2] };
-  // Each search for the cell a probe passes through starts where the probe
-  // before passed.
-  vtkIdType hint = -1;
-  for (vtkIdType i = 0; i < n; ++i)
+  do
   {
-    double probe[3];
-    motions[i].Probe(probe);
-    if (proving && LocatorSurelyHitsNear(grid, ear, probe, 0.001, i, &hint))
+    for (vtkIdType i = 0; i < n; ++i)
     {
-      met[i] = 1;
-      continue;
+      double probe[3];
+      motions[i].Probe(probe);
+      met[i] = locator.IntersectWithLine(ear, probe, 0.001, nullptr, i) != 0;
     }
-    if (!locatorBuilt)
-    {
-      locator->BuildLocator();
-      locatorBuilt = true;
-      if (proving && !LocatorBuiltAsPlanned(locator, grid))
-      {
-        // Not the grid the proofs were made on: the locator answers for all.
-        proving = false;
-        i = -1;
-        continue;
-      }
-    }
-    double t;
-    double x[3];
-    double pcoords[3];
-    int subId;
-    met[i] = locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
-  }
+  } while (!locator.AnswersHold());
   return met;
 }
 }

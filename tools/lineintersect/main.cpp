@@ -56,8 +56,7 @@ int main(int argc, char* argv[])
   struct Answer
   {
     int hit;
-    double x[3];
-    vtkIdType cellId;
+    SurfaceLocator::LineHit at;
   };
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count / 2, 0)));
   do
@@ -73,16 +72,13 @@ int main(int argc, char* argv[])
       answer.hit = 0;
       if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
       {
-        double t = 0;
-        double pcoords[3];
-        int subId = 0;
-        answer.hit = locator.IntersectWithLine(start, end, tolerance, t, answer.x, pcoords, subId, answer.cellId);
+        answer.hit = locator.IntersectWithLine(start, end, tolerance, &answer.at);
       }
       if (!answer.hit)
       {
         // An unset landmark carries no position and no cell.
-        answer.x[0] = answer.x[1] = answer.x[2] = 0;
-        answer.cellId = -1;
+        answer.at.x[0] = answer.at.x[1] = answer.at.x[2] = 0;
+        answer.at.cellId = -1;
       }
     }
   } while (!locator.AnswersHold());
@@ -91,11 +87,11 @@ int main(int argc, char* argv[])
     // x y z NoName flag cellId
     static const char kName[] = " NoName ";
     char row[6 * kNumberTextSize];
-    char* p = FormatCurvePoint(answer.x, row);
+    char* p = FormatCurvePoint(answer.at.x, row);
     p = std::copy(kName, kName + sizeof kName - 1, p);
     p += FormatInteger(answer.hit, p);
     *p++ = ' ';
-    p += FormatInteger(answer.cellId, p);
+    p += FormatInteger(answer.at.cellId, p);
     *p++ = '\n';
     WriteText(out, row, p - row);
   }
