@@ -1,16 +1,16 @@
 // The index that SurfaceLocator searches, made once per surface for the grid
 // that the surface's vtkCellLocator plans.
 //
-// In: a surface and its vtkCellLocator (data set given, default settings, not
-// built). Neither may change while the index is used.
+// In: a surface and its vtkCellLocator (data set given, not built). Neither
+// may change while the index is used.
 // Out: the cells in a hierarchy of oriented boxes, four to a node (Wides, the
 // root first; leaves of up to 8 cells in Cells), each cell's range of leaf
 // octants in the locator's grid (Octants) and the octants that list a cell
 // the locator's closest-point search can take (Usable).
 // Fails: Build returns false, and the index must not be searched, for any
-// cell other than a triangle, a coordinate that is not finite, a grid whose
-// level the locator's settings leave open or exceed 8, a lazily building
-// locator, or a VTK other than 9.1.
+// cell other than a triangle, a coordinate that is not finite, 2^30 cells
+// or more, a grid whose level the locator's settings leave open or set
+// beyond 8, a lazily building locator, or a VTK other than 9.1.
 #pragma once
 
 #include "locate/locatorwalk.h"

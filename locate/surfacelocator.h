@@ -46,10 +46,12 @@ public:
   // As vtkCellLocator::IntersectWithLine(a0, a1, tol, t, x, pcoords, subId,
   // cellId): 1 when the segment meets the surface, with *hit then the hit
   // the locator chooses; 0 when not (*hit then holds nothing of use).
-  // With `hit` null only the flag is wanted: then `nearCell`, a cell near
-  // which the segment is expected to leave a closed surface, lets a hit be
-  // proved from there without the index (see LocatorSurelyHitsNear; the
-  // search starts where the segment before crossed).
+  // With `hit` null only the flag is wanted: then `nearCell` (-1 for none),
+  // a cell near which the segment is expected to leave a closed surface,
+  // lets a hit be proved from there without the index (LocatorSurelyHitsNear,
+  // its search starting where the segment before crossed). A hit wanted in
+  // full is never proved so: the proof does not tell which cell the locator
+  // takes.
   int IntersectWithLine(const double a0[3], const double a1[3], double tol, LineHit* hit, vtkIdType nearCell = -1);
 
   // Whether every answer given since the last call is the locator's own.
@@ -106,7 +108,7 @@ private:
   vtkSmartPointer<vtkCellLocator> Locator;
   int PlannedLevel = -1; // of the locator's grid, as its settings choose it
   bool LocatorBuilt = false;
-  bool PlanFailed = false; // the built locator's grid is not the one planned
+  bool PlanFailed = false; // the built locator's grid is not the one planned (until AnswersHold)
   SurfaceIndex Index;
   Readiness IndexState = Readiness::Unmade;
   LocatorGrid Grid; // for the proofs of hits
