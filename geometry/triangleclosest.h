@@ -2,12 +2,15 @@
 // triangle's plane, and which of its corners, edges or face holds it.
 #pragma once
 
+#include "geometry/vector.h"
+
 #include <algorithm>
 
-// The dot product of two 3-vectors.
+// The dot product of two 3-vectors: Dot's other name, which the triangle
+// tree still uses.
 inline double Dot3(const double a[3], const double b[3])
 {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  return Dot(a, b);
 }
 
 // Where on a triangle its closest point to a query lies.
@@ -33,8 +36,8 @@ inline TriangleFeature ClosestOnTriangle(const double p[3], const double a[3], c
     ac[k] = c[k] - a[k];
     ap[k] = p[k] - a[k];
   }
-  const double d1 = Dot3(ab, ap);
-  const double d2 = Dot3(ac, ap);
+  const double d1 = Dot(ab, ap);
+  const double d2 = Dot(ac, ap);
   if (d1 <= 0 && d2 <= 0)
   {
     std::copy(a, a + 3, out);
@@ -45,8 +48,8 @@ inline TriangleFeature ClosestOnTriangle(const double p[3], const double a[3], c
   {
     bp[k] = p[k] - b[k];
   }
-  const double d3 = Dot3(ab, bp);
-  const double d4 = Dot3(ac, bp);
+  const double d3 = Dot(ab, bp);
+  const double d4 = Dot(ac, bp);
   if (d3 >= 0 && d4 <= d3)
   {
     std::copy(b, b + 3, out);
@@ -67,8 +70,8 @@ inline TriangleFeature ClosestOnTriangle(const double p[3], const double a[3], c
   {
     cp[k] = p[k] - c[k];
   }
-  const double d5 = Dot3(ab, cp);
-  const double d6 = Dot3(ac, cp);
+  const double d5 = Dot(ab, cp);
+  const double d6 = Dot(ac, cp);
   if (d6 >= 0 && d5 <= d6)
   {
     std::copy(c, c + 3, out);

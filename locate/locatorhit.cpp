@@ -1,4 +1,28 @@
+// The proofs of hits of a vtkCellLocator's line query.
+//
+// The locator answers a segment query by walking the leaf octants of its
+// uniform grid along the segment, from the start point on, and testing the
+// cells listed in each octant it visits; it reports a hit at the first octant
+// in which some cell is met at a point that lies in that octant (within the
+// tolerance). So the query surely reports a hit when one given cell is met by
+// the segment, exactly as the locator's own cell test meets it, at a point
+// that lies in an octant which the walk visits and which lists that cell.
+// LocatorSurelyHits checks exactly that: it makes the locator's cell test with
+// VTK's own code (or, for a triangle that the segment crosses well inside, well
+// between its ends and not at a grazing angle, tells its outcome from the
+// triangle's plane, with the hit point to within a bound far above the rounding
+// of both), then follows the walk (told from the segment's line, or repeated
+// with the locator's arithmetic step for step) and looks the cell up in the
+// locator's own octant lists. The walk repeated is that of VTK 9.1's locator;
+// built with another VTK, nothing is settled until it is checked against that
+// VTK's walk.
+//
+// LocatorSurelyHitsNear first finds the cell to try: from a cell near which
+// the segment is expected to leave the surface, it walks across shared edges
+// toward the segment's line (with a table of each point's cells, built once).
 #include "locate/locatorhit.h"
+
+#include "geometry/vector.h"
 
 #include <vtkBox.h>
 #include <vtkCellType.h>
@@ -34,7 +58,7 @@ bool TakeGrid(vtkCellLocator* locator, int level, LocatorGrid* grid)
   grid->surface = vtkPolyData::SafeDownCast(dataSet);
   if (!grid->cell)
   {
-    grid->cell = vtkGenericCell::New();
+    grid->cell = vtkSmartPointer<vtkGenericCell>::New();
   }
   grid->locator = locator;
   return true;
@@ -124,18 +148,6 @@ struct OctantBox
     return first[0] <= i && i <= last[0] && first[1] <= j && j <= last[1] && first[2] <= k && k <= last[2];
   }
 };
-
-double Dot(const double a[3], const double b[3])
-{
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-void Cross(const double a[3], const double b[3], double c[3])
-{
-  c[0] = a[1] * b[2] - a[2] * b[1];
-  c[1] = a[2] * b[0] - a[0] * b[2];
-  c[2] = a[0] * b[1] - a[1] * b[0];
-}
 
 // Whether the locator's test of a triangle with these corners (its box,
 // then VTK's triangle test) surely meets the segment, told from the
@@ -231,49 +243,64 @@ bool TriangleCorners(const LocatorGrid& grid, vtkIdType cellId, double corners[3
   return true;
 }
 
-// The proof of LocatorSurelyHits up to the walk: false when it fails before;
-// otherwise the octants that the walk must visit for it to hold.
-bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId, OctantBox* box)
+// The octants, per axis an interval, that hold the span from low[i] to
+// high[i] within the tolerance and list a cell with these bounds; false when
+// there are none.
+bool HoldingListedOctants(const LocatorGrid& grid, const double cellBounds[6], const double low[3],
+  const double high[3], double tol, OctantBox* box)
 {
-  if (!grid.locator)
+  int listedFirst[3];
+  int listedLast[3];
+  LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
+  for (int i = 0; i < 3; ++i)
   {
-    return false;
+    if (!OctantsHolding(grid, i, low[i], high[i], tol, &box->first[i], &box->last[i]))
+    {
+      return false;
+    }
+    box->first[i] = std::max(box->first[i], listedFirst[i]);
+    box->last[i] = std::min(box->last[i], listedLast[i]);
+    if (box->first[i] > box->last[i])
+    {
+      return false;
+    }
   }
+  return true;
+}
+
+// The octants of a hit told from the triangle's plane: those that hold every
+// point within the error of the hit and list the cell. False where the plane
+// does not tell (or the hit lies near an octant's side): make the cell test.
+bool PlaneHitBox(const LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId,
+  OctantBox* box)
+{
   double corners[3][3];
   double near[3];
   double error;
-  if (TriangleCorners(grid, cellId, corners) && SurelyMetInside(corners, a0, a1, tol, near, &error))
+  if (!TriangleCorners(grid, cellId, corners) || !SurelyMetInside(corners, a0, a1, tol, near, &error))
   {
-    // The octants that hold every point within the error of the hit, and
-    // list the cell: a part of the box found from the hit itself.
-    double cellBounds[6];
-    for (int i = 0; i < 3; ++i)
-    {
-      cellBounds[2 * i] = std::min({ corners[0][i], corners[1][i], corners[2][i] });
-      cellBounds[2 * i + 1] = std::max({ corners[0][i], corners[1][i], corners[2][i] });
-    }
-    int listedFirst[3];
-    int listedLast[3];
-    LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
-    bool boxed = true;
-    for (int i = 0; i < 3 && boxed; ++i)
-    {
-      boxed = OctantsHolding(grid, i, near[i] - error, near[i] + error, tol, &box->first[i], &box->last[i]);
-      if (boxed)
-      {
-        box->first[i] = std::max(box->first[i], listedFirst[i]);
-        box->last[i] = std::min(box->last[i], listedLast[i]);
-        boxed = box->first[i] <= box->last[i];
-      }
-    }
-    if (boxed)
-    {
-      return true;
-    }
-    // Near an octant's side: the cell test itself tells the box.
+    return false;
   }
-  // The cell test of the query: the segment meets the cell's bounding box,
-  // then the cell itself.
+  double cellBounds[6];
+  TriangleBounds(&corners[0][0], cellBounds);
+  double low[3];
+  double high[3];
+  for (int i = 0; i < 3; ++i)
+  {
+    low[i] = near[i] - error;
+    high[i] = near[i] + error;
+  }
+  return HoldingListedOctants(grid, cellBounds, low, high, tol, box);
+}
+
+// The octants of a hit found by the query's own cell test (the segment meets
+// the cell's bounding box, then the cell itself): those whose bounds, widened
+// by the tolerance, hold the hit point, as the query's own bound test finds
+// them, and list the cell. False when the cell is not met, or its hit would
+// not be taken.
+bool CellTestHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId,
+  OctantBox* box)
+{
   double direction1[3];
   for (int i = 0; i < 3; ++i)
   {
@@ -314,29 +341,15 @@ bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double to
   {
     return false;
   }
+  return HoldingListedOctants(grid, cellBounds, x, x, tol, box);
+}
 
-  // The octants whose bounds, widened by the tolerance, hold the hit point:
-  // per axis an interval of octant indices, as the query's own bound test
-  // finds them; and those that list the cell.
-  int* first = box->first;
-  int* last = box->last;
-  int listedFirst[3];
-  int listedLast[3];
-  LocatorCellOctants(grid.shape, cellBounds, listedFirst, listedLast);
-  for (int i = 0; i < 3; ++i)
-  {
-    if (!OctantsHolding(grid, i, x[i], x[i], tol, &first[i], &last[i]))
-    {
-      return false;
-    }
-    first[i] = std::max(first[i], listedFirst[i]);
-    last[i] = std::min(last[i], listedLast[i]);
-    if (first[i] > last[i])
-    {
-      return false;
-    }
-  }
-  return true;
+// The proof of LocatorSurelyHits up to the walk: false when it fails before;
+// otherwise the octants that the walk must visit for it to hold.
+bool HitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId, OctantBox* box)
+{
+  return grid.locator &&
+    (PlaneHitBox(grid, a0, a1, tol, cellId, box) || CellTestHitBox(grid, a0, a1, tol, cellId, box));
 }
 }
 
@@ -455,7 +468,52 @@ void LinkLocatorGrid(LocatorGrid* grid)
 
 namespace
 {
-// The proof of LocatorSurelyHitsNear up to the walk, as HitBox.
+// The edge of a triangle (corner c to corner c + 1) across which the
+// segment's line passes by it, the one it passes farthest outside; -1 when
+// the line passes through the triangle. For each edge, on which side of the
+// plane through a0 and the edge the line runs: the line passes through the
+// triangle when it runs on the triangle's side of all three.
+int EdgeTowardLine(const SurfaceArrays& arrays, vtkPoints* points, const vtkIdType* ids, const double a0[3],
+  const double u[3])
+{
+  double corner[3][3];
+  for (int c = 0; c < 3; ++c)
+  {
+    if (arrays.Usable())
+    {
+      arrays.Point(ids[c], corner[c]);
+    }
+    else
+    {
+      points->GetPoint(ids[c], corner[c]);
+    }
+    for (int k = 0; k < 3; ++k)
+    {
+      corner[c][k] -= a0[k];
+    }
+  }
+  double side[3];
+  for (int c = 0; c < 3; ++c)
+  {
+    double n[3];
+    Cross(corner[c], corner[(c + 1) % 3], n);
+    side[c] = Dot(u, n);
+  }
+  const double orientation = side[0] + side[1] + side[2];
+  int across = -1;
+  double worst = 0.0;
+  for (int c = 0; c < 3; ++c)
+  {
+    const double outside = orientation > 0 ? -side[c] : side[c];
+    if (outside > worst)
+    {
+      worst = outside;
+      across = c;
+    }
+  }
+  return across;
+}
+
 // The cell of the surface that the segment's line passes through, found by
 // walking from `startCell` across shared edges toward the line, in at most
 // `maxSteps` steps; -1 when none was found.
@@ -475,45 +533,7 @@ vtkIdType CrossedCell(LocatorGrid& grid, const double a0[3], const double a1[3],
     {
       return -1;
     }
-    // For each edge, on which side of the plane through a0 and the edge the
-    // line runs: the line passes through the triangle when it runs on the
-    // triangle's side of all three.
-    double corner[3][3];
-    for (int c = 0; c < 3; ++c)
-    {
-      if (arrays.Usable())
-      {
-        arrays.Point(ids[c], corner[c]);
-      }
-      else
-      {
-        points->GetPoint(ids[c], corner[c]);
-      }
-      for (int k = 0; k < 3; ++k)
-      {
-        corner[c][k] -= a0[k];
-      }
-    }
-    double side[3];
-    for (int c = 0; c < 3; ++c)
-    {
-      const double* p = corner[c];
-      const double* q = corner[(c + 1) % 3];
-      const double n[3] = { p[1] * q[2] - p[2] * q[1], p[2] * q[0] - p[0] * q[2], p[0] * q[1] - p[1] * q[0] };
-      side[c] = u[0] * n[0] + u[1] * n[1] + u[2] * n[2];
-    }
-    const double orientation = side[0] + side[1] + side[2];
-    int across = -1;
-    double worst = 0.0;
-    for (int c = 0; c < 3; ++c)
-    {
-      const double outside = orientation > 0 ? -side[c] : side[c];
-      if (outside > worst)
-      {
-        worst = outside;
-        across = c;
-      }
-    }
+    const int across = EdgeTowardLine(arrays, points, ids, a0, u);
     if (across < 0)
     {
       return cellId;

@@ -1,23 +1,14 @@
-// A cheap, exact answer for many line queries of a vtkCellLocator: proof that
-// IntersectWithLine will report a hit, found without running the query.
+// Proofs that a vtkCellLocator's line query reports a hit, found without
+// running the query: cheap and exact where they succeed.
 //
-// The locator answers a segment query by walking the leaf octants of its
-// uniform grid along the segment, from the start point on, and testing the
-// cells listed in each octant it visits; it reports a hit at the first octant
-// in which some cell is met at a point that lies in that octant (within the
-// tolerance). So the query surely reports a hit when one given cell is met by
-// the segment, exactly as the locator's own cell test meets it, at a point
-// that lies in an octant which the walk visits and which lists that cell.
-// LocatorSurelyHits checks exactly that: it makes the locator's cell test with
-// VTK's own code (or, for a triangle that the segment crosses well inside, well
-// between its ends and not at a grazing angle, tells its outcome from the
-// triangle's plane, with the hit point to within a bound far above the rounding
-// of both), then follows the walk (told from the segment's line, or repeated
-// with the locator's arithmetic step for step) and looks the cell up in the
-// locator's own octant lists. It never answers true where the locator would
-// report a miss; "false" only means "not settled": ask the locator. The walk
-// repeated is that of VTK 9.1's locator; built with another VTK, nothing is
-// settled until it is checked against that VTK's walk.
+// In: the locator's grid (taken from the built locator, or planned before it
+// is built), a segment, the query's tolerance and a cell to try (or a cell
+// near which the segment leaves a closed surface).
+// Out: true only when locator->IntersectWithLine(a0, a1, tol, ...) surely
+// returns 1; it never answers true where the locator would report a miss.
+// Fails: false means "not settled": ask the locator. A planned grid holds only
+// once the built locator is found to have it (LocatorBuiltAsPlanned). Built
+// with a VTK other than 9.1, nothing is settled.
 #pragma once
 
 #include "locate/locatorwalk.h"
@@ -26,19 +17,20 @@
 #include <vtkCellLocator.h>
 #include <vtkDataSet.h>
 #include <vtkGenericCell.h>
-#include <vtkIdList.h>
 #include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
 
 #include <memory>
 #include <vector>
 
-// The grid of a locator, built or planned, as its line query walks it.
+// The grid of a locator, built or planned, as its line query walks it. The
+// locator and its data set are not owned.
 struct LocatorGrid
 {
   vtkCellLocator* locator = nullptr;
   vtkDataSet* dataSet = nullptr;
-  vtkGenericCell* cell = nullptr; // scratch cell for the cell tests
-  vtkPolyData* surface = nullptr; // the data set when it is a surface (for walking it)
+  vtkSmartPointer<vtkGenericCell> cell; // scratch cell for the cell tests
+  vtkPolyData* surface = nullptr;       // the data set when it is a surface (for walking it)
   LocatorGridShape shape;
   // The cells of each point of the surface (those of point p are
   // cells[start[p]] up to start[p + 1]), built by LinkLocatorGrid or by the

@@ -2,17 +2,19 @@
 // its line query through the grid, repeated with the locator's own
 // arithmetic step for step (VTK 9.1's vtkCellLocator).
 //
-// The locator sizes its root box by the data set's bounds, widened by a
-// hundredth of the diagonal on an axis where they are (nearly) flat, cuts it
-// into `divisions` leaf octants per axis, and lists every cell in each leaf
-// octant that its bounding box, widened by a hundredth of an octant, meets;
-// each list holds its cells by increasing id.
+// In: a data set and the locator's level (as built, or as its settings plan
+// it); a segment.
+// Out: the grid's shape, the leaf octants that list a cell, the octants the
+// line query walks through in its order.
+// Fails: a level is -1 where the locator holds no grid of its own or the plan
+// is not certain; LocatorWalkSurelyEnters answers false where it cannot tell.
 #pragma once
 
 #include <vtkDataSet.h>
 
 class vtkCellLocator;
 
+#include <algorithm>
 #include <cmath>
 
 struct LocatorGridShape
@@ -40,6 +42,17 @@ int LocatorPlannedLevel(vtkCellLocator* locator);
 // The leaf octant indices, per axis, that the locator lists a cell with these
 // bounds in: from first[i] to last[i].
 void LocatorCellOctants(const LocatorGridShape& shape, const double cellBounds[6], int first[3], int last[3]);
+
+// The bounds of a triangle from its corners (a, b, c in a row), as the
+// locator takes a cell's bounds.
+inline void TriangleBounds(const double corner[9], double bounds[6])
+{
+  for (int i = 0; i < 3; ++i)
+  {
+    bounds[2 * i] = std::min({ corner[i], corner[3 + i], corner[6 + i] });
+    bounds[2 * i + 1] = std::max({ corner[i], corner[3 + i], corner[6 + i] });
+  }
+}
 
 // The walk of the locator's IntersectWithLine through its leaf octants, a
 // step at a time: Start puts it in the first octant that the segment enters,

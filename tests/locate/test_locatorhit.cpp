@@ -4,6 +4,7 @@
 
 #include <vtkCellArray.h>
 #include <vtkCellLocator.h>
+#include <vtkSmartPointer.h>
 #include <vtkPoints.h>
 
 #include <algorithm>
@@ -52,9 +53,9 @@ void CheckSegment(vtkCellLocator* locator, LocatorGrid& grid, const double a0[3]
   }
 }
 
-vtkCellLocator* Locate(vtkPolyData* surface, LocatorGrid* grid)
+vtkSmartPointer<vtkCellLocator> Locate(vtkPolyData* surface, LocatorGrid* grid)
 {
-  vtkCellLocator* locator = vtkCellLocator::New();
+  auto locator = vtkSmartPointer<vtkCellLocator>::New();
   locator->SetDataSet(surface);
   locator->BuildLocator();
   EXPECT_TRUE(ReadLocatorGrid(locator, grid));
@@ -72,7 +73,7 @@ TEST(LocatorHit, AgreesWithTheLocatorOnSegmentsAlongTheOctantGrid)
   {
     vtkPolyData* box = GridBox(n);
     LocatorGrid grid;
-    vtkCellLocator* locator = Locate(box, &grid);
+    vtkSmartPointer<vtkCellLocator> locator = Locate(box, &grid);
     EXPECT_EQ(locator->GetLevel(), n == 8 ? 2 : 3);
     std::uniform_int_distribution<int> half(-n, 3 * n);
     std::uniform_real_distribution<double> any(-2, n + 2);
@@ -158,7 +159,7 @@ TEST(LocatorHit, AgreesWithTheLocatorOnDegenerateAndSliverTriangles)
     }
     vtkPolyData* soup = MakeSurface(xyz, ids);
     LocatorGrid grid;
-    vtkCellLocator* locator = Locate(soup, &grid);
+    vtkSmartPointer<vtkCellLocator> locator = Locate(soup, &grid);
     for (int i = 0; i < 400 && !HasFatalFailure(); ++i)
     {
       double a0[3];
@@ -193,7 +194,7 @@ TEST(LocatorHit, AgreesWithTheLocatorOnAFlatSurface)
   // All points in one plane: the locator widens its box across the plane.
   vtkPolyData* plane = FlatGrid(12);
   LocatorGrid grid;
-  vtkCellLocator* locator = Locate(plane, &grid);
+  vtkSmartPointer<vtkCellLocator> locator = Locate(plane, &grid);
   std::mt19937 random(5);
   std::uniform_int_distribution<int> quarter(-4, 28);
   Tally tally;
@@ -249,7 +250,7 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
   vtkPolyData* sphere = MakeSurface(xyz, ids);
   vtkPolyData* probes = MakeSurface(turned, ids);
   LocatorGrid grid;
-  vtkCellLocator* locator = Locate(sphere, &grid);
+  vtkSmartPointer<vtkCellLocator> locator = Locate(sphere, &grid);
   int settled = 0;
   int settledOwn = 0;
   // Also with each search starting where the one before passed: what is
@@ -321,7 +322,7 @@ TEST(LocatorHit, PlannedGridIsTheOneTheLocatorBuilds)
       ids.insert(ids.end(), { 3 * c, 3 * c + 1, 3 * c + 2 });
     }
     vtkPolyData* strip = MakeSurface(xyz, ids);
-    vtkCellLocator* locator = vtkCellLocator::New();
+    auto locator = vtkSmartPointer<vtkCellLocator>::New();
     locator->SetDataSet(strip);
     LocatorGrid planned;
     const bool plannable = PlanLocatorGrid(locator, &planned);
@@ -331,7 +332,6 @@ TEST(LocatorHit, PlannedGridIsTheOneTheLocatorBuilds)
     {
       EXPECT_TRUE(LocatorBuiltAsPlanned(locator, planned)) << count;
     }
-    locator->Delete();
     strip->Delete();
   }
 }
@@ -339,7 +339,7 @@ TEST(LocatorHit, PlannedGridIsTheOneTheLocatorBuilds)
 TEST(LocatorHit, NothingIsSettledWithoutAGrid)
 {
   vtkPolyData* empty = MakeSurface({ 0, 0, 0 }, {});
-  vtkCellLocator* locator = vtkCellLocator::New();
+  auto locator = vtkSmartPointer<vtkCellLocator>::New();
   locator->SetDataSet(empty);
   LocatorGrid grid;
   EXPECT_FALSE(ReadLocatorGrid(locator, &grid));

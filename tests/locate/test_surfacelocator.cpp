@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <vtkCellLocator.h>
+#include <vtkSmartPointer.h>
 #include <vtkDoubleArray.h>
 #include <vtkIdList.h>
 
@@ -26,18 +27,17 @@ bool SameBits(const double* a, const double* b, int count)
 
 struct Pair
 {
-  vtkCellLocator* plain;
+  vtkSmartPointer<vtkCellLocator> plain;
   SurfaceLocator fast;
   int closestQueries = 0;
   int lineQueries = 0;
   explicit Pair(vtkPolyData* surface)
-    : plain(vtkCellLocator::New())
+    : plain(vtkSmartPointer<vtkCellLocator>::New())
     , fast(surface)
   {
     plain->SetDataSet(surface);
     plain->BuildLocator();
   }
-  ~Pair() { plain->Delete(); }
 
   void Closest(const double x[3])
   {
@@ -59,14 +59,15 @@ struct Pair
   {
     ++lineQueries;
     double expected[7] = { 0, 0, 0, 0, 0, 0, 0 };
-    double found[7] = { 0, 0, 0, 0, 0, 0, 0 };
     vtkIdType expectedCell = -1;
-    vtkIdType foundCell = -1;
     int expectedSub = -1;
-    int foundSub = -1;
     const int expectedHit =
       plain->IntersectWithLine(a0, a1, tol, expected[6], expected, expected + 3, expectedSub, expectedCell);
-    const int foundHit = fast.IntersectWithLine(a0, a1, tol, found[6], found, found + 3, foundSub, foundCell);
+    SurfaceLocator::LineHit at = {};
+    const int foundHit = fast.IntersectWithLine(a0, a1, tol, &at);
+    double found[7] = { at.x[0], at.x[1], at.x[2], at.pcoords[0], at.pcoords[1], at.pcoords[2], at.t };
+    const vtkIdType foundCell = at.cellId;
+    const int foundSub = at.subId;
     EXPECT_EQ(expectedHit, foundHit) << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0]
                                      << ' ' << a1[1] << ' ' << a1[2];
     if (expectedHit && foundHit)
@@ -75,6 +76,21 @@ struct Pair
         << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0] << ' ' << a1[1] << ' ' << a1[2]
         << ": cell " << expectedCell << " / " << foundCell;
     }
+  }
+
+  // The flag alone, asked with a cell near which the segment should cross
+  // (or none, -1).
+  void Flag(const double a0[3], const double a1[3], double tol, vtkIdType nearCell)
+  {
+    ++lineQueries;
+    double t;
+    double x[3];
+    double pcoords[3];
+    int subId;
+    const int expectedHit = plain->IntersectWithLine(a0, a1, tol, t, x, pcoords, subId);
+    EXPECT_EQ(expectedHit, fast.IntersectWithLine(a0, a1, tol, nullptr, nearCell))
+      << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0] << ' ' << a1[1] << ' ' << a1[2]
+      << " near cell " << nearCell;
   }
 };
 
@@ -119,6 +135,35 @@ vtkPolyData* Sphere(int rings, int segments, bool doublePoints = false)
     points->Delete();
   }
   return surface;
+}
+
+// Probes from `centre` past each cell of a closed surface, as helmetdiff
+// makes them: through the cell's centroid turned by `turn` radians about the
+// z axis, to `reach` times its distance; each asked with its cell as the
+// near cell.
+void ProbeEveryCell(Pair& pair, vtkPolyData* surface, const double centre[3], double turn, double reach)
+{
+  const vtkIdType cells = surface->GetNumberOfCells();
+  for (vtkIdType c = 0; c < cells && !::testing::Test::HasFailure(); ++c)
+  {
+    vtkIdType size;
+    const vtkIdType* ids;
+    surface->GetCellPoints(c, size, ids);
+    double p[3] = { 0, 0, 0 };
+    for (vtkIdType v = 0; v < size; ++v)
+    {
+      double corner[3];
+      surface->GetPoint(ids[v], corner);
+      for (int k = 0; k < 3; ++k)
+      {
+        p[k] += (corner[k] - centre[k]) / static_cast<double>(size);
+      }
+    }
+    const double a1[3] = { static_cast<float>(centre[0] + reach * (std::cos(turn) * p[0] - std::sin(turn) * p[1])),
+      static_cast<float>(centre[1] + reach * (std::sin(turn) * p[0] + std::cos(turn) * p[1])),
+      static_cast<float>(centre[2] + reach * p[2]) };
+    pair.Flag(centre, a1, 0.001, c);
+  }
 }
 
 // Query points about a surface: its corners, points of its edges, points off
@@ -205,7 +250,7 @@ TEST(SurfaceLocator, OctantListsAreTheLocators)
   // are as many listings as octants found: the same lists.
   for (vtkPolyData* surface : { GridBox(12), Sphere(40, 80) })
   {
-    vtkCellLocator* locator = vtkCellLocator::New();
+    auto locator = vtkSmartPointer<vtkCellLocator>::New();
     locator->SetDataSet(surface);
     locator->BuildLocator();
     const LocatorGridShape shape = LocatorShape(surface, locator->GetLevel());
@@ -240,7 +285,6 @@ TEST(SurfaceLocator, OctantListsAreTheLocators)
     }
     EXPECT_EQ(listed, found);
     EXPECT_GE(n, 8);
-    locator->Delete();
   }
 }
 
@@ -371,4 +415,68 @@ TEST(SurfaceLocator, AgreesWithTheLocatorOnSegmentsFromJustBeyondABorder)
     }
     pair.Line(a0, a1, 0.001);
   }
+}
+
+TEST(SurfaceLocator, ProbesAskedWithANearCellAgreeWithTheLocator)
+{
+  // Probes out of a closed sphere near, but mostly not through, their cell:
+  // nearly all proved from there. Probes that stop short inside the sphere
+  // are not proved and are settled otherwise.
+  vtkPolyData* surface = Sphere(40, 80);
+  Pair pair(surface);
+  const double centre[3] = { 10, 20, 30 };
+  ProbeEveryCell(pair, surface, centre, 0.03, 5.0);
+  const vtkIdType cells = surface->GetNumberOfCells();
+  EXPECT_GT(pair.fast.ProvedLine, cells * 9 / 10);
+  const long long proved = pair.fast.ProvedLine;
+  ProbeEveryCell(pair, surface, centre, 0.03, 0.5);
+  EXPECT_EQ(pair.fast.ProvedLine, proved);
+  // Without a near cell: the flag of the settled query.
+  CompareAll(pair, QueryPoints(surface, 400, 5.0, 21), 22);
+  std::mt19937 random(23);
+  std::uniform_real_distribution<double> unit(-60, 60);
+  for (int i = 0; i < 400 && !HasFailure(); ++i)
+  {
+    const double a1[3] = { centre[0] + unit(random), centre[1] + unit(random), centre[2] + unit(random) };
+    pair.Flag(centre, a1, 0.001, -1);
+  }
+  EXPECT_EQ(pair.fast.ProvedLine, proved);
+  EXPECT_LT(pair.fast.AskedLine, pair.lineQueries / 10);
+}
+
+TEST(SurfaceLocator, AgreesWithTheLocatorOnQuadrilaterals)
+{
+  // A closed box of unit squares as cells of four points (each pair of
+  // triangles of the grid box made one): nothing for the index, which takes
+  // triangles only; the proofs from a near cell still hold, and the rest is
+  // asked of the locator.
+  const int n = 6;
+  vtkPolyData* box = GridBox(n);
+  std::vector<double> xyz;
+  for (vtkIdType p = 0; p < box->GetNumberOfPoints(); ++p)
+  {
+    double point[3];
+    box->GetPoint(p, point);
+    xyz.insert(xyz.end(), { point[0], point[1], point[2] });
+  }
+  std::vector<vtkIdType> ids;
+  for (vtkIdType c = 0; c + 1 < box->GetNumberOfCells(); c += 2)
+  {
+    vtkIdType size;
+    const vtkIdType* corners;
+    box->GetCellPoints(c, size, corners);
+    ids.insert(ids.end(), { corners[0], corners[1], corners[2] });
+    box->GetCellPoints(c + 1, size, corners);
+    ids.push_back(corners[2]);
+  }
+  vtkPolyData* surface = MakeSurface(xyz, ids, 4);
+  Pair pair(surface);
+  const double centre[3] = { 2.9, 3.1, 3.05 };
+  ProbeEveryCell(pair, surface, centre, 0.05, 3.0);
+  // The walk across the surface takes three corners of a cell: it finds
+  // some of the cells crossed, and the locator answers for the others.
+  EXPECT_GT(pair.fast.ProvedLine, 0);
+  EXPECT_GT(pair.fast.AskedLine, 0);
+  CompareAll(pair, QueryPoints(surface, 300, 1.0, 25), 26);
+  EXPECT_EQ(pair.fast.AskedClosest, pair.closestQueries);
 }

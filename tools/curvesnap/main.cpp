@@ -13,6 +13,63 @@
 #include <limits>
 #include <vector>
 
+namespace
+{
+// A curve point's closest point on the surface and its cell.
+struct Answer
+{
+  double closest[3];
+  vtkIdType cellId;
+};
+
+// The closest points of the curve's points, in curve order.
+void SnapPoints(vtkPoints* curve, vtkPolyData* target, std::vector<Answer>& answers)
+{
+  // The locator's own answers, found faster.
+  SurfaceLocator locator(target);
+  const double kNotFound = std::numeric_limits<double>::quiet_NaN();
+  do
+  {
+    for (size_t i = 0; i < answers.size(); ++i)
+    {
+      double point[3];
+      curve->GetPoint(static_cast<vtkIdType>(i), point);
+      Answer& answer = answers[i];
+      answer.closest[0] = answer.closest[1] = answer.closest[2] = kNotFound;
+      answer.cellId = -1;
+      if (IsFinitePoint(point))
+      {
+        int subId = 0;
+        double distance2 = 0;
+        locator.FindClosestPoint(point, answer.closest, answer.cellId, subId, distance2);
+      }
+      // A point that is not finite, or for which no cell yields a closest
+      // point (every cell degenerate), is written as (0, 0, 0) on cell -1.
+      if (answer.cellId < 0 || !IsFinitePoint(answer.closest))
+      {
+        answer.closest[0] = answer.closest[1] = answer.closest[2] = 0.0;
+        answer.cellId = -1;
+      }
+    }
+  } while (!locator.AnswersHold());
+}
+
+// One row per point: x y z 0.0 0.0 1.0 cellId.
+void WriteSnapped(OutputFile& out, const std::vector<Answer>& answers)
+{
+  static const char kMiddle[] = " 0.0 0.0 1.0 ";
+  for (const Answer& answer : answers)
+  {
+    char row[5 * kNumberTextSize];
+    char* p = FormatCurvePoint(answer.closest, row);
+    p = std::copy(kMiddle, kMiddle + sizeof kMiddle - 1, p);
+    p += FormatInteger(answer.cellId, p);
+    *p++ = '\n';
+    WriteText(out, row, p - row);
+  }
+}
+}
+
 int main(int argc, char* argv[])
 {
   UseOneThread();
@@ -48,57 +105,14 @@ int main(int argc, char* argv[])
     std::cout << CurveFileError(curvePath, false);
     return 1;
   }
-  // The locator's own answers, found faster.
-  SurfaceLocator locator(target);
-
   // A curve file ending with a line feed reads as one point more than it has
   // rows (the last one repeated): that point is left out.
   const vtkIdType count = curve->GetNumberOfPoints() - 1;
   std::cout << "npoints: " << count << '\n';
 
   OutputFile out = OpenOutputFile(outputPath);
-  // The closest points, in curve order.
-  struct Answer
-  {
-    double closest[3];
-    vtkIdType cellId;
-  };
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count, 0)));
-  const double kNotFound = std::numeric_limits<double>::quiet_NaN();
-  do
-  {
-    for (size_t i = 0; i < answers.size(); ++i)
-    {
-      double point[3];
-      curve->GetPoint(static_cast<vtkIdType>(i), point);
-      Answer& answer = answers[i];
-      answer.closest[0] = answer.closest[1] = answer.closest[2] = kNotFound;
-      answer.cellId = -1;
-      if (IsFinitePoint(point))
-      {
-        int subId = 0;
-        double distance2 = 0;
-        locator.FindClosestPoint(point, answer.closest, answer.cellId, subId, distance2);
-      }
-      // A point that is not finite, or for which no cell yields a closest
-      // point (every cell degenerate), is written as (0, 0, 0) on cell -1.
-      if (answer.cellId < 0 || !IsFinitePoint(answer.closest))
-      {
-        answer.closest[0] = answer.closest[1] = answer.closest[2] = 0.0;
-        answer.cellId = -1;
-      }
-    }
-  } while (!locator.AnswersHold());
-  for (const Answer& answer : answers)
-  {
-    // x y z 0.0 0.0 1.0 cellId
-    static const char kMiddle[] = " 0.0 0.0 1.0 ";
-    char row[5 * kNumberTextSize];
-    char* p = FormatCurvePoint(answer.closest, row);
-    p = std::copy(kMiddle, kMiddle + sizeof kMiddle - 1, p);
-    p += FormatInteger(answer.cellId, p);
-    *p++ = '\n';
-    WriteText(out, row, p - row);
-  }
+  SnapPoints(curve, target, answers);
+  WriteSnapped(out, answers);
   return CloseOutputFile(out, outputPath) ? 0 : -1;
 }

@@ -7,12 +7,11 @@
 #include "surftools/colorfile.h"
 #include "geometry/headframe.h"
 #include "geometry/vector.h"
-#include "locate/locatorhit.h"
+#include "locate/surfacelocator.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
 
-#include <vtkCellLocator.h>
 #include <vtkSmartPointer.h>
 
 #include <cmath>
@@ -115,59 +114,153 @@ private:
 };
 
 // Whether each cell's probe meets the target, as the locator's line query
-// from the ear midpoint to the probe answers it (tolerance 0.001): proved
-// where it can be, otherwise asked of the locator, which is built for the
-// first such probe.
+// from the ear midpoint to the probe answers it (tolerance 0.001). A probe
+// mostly leaves the target near the cell's own triangle, where the hit is
+// proved without a search.
 std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdType n, vtkPolyData* target)
 {
   std::vector<unsigned char> met(static_cast<size_t>(n), 0);
-  if (n == 0)
-  {
-    return met; // a locator over no cells has nothing to answer (and VTK would complain)
-  }
-  auto locator = vtkSmartPointer<vtkCellLocator>::New();
-  locator->SetDataSet(target);
-  // The locator's grid, planned before the locator is built: the probes are
-  // proved against it.
-  LocatorGrid grid;
-  bool proving = PlanLocatorGrid(locator, &grid);
-  if (proving)
-  {
-    LinkLocatorGrid(&grid);
-  }
-  bool locatorBuilt = false;
+  SurfaceLocator locator(target);
   const double ear[3] = { kEarMidpointFloat[0], kEarMidpointFloat[1], kEarMidpointFloat[2] };
-  // Each search for the cell a probe passes through starts where the probe
-  // before passed.
-  vtkIdType hint = -1;
-  for (vtkIdType i = 0; i < n; ++i)
+  do
   {
-    double probe[3];
-    motions[i].Probe(probe);
-    if (proving && LocatorSurelyHitsNear(grid, ear, probe, 0.001, i, &hint))
+    for (vtkIdType i = 0; i < n; ++i)
     {
-      met[i] = 1;
-      continue;
+      double probe[3];
+      motions[i].Probe(probe);
+      met[i] = locator.IntersectWithLine(ear, probe, 0.001, nullptr, i) != 0;
     }
-    if (!locatorBuilt)
-    {
-      locator->BuildLocator();
-      locatorBuilt = true;
-      if (proving && !LocatorBuiltAsPlanned(locator, grid))
-      {
-        // Not the grid the proofs were made on: the locator answers for all.
-        proving = false;
-        i = -1;
-        continue;
-      }
-    }
-    double t;
-    double x[3];
-    double pcoords[3];
-    int subId;
-    met[i] = locator->IntersectWithLine(ear, probe, 0.001, t, x, pcoords, subId) != 0;
-  }
+  } while (!locator.AnswersHold());
   return met;
+}
+
+void PrintUsage()
+{
+  std::cout << "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr "
+               "vxyzmin vxyzmax helmet_mask_clr scaled.vtk create_scaled_flag\n"
+               "Inputs: target.vtk, source.vtk\n"
+               "        vxmin vxmax etc.:  ranges for the coloring\n"
+               "        create_scaled_flag:  set to y to create scaled.vtk. n to not to create it\n"
+               "        helmet_mask.clr:  name of the helmet mask (1 in helmet region, 0 elsewhere)\n"
+               "Output: color (.clr) files with distances\n"
+               "Performs: for each cell on source, compute distance to corresponding cell on target.\n"
+               "Limitation: source and target must have exactly the same number of cells, and there must be "
+               "1-to-1 point correspondence.\n"
+               "Limitation: For the sign calculation, we assume a fixed midpoint between ears (same as in the "
+               "template.vtk)\n";
+}
+
+// The command line (17 arguments).
+struct Arguments
+{
+  explicit Arguments(char* argv[])
+    : sourcePath(argv[1])
+    , targetPath(argv[2])
+    , outputPaths{ argv[3], argv[6], argv[9], argv[12] }
+    , ranges{ { argv[4], argv[5] }, { argv[7], argv[8] }, { argv[10], argv[11] }, { argv[13], argv[14] } }
+    , maskPath(argv[15])
+    , scaledPath(argv[16])
+    , flag(argv[17][0])
+    , scaled(flag == 'y')
+  {
+  }
+  const char* sourcePath;
+  const char* targetPath;
+  const char* outputPaths[4]; // x, y, z, radial
+  const char* ranges[4][2];
+  const char* maskPath;
+  const char* scaledPath;
+  // Only the first character of the flag counts; an empty flag has the
+  // terminating null there, which is written as it is.
+  char flag;
+  bool scaled;
+};
+
+// The four color files, created and headed.
+void OpenColorFiles(const Arguments& arguments, OutputFile outputs[4])
+{
+  for (int f = 0; f < 4; ++f)
+  {
+    outputs[f] = OpenColorFile(arguments.outputPaths[f]);
+    WriteColorHeader(outputs[f], arguments.ranges[f][0], arguments.ranges[f][1], "rainbow_symmetric_whitemid");
+  }
+}
+
+bool CloseColorFiles(const Arguments& arguments, OutputFile outputs[4])
+{
+  bool closed = true;
+  for (int f = 0; f < 4; ++f)
+  {
+    closed = CloseOutputFile(outputs[f], arguments.outputPaths[f]) && closed;
+  }
+  return closed;
+}
+
+// The terms of the average scale ratio.
+struct RatioSum
+{
+  double sum = 0.0;
+  int count = 0;
+};
+
+// One pass over the cells in order: their values into the color files, and
+// the terms of the average scale ratio when the scaled target is made.
+RatioSum WriteCellValues(
+  const CellMotions& motions, const std::vector<unsigned char>& met, bool scaled, OutputFile outputs[4])
+{
+  RatioSum ratios;
+  float targetRadius = 0.0f;
+  bool metTarget = false;
+  for (size_t i = 0; i < met.size(); ++i)
+  {
+    const CellMotion motion = motions[static_cast<vtkIdType>(i)];
+    if (met[i] || !metTarget)
+    {
+      // Until a probe first meets the target, each cell has its own radius.
+      targetRadius = motion.targetRadius;
+    }
+    metTarget = metTarget || met[i];
+    if (scaled)
+    {
+      ratios.sum += motion.ratio;
+      ++ratios.count;
+    }
+    WriteColorValue(outputs[0], motion.d[0]);
+    WriteColorValue(outputs[1], motion.d[1]);
+    WriteColorValue(outputs[2], motion.d[2]);
+    WriteColorValue(outputs[3], static_cast<double>(targetRadius) - motion.sourceRadius);
+  }
+  return ratios;
+}
+
+// The target's points scaled about the ear midpoint by the average ratio (in
+// place), written as a surface.
+bool WriteScaledTarget(vtkPolyData* target, const RatioSum& ratios, const char* path)
+{
+  std::cout << "Creating scaled target\n";
+  const double average = ratios.count == 0 ? 1.0 : ratios.sum / static_cast<double>(std::abs(ratios.count));
+  WriteNumber(std::cout, ratios.sum);
+  std::cout << "\nAverage s: ";
+  WriteNumber(std::cout, average);
+  std::cout << '\n';
+  if (vtkPoints* points = target->GetPoints())
+  {
+    const vtkIdType pointCount = points->GetNumberOfPoints();
+    for (vtkIdType j = 0; j < pointCount; ++j)
+    {
+      double p[3];
+      points->GetPoint(j, p);
+      float q[3];
+      for (int k = 0; k < 3; ++k)
+      {
+        const double ear = kEarMidpointFloat[k];
+        q[k] = static_cast<float>((p[k] - ear) * average + ear);
+      }
+      points->SetPoint(j, q[0], q[1], q[2]);
+    }
+  }
+  vtkSmartPointer<vtkPolyData> scaledTarget = BuildSurface(target->GetPoints(), target);
+  return WriteSurface(scaledTarget, path);
 }
 }
 
@@ -177,40 +270,18 @@ int main(int argc, char* argv[])
   UseLargeHeap();
   if (argc != 18)
   {
-    std::cout << "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr "
-                 "vxyzmin vxyzmax helmet_mask_clr scaled.vtk create_scaled_flag\n"
-                 "Inputs: target.vtk, source.vtk\n"
-                 "        vxmin vxmax etc.:  ranges for the coloring\n"
-                 "        create_scaled_flag:  set to y to create scaled.vtk. n to not to create it\n"
-                 "        helmet_mask.clr:  name of the helmet mask (1 in helmet region, 0 elsewhere)\n"
-                 "Output: color (.clr) files with distances\n"
-                 "Performs: for each cell on source, compute distance to corresponding cell on target.\n"
-                 "Limitation: source and target must have exactly the same number of cells, and there must be "
-                 "1-to-1 point correspondence.\n"
-                 "Limitation: For the sign calculation, we assume a fixed midpoint between ears (same as in the "
-                 "template.vtk)\n";
+    PrintUsage();
     return -1;
   }
-  const char* sourcePath = argv[1];
-  const char* targetPath = argv[2];
-  const char* outputPaths[4] = { argv[3], argv[6], argv[9], argv[12] };
-  const char* ranges[4][2] = { { argv[4], argv[5] }, { argv[7], argv[8] }, { argv[10], argv[11] },
-    { argv[13], argv[14] } };
-  const char* maskPath = argv[15];
-  const char* scaledPath = argv[16];
-  // Only the first character of the flag counts; an empty flag has the
-  // terminating null there, which is written as it is.
-  const char flag = argv[17][0];
-  const bool scaled = flag == 'y';
+  const Arguments arguments(argv);
+  std::cout << arguments.flag << '\n';
 
-  std::cout << flag << '\n';
-
-  vtkSmartPointer<vtkPolyData> target = ReadSurface(targetPath);
+  vtkSmartPointer<vtkPolyData> target = ReadSurface(arguments.targetPath);
   if (!target)
   {
     return -1;
   }
-  vtkSmartPointer<vtkPolyData> source = ReadSurface(sourcePath);
+  vtkSmartPointer<vtkPolyData> source = ReadSurface(arguments.sourcePath);
   if (!source)
   {
     return -1;
@@ -223,86 +294,24 @@ int main(int argc, char* argv[])
   }
 
   OutputFile outputs[4];
-  for (int f = 0; f < 4; ++f)
-  {
-    outputs[f] = OpenColorFile(outputPaths[f]);
-    WriteColorHeader(outputs[f], ranges[f][0], ranges[f][1], "rainbow_symmetric_whitemid");
-  }
-  if (scaled)
+  OpenColorFiles(arguments, outputs);
+  if (arguments.scaled)
   {
     // The helmet region does not restrict any result yet: the mask is read,
     // and a mask that cannot be read changes nothing.
     std::vector<float> mask(static_cast<size_t>(n));
-    ReadColorValues(maskPath, n, mask.data());
+    ReadColorValues(arguments.maskPath, n, mask.data());
   }
 
+  // The probes are answered first: should the locator's answers have to be
+  // asked again, no value is written yet.
   const CellMotions motions(source, target);
-  const std::vector<unsigned char> met = ProbesMeetTarget(motions, n, target);
+  const RatioSum ratios = WriteCellValues(motions, ProbesMeetTarget(motions, n, target), arguments.scaled, outputs);
 
-  // The cells in order: the average scale ratio's terms, and the values.
-  double ratioSum = 0.0;
-  int ratioCount = 0;
-  float targetRadius = 0.0f;
-  bool metTarget = false;
-  for (vtkIdType i = 0; i < n; ++i)
+  int result = CloseColorFiles(arguments, outputs) ? 0 : -1;
+  if (arguments.scaled && !WriteScaledTarget(target, ratios, arguments.scaledPath))
   {
-    const CellMotion motion = motions[i];
-    if (met[i] || !metTarget)
-    {
-      // Until a probe first meets the target, each cell has its own radius.
-      targetRadius = motion.targetRadius;
-    }
-    metTarget = metTarget || met[i];
-    if (scaled)
-    {
-      ratioSum += motion.ratio;
-      ++ratioCount;
-    }
-    WriteColorValue(outputs[0], motion.d[0]);
-    WriteColorValue(outputs[1], motion.d[1]);
-    WriteColorValue(outputs[2], motion.d[2]);
-    WriteColorValue(outputs[3], static_cast<double>(targetRadius) - motion.sourceRadius);
-  }
-
-  int result = 0;
-  for (int f = 0; f < 4; ++f)
-  {
-    if (!CloseOutputFile(outputs[f], outputPaths[f]))
-    {
-      result = -1;
-    }
-  }
-
-  if (scaled)
-  {
-    std::cout << "Creating scaled target\n";
-    const double average = ratioCount == 0 ? 1.0 : ratioSum / static_cast<double>(std::abs(ratioCount));
-    WriteNumber(std::cout, ratioSum);
-    std::cout << "\nAverage s: ";
-    WriteNumber(std::cout, average);
-    std::cout << '\n';
-    // The target's points scaled about the ear midpoint, in place.
-    if (vtkPoints* points = target->GetPoints())
-    {
-      const vtkIdType pointCount = points->GetNumberOfPoints();
-      for (vtkIdType j = 0; j < pointCount; ++j)
-      {
-        double p[3];
-        points->GetPoint(j, p);
-        float q[3];
-        for (int k = 0; k < 3; ++k)
-        {
-          const double ear = kEarMidpointFloat[k];
-          q[k] = static_cast<float>((p[k] - ear) * average + ear);
-        }
-        points->SetPoint(j, q[0], q[1], q[2]);
-      }
-    }
-    vtkSmartPointer<vtkPolyData> scaledTarget = BuildSurface(target->GetPoints(), target);
-    if (!WriteSurface(scaledTarget, scaledPath))
-    {
-      result = -1;
-    }
+    result = -1;
   }
   return result;
 }

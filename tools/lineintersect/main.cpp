@@ -12,6 +12,67 @@
 #include <iostream>
 #include <vector>
 
+namespace
+{
+// A segment's landmark: whether it meets the surface, and where.
+struct Answer
+{
+  int hit;
+  SurfaceLocator::LineHit at;
+};
+
+// The hits of the segments (rows 2k and 2k + 1), in order; a surface without
+// cells is met by no segment (it is asked nothing).
+void IntersectSegments(vtkPoints* ends, vtkPolyData* target, std::vector<Answer>& answers)
+{
+  // The tolerance is the single-precision 0.001, widened.
+  const double tolerance = static_cast<double>(0.001f);
+  const bool hasCells = target->GetNumberOfCells() > 0;
+  // The locator's own answers, found faster.
+  SurfaceLocator locator(target);
+  do
+  {
+    for (size_t k = 0; k < answers.size(); ++k)
+    {
+      const vtkIdType j = 2 * static_cast<vtkIdType>(k);
+      double start[3];
+      double end[3];
+      ends->GetPoint(j, start);
+      ends->GetPoint(j + 1, end);
+      Answer& answer = answers[k];
+      answer.hit = 0;
+      if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
+      {
+        answer.hit = locator.IntersectWithLine(start, end, tolerance, &answer.at);
+      }
+      if (!answer.hit)
+      {
+        // An unset landmark carries no position and no cell.
+        answer.at.x[0] = answer.at.x[1] = answer.at.x[2] = 0;
+        answer.at.cellId = -1;
+      }
+    }
+  } while (!locator.AnswersHold());
+}
+
+// One row per segment: x y z NoName flag cellId.
+void WriteLandmarks(OutputFile& out, const std::vector<Answer>& answers)
+{
+  static const char kName[] = " NoName ";
+  for (const Answer& answer : answers)
+  {
+    char row[6 * kNumberTextSize];
+    char* p = FormatCurvePoint(answer.at.x, row);
+    p = std::copy(kName, kName + sizeof kName - 1, p);
+    p += FormatInteger(answer.hit, p);
+    *p++ = ' ';
+    p += FormatInteger(answer.at.cellId, p);
+    *p++ = '\n';
+    WriteText(out, row, p - row);
+  }
+}
+}
+
 int main(int argc, char* argv[])
 {
   UseOneThread();
@@ -41,63 +102,12 @@ int main(int argc, char* argv[])
     std::cout << CurveFileError(linesPath, true);
     return 1;
   }
-  // A surface without cells is met by no segment: it is asked nothing. The
-  // locator's own answers, found faster.
-  const bool hasCells = target->GetNumberOfCells() > 0;
-  SurfaceLocator locator(target);
-
   const vtkIdType count = ends->GetNumberOfPoints();
   std::cout << "npoints: " << count << '\n';
 
   OutputFile out = OpenOutputFile(outputPath);
-  // The tolerance is the single-precision 0.001, widened.
-  const double tolerance = static_cast<double>(0.001f);
-  // The hits of the segments, in order.
-  struct Answer
-  {
-    int hit;
-    double x[3];
-    vtkIdType cellId;
-  };
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count / 2, 0)));
-  do
-  {
-    for (size_t k = 0; k < answers.size(); ++k)
-    {
-      const vtkIdType j = 2 * static_cast<vtkIdType>(k);
-      double start[3];
-      double end[3];
-      ends->GetPoint(j, start);
-      ends->GetPoint(j + 1, end);
-      Answer& answer = answers[k];
-      answer.hit = 0;
-      if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
-      {
-        double t = 0;
-        double pcoords[3];
-        int subId = 0;
-        answer.hit = locator.IntersectWithLine(start, end, tolerance, t, answer.x, pcoords, subId, answer.cellId);
-      }
-      if (!answer.hit)
-      {
-        // An unset landmark carries no position and no cell.
-        answer.x[0] = answer.x[1] = answer.x[2] = 0;
-        answer.cellId = -1;
-      }
-    }
-  } while (!locator.AnswersHold());
-  for (const Answer& answer : answers)
-  {
-    // x y z NoName flag cellId
-    static const char kName[] = " NoName ";
-    char row[6 * kNumberTextSize];
-    char* p = FormatCurvePoint(answer.x, row);
-    p = std::copy(kName, kName + sizeof kName - 1, p);
-    p += FormatInteger(answer.hit, p);
-    *p++ = ' ';
-    p += FormatInteger(answer.cellId, p);
-    *p++ = '\n';
-    WriteText(out, row, p - row);
-  }
+  IntersectSegments(ends, target, answers);
+  WriteLandmarks(out, answers);
   return CloseOutputFile(out, outputPath) ? 0 : -1;
 }
