@@ -29,14 +29,14 @@ struct View
   double viewport[4];  // xmin, ymin, xmax, ymax of the window
 };
 
-// The head looks toward -y, its back lies toward +y, z points up, and the
-// ear at smaller x is the one seen from the "left" view.
+// The head looks toward -y, its back lies toward +y, z points up: the
+// patient's right lies toward -x, seen from the view from -x.
 const View kViews[5] = {
   { "front", { 0, -1, 0 }, { 0, 0, 1 }, { 0.0, 0.5, 1.0 / 3, 1.0 } },
   { "back", { 0, 1, 0 }, { 0, 0, 1 }, { 1.0 / 3, 0.5, 2.0 / 3, 1.0 } },
   { "top", { 0, 0, 1 }, { 0, -1, 0 }, { 2.0 / 3, 0.5, 1.0, 1.0 } },
-  { "left", { -1, 0, 0 }, { 0, 0, 1 }, { 0.0, 0.0, 1.0 / 3, 0.5 } },
-  { "right", { 1, 0, 0 }, { 0, 0, 1 }, { 1.0 / 3, 0.0, 2.0 / 3, 0.5 } },
+  { "patient's right (-x)", { -1, 0, 0 }, { 0, 0, 1 }, { 0.0, 0.0, 1.0 / 3, 0.5 } },
+  { "patient's left (+x)", { 1, 0, 0 }, { 0, 0, 1 }, { 1.0 / 3, 0.0, 2.0 / 3, 0.5 } },
 };
 const double kLegendViewport[4] = { 2.0 / 3, 0.0, 1.0, 0.5 };
 

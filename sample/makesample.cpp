@@ -8,7 +8,7 @@
 // the jaw. The half of the patient's right (x below the mirror plane
 // x = 102.665) is a grid of RINGS rings of SEGMENTS points running from the
 // mirror plane to the ear, closed by a fan at the ear; the other half is its
-// mirror image. Cells 0 .. h-1 are the left half,
+// mirror image. Cells 0 .. h-1 are the patient's right half,
 // cell j + h is the mirror image of cell j, and every cell's normal
 // (B - A) x (C - A) points outward. Each half has (2 RINGS - 1) SEGMENTS cells;
 // the default 37 x 1306 gives 95,338 per half, 190,676 in all, the size of
@@ -144,7 +144,8 @@ Mesh MakeTemplate(int rings, int segments)
     mesh.points.insert(mesh.points.end(), { x, y, z });
     return static_cast<vtkIdType>(mesh.points.size() / 3 - 1);
   };
-  // Left half: ring k at angle alpha_k from the mirror plane; ring 0 lies in it.
+  // The half of the patient's right (x below the mirror plane): ring k at
+  // angle alpha_k from the mirror plane; ring 0 lies in it.
   std::vector<vtkIdType> left(static_cast<size_t>(rings) * segments);
   for (int k = 0; k < rings; ++k)
   {
@@ -193,8 +194,8 @@ Mesh MakeTemplate(int rings, int segments)
     ShapeHead(&mesh.points[i]);
   }
 
-  // Right half: the mirror image of every left point off the plane, and of
-  // every left cell with B and C swapped so that its normal stays outward.
+  // The other half: the mirror image of every point off the plane, and of
+  // every cell with B and C swapped so that its normal stays outward.
   const vtkIdType leftCount = static_cast<vtkIdType>(mesh.points.size() / 3);
   std::vector<vtkIdType> mirror(leftCount);
   for (vtkIdType i = 0; i < leftCount; ++i)
@@ -270,7 +271,7 @@ bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const s
   return WriteSurface(surface, path.c_str());
 }
 
-// A mask that is 1 where `inside` holds for the left cell of a mirror pair,
+// A mask that is 1 where `inside` holds for the first cell of a mirror pair,
 // for both cells of the pair.
 bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bool(const double*)>& inside)
 {

@@ -20,7 +20,8 @@ int main(int argc, char* argv[])
     std::cout << "Usage: surface.vtk values.clr image.png\n"
                  "Inputs: surface.vtk, a color (.clr) file with one value per cell of it\n"
                  "Output: image.png, 1200 x 800 pixels: the surface painted by the values from the\n"
-                 "        front, back, top, left and right, with a color legend of the file's range\n"
+                 "        front, back, top, patient's right (-x) and left (+x), with a color legend of the\n"
+                 "        file's range\n"
                  "Performs: renders off screen; needs an X display (without one: xvfb-run -a colorsnap ...).\n";
     return -1;
   }

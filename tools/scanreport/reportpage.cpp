@@ -9,25 +9,34 @@ namespace
 {
 // One plain sentence per head-shape measure, in the table's column order.
 const char* const kMeaning[kHeadShapeColumns] = {
-  "Height above the ear plane of the level where the head is longest; the measures down to the CVAI are "
-  "taken there.",
+  "Height above the ear plane of the level where the head is longest, from measured_from up; the measures "
+  "down to the CVAI are taken there.",
   "Length of the head from front to back at that level.",
   "Width of the head from side to side at that level.",
   "Cephalic index: the width as a percentage of the length. Higher means a shorter, broader head, lower a "
   "longer, narrower one.",
   "Head circumference at that level, as a tape laid around the head measures it.",
-  "The diagonal 30 degrees off the front-back axis that reaches the back on the +x side.",
-  "The diagonal 30 degrees off the front-back axis that reaches the back on the -x side.",
+  "The diagonal 30 degrees off the front-back axis that reaches the back on the patient's left (+x).",
+  "The diagonal 30 degrees off the front-back axis that reaches the back on the patient's right (-x).",
   "Cranial vault asymmetry: the difference between the two diagonals; 0 for a symmetric head.",
   "Cranial vault asymmetry index: that difference as a percentage of the shorter diagonal.",
   "Plagiocephaly level from the CVAI: 1 within normal limits (below 3.5), 2 mild, 3 moderate, 4 severe, "
   "5 very severe (11 and above).",
-  "Volume of the head above the ear plane.",
+  "Volume of the head above the level of measured_from.",
   "Anterior symmetry ratio: the smaller front quarter of the volume as a percentage of the larger; 100 is "
   "balanced.",
   "Posterior symmetry ratio: the same for the two back quarters.",
-  "Overall symmetry ratio: the smaller half of the volume (left or right) as a percentage of the larger.",
+  "Overall symmetry ratio: the smaller half of the volume (the patient's left or right) as a percentage of the "
+  "larger.",
 };
+
+// The patient's side of a flattened back of the head, in words.
+std::string FlatSideText(const char* side)
+{
+  const std::string s = side;
+  return s == "none" ? "neither side (the back quarters within 1% of each other)"
+                     : "the patient's " + s + (s == "right" ? " (-x)" : " (+x)");
+}
 
 const char* const kStyle = R"(
 :root { color-scheme: light; }
@@ -144,7 +153,10 @@ void WriteHeader(std::ostringstream& html, const ReportContents& c)
 // The table of the head-shape measures of both scans and their change.
 void WriteMeasures(std::ostringstream& html, const ReportContents& c)
 {
-  html << "<section>\n<h2>Head-shape measures</h2>\n<div class=\"wide\"><table id=\"measures\">\n"
+  html << "<section>\n<h2>Head-shape measures</h2>\n<p id=\"flat-side\">The back of the head is flatter on "
+       << FlatSideText(c.shapes[0].posteriorFlatSide) << " in the first scan, and on "
+       << FlatSideText(c.shapes[1].posteriorFlatSide) << " in the final scan.</p>\n"
+       << "<div class=\"wide\"><table id=\"measures\">\n"
           "<thead><tr><th>Measure</th><th>Unit</th><th>First scan</th><th>Final scan</th>"
           "<th>Change</th><th>What it means</th></tr></thead>\n<tbody>\n";
   const auto firstValues = HeadShapeValues(c.shapes[0]);
@@ -156,6 +168,16 @@ void WriteMeasures(std::ostringstream& html, const ReportContents& c)
          << NumberText(finalValues[k]) << "</td><td class=\"n\">" << NumberText(finalValues[k] - firstValues[k])
          << "</td><td class=\"meaning\">" << kMeaning[k] << "</td></tr>\n";
   }
+  const double fromFirst = c.shapes[0].measuredFrom;
+  const double fromFinal = c.shapes[1].measuredFrom;
+  html << "<tr><th>measured_from</th><td>mm</td><td class=\"n\">" << NumberText(fromFirst) << "</td><td class=\"n\">"
+       << NumberText(fromFinal) << "</td><td class=\"n\">" << NumberText(fromFinal - fromFirst)
+       << "</td><td class=\"meaning\">Height above the ear plane of the lowest level searched: 0, or on a head with a "
+          "face the nasion's, so that nothing is measured through the face.</td></tr>\n"
+       << "<tr><th>posterior_flat_side</th><td></td><td class=\"n\">" << c.shapes[0].posteriorFlatSide
+       << "</td><td class=\"n\">" << c.shapes[1].posteriorFlatSide
+       << "</td><td class=\"n\"></td><td class=\"meaning\">The patient's side of the smaller back quarter: where the "
+          "back of the head is flatter; none where the two are within 1%.</td></tr>\n";
   html << "</tbody>\n</table></div>\n<p>Measured as <code>"
        << ShownCommandLine({ "headshape", { c.firstScan, c.finalScan } })
        << "</code> measures them; the change is the final value minus the first.</p>\n</section>\n";
@@ -164,8 +186,8 @@ void WriteMeasures(std::ostringstream& html, const ReportContents& c)
 // Every picture with its title and caption.
 void WriteMaps(std::ostringstream& html, const ReportContents& c)
 {
-  html << "<section>\n<h2>Maps</h2>\n<p>Each picture shows the head from the front, the back, the top, the left "
-          "(-x) and the right (+x), with the color legend in the last tile.</p>\n";
+  html << "<section>\n<h2>Maps</h2>\n<p>Each picture shows the head from the front, the back, the top, the "
+          "patient's right (-x) and the patient's left (+x), with the color legend in the last tile.</p>\n";
   for (const PagePicture& picture : c.pictures)
   {
     html << "<figure>\n<h3>" << Escape(picture.title) << "</h3>\n<img alt=\"" << Escape(picture.title)
