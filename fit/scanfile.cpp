@@ -139,10 +139,13 @@ vtkSmartPointer<vtkPolyData> ReadWith(const char* path)
     CannotRead(path, "its reader fails on it");
     return nullptr;
   }
-  const vtkSmartPointer<Reader> reader = trial == Trial::Read ? read() : nullptr;
+  // Read here too where the trial failed without a crash: VTK's reason then
+  // follows the message.
+  const vtkSmartPointer<Reader> reader = read();
   if (!reader)
   {
-    CannotRead(path);
+    const std::string reason = VtkReason();
+    CannotRead(path, reason.empty() ? nullptr : reason.c_str());
     return nullptr;
   }
   return reader->GetOutput();
@@ -252,4 +255,21 @@ bool ReadScan(const char* path, TriangleSurface& scan)
     return false;
   }
   return true;
+}
+
+const char* ScanUnitProblem(const TriangleSurface& scan, double& extent)
+{
+  extent = 0;
+  for (int k = 0; k < 3; ++k)
+  {
+    double low = INFINITY;
+    double high = -INFINITY;
+    for (size_t i = 0; i < scan.PointCount(); ++i)
+    {
+      low = std::min(low, scan.points[3 * i + k]);
+      high = std::max(high, scan.points[3 * i + k]);
+    }
+    extent = std::max(extent, high - low);
+  }
+  return extent < 1.0 ? "metres" : extent < 50.0 ? "centimetres" : nullptr;
 }

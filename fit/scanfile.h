@@ -19,3 +19,9 @@
 // when the file cannot be read, is of another format, holds a point used by a
 // triangle that is not a finite number, or holds no triangle at all.
 bool ReadScan(const char* path, TriangleSurface& scan);
+
+// The unit a scan seems to be in when its size is that of a head in another
+// unit than millimetres: "metres" when it is less than 1 across (its largest
+// extent along x, y or z), "centimetres" when less than 50; nullptr
+// otherwise. `extent` receives the largest extent.
+const char* ScanUnitProblem(const TriangleSurface& scan, double& extent);

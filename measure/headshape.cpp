@@ -634,6 +634,25 @@ const char* MeasureVolumes(const LevelsAndVolumes& found, HeadShape& shape)
 }
 }
 
+bool FindNasion(vtkPolyData* surface, double nasion[3])
+{
+  CellTriangles cells(surface);
+  if (cells.Count() == 0 || Orient(cells))
+  {
+    return false;
+  }
+  const FrontProfile profile = MeasureFrontProfile(cells, surface->GetBounds()[4]);
+  const long level = NasionLevel(profile);
+  if (level == std::numeric_limits<long>::min())
+  {
+    return false;
+  }
+  nasion[0] = kEarMidpoint[0];
+  nasion[1] = profile.front[static_cast<size_t>(level - profile.lowest)];
+  nasion[2] = LevelHeight(level);
+  return true;
+}
+
 std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
 {
   shape = HeadShape();

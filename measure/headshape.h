@@ -76,6 +76,11 @@ struct HeadShape
 // level's cut, and the cut at ML.
 std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape);
 
+// The nasion of a head with a face, as the measures find it (HeadShape::
+// measuredFrom): on the midline, at the front of its level. False for a
+// surface without cells, with a point that is not finite, or without a face.
+bool FindNasion(vtkPolyData* surface, double nasion[3]);
+
 // The plagiocephaly level of a CVAI on the five-level scale of Children's
 // Healthcare of Atlanta: 1 below 3.5, 2 from 3.5, 3 from 6.25, 4 from 8.75,
 // 5 from 11.

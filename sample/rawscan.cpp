@@ -2,6 +2,7 @@
 
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
+#include "measure/headshape.h"
 #include "geometry/statistics.h"
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
@@ -306,6 +307,23 @@ vtkIdType Farthest(const std::vector<double>& points, const double center[3], co
   }
   return best;
 }
+
+// The point nearest to `target`.
+vtkIdType Nearest(const std::vector<double>& points, const double target[3])
+{
+  vtkIdType best = 0;
+  double least = Distance2(&points[0], target);
+  for (size_t i = 3; i < points.size(); i += 3)
+  {
+    const double d = Distance2(&points[i], target);
+    if (d < least)
+    {
+      least = d;
+      best = static_cast<vtkIdType>(i / 3);
+    }
+  }
+  return best;
+}
 }
 
 RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks, const RawScanOptions& options)
@@ -340,6 +358,11 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface)
   for (const auto& d : directions)
   {
     ids.push_back(Farthest(points, center, d));
+  }
+  double nasion[3];
+  if (FindNasion(surface, nasion))
+  {
+    ids[0] = Nearest(points, nasion);
   }
   return ids;
 }

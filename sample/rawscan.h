@@ -82,9 +82,12 @@ struct RawScan
 // noise.
 RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks, const RawScanOptions& options);
 
-// Five landmarks of a head mesh whose face looks toward -y and top toward +z:
-// the point of the template farthest toward the front, the left, the right,
-// the top and the back from the centre of its points, by point id.
+// The five landmarks of a head mesh whose face looks toward -y and top toward
+// +z, by point id, in the order fittemplate's documentation recommends: the
+// nasion (the point nearest to the nasion that the head-shape measures find;
+// without a face, the point farthest toward the front), the patient's right
+// and left tragus, the vertex and the opisthocranion (the points farthest
+// toward -x, +x, the top and the back from the centre of its points).
 std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface);
 
 // A whole synthetic case from a template: a random field of 15 mm, a scan of

@@ -19,14 +19,18 @@
 namespace
 {
 // The errors and warnings that VTK raised through its output window, and
-// the text of the last one.
+// the text of the first one since the last run began (those after it tell of
+// the pipeline that carried it).
 long vtkMessages = 0;
-std::string lastVtkMessage;
+std::string firstVtkMessage;
 
 void CountMessage(vtkObject*, unsigned long, void*, void* text)
 {
+  if (firstVtkMessage.empty() && text)
+  {
+    firstVtkMessage = static_cast<const char*>(text);
+  }
   ++vtkMessages;
-  lastVtkMessage = text ? static_cast<const char*>(text) : "";
 }
 
 // Installs, once for the process, the observer of the output window that
@@ -119,12 +123,12 @@ void Report(SurfaceStepHook hook, SurfaceStep step)
 }
 }
 
-std::string LastVtkReason()
+std::string VtkReason()
 {
   // "ERROR: In FILE, line N\nvtkClass (0x...): the reason\n\n": the last
   // line that says something, after its object.
   std::string line;
-  std::istringstream lines(lastVtkMessage);
+  std::istringstream lines(firstVtkMessage);
   for (std::string next; std::getline(lines, next);)
   {
     if (next.find_first_not_of(" \t\r") != std::string::npos)
@@ -148,6 +152,7 @@ bool UpdateWithoutErrors(vtkAlgorithm* algorithm)
 {
   WatchOutputWindow();
   const long before = vtkMessages;
+  firstVtkMessage.clear();
   algorithm->Update();
   return vtkMessages == before;
 }

@@ -33,10 +33,10 @@ bool ReadSurfaceWith(vtkPolyDataReader* reader, const char* path);
 // kept quiet: QuietVtk).
 bool UpdateWithoutErrors(vtkAlgorithm* algorithm);
 
-// The reason VTK gave in its last error or warning, without the source
-// location and object it names ("Unable to open file: scan.ply"); empty
-// when it gave none.
-std::string LastVtkReason();
+// The reason VTK gave in the first error or warning of the last
+// UpdateWithoutErrors, without the source location and object it names
+// ("Unable to open file: scan.ply"); empty when it gave none.
+std::string VtkReason();
 
 // Corners A, B, C of a cell: its first three point ids, in order, as doubles
 // (the exact widening of the stored floats).

@@ -113,9 +113,9 @@ void WriteRefusedInputs(const std::string& dir)
   WriteText(dir + "/garbage.stl", "solid nothing\nthis is no facet\n");
   WriteText(dir + "/scan.txt", "1 2 3\n");
   WriteText(dir + "/cloud.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n");
-  // A scan of something else: a small box far from any head.
-  WriteTriangles(dir + "/box.vtk", { { Point{ 0, 0, 0 }, Point{ 5, 0, 0 }, Point{ 0, 5, 0 } },
-                                     { Point{ 5, 0, 0 }, Point{ 5, 5, 0 }, Point{ 0, 5, 0 } } });
+  // A scan of something else: a square of a head's size far from any head.
+  WriteTriangles(dir + "/box.vtk", { { Point{ 1000, 1000, 1000 }, Point{ 1200, 1000, 1000 }, Point{ 1000, 1200, 1000 } },
+                                     { Point{ 1200, 1000, 1000 }, Point{ 1200, 1200, 1000 }, Point{ 1000, 1200, 1000 } } });
   std::filesystem::create_directory(dir + "/folder.ply");
   // Counts that VTK's readers would trust: a PLY header declaring a billion
   // points, binary STLs declaring two billion triangles in a few bytes, one
@@ -210,4 +210,45 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
   const ToolRun usage = RunTool("fittemplate", { "template.vtk", "scan.stl" }, dir);
   EXPECT_EQ(usage.status, 255);
   EXPECT_EQ(usage.output.rfind("Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) ", 0), 0u);
+}
+
+TEST(FitTemplate, LandmarksInTheWrongOrderAndScansInAnotherUnitAreRefusedWithAHint)
+{
+  // The sample's raw scan, its landmarks with the tragi swapped: the
+  // refusal says so.
+  const std::string dir = ScratchDir();
+  SmallTemplate(dir);
+  std::vector<std::string> rows = ReadLines(dir + "/rawscan_landmarks.crv");
+  ASSERT_EQ(rows.size(), 5u);
+  std::swap(rows[1], rows[2]);
+  WriteText(dir + "/swapped.crv", rows[0] + '\n' + rows[1] + '\n' + rows[2] + '\n' + rows[3] + '\n' + rows[4] + '\n');
+  const ToolRun swapped = RunTool("fittemplate",
+    { "template.vtk", "rawscan.stl", "rawscan_template_landmarks.crv", "swapped.crv", "fitted.vtk" }, dir);
+  EXPECT_EQ(swapped.status, 255);
+  EXPECT_NE(swapped.output.find("the scan's landmarks fit much better in the order 1 3 2 4 5 (the patient's right and "
+                                "left tragus swapped)\n"),
+    std::string::npos)
+    << swapped.output;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/fitted.vtk"));
+
+  // The template itself given in metres and in centimetres.
+  for (const auto& [scale, unit] : { std::pair{ 0.001, "metres" }, { 0.01, "centimetres" } })
+  {
+    vtkSmartPointer<vtkPolyData> scan = ReadSurface((dir + "/template.vtk").c_str());
+    ASSERT_NE(scan, nullptr);
+    for (vtkIdType i = 0; i < scan->GetNumberOfPoints(); ++i)
+    {
+      double p[3];
+      scan->GetPoint(i, p);
+      scan->GetPoints()->SetPoint(i, p[0] * scale, p[1] * scale, p[2] * scale);
+    }
+    ASSERT_TRUE(WriteSurface(scan, (dir + "/small.vtk").c_str()));
+    const ToolRun run = RunTool("fittemplate",
+      { "template.vtk", "small.vtk", "rawscan_template_landmarks.crv", "rawscan_landmarks.crv", "fitted.vtk" }, dir);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.output.rfind("Cannot fit scan small.vtk: it is ", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find(std::string("the size of a head in ") + unit + "; the scan must be in millimetres"),
+      std::string::npos)
+      << run.output;
+  }
 }

@@ -5,6 +5,7 @@
 #include "render/colormap.h"
 #include "render/colorpicture.h"
 #include "render/renderdisplay.h"
+#include "surftools/process.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseWorkThreads();
   if (argc != 4)
   {

@@ -1,6 +1,7 @@
 // colorstats: a table of summary statistics of color files, one
 // tab-separated row per file, for cohort tables and quality checks.
 
+#include "surftools/process.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "geometry/statistics.h"
@@ -82,6 +83,7 @@ std::string StatisticsRow(const char* path, const ColorFileContents& contents, s
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   if (argc < 2)
   {
     std::cout << "Usage: values.clr [more.clr ...]\n"

@@ -1,6 +1,7 @@
 // colorsurface: a surface with the values of color files attached as cell
 // data, for viewers that open VTK files: VTK XML (.vtp) or legacy VTK (.vtk).
 
+#include "surftools/process.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "parallel/parallel.h"
@@ -177,6 +178,7 @@ bool SurfaceText(vtkPolyData* output, bool xml, bool finite, std::string& text)
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseWorkThreads();
   if (argc < 4)
   {

@@ -72,6 +72,7 @@ void WriteSnapped(OutputFile& out, const std::vector<Answer>& answers)
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc != 4)

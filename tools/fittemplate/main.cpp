@@ -6,6 +6,7 @@
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
+#include "fit/landmarkcheck.h"
 #include "fit/landmarks.h"
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
@@ -15,12 +16,14 @@
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
 #include "parallel/parallel.h"
+#include "surftools/process.h"
 #include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
 
 #include <vtkPoints.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -163,7 +166,62 @@ int ReadInputs(char* argv[], Inputs& in)
   {
     return -1;
   }
+  double extent;
+  if (const char* unit = ScanUnitProblem(in.scan, extent))
+  {
+    return Refuse(std::string("Cannot fit scan ") + argv[2] + ": it is " + NumberText(extent) +
+      " across, the size of a head in " + unit + "; the scan must be in millimetres, as the template");
+  }
   return ReadLandmarkFiles(argv[3], argv[4], in);
+}
+
+// A single swap of two landmarks in `order`, in words ("the patient's right
+// and left tragus swapped", or "landmarks 2 and 3 swapped"); empty for
+// another order.
+std::string SwapText(const std::vector<int>& order)
+{
+  std::vector<size_t> moved;
+  for (size_t i = 0; i < order.size(); ++i)
+  {
+    if (order[i] != static_cast<int>(i))
+    {
+      moved.push_back(i);
+    }
+  }
+  if (moved.size() != 2)
+  {
+    return "";
+  }
+  const std::string first = RecommendedLandmarkName(moved[0], order.size());
+  const std::string second = RecommendedLandmarkName(moved[1], order.size());
+  if (first == "the patient's right tragus" && second == "the patient's left tragus")
+  {
+    return " (the patient's right and left tragus swapped)";
+  }
+  return " (landmarks " + std::to_string(moved[0] + 1) + " and " + std::to_string(moved[1] + 1) + " swapped)";
+}
+
+// Why landmarks may not fit, to follow a refusal: an order of the scan's
+// landmarks that fits much better, where there is one, else the landmark
+// lying farthest off when the landmarks are fitted alone.
+std::string LandmarkHint(const Inputs& in)
+{
+  const std::vector<int> order = BetterLandmarkOrder(in.scanLandmarks, in.templateLandmarks, kMaxLandmarkAlignment);
+  if (!order.empty())
+  {
+    std::string hint = "; the scan's landmarks fit much better in the order";
+    for (int i : order)
+    {
+      hint += ' ' + std::to_string(i + 1);
+    }
+    return hint + SwapText(order);
+  }
+  const std::vector<double> residuals = LandmarkResiduals(in.scanLandmarks, in.templateLandmarks);
+  const size_t far = static_cast<size_t>(std::max_element(residuals.begin(), residuals.end()) - residuals.begin());
+  const std::string name = RecommendedLandmarkName(far, residuals.size());
+  return "; of the landmarks fitted alone, landmark " + std::to_string(far + 1) +
+    (name.empty() ? "" : " (" + name + " in the recommended order)") + " lies farthest off (" +
+    NumberText(residuals[far]) + " mm)";
 }
 
 // The template's pose on the scan: the rigid alignment, scan to template,
@@ -183,7 +241,7 @@ bool AlignScan(const Inputs& in, const TriangleTree& scanTree, StretchedPose& po
   if (!(rigid.matched >= kMinMatchedAlignment))
   {
     Refuse("The fit failed: only " + NumberText(100.0 * rigid.matched) +
-      "% of the template found the scan after the rigid alignment");
+      "% of the template found the scan after the rigid alignment" + LandmarkHint(in));
     return false;
   }
   pose = RefineStretch(in.templ, templateNormals, templateAreas, scanTree, rigid.transform.Inverse(),
@@ -270,6 +328,7 @@ bool WriteFitted(const Inputs& in, const FitResult& fit, const RigidTransform& t
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseWorkThreads();
   if (argc != 6)
   {
@@ -299,7 +358,7 @@ int main(int argc, char* argv[])
     PrintResiduals("Landmark residuals after alignment (mm):", in.templateLandmarks, scanInTemplate);
   if (!(aligned <= kMaxLandmarkAlignment))
   {
-    return Refuse("The fit failed: the landmarks do not fit the scan");
+    return Refuse("The fit failed: the landmarks do not fit the scan" + LandmarkHint(in));
   }
 
   const FitResult fit = FitOnScan(in, scanTree, pose);

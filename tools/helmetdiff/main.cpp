@@ -266,6 +266,7 @@ bool WriteScaledTarget(vtkPolyData* target, const RatioSum& ratios, const char* 
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc != 18)

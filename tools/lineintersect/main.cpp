@@ -75,6 +75,7 @@ void WriteLandmarks(OutputFile& out, const std::vector<Answer>& answers)
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseOneThread();
   UseLargeHeap();
   if (argc != 4)

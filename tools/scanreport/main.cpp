@@ -10,6 +10,7 @@
 #include "measure/headshape.h"
 #include "parallel/parallel.h"
 #include "render/renderdisplay.h"
+#include "surftools/process.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
@@ -315,6 +316,7 @@ std::string Today()
 
 int main(int argc, char* argv[])
 {
+  QuietVtk();
   UseWorkThreads();
   if (argc != 6)
   {
