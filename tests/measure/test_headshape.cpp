@@ -426,3 +426,29 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
     EXPECT_EQ(refused.output.find("file\tlevel"), std::string::npos);
   }
 }
+
+TEST(HeadShape, TheSampleHeadIsMeasuredAboveItsFace)
+{
+  // The sample's template and first scan: a head with a face, measured from
+  // the nasion up (about 20 mm above the ear plane), with plausible figures;
+  // the first scan is flattened at the back on the patient's right.
+  const std::string dir = ScratchDir();
+  ASSERT_EQ(RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + " 20 200").status, 0);
+  for (const char* name : { "template.vtk", "firstscan.vtk" })
+  {
+    SCOPED_TRACE(name);
+    vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/" + name).c_str());
+    ASSERT_NE(surface, nullptr);
+    const HeadShape shape = Measure(surface);
+    EXPECT_GT(shape.measuredFrom, 15.0);
+    EXPECT_LT(shape.measuredFrom, 25.0);
+    EXPECT_GE(shape.level, shape.measuredFrom);
+    EXPECT_GT(shape.ci, 70.0);
+    EXPECT_LT(shape.ci, 95.0);
+    // A tape around the forehead and the back of the head, not the nose.
+    EXPECT_GT(shape.circumference, 500.0);
+    EXPECT_LT(shape.circumference, 560.0);
+  }
+  vtkSmartPointer<vtkPolyData> first = ReadSurface((dir + "/firstscan.vtk").c_str());
+  EXPECT_STREQ(Measure(first).posteriorFlatSide, "right");
+}
