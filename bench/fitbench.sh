@@ -35,6 +35,8 @@ compare() {
     NR == 2 { for (i = 2; i <= NF; i++) truth[i] = $i; next }
     NR == 3 { for (i = 2; i <= NF; i++) {
         if (name[i] == "level" || name[i] == "plagiocephaly_level") continue
+        if (name[i] == "posterior_flat_side") { printf "    %-14s true %10s  fitted %10s\n", name[i], truth[i], $i; continue }
+        if (name[i] == "measured_from") { printf "    %-14s true %10.4g  fitted %10.4g  %+.1f mm\n", name[i], truth[i], $i, $i - truth[i]; continue }
         if (name[i] == "cvai" || name[i] == "cva") d = sprintf("%+.3f points", $i - truth[i])
         else d = sprintf("%+.3f%%", truth[i] != 0 ? 100 * ($i - truth[i]) / truth[i] : 0)
         printf "    %-14s true %10.4g  fitted %10.4g  %s\n", name[i], truth[i], $i, d } }'

@@ -1,6 +1,6 @@
 // The triangle tree: closest points and borders against a plain search,
 // and normals that follow a noisy surface.
-#include "testshapes.h"
+#include "fit/testshapes.h"
 
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
