@@ -9,11 +9,11 @@
 //                                              template point moved along its normal onto the scan
 //                                              brought back by the true motion, no regularisation;
 //                                              writes OUT, and LOG with that transform for score
-#include "rawscan.h"
 #include "fit/scanfile.h"
 #include "fit/surfacetriangles.h"
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
+#include "rawscan.h"
 #include "surftools/surface.h"
 
 #include <vtkPoints.h>
@@ -61,12 +61,11 @@ int Score(char* argv[])
   }
   const FitErrors errors = ScoreFit(argv[2], fitted, transform);
   std::cout << "where the scan has surface (" << 100.0 * errors.covered << "% of the template points):\n"
-            << "  distance to the true place: mean " << errors.mean << " mm, p95 " << errors.p95
-            << " mm, largest " << errors.largest << " mm\n"
-            << "  the same in the scanner's frame: mean " << errors.scanMean << " mm, p95 " << errors.scanP95
-            << " mm\n"
-            << "  the same after the best rigid motion of the fitted points: mean " << errors.shapeMean
-            << " mm, p95 " << errors.shapeP95 << " mm\n"
+            << "  distance to the true place: mean " << errors.mean << " mm, p95 " << errors.p95 << " mm, largest "
+            << errors.largest << " mm\n"
+            << "  the same in the scanner's frame: mean " << errors.scanMean << " mm, p95 " << errors.scanP95 << " mm\n"
+            << "  the same after the best rigid motion of the fitted points: mean " << errors.shapeMean << " mm, p95 "
+            << errors.shapeP95 << " mm\n"
             << "  distance to the scan: mean " << errors.onScan << " mm\n";
   return 0;
 }

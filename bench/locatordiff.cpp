@@ -15,8 +15,8 @@
 // any difference or wrong proof.
 #include "benchrandom.h"
 #include "locate/locatorhit.h"
-#include "surftools/surface.h"
 #include "locate/surfacelocator.h"
+#include "surftools/surface.h"
 
 #include <vtkCellLocator.h>
 
@@ -164,8 +164,7 @@ struct Comparison
 
 // Closest points: the locator, then the fast search, in turns; the
 // locator's answers (point, dist2, cell, subId) into `answers`.
-void Comparison::Closest(
-  const std::vector<double>& queries, long long from, long long to, std::vector<double>& answers)
+void Comparison::Closest(const std::vector<double>& queries, long long from, long long to, std::vector<double>& answers)
 {
   Clock::time_point start = Clock::now();
   for (long long i = from; i < to; ++i)
@@ -238,8 +237,8 @@ void Comparison::Lines(const std::vector<double>& queries, long long from, long 
     {
       std::cout.precision(17);
       std::cout << "line differs from " << queries[6 * i] << ' ' << queries[6 * i + 1] << ' ' << queries[6 * i + 2]
-                << " to " << queries[6 * i + 3] << ' ' << queries[6 * i + 4] << ' ' << queries[6 * i + 5]
-                << ": hit " << answer[6] << " / " << mine[6] << ", cell " << answer[8] << " / " << mine[8] << '\n';
+                << " to " << queries[6 * i + 3] << ' ' << queries[6 * i + 4] << ' ' << queries[6 * i + 5] << ": hit "
+                << answer[6] << " / " << mine[6] << ", cell " << answer[8] << " / " << mine[8] << '\n';
     }
   }
   fastTime[1] += Seconds(start);

@@ -32,7 +32,6 @@ namespace
 const double kPi = 3.14159265358979323846;
 const double kCenter[3] = { 102.665, 114.1929, 75.9238 };
 
-
 // The points of a surface as doubles, moved along the radius from the head
 // centre by a sum of waves of random direction, length and phase.
 std::vector<double> Bumpy(vtkPolyData* surface, Random& random, double amplitude)
@@ -109,8 +108,7 @@ bool WriteDigits(vtkPolyData* surface, const std::vector<double>& coordinates, i
 // A random point of a random cell of the surface and the cell's unit normal.
 void SurfacePoint(vtkPolyData* surface, Random& random, double p[3], double n[3])
 {
-  const vtkIdType cell =
-    static_cast<vtkIdType>(random.Uniform(0, static_cast<double>(surface->GetNumberOfCells()))) %
+  const vtkIdType cell = static_cast<vtkIdType>(random.Uniform(0, static_cast<double>(surface->GetNumberOfCells()))) %
     surface->GetNumberOfCells();
   double corners[3][3];
   CellCorners(surface, cell, corners);

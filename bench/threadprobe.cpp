@@ -43,7 +43,8 @@ void* Counted(void* data)
 }
 }
 
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument)
+extern "C" int pthread_create(
+  pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument)
 {
   if (std::getenv("THREADPROBE_FORBID"))
   {

@@ -147,8 +147,8 @@ void System::AddInto(const Pattern& pattern, Eigen::SparseMatrix<double>& matrix
   }
 }
 
-void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePositions, double spacing,
-  double bend, System& system)
+void AddRegulariser(
+  const Pattern& pattern, const std::vector<double>& nodePositions, double spacing, double bend, System& system)
 {
   const double gradient = bend * spacing * spacing;
   for (size_t p = 0; p < pattern.pairs.size(); ++p)
@@ -349,8 +349,7 @@ void AddPull(const Binding& b, const PointMaps& maps, const Pull& pull, const in
 }
 }
 
-void AddData(const DataPoints& data, const std::vector<ScanMatch>& matches, size_t begin, size_t end,
-  System& system)
+void AddData(const DataPoints& data, const std::vector<ScanMatch>& matches, size_t begin, size_t end, System& system)
 {
   const bool side = data.directions && data.sideWeight > 0;
   for (size_t i = begin; i < end; ++i)

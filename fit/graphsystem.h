@@ -60,8 +60,8 @@ struct System
 // every pair of nodes that share a point, in both directions, node k's map
 // sends node l where l's own map puts it, and `bend` times the two maps'
 // linear parts agree (times `spacing`).
-void AddRegulariser(const Pattern& pattern, const std::vector<double>& nodePositions, double spacing, double bend,
-  System& system);
+void AddRegulariser(
+  const Pattern& pattern, const std::vector<double>& nodePositions, double spacing, double bend, System& system);
 
 // Adds `weight` to the diagonal of every node's linear part, pulled toward
 // the identity, and `translationWeight` to that of its translation, pulled
@@ -86,6 +86,5 @@ struct DataPoints
 // normal, times the point's weight), and with `directions`, the part of its
 // displacement across its direction t toward none (sideWeight (I - t t^T),
 // times its weight).
-void AddData(const DataPoints& data, const std::vector<ScanMatch>& matches, size_t begin, size_t end,
-  System& system);
+void AddData(const DataPoints& data, const std::vector<ScanMatch>& matches, size_t begin, size_t end, System& system);
 }

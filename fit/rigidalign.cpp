@@ -147,8 +147,7 @@ double AddSurfaceRows(const TriangleSurface& templ, const std::vector<double>& t
 // its template landmark along x, y and z, all of them weighing
 // `landmarkWeight` times the surface's rows.
 void AddLandmarkRows(const RigidTransform& toTemplate, const std::vector<Landmark>& templateLandmarks,
-  const std::vector<Landmark>& scanLandmarks, double landmarkWeight, const Eigen::Vector3d& center,
-  RigidSystem& system)
+  const std::vector<Landmark>& scanLandmarks, double landmarkWeight, const Eigen::Vector3d& center, RigidSystem& system)
 {
   const size_t landmarkCount = std::min(templateLandmarks.size(), scanLandmarks.size());
   for (size_t l = 0; l < landmarkCount; ++l)
@@ -165,15 +164,15 @@ void AddLandmarkRows(const RigidTransform& toTemplate, const std::vector<Landmar
       row.head<3>() = (point - center).cross(axis);
       row.tail<3>() = axis;
       system.normal += w * row * row.transpose();
-      system.right += w * (target - point)(a) * row;
+      system.right += w * (target - point)(a)*row;
     }
   }
 }
 
 // Composes a step with the transform: scan point y -> Rot(w) (y - center) +
 // center + d after it.
-void ApplyStep(const Eigen::Vector3d& w, const Eigen::Vector3d& d, const Eigen::Vector3d& center,
-  RigidTransform& transform)
+void ApplyStep(
+  const Eigen::Vector3d& w, const Eigen::Vector3d& d, const Eigen::Vector3d& center, RigidTransform& transform)
 {
   const Eigen::Matrix3d turn = RotationOf(w);
   Eigen::Matrix3d r;

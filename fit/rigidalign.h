@@ -27,8 +27,8 @@ struct RigidRefinement
   RigidTransform transform; // scan to template
   int iterations = 0;
   bool converged = false;
-  double rms = 0;           // of the point-to-plane distances of the matches kept, at the end
-  double matched = 0;       // share of the template samples with a trusted match, at the end
+  double rms = 0;     // of the point-to-plane distances of the matches kept, at the end
+  double matched = 0; // share of the template samples with a trusted match, at the end
 };
 
 // Refines `start` (scan to template) by trimmed point-to-plane ICP: up to

@@ -78,8 +78,8 @@ const char* DeclaredCountProblem(const char* path, const std::string& extension,
     const bool ascii = static_cast<double>(other) < 0.05 * static_cast<double>(read);
     if (!ascii && read >= 84)
     {
-      const unsigned long long count = head[80] | (head[81] << 8) | (head[82] << 16) |
-        (static_cast<unsigned long long>(head[83]) << 24);
+      const unsigned long long count =
+        head[80] | (head[81] << 8) | (head[82] << 16) | (static_cast<unsigned long long>(head[83]) << 24);
       if (84 + 50 * count > static_cast<unsigned long long>(size))
       {
         problem = "it declares more triangles than it holds";

@@ -18,8 +18,8 @@
 struct ScanMatch
 {
   bool trusted = false;
-  double distance = 0;          // from the template point to `point`
-  double point[3] = { 0, 0, 0 }; // the closest point of the scan, in the scan's frame
+  double distance = 0;            // from the template point to `point`
+  double point[3] = { 0, 0, 0 };  // the closest point of the scan, in the scan's frame
   double normal[3] = { 0, 0, 0 }; // the scan's unit normal there, in the frame the normals were compared in
                                   // (all zero when the match is not trusted)
 };

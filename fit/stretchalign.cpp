@@ -44,7 +44,7 @@ constexpr double kMinDistance = 2.0;    // mm: the smallest distance limit
 constexpr double kLimitFactor = 3.0;    // the distance limit, in median residuals
 constexpr size_t kMinMatches = 12;      // fewer trusted matches end the refinement
 constexpr int kMaxSteps = 50;
-constexpr double kReach = 100.0;        // mm: the stretch's weight is that of S - I over this length
+constexpr double kReach = 100.0; // mm: the stretch's weight is that of S - I over this length
 
 // The pose as the steps see it: x -> R S (x - c) + b.
 struct Pose

@@ -23,11 +23,11 @@
 // growth is longer in one direction than another), R and t the rigid motion.
 struct StretchedPose
 {
-  RigidTransform motion;   // template to scan, after the stretch
+  RigidTransform motion; // template to scan, after the stretch
   double stretch[3][3] = { { 1, 0, 0 }, { 0, 1, 0 }, { 0, 0, 1 } };
   double center[3] = { 0, 0, 0 };
   int iterations = 0;
-  double matched = 0;      // share of the template samples with a trusted match, at the end
+  double matched = 0; // share of the template samples with a trusted match, at the end
   // x -> R (c + S (x - c)) + t.
   void Apply(const double in[3], double out[3]) const;
 };

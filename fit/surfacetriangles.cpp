@@ -19,8 +19,8 @@ TriangleSurface SurfaceTriangles(vtkPolyData* surface)
     {
       for (vtkIdType k = 1; k + 1 < size; ++k)
       {
-        result.triangles.insert(result.triangles.end(),
-          { static_cast<int>(ids[0]), static_cast<int>(ids[k]), static_cast<int>(ids[k + 1]) });
+        result.triangles.insert(
+          result.triangles.end(), { static_cast<int>(ids[0]), static_cast<int>(ids[k]), static_cast<int>(ids[k + 1]) });
       }
     }
   }
@@ -32,8 +32,9 @@ TriangleSurface SurfaceTriangles(vtkPolyData* surface)
       {
         // Every second triangle of a strip turns the other way.
         const bool odd = k % 2 == 1;
-        result.triangles.insert(result.triangles.end(), { static_cast<int>(ids[k]),
-          static_cast<int>(ids[odd ? k + 2 : k + 1]), static_cast<int>(ids[odd ? k + 1 : k + 2]) });
+        result.triangles.insert(result.triangles.end(),
+          { static_cast<int>(ids[k]), static_cast<int>(ids[odd ? k + 2 : k + 1]),
+            static_cast<int>(ids[odd ? k + 1 : k + 2]) });
       }
     }
   }

@@ -68,11 +68,11 @@ using namespace deformation;
 
 namespace
 {
-constexpr double kRadialCosine = 0.5; // a point's radial line within 60 degrees of its normal is its direction
-constexpr double kBorderReach = 0.5;  // mm: at the end, a point this near the scan's border is on the scan
-constexpr double kSettled = 0.01;     // mm: a level ends when no point moves more
+constexpr double kRadialCosine = 0.5;    // a point's radial line within 60 degrees of its normal is its direction
+constexpr double kBorderReach = 0.5;     // mm: at the end, a point this near the scan's border is on the scan
+constexpr double kSettled = 0.01;        // mm: a level ends when no point moves more
 constexpr double kAnchorStiffness = 0.3; // below this stiffness the anchor eases off with it
-constexpr double kDamping = 1e-6;     // pulls each solve toward the step before, relative to the regulariser
+constexpr double kDamping = 1e-6;        // pulls each solve toward the step before, relative to the regulariser
 // A point whose match has turned from trusted to not, or back, this often in
 // the graph fit is not trusted again: its match comes and goes from step to
 // step (a fold where the scan goes on past the template's edge, into a neck
@@ -100,7 +100,7 @@ struct NodeGraph
   std::vector<Binding> bindings;      // per template point
   std::vector<Binding> extraBindings; // per extra point (the landmarks)
   Pattern pattern;
-  std::vector<int> blockOf;           // per template point, as BlockIndices
+  std::vector<int> blockOf; // per template point, as BlockIndices
 };
 
 // The terms of the normal equations that do not change from step to step.
@@ -108,15 +108,15 @@ struct FixedTerms
 {
   System regulariser; // for a stiffness of 1
   System landmarks;
-  System anchors;     // every node toward no displacement
-  double scale = 0;   // of the regulariser: stiffness 1 weighs it as the data of every point
+  System anchors;   // every node toward no displacement
+  double scale = 0; // of the regulariser: stiffness 1 weighs it as the data of every point
 };
 
 // Each point's direction: the line from the centre of the points on
 // triangles through it, where that line is within 60 degrees of the point's
 // normal (the normal elsewhere, and everywhere unless `radial`).
-std::vector<double> PointDirections(const TriangleSurface& templ, const std::vector<double>& normals,
-  const std::vector<double>& areas, bool radial)
+std::vector<double> PointDirections(
+  const TriangleSurface& templ, const std::vector<double>& normals, const std::vector<double>& areas, bool radial)
 {
   std::vector<double> directions = normals;
   if (!radial)
@@ -223,8 +223,8 @@ System LandmarkTerm(const NodeGraph& graph, const std::vector<std::array<double,
     return landmarks;
   }
   std::vector<double> landmarkPoints;
-  const std::vector<double> landmarkWeights(landmarkCount,
-    landmarkWeight * static_cast<double>(onTriangles) / static_cast<double>(landmarkCount));
+  const std::vector<double> landmarkWeights(
+    landmarkCount, landmarkWeight * static_cast<double>(onTriangles) / static_cast<double>(landmarkCount));
   std::vector<ScanMatch> landmarkTargets(landmarkCount);
   for (size_t l = 0; l < landmarkCount; ++l)
   {
@@ -248,15 +248,15 @@ FixedTerms MakeFixedTerms(const NodeGraph& graph, const std::vector<std::array<d
   fixed.regulariser.Reset(pairCount, nodeCount);
   AddRegulariser(graph.pattern, graph.positions, options.nodeSpacing, options.bendWeight, fixed.regulariser);
   // The field's gradient small: each node's linear part near the identity.
-  AddNodePull(graph.pattern, graph.nodeCount, options.gradientWeight * options.nodeSpacing * options.nodeSpacing,
-    0.0, fixed.regulariser);
+  AddNodePull(graph.pattern, graph.nodeCount, options.gradientWeight * options.nodeSpacing * options.nodeSpacing, 0.0,
+    fixed.regulariser);
   fixed.landmarks = LandmarkTerm(graph, extra, targets, onTriangles, options.landmarkWeight);
   // The anchor: every node's translation toward 0, its linear part toward
   // the identity (times nodeSpacing).
   fixed.anchors.Reset(pairCount, nodeCount);
   const double anchor = options.anchorWeight * static_cast<double>(onTriangles) / std::max(1, graph.nodeCount);
-  AddNodePull(graph.pattern, graph.nodeCount, anchor * options.nodeSpacing * options.nodeSpacing, anchor,
-    fixed.anchors);
+  AddNodePull(
+    graph.pattern, graph.nodeCount, anchor * options.nodeSpacing * options.nodeSpacing, anchor, fixed.anchors);
   // The graph's pairs are far fewer than the template's points.
   const double pairs = static_cast<double>(std::max<size_t>(1, pairCount - graph.nodeCount));
   fixed.scale = static_cast<double>(onTriangles) / (2.0 * pairs);
@@ -277,12 +277,12 @@ struct FitInputs
 // What the steps of the graph fit carry from one to the next.
 struct FitState
 {
-  std::vector<double> theta;        // the nodes' maps
-  TriangleSurface moving;           // the template as the maps move it
+  std::vector<double> theta; // the nodes' maps
+  TriangleSurface moving;    // the template as the maps move it
   std::vector<double> movingNormals;
   std::vector<double> movingAreas;
-  std::vector<ScanMatch> matches;   // per point, of this step
-  double limit = 0;                 // mm: the distance limit of this step's matches
+  std::vector<ScanMatch> matches;          // per point, of this step
+  double limit = 0;                        // mm: the distance limit of this step's matches
   std::vector<unsigned char> trustChanges; // per point: how often its match turned from trusted to not or back
   std::vector<char> wasTrusted;
   Eigen::SparseMatrix<double> matrix;

@@ -22,35 +22,35 @@
 
 struct FitOptions
 {
-  double nodeSpacing = 10.0;                                    // mm between nodes
-  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 };   // regulariser weights, level by level
+  double nodeSpacing = 10.0;                                  // mm between nodes
+  std::vector<double> stiffness = { 30, 10, 3, 1, 0.3, 0.1 }; // regulariser weights, level by level
   int stepsPerLevel = 8;
   int lastLevelSteps = 30;
-  double pointWeight = 0.0;     // point-to-point share of the data term
-  double startDistance = 20.0;  // mm
-  double minDistance = 3.0;     // mm
-  double projectionLimit = 2.0; // mm
-  double sideWeight = 1.0;      // pull of each point's displacement across its direction toward none,
-                                // relative to the point's data term
-  bool radial = true;           // a point's direction runs from the centre of the template's points
-                                // through it (where that line is within 60 degrees of the point's
-                                // normal; the normal elsewhere), not along its normal
-  double bendWeight = 0.01;     // weight of the linear parts' differences against the maps' agreement
-  double gradientWeight = 0.0;  // pull of every node's linear part toward the identity, times the stiffness
+  double pointWeight = 0.0;      // point-to-point share of the data term
+  double startDistance = 20.0;   // mm
+  double minDistance = 3.0;      // mm
+  double projectionLimit = 2.0;  // mm
+  double sideWeight = 1.0;       // pull of each point's displacement across its direction toward none,
+                                 // relative to the point's data term
+  bool radial = true;            // a point's direction runs from the centre of the template's points
+                                 // through it (where that line is within 60 degrees of the point's
+                                 // normal; the normal elsewhere), not along its normal
+  double bendWeight = 0.01;      // weight of the linear parts' differences against the maps' agreement
+  double gradientWeight = 0.0;   // pull of every node's linear part toward the identity, times the stiffness
   double landmarkWeight = 0.001; // all landmarks together, relative to the data term of every point
-  double anchorWeight = 0.003;  // pull of every node toward no displacement, relative likewise
+  double anchorWeight = 0.003;   // pull of every node toward no displacement, relative likewise
 };
 
 struct FitResult
 {
-  std::vector<double> points;    // the fitted template points, x, y, z each
-  std::vector<char> matched;     // per point: a trusted match on the scan at the end
+  std::vector<double> points;               // the fitted template points, x, y, z each
+  std::vector<char> matched;                // per point: a trusted match on the scan at the end
   std::vector<std::array<double, 3>> moved; // the extra points given, moved by the fitted field
-  double mean = 0;               // distance from the matched fitted points to the scan
+  double mean = 0;                          // distance from the matched fitted points to the scan
   double p95 = 0;
   double largest = 0;
-  double unmatched = 0;          // share of the template's points (on triangles) with no trusted match
-  double change = 0;             // 99th percentile of the point moves of the last step of the graph fit, mm
+  double unmatched = 0; // share of the template's points (on triangles) with no trusted match
+  double change = 0;    // 99th percentile of the point moves of the last step of the graph fit, mm
   int steps = 0;
   int nodes = 0;
 };

@@ -27,7 +27,8 @@ enum class TriangleFeature
 
 // The closest point of triangle abc to p, by the regions of the triangle's
 // plane (vertex, edge and face regions in turn).
-inline TriangleFeature ClosestOnTriangle(const double p[3], const double a[3], const double b[3], const double c[3], double out[3])
+inline TriangleFeature ClosestOnTriangle(
+  const double p[3], const double a[3], const double b[3], const double c[3], double out[3])
 {
   double ab[3], ac[3], ap[3];
   for (int k = 0; k < 3; ++k)

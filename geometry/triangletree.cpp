@@ -219,8 +219,8 @@ void TriangleTree::Build()
       }
     }
     const int middle = first + (end - first) / 2;
-    std::nth_element(order_.begin() + first, order_.begin() + middle, order_.begin() + end,
-      [&centers, axis](int a, int b) {
+    std::nth_element(
+      order_.begin() + first, order_.begin() + middle, order_.begin() + end, [&centers, axis](int a, int b) {
         const double ca = centers[3 * a + axis];
         const double cb = centers[3 * b + axis];
         return ca < cb || (ca == cb && a < b);
@@ -311,13 +311,27 @@ TriangleTree::Hit TriangleTree::Closest(const double query[3], double maxDistanc
     const int* t = &triangles_[3 * static_cast<size_t>(hit.triangle)];
     switch (bestFeature)
     {
-      case TriangleFeature::Face: hit.onBorder = false; break;
-      case TriangleFeature::VertexA: hit.onBorder = borderPoint_[t[0]] != 0; break;
-      case TriangleFeature::VertexB: hit.onBorder = borderPoint_[t[1]] != 0; break;
-      case TriangleFeature::VertexC: hit.onBorder = borderPoint_[t[2]] != 0; break;
-      case TriangleFeature::EdgeAB: hit.onBorder = BorderEdge(hit.triangle, 0); break;
-      case TriangleFeature::EdgeBC: hit.onBorder = BorderEdge(hit.triangle, 1); break;
-      case TriangleFeature::EdgeCA: hit.onBorder = BorderEdge(hit.triangle, 2); break;
+      case TriangleFeature::Face:
+        hit.onBorder = false;
+        break;
+      case TriangleFeature::VertexA:
+        hit.onBorder = borderPoint_[t[0]] != 0;
+        break;
+      case TriangleFeature::VertexB:
+        hit.onBorder = borderPoint_[t[1]] != 0;
+        break;
+      case TriangleFeature::VertexC:
+        hit.onBorder = borderPoint_[t[2]] != 0;
+        break;
+      case TriangleFeature::EdgeAB:
+        hit.onBorder = BorderEdge(hit.triangle, 0);
+        break;
+      case TriangleFeature::EdgeBC:
+        hit.onBorder = BorderEdge(hit.triangle, 1);
+        break;
+      case TriangleFeature::EdgeCA:
+        hit.onBorder = BorderEdge(hit.triangle, 2);
+        break;
     }
   }
   return hit;

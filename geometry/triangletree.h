@@ -16,11 +16,11 @@ public:
 
   struct Hit
   {
-    bool found = false;     // a triangle lies within the distance asked for
+    bool found = false; // a triangle lies within the distance asked for
     double point[3] = { 0, 0, 0 };
-    double distance = 0;    // from the query point to `point`
+    double distance = 0; // from the query point to `point`
     int triangle = -1;
-    bool onBorder = false;  // `point` lies on an edge of one triangle only, or a point of such an edge
+    bool onBorder = false; // `point` lies on an edge of one triangle only, or a point of such an edge
   };
 
   // The closest point of the surface to `query` within `maxDistance`; ties
@@ -56,8 +56,8 @@ private:
   std::vector<double> points_;
   std::vector<int> triangles_;
   std::vector<double> normals_;
-  std::vector<unsigned char> border_;     // per triangle: bit k for edge k on the border
+  std::vector<unsigned char> border_;      // per triangle: bit k for edge k on the border
   std::vector<unsigned char> borderPoint_; // per point: on a border edge
-  std::vector<int> order_;                // triangles in leaf order
+  std::vector<int> order_;                 // triangles in leaf order
   std::vector<Node> nodes_;
 };

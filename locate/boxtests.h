@@ -57,9 +57,9 @@ inline void Distance2ToWide(const double x[3], const SurfaceIndex::Wide& wide, d
   __m128 sum = zero;
   for (int i = 0; i < 3; ++i)
   {
-    const __m128 s = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(wide.axis[i][0]), x0),
-                                  _mm_mul_ps(_mm_load_ps(wide.axis[i][1]), x1)),
-      _mm_mul_ps(_mm_load_ps(wide.axis[i][2]), x2));
+    const __m128 s =
+      _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(wide.axis[i][0]), x0), _mm_mul_ps(_mm_load_ps(wide.axis[i][1]), x1)),
+        _mm_mul_ps(_mm_load_ps(wide.axis[i][2]), x2));
     const __m128 below = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(wide.low[i]), widen), s);
     const __m128 above = _mm_sub_ps(s, _mm_add_ps(_mm_load_ps(wide.high[i]), widen));
     const __m128 gap = _mm_max_ps(_mm_max_ps(below, above), zero);
@@ -91,8 +91,8 @@ inline void Distance2ToWide(const double x[3], const SurfaceIndex::Wide& wide, d
 #if !defined(__SSE2__)
 // Whether the segment from a0 along d (t in [0, 1]) may meet the node's box
 // widened by `slack` on every side.
-inline bool SegmentMeetsNode(const double a0[3], const double d[3], const float* axis, const float* lowest,
-  const float* highest, double slack)
+inline bool SegmentMeetsNode(
+  const double a0[3], const double d[3], const float* axis, const float* lowest, const float* highest, double slack)
 {
   double low = 0.0;
   double high = 1.0;
@@ -167,13 +167,13 @@ inline int SegmentMeetsWide(const double a0[3], const double d[3], const Surface
     __m128 second = _mm_max_ps(t0, t1);
     const __m128 open = _mm_and_ps(flat, inside);
     const __m128 shut = _mm_andnot_ps(inside, flat);
-    first = _mm_or_ps(_mm_andnot_ps(flat, first), _mm_or_ps(_mm_and_ps(open, _mm_sub_ps(zero, infinity)),
-                                                    _mm_and_ps(shut, infinity)));
-    second = _mm_or_ps(_mm_andnot_ps(flat, second), _mm_or_ps(_mm_and_ps(open, infinity),
-                                                      _mm_and_ps(shut, _mm_sub_ps(zero, infinity))));
+    first = _mm_or_ps(
+      _mm_andnot_ps(flat, first), _mm_or_ps(_mm_and_ps(open, _mm_sub_ps(zero, infinity)), _mm_and_ps(shut, infinity)));
+    second = _mm_or_ps(
+      _mm_andnot_ps(flat, second), _mm_or_ps(_mm_and_ps(open, infinity), _mm_and_ps(shut, _mm_sub_ps(zero, infinity))));
     // Widen the parameters for their rounding.
-    const __m128 spread = _mm_mul_ps(_mm_set1_ps(1.0e-5f), _mm_max_ps(_mm_max_ps(first, _mm_sub_ps(zero, first)),
-                                                                     _mm_set1_ps(1.0f)));
+    const __m128 spread =
+      _mm_mul_ps(_mm_set1_ps(1.0e-5f), _mm_max_ps(_mm_max_ps(first, _mm_sub_ps(zero, first)), _mm_set1_ps(1.0f)));
     enter = _mm_max_ps(enter, _mm_sub_ps(first, spread));
     leave = _mm_min_ps(leave, _mm_add_ps(second, spread));
   }

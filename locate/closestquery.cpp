@@ -22,8 +22,8 @@
 // the locator's integer octant indices) is asked of the locator itself.
 #include "locate/surfacelocator.h"
 
-#include "locate/boxtests.h"
 #include "geometry/triangleclosest.h"
+#include "locate/boxtests.h"
 
 #include <algorithm>
 #include <cmath>
@@ -234,8 +234,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
   {
     return false;
   }
-  found.erase(
-    std::remove_if(found.begin(), found.end(), [bound](const Candidate& c) { return c.distance2 > bound; }),
+  found.erase(std::remove_if(found.begin(), found.end(), [bound](const Candidate& c) { return c.distance2 > bound; }),
     found.end());
   found.push_back({ -1, best + 0.5 * (bound - best), { 0, 0, 0 }, 0 });
   return true;

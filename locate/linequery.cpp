@@ -15,9 +15,9 @@
 //   ends too far for its integer octant indices, a choice left open).
 #include "locate/surfacelocator.h"
 
-#include "locate/boxtests.h"
 #include "geometry/triangleclosest.h"
 #include "geometry/vector.h"
+#include "locate/boxtests.h"
 
 #include <vtkBox.h>
 
@@ -104,8 +104,8 @@ void SurfaceLocator::GatherHits(const double a0[3], const double a1[3], double t
   }
 }
 
-void SurfaceLocator::TestLeafCells(int start, int count, const double a0[3], const double a1[3],
-  const double direction[3], double tol, double margin)
+void SurfaceLocator::TestLeafCells(
+  int start, int count, const double a0[3], const double a1[3], const double direction[3], double tol, double margin)
 {
   for (int k = start; k < start + count; ++k)
   {
@@ -206,11 +206,10 @@ const SurfaceLocator::Hit* SurfaceLocator::LocatorsChoice(double tol)
 
 // The line query settled with the index: false when it is not (*result
 // then holds nothing).
-bool SurfaceLocator::SettleLine(
-  const double a0[3], const double a1[3], double tol, LineHit& hit, int& result)
+bool SurfaceLocator::SettleLine(const double a0[3], const double a1[3], double tol, LineHit& hit, int& result)
 {
-  if (!this->IndexReady() || !WithinIndexReach(this->Index.Shape, a0) ||
-    !WithinIndexReach(this->Index.Shape, a1) || !(tol >= 0.0) || !std::isfinite(tol))
+  if (!this->IndexReady() || !WithinIndexReach(this->Index.Shape, a0) || !WithinIndexReach(this->Index.Shape, a1) ||
+    !(tol >= 0.0) || !std::isfinite(tol))
   {
     return false;
   }

@@ -25,8 +25,8 @@
 #include "geometry/vector.h"
 
 #include <vtkBox.h>
-#include <vtkCellType.h>
 #include <vtkCellArray.h>
+#include <vtkCellType.h>
 #include <vtkFloatArray.h>
 #include <vtkIdList.h>
 #include <vtkVersionMacros.h>
@@ -271,8 +271,8 @@ bool HoldingListedOctants(const LocatorGrid& grid, const double cellBounds[6], c
 // The octants of a hit told from the triangle's plane: those that hold every
 // point within the error of the hit and list the cell. False where the plane
 // does not tell (or the hit lies near an octant's side): make the cell test.
-bool PlaneHitBox(const LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId,
-  OctantBox* box)
+bool PlaneHitBox(
+  const LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId, OctantBox* box)
 {
   double corners[3][3];
   double near[3];
@@ -298,8 +298,8 @@ bool PlaneHitBox(const LocatorGrid& grid, const double a0[3], const double a1[3]
 // by the tolerance, hold the hit point, as the query's own bound test finds
 // them, and list the cell. False when the cell is not met, or its hit would
 // not be taken.
-bool CellTestHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId,
-  OctantBox* box)
+bool CellTestHitBox(
+  LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType cellId, OctantBox* box)
 {
   double direction1[3];
   for (int i = 0; i < 3; ++i)
@@ -473,8 +473,8 @@ namespace
 // the line passes through the triangle. For each edge, on which side of the
 // plane through a0 and the edge the line runs: the line passes through the
 // triangle when it runs on the triangle's side of all three.
-int EdgeTowardLine(const SurfaceArrays& arrays, vtkPoints* points, const vtkIdType* ids, const double a0[3],
-  const double u[3])
+int EdgeTowardLine(
+  const SurfaceArrays& arrays, vtkPoints* points, const vtkIdType* ids, const double a0[3], const double u[3])
 {
   double corner[3][3];
   for (int c = 0; c < 3; ++c)

@@ -199,7 +199,7 @@ bool CrossingsClearOfEdges(const LocatorGridShape& shape, const LocatorWalker& w
   }
   const double inverse = 1.0 / d[a];
   const double firstFace = ((walker.pos[a] + (d[a] > 0 ? 1.0 : 0.0)) - h0[a]) * inverse; // its distance
-  const double apart = std::fabs(inverse);                                              // from face to face
+  const double apart = std::fabs(inverse);                                               // from face to face
   if (!(firstFace <= upTo))
   {
     return true;

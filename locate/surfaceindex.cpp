@@ -164,8 +164,7 @@ bool IndexBuilder::ReadCells()
   this->Index.Octants.resize(6 * this->Count);
   // Single-precision points are read in place.
   vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(points->GetData());
-  const float* floats =
-    floatArray && floatArray->GetNumberOfComponents() == 3 ? floatArray->GetPointer(0) : nullptr;
+  const float* floats = floatArray && floatArray->GetNumberOfComponents() == 3 ? floatArray->GetPointer(0) : nullptr;
   const vtkIdType count = static_cast<vtkIdType>(this->Count);
   for (vtkIdType c = 0; c < count; ++c)
   {

@@ -50,8 +50,8 @@ LocatorGrid* SurfaceLocator::ProofGrid()
   {
     // Planned before the locator is built (and checked when it is), read
     // from it after.
-    const bool taken = this->LocatorBuilt ? ReadLocatorGrid(this->Locator, &this->Grid)
-                                          : PlanLocatorGrid(this->Locator, &this->Grid);
+    const bool taken =
+      this->LocatorBuilt ? ReadLocatorGrid(this->Locator, &this->Grid) : PlanLocatorGrid(this->Locator, &this->Grid);
     this->GridState = taken ? Readiness::Made : Readiness::Unusable;
   }
   return this->GridState == Readiness::Made ? &this->Grid : nullptr;

@@ -99,8 +99,8 @@ private:
   bool ProveLine(const double a0[3], const double a1[3], double tol, vtkIdType nearCell);
   bool SettleLine(const double a0[3], const double a1[3], double tol, LineHit& hit, int& result);
   void GatherHits(const double a0[3], const double a1[3], double tol);
-  void TestLeafCells(int start, int count, const double a0[3], const double a1[3], const double direction[3],
-    double tol, double margin);
+  void TestLeafCells(
+    int start, int count, const double a0[3], const double a1[3], const double direction[3], double tol, double margin);
   void FirstOctantHits(const double a0[3], const double a1[3], double tol);
   const Hit* LocatorsChoice(double tol);
 
@@ -113,9 +113,9 @@ private:
   Readiness IndexState = Readiness::Unmade;
   LocatorGrid Grid; // for the proofs of hits
   Readiness GridState = Readiness::Unmade;
-  vtkSmartPointer<vtkTriangle> Triangle; // the cell under test, as GetCell would give it
-  int32_t Seed = -1;      // the place in Index.Cells of the last closest cell found (a Good one)
-  vtkIdType LineSeed = -1; // where the last segment with a near cell crossed the surface (-1: not found)
+  vtkSmartPointer<vtkTriangle> Triangle;  // the cell under test, as GetCell would give it
+  int32_t Seed = -1;                      // the place in Index.Cells of the last closest cell found (a Good one)
+  vtkIdType LineSeed = -1;                // where the last segment with a near cell crossed the surface (-1: not found)
   std::vector<SurfaceIndex::Entry> Stack; // scratch for the searches
   std::vector<Candidate> Candidates;      // scratch
   std::vector<Hit> Hits;                  // scratch

@@ -50,8 +50,8 @@ bool CrossedLevels(double lo, double hi, long lowest, long& first, long& last)
   }
   // Level numbers beyond kMaxLevel + 1 are not told apart (nor converted).
   const double top = kMaxLevel + 1;
-  first = static_cast<long>(
-    std::clamp(std::ceil((lo - kEarMidpoint[2]) / kLevelSpacing), static_cast<double>(lowest), top));
+  first =
+    static_cast<long>(std::clamp(std::ceil((lo - kEarMidpoint[2]) / kLevelSpacing), static_cast<double>(lowest), top));
   last = static_cast<long>(std::min(std::floor((hi - kEarMidpoint[2]) / kLevelSpacing), top));
   if (last > kMaxLevel)
   {
@@ -104,8 +104,7 @@ double TripleProduct(const double m[3], const double a[3], const double b[3], co
   const double u[3] = { a[0] - m[0], a[1] - m[1], a[2] - m[2] };
   const double v[3] = { b[0] - m[0], b[1] - m[1], b[2] - m[2] };
   const double w[3] = { c[0] - m[0], c[1] - m[1], c[2] - m[2] };
-  return u[0] * (v[1] * w[2] - v[2] * w[1]) + u[1] * (v[2] * w[0] - v[0] * w[2]) +
-    u[2] * (v[0] * w[1] - v[1] * w[0]);
+  return u[0] * (v[1] * w[2] - v[2] * w[1]) + u[1] * (v[2] * w[0] - v[0] * w[2]) + u[2] * (v[0] * w[1] - v[1] * w[0]);
 }
 
 // A convex polygon: a triangle clipped by at most three planes.

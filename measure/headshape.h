@@ -18,7 +18,6 @@
 
 #include <vtkPolyData.h>
 
-
 // Distance between neighbouring level planes, in millimetres.
 constexpr double kLevelSpacing = 0.5;
 
@@ -50,8 +49,8 @@ struct HeadShape
   // the distance between the two points where each line leaves H (mm).
   double diagonalA = 0;
   double diagonalB = 0;
-  double cva = 0;  // cranial vault asymmetry |a - b| (mm)
-  double cvai = 0; // its index 100 * |a - b| / min(a, b), on the shorter diagonal
+  double cva = 0;             // cranial vault asymmetry |a - b| (mm)
+  double cvai = 0;            // its index 100 * |a - b| / min(a, b), on the shorter diagonal
   int plagiocephalyLevel = 0; // PlagiocephalyLevel(cvai)
   // The volume enclosed by the surface above the lowest level searched,
   // z = z0 = M_z + k0 * 0.5, in cm^3 (mL): the sum over the parts of cells

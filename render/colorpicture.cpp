@@ -26,7 +26,7 @@ struct View
   const char* label;
   double direction[3]; // from the surface's centre towards the camera
   double up[3];
-  double viewport[4];  // xmin, ymin, xmax, ymax of the window
+  double viewport[4]; // xmin, ymin, xmax, ymax of the window
 };
 
 // The head looks toward -y, its back lies toward +y, z points up: the
@@ -162,8 +162,8 @@ bool GrayMaskedCells(vtkFloatArray* values, const std::vector<unsigned char>& ma
   return anyMasked;
 }
 
-PictureStatus RenderColorPicture(Display* display, vtkPolyData* surface, vtkFloatArray* values,
-  const ColorScale& scale, const ColorLegend& legend, vtkSmartPointer<vtkUnsignedCharArray>& png)
+PictureStatus RenderColorPicture(Display* display, vtkPolyData* surface, vtkFloatArray* values, const ColorScale& scale,
+  const ColorLegend& legend, vtkSmartPointer<vtkUnsignedCharArray>& png)
 {
   vtkSmartPointer<vtkLookupTable> table = ColorLookupTable(scale);
   auto painted = vtkSmartPointer<vtkPolyData>::New();

@@ -17,8 +17,8 @@
 // What the legend tile says besides the color bar.
 struct ColorLegend
 {
-  std::string name;        // the values' name: the title
-  std::string rangeFirst;  // the range fields as the file has them
+  std::string name;       // the values' name: the title
+  std::string rangeFirst; // the range fields as the file has them
   std::string rangeSecond;
   std::string colorMap;    // the keyword
   bool anyMasked = false;  // some cells are gray for lying outside the mask
@@ -40,5 +40,5 @@ enum class PictureStatus
 // Renders `surface` with `values` (one per cell) as its colors by `scale`,
 // on `display` (from OpenRenderDisplay), and sets `png` to the picture's PNG
 // bytes when the status is Made. Prints nothing.
-PictureStatus RenderColorPicture(Display* display, vtkPolyData* surface, vtkFloatArray* values,
-  const ColorScale& scale, const ColorLegend& legend, vtkSmartPointer<vtkUnsignedCharArray>& png);
+PictureStatus RenderColorPicture(Display* display, vtkPolyData* surface, vtkFloatArray* values, const ColorScale& scale,
+  const ColorLegend& legend, vtkSmartPointer<vtkUnsignedCharArray>& png);

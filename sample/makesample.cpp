@@ -71,9 +71,9 @@ const double kJawCut = kEarMidpoint[2] - 58.0;
 
 struct Mesh
 {
-  std::vector<double> points;         // x, y, z per point
-  std::vector<vtkIdType> triangles;   // A, B, C per cell
-  vtkIdType half = 0;                 // cells per half
+  std::vector<double> points;       // x, y, z per point
+  std::vector<vtkIdType> triangles; // A, B, C per cell
+  vtkIdType half = 0;               // cells per half
 };
 
 void Normal(const Mesh& mesh, const vtkIdType* t, double n[3])
@@ -154,9 +154,9 @@ Mesh MakeTemplate(int rings, int segments)
     {
       const double phi = 2.0 * kPi * j / segments;
       const double x = k == 0 ? kMirrorX : kCenter[0] - kRadius[0] * std::sin(alpha);
-      left[static_cast<size_t>(k) * segments + j] = addPoint(x,
-        kCenter[1] + kRadius[1] * std::cos(alpha) * std::cos(phi),
-        kCenter[2] + kRadius[2] * std::cos(alpha) * std::sin(phi));
+      left[static_cast<size_t>(k) * segments + j] =
+        addPoint(x, kCenter[1] + kRadius[1] * std::cos(alpha) * std::cos(phi),
+          kCenter[2] + kRadius[2] * std::cos(alpha) * std::sin(phi));
     }
   }
   const vtkIdType leftEar = addPoint(kCenter[0] - kRadius[0], kCenter[1], kCenter[2]);
@@ -312,8 +312,9 @@ bool WriteMasks(const Mesh& mesh, const std::string& dir)
   // The helmet covers the vault above the ears, not the face below the brows.
   bool ok = WriteMask(mesh, dir + "/helmet_mask.clr",
     [](const double* c) { return c[2] > kEar[2] && !(c[1] < kEar[1] - 30.0 && c[2] < kEar[2] + 32.0); });
-  return WriteMask(mesh, dir + "/template_mask.clr",
-           [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) && ok;
+  return WriteMask(
+           mesh, dir + "/template_mask.clr", [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) &&
+    ok;
 }
 
 bool MakeFolder(const std::string& path)

@@ -2,10 +2,10 @@
 
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
-#include "measure/headshape.h"
 #include "geometry/statistics.h"
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
+#include "measure/headshape.h"
 #include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
@@ -98,8 +98,8 @@ void WriteTransform(std::ostream& out, const RigidTransform& transform)
   for (int i = 0; i < 3; ++i)
   {
     char row[128];
-    std::snprintf(row, sizeof row, "%.17g %.17g %.17g %.17g\n", transform.r[i][0], transform.r[i][1],
-      transform.r[i][2], transform.t[i]);
+    std::snprintf(row, sizeof row, "%.17g %.17g %.17g %.17g\n", transform.r[i][0], transform.r[i][1], transform.r[i][2],
+      transform.t[i]);
     out << row;
   }
   out << "0 0 0 1\n";
@@ -370,8 +370,8 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface)
 namespace
 {
 // The template deformed by `field`, on the template's polygons.
-vtkSmartPointer<vtkPolyData> DeformedSurface(vtkPolyData* templ, const std::vector<double>& points,
-  const SmoothField& field)
+vtkSmartPointer<vtkPolyData> DeformedSurface(
+  vtkPolyData* templ, const std::vector<double>& points, const SmoothField& field)
 {
   auto deformedPoints = vtkSmartPointer<vtkPoints>::New();
   deformedPoints->SetNumberOfPoints(templ->GetNumberOfPoints());
@@ -379,8 +379,8 @@ vtkSmartPointer<vtkPolyData> DeformedSurface(vtkPolyData* templ, const std::vect
   {
     double d[3];
     field.At(&points[3 * i], d);
-    deformedPoints->SetPoint(static_cast<vtkIdType>(i), points[3 * i] + d[0], points[3 * i + 1] + d[1],
-      points[3 * i + 2] + d[2]);
+    deformedPoints->SetPoint(
+      static_cast<vtkIdType>(i), points[3 * i] + d[0], points[3 * i + 1] + d[1], points[3 * i + 2] + d[2]);
   }
   return BuildSurface(deformedPoints, templ);
 }
@@ -388,8 +388,7 @@ vtkSmartPointer<vtkPolyData> DeformedSurface(vtkPolyData* templ, const std::vect
 // A case's scan options: cut 35% of the head's height below its centre,
 // holes at both ears (the left and right landmarks, 12 mm), on the upper
 // back (20 mm, hair) and at three random places (6 to 10 mm).
-RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& trueLandmarks, uint64_t seed,
-  int triangles)
+RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& trueLandmarks, uint64_t seed, int triangles)
 {
   double bounds[6];
   truth->GetBounds(bounds);
@@ -481,8 +480,8 @@ namespace
 {
 // Reads a case's truth, scan and true motion; false when one of them cannot
 // be read.
-bool ReadCase(const std::string& dir, vtkSmartPointer<vtkPolyData>& truth, TriangleSurface& scan,
-  RigidTransform& motion)
+bool ReadCase(
+  const std::string& dir, vtkSmartPointer<vtkPolyData>& truth, TriangleSurface& scan, RigidTransform& motion)
 {
   truth = ReadSurface((dir + "/truth.vtk").c_str());
   const std::string motionText = [&dir] {

@@ -57,12 +57,12 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
 
 struct RawScanOptions
 {
-  int triangles = 0;              // about this many triangles after the cut and the holes
-  double cutBelow = 0;            // z below which the head is cut open (the neck), in the surface's frame
+  int triangles = 0;                        // about this many triangles after the cut and the holes
+  double cutBelow = 0;                      // z below which the head is cut open (the neck), in the surface's frame
   std::vector<std::array<double, 4>> holes; // centre and radius of each hole
-  double maxRotation = 25;        // degrees
-  double maxTranslation = 60;     // mm
-  double landmarkNoise = 1;       // mm, standard deviation per coordinate
+  double maxRotation = 25;                  // degrees
+  double maxTranslation = 60;               // mm
+  double landmarkNoise = 1;                 // mm, standard deviation per coordinate
   uint64_t seed = 1;
 };
 
@@ -105,7 +105,7 @@ bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int
 // true place lies within 0.5 mm of the scan.
 struct FitErrors
 {
-  double mean = 0;      // distance from each fitted point to its true place
+  double mean = 0; // distance from each fitted point to its true place
   double p95 = 0;
   double largest = 0;
   double scanMean = 0;  // the same in the scanner's frame: each fitted point taken there by the fit's

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Sets up and builds on a fresh machine if needed, then runs the whole test suite,
-# first on the plain build, then on the diagnostic build of meshmean (which also
-# prints marker lines), and checks that both builds write the same average; then
-# on the sanitizer build; then runs the fuzzing harnesses briefly.
+# Checks the sources' layout (scripts/format.sh), sets up and builds on a fresh
+# machine if needed, then runs the whole test suite, first on the plain build,
+# then on the diagnostic build of meshmean (which also prints marker lines),
+# and checks that both builds write the same average; then on the sanitizer
+# build; then runs the fuzzing harnesses briefly.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The sources as .clang-format lays them out.
+bash "$root/scripts/format.sh" --check
 build=${BUILD_DIR:-$root/build}
 diagnostic=${DIAGNOSTIC_BUILD_DIR:-$build-diagnostic}
 BUILD_DIR=$build bash "$root/scripts/setup.sh"

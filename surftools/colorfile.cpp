@@ -18,8 +18,8 @@ OutputFile OpenColorFile(const char* path)
   return OpenOutputFile(path);
 }
 
-void WriteColorHeader(std::ostream& out, const std::string& rangeFirst, const std::string& rangeSecond,
-  const char* colorMap)
+void WriteColorHeader(
+  std::ostream& out, const std::string& rangeFirst, const std::string& rangeSecond, const char* colorMap)
 {
   out << kColorFileHeader << '\n' << rangeFirst << ' ' << rangeSecond << '\n' << colorMap << '\n';
 }

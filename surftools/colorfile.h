@@ -12,7 +12,6 @@
 #include <vtkSmartPointer.h>
 #include <vtkType.h>
 
-
 // Line 1 of every color file.
 extern const char* const kColorFileHeader;
 
@@ -21,8 +20,8 @@ extern const char* const kColorFileHeader;
 OutputFile OpenColorFile(const char* path);
 
 // Writes lines 1 to 3: the header, "rangeFirst rangeSecond", the keyword.
-void WriteColorHeader(std::ostream& out, const std::string& rangeFirst, const std::string& rangeSecond,
-  const char* colorMap);
+void WriteColorHeader(
+  std::ostream& out, const std::string& rangeFirst, const std::string& rangeSecond, const char* colorMap);
 
 // One value line; a float is widened, so float and double give the same text.
 void WriteColorValue(std::ostream& out, double value);

@@ -117,7 +117,6 @@ bool ReadCurveFile(const char* fileName, vtkSmartPointer<vtkPoints>& points)
   return points != nullptr;
 }
 
-
 char* FormatCurvePoint(const double point[3], char* text)
 {
   char* end = text;

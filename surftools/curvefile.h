@@ -9,8 +9,8 @@
 
 #include <string>
 
-// Reads a curve file into a new points object (single precision), `points`. Lines are read one per pass, as a 512-character line buffer
-// takes them, until the file is at its end:
+// Reads a curve file into a new points object (single precision), `points`. Lines are read one per pass, as a
+// 512-character line buffer takes them, until the file is at its end:
 // - each line is parsed with sscanf's "%f %f %f "; a field that does not
 //   convert keeps its value from the row before (0 before any row), and
 //   every pass appends one point, so a blank line repeats the previous point;

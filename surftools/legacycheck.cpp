@@ -446,8 +446,8 @@ bool CellCountsFit(const char* at, uint64_t starts, long long read, long long va
 }
 #endif
 
-bool ReadPlainValues(const char*& at, const char* end, bool floating, long long count, long long& read,
-  long long* next = nullptr)
+bool ReadPlainValues(
+  const char*& at, const char* end, bool floating, long long count, long long& read, long long* next = nullptr)
 {
 #if defined(__SSE2__)
   while (end - at >= 64 && read < count)
@@ -559,8 +559,8 @@ struct Walk
     // The plain values first, then one at a time; again while plain ones
     // follow.
     const bool floating = number == Number::Float || number == Number::Double;
-    const bool plain = floating || number == Number::Int || number == Number::UnsignedInt ||
-      number == Number::Int64 || number == Number::UnsignedInt64;
+    const bool plain = floating || number == Number::Int || number == Number::UnsignedInt || number == Number::Int64 ||
+      number == Number::UnsignedInt64;
     long long read = 0;
     if (plain)
     {
@@ -716,8 +716,8 @@ struct Walk
     {
       // Big-endian 32-bit integers.
       const unsigned char* p = data + 4 * next;
-      const int32_t count = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 |
-        static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]));
+      const int32_t count = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+        static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]));
       if (count < 0 || count > size - 1 - next)
       {
         return Fail(kCellSizes);

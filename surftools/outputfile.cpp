@@ -16,8 +16,8 @@
 namespace
 {
 // Exact powers of ten: every 10^k up to 10^22 is a double without rounding.
-const double kPowersOfTen[23] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12,
-  1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 };
+const double kPowersOfTen[23] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 };
 
 // |value| scaled by 10^(5 - exponent), correctly rounded, or a negative number
 // when the power of ten is not exact.

@@ -78,8 +78,7 @@ bool OffsetsFit(OffsetArray* offsets, vtkIdType idCount)
 const char* CellProblem(vtkPolyData* surface)
 {
   const vtkIdType pointCount = surface->GetNumberOfPoints();
-  vtkCellArray* arrays[] = { surface->GetVerts(), surface->GetLines(), surface->GetPolys(),
-    surface->GetStrips() };
+  vtkCellArray* arrays[] = { surface->GetVerts(), surface->GetLines(), surface->GetPolys(), surface->GetStrips() };
   for (vtkCellArray* cells : arrays)
   {
     if (!cells)

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <vtkAlgorithm.h>
+#include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataReader.h>
-#include <vtkPoints.h>
 #include <vtkSmartPointer.h>
 
 #include <string>

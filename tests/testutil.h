@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,8 +28,8 @@ inline std::string ScratchDir()
   // One folder tree per build, so that builds of other checkouts testing at
   // the same time keep out of each other's way.
   const std::string tree = "surftools-tests-" + std::to_string(std::hash<std::string>{}(BUILD_DIR) % 1000000);
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / tree /
-    (std::string(info->test_suite_name()) + "." + info->name());
+  std::filesystem::path dir =
+    std::filesystem::temp_directory_path() / tree / (std::string(info->test_suite_name()) + "." + info->name());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir.string();
@@ -61,12 +61,10 @@ inline std::vector<std::string> ReadLines(const std::string& path)
 
 // A legacy VTK polydata file with float points (written with enough digits to
 // hold every float exactly) and the given polygons.
-inline void WriteSurfaceFile(const std::string& path, const std::vector<Point>& points,
-  const std::vector<Cell>& cells)
+inline void WriteSurfaceFile(const std::string& path, const std::vector<Point>& points, const std::vector<Cell>& cells)
 {
   std::ostringstream text;
-  text << "# vtk DataFile Version 4.2\ntest surface\nASCII\nDATASET POLYDATA\nPOINTS " << points.size()
-       << " float\n";
+  text << "# vtk DataFile Version 4.2\ntest surface\nASCII\nDATASET POLYDATA\nPOINTS " << points.size() << " float\n";
   char number[64];
   for (const Point& p : points)
   {
@@ -172,8 +170,8 @@ inline ToolRun RunShell(std::string command)
 // Runs a built tool with the arguments in `cwd` (the current folder when
 // empty), for two minutes at most. A prefix (a shell command's
 // words such as "env -u DISPLAY") goes before the tool.
-inline ToolRun RunToolWith(const std::string& prefix, const std::string& tool, const std::vector<std::string>& args,
-  const std::string& cwd = "")
+inline ToolRun RunToolWith(
+  const std::string& prefix, const std::string& tool, const std::vector<std::string>& args, const std::string& cwd = "")
 {
   std::string command;
   if (!cwd.empty())
@@ -211,8 +209,8 @@ inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& 
 }
 
 // The lines of a color file: header, range, keyword, then the values.
-inline std::string ColorFile(const std::string& range, const std::string& keyword,
-  const std::vector<std::string>& values)
+inline std::string ColorFile(
+  const std::string& range, const std::string& keyword, const std::vector<std::string>& values)
 {
   std::string text = "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\n" + range + "\n" + keyword + "\n";
   for (const std::string& v : values)

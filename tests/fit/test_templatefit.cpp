@@ -50,7 +50,6 @@ TEST(TemplateFit, ASphereFitsTheSameSphereGrownWithAHoleAndKeepsItsPoints)
   }
 }
 
-
 // A scan that goes on past the template's edge: the template's lower part
 // meets a neck and a plate of shoulders the template does not have. Points of
 // the template near them find a match one step and lose it the next; the fit

@@ -1,7 +1,7 @@
 // Fuzzes the color-file (mask) reader: the first byte gives the number of
 // cells (0 to 63), the rest is the file.
-#include "surftools/colorfile.h"
 #include "fuzzfiles.h"
+#include "surftools/colorfile.h"
 
 #include <algorithm>
 #include <cstdint>

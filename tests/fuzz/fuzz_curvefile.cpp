@@ -1,6 +1,6 @@
 // Fuzzes the curve-file reader: any bytes read as a curve file.
-#include "surftools/curvefile.h"
 #include "fuzzfiles.h"
+#include "surftools/curvefile.h"
 
 #include <algorithm>
 #include <cstdint>

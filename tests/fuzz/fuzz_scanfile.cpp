@@ -3,8 +3,8 @@
 // A scan that is read must hold triangles of its own points only, and must
 // survive what the template fit does with it: its normals and areas, the
 // index over its triangles and a closest-point query.
-#include "fuzzfiles.h"
 #include "fit/scanfile.h"
+#include "fuzzfiles.h"
 #include "geometry/triangletree.h"
 
 #include <vtkLogger.h>

@@ -131,16 +131,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   switch (tool)
   {
     case 0:
-      Run(CelldistMain, { "celldist", "a.vtk", "b.vtk", out("d.clr"), "5", "-5", out("x.clr"), out("y.clr"),
-                          out("z.clr") });
+      Run(CelldistMain,
+        { "celldist", "a.vtk", "b.vtk", out("d.clr"), "5", "-5", out("x.clr"), out("y.clr"), out("z.clr") });
       break;
     case 1:
-      Run(MirrorasymMain, { "mirrorasym", "a.vtk", "b.vtk", out("s.clr"), out("m.clr"), out("x.clr"), out("y.clr"),
-                            out("z.clr"), "-5", "5", "0" });
+      Run(MirrorasymMain,
+        { "mirrorasym", "a.vtk", "b.vtk", out("s.clr"), out("m.clr"), out("x.clr"), out("y.clr"), out("z.clr"), "-5",
+          "5", "0" });
       break;
     case 2:
-      Run(ScancompareMain, { "scancompare", "a.vtk", "b.vtk", "c.txt", out("d.clr"), out("f.clr"), out("l.clr"),
-                             flag });
+      Run(
+        ScancompareMain, { "scancompare", "a.vtk", "b.vtk", "c.txt", out("d.clr"), out("f.clr"), out("l.clr"), flag });
       std::remove("Range_values.txt");
       break;
     case 3:
@@ -153,8 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
       Run(LineintersectMain, { "lineintersect", "a.vtk", "c.txt", out("marks.log") });
       break;
     case 6:
-      Run(HelmetdiffMain, { "helmetdiff", "a.vtk", "b.vtk", out("x.clr"), "-5", "5", out("y.clr"), "-5", "5",
-                            out("z.clr"), "-5", "5", out("r.clr"), "-5", "5", "c.txt", out("scaled.vtk"), flag });
+      Run(HelmetdiffMain,
+        { "helmetdiff", "a.vtk", "b.vtk", out("x.clr"), "-5", "5", out("y.clr"), "-5", "5", out("z.clr"), "-5", "5",
+          out("r.clr"), "-5", "5", "c.txt", out("scaled.vtk"), flag });
       break;
   }
   return 0;

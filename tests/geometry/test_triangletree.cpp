@@ -76,7 +76,8 @@ TEST(TriangleTree, ClosestPointsAndBordersMatchAPlainSearch)
     const bool outside = query[0] < 0 || query[0] > 6 || query[1] < 0 || query[1] > 6;
     EXPECT_EQ(flatHit.onBorder, outside) << query[0] << ' ' << query[1];
     EXPECT_NEAR(flatHit.distance,
-      std::hypot(std::max({ -query[0], query[0] - 6, 0.0 }), std::max({ -query[1], query[1] - 6, 0.0 }), query[2]), 1e-9);
+      std::hypot(std::max({ -query[0], query[0] - 6, 0.0 }), std::max({ -query[1], query[1] - 6, 0.0 }), query[2]),
+      1e-9);
   }
   const double far[3] = { 3, 3, 50 };
   EXPECT_FALSE(tree.Closest(far, 10.0).found);

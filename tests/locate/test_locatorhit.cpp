@@ -4,8 +4,8 @@
 
 #include <vtkCellArray.h>
 #include <vtkCellLocator.h>
-#include <vtkSmartPointer.h>
 #include <vtkPoints.h>
+#include <vtkSmartPointer.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,8 +24,8 @@ struct Tally
 
 // For one segment: a cell proved hit means the locator reports a hit, and
 // the cell that the locator reports can itself be proved hit.
-void CheckSegment(vtkCellLocator* locator, LocatorGrid& grid, const double a0[3], const double a1[3], double tol,
-  Tally& tally)
+void CheckSegment(
+  vtkCellLocator* locator, LocatorGrid& grid, const double a0[3], const double a1[3], double tol, Tally& tally)
 {
   double t;
   double x[3];
@@ -41,8 +41,8 @@ void CheckSegment(vtkCellLocator* locator, LocatorGrid& grid, const double a0[3]
     if (LocatorSurelyHits(grid, a0, a1, tol, c))
     {
       ++tally.settled;
-      ASSERT_EQ(hit, 1) << "cell " << c << " from " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0]
-                        << ' ' << a1[1] << ' ' << a1[2] << " tol " << tol;
+      ASSERT_EQ(hit, 1) << "cell " << c << " from " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0] << ' '
+                        << a1[1] << ' ' << a1[2] << " tol " << tol;
     }
   }
   if (hit)
@@ -113,8 +113,8 @@ TEST(LocatorHit, AgreesWithTheLocatorOnSegmentsAlongTheOctantGrid)
       // Segments from octant corners on which the walk's first steps are
       // the special ones.
       const double known[][6] = { { 8, 8, 8, -4, -4, 20 }, { 8, 8, 8, 13, 12, -4 }, { 8, 8, 8, 0.5, 17, 10.5 },
-        { 9, 9, 8.5, 1, 17, -3.5 }, { 8, 8, 8, -1, 14, -2 }, { 11, 4, 9, -1, 12, 6.5 },
-        { 8, 8, 8, -3.5, 18.5, 11.5 }, { 8, 8, 8, 11.5, 18.5, -7.75 } };
+        { 9, 9, 8.5, 1, 17, -3.5 }, { 8, 8, 8, -1, 14, -2 }, { 11, 4, 9, -1, 12, 6.5 }, { 8, 8, 8, -3.5, 18.5, 11.5 },
+        { 8, 8, 8, 11.5, 18.5, -7.75 } };
       for (const auto& segment : known)
       {
         for (double tol : { 0.001, 0.0, 0.1 })
@@ -148,8 +148,8 @@ TEST(LocatorHit, AgreesWithTheLocatorOnDegenerateAndSliverTriangles)
       for (int v = 0; v < 3; ++v)
       {
         const double z = i % 3 == 0 ? c[2] : c[2] + size * (coordinate(random) - 5) * 0.3; // some lie flat
-        xyz.insert(xyz.end(),
-          { c[0] + size * (coordinate(random) - 5) * 0.3, c[1] + size * (coordinate(random) - 5) * 0.3, z });
+        xyz.insert(
+          xyz.end(), { c[0] + size * (coordinate(random) - 5) * 0.3, c[1] + size * (coordinate(random) - 5) * 0.3, z });
         ids.push_back(static_cast<vtkIdType>(xyz.size() / 3 - 1));
       }
       if (i % 11 == 0)

@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <vtkCellLocator.h>
-#include <vtkSmartPointer.h>
 #include <vtkDoubleArray.h>
 #include <vtkIdList.h>
+#include <vtkSmartPointer.h>
 
 #include <cmath>
 #include <cstring>
@@ -51,8 +51,7 @@ struct Pair
     plain->FindClosestPoint(x, expected, expectedCell, expectedSub, expected[3]);
     fast.FindClosestPoint(x, found, foundCell, foundSub, found[3]);
     EXPECT_TRUE(expectedCell == foundCell && expectedSub == foundSub && SameBits(expected, found, 4))
-      << "closest point to " << x[0] << ' ' << x[1] << ' ' << x[2] << ": cell " << expectedCell << " / "
-      << foundCell;
+      << "closest point to " << x[0] << ' ' << x[1] << ' ' << x[2] << ": cell " << expectedCell << " / " << foundCell;
   }
 
   void Line(const double a0[3], const double a1[3], double tol)
@@ -68,8 +67,8 @@ struct Pair
     double found[7] = { at.x[0], at.x[1], at.x[2], at.pcoords[0], at.pcoords[1], at.pcoords[2], at.t };
     const vtkIdType foundCell = at.cellId;
     const int foundSub = at.subId;
-    EXPECT_EQ(expectedHit, foundHit) << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0]
-                                     << ' ' << a1[1] << ' ' << a1[2];
+    EXPECT_EQ(expectedHit, foundHit) << "segment " << a0[0] << ' ' << a0[1] << ' ' << a0[2] << " to " << a1[0] << ' '
+                                     << a1[1] << ' ' << a1[2];
     if (expectedHit && foundHit)
     {
       EXPECT_TRUE(expectedCell == foundCell && expectedSub == foundSub && SameBits(expected, found, 7))
@@ -107,8 +106,9 @@ vtkPolyData* Sphere(int rings, int segments, bool doublePoints = false)
     for (int s = 0; s < segments; ++s)
     {
       const double phi = 2 * 3.141592653589793 * s / segments;
-      xyz.insert(xyz.end(), { 10 + 50 * std::sin(theta) * std::cos(phi), 20 + 50 * std::sin(theta) * std::sin(phi),
-                              30 + 50 * std::cos(theta) });
+      xyz.insert(xyz.end(),
+        { 10 + 50 * std::sin(theta) * std::cos(phi), 20 + 50 * std::sin(theta) * std::sin(phi),
+          30 + 50 * std::cos(theta) });
     }
   }
   xyz.insert(xyz.end(), { 10, 20, -20 });
@@ -352,8 +352,9 @@ TEST(SurfaceLocator, AgreesWithTheLocatorOnDegenerateAndSliverCells)
     for (int v = 0; v < 3; ++v)
     {
       const double spread = i % 7 == 0 ? 1.0e-4 * v : (coordinate(random) - 5) * 0.3;
-      xyz.insert(xyz.end(), { c[0] + size * (i % 7 == 0 ? v : spread), c[1] + size * spread,
-                              i % 3 == 0 ? c[2] : c[2] + size * (coordinate(random) - 5) * 0.3 });
+      xyz.insert(xyz.end(),
+        { c[0] + size * (i % 7 == 0 ? v : spread), c[1] + size * spread,
+          i % 3 == 0 ? c[2] : c[2] + size * (coordinate(random) - 5) * 0.3 });
       ids.push_back(static_cast<vtkIdType>(xyz.size() / 3 - 1));
     }
     if (i % 11 == 0)

@@ -23,7 +23,7 @@ const double kPi = 3.141592653589793;
 
 struct Ellipsoid
 {
-  double a = 72, b = 95, c = 90;   // semi-axes in x, y, z
+  double a = 72, b = 95, c = 90; // semi-axes in x, y, z
   double centre[3] = { M[0], M[1], M[2] };
   double shear = 0;               // y += shear * (x - M_x): the parallelogram of plagiocephaly
   int rings = 90, segments = 360; // latitude bands pole to pole, points per ring
@@ -32,8 +32,8 @@ struct Ellipsoid
 // A closed, outward-oriented UV mesh of the ellipsoid: rings of points at
 // even latitudes (one on the equator) and azimuths that include the axes.
 // `keep` may drop cells (by their centroid) to cut holes.
-vtkSmartPointer<vtkPolyData> Mesh(const Ellipsoid& e, bool doublePoints = false,
-  const std::function<bool(const double*)>& keep = nullptr)
+vtkSmartPointer<vtkPolyData> Mesh(
+  const Ellipsoid& e, bool doublePoints = false, const std::function<bool(const double*)>& keep = nullptr)
 {
   auto points = vtkSmartPointer<vtkPoints>::New();
   if (doublePoints)
@@ -152,9 +152,9 @@ void ExpectNear(const HeadShape& got, const HeadShape& want, double tolerance, c
 {
   SCOPED_TRACE(name);
   EXPECT_EQ(got.level, want.level);
-  for (auto [g, w] : { std::pair{ got.length, want.length }, { got.width, want.width },
-         { got.circumference, want.circumference }, { got.diagonalA, want.diagonalA },
-         { got.diagonalB, want.diagonalB }, { got.volume, want.volume } })
+  for (auto [g, w] :
+    { std::pair{ got.length, want.length }, { got.width, want.width }, { got.circumference, want.circumference },
+      { got.diagonalA, want.diagonalA }, { got.diagonalB, want.diagonalB }, { got.volume, want.volume } })
   {
     EXPECT_NEAR(g, w, tolerance * w);
   }
@@ -249,7 +249,8 @@ void AddFace(vtkPolyData* surface, const Ellipsoid& e, double top)
       continue;
     }
     const double nose = 12 * bump((p[0] - M[0]) / 12) * bump((p[2] - (top - 15)) / 14);
-    const double brows = 4 * (bump((p[0] - M[0] - 25) / 12) + bump((p[0] - M[0] + 25) / 12)) * bump((p[2] - (top - 8)) / 7);
+    const double brows =
+      4 * (bump((p[0] - M[0] - 25) / 12) + bump((p[0] - M[0] + 25) / 12)) * bump((p[2] - (top - 8)) / 7);
     p[1] -= nose + brows;
     points->SetPoint(i, p);
   }
@@ -394,8 +395,9 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
     return lines;
   }();
   ASSERT_EQ(rows.size(), 4u) << run.output;
-  EXPECT_EQ(rows[0], "file\tlevel\tlength\twidth\tci\tcircumference\tdiagonal_a\tdiagonal_b\tcva\tcvai\t"
-                     "plagiocephaly_level\tvolume\tasr\tpsr\tosr\tmeasured_from\tposterior_flat_side");
+  EXPECT_EQ(rows[0],
+    "file\tlevel\tlength\twidth\tci\tcircumference\tdiagonal_a\tdiagonal_b\tcva\tcvai\t"
+    "plagiocephaly_level\tvolume\tasr\tpsr\tosr\tmeasured_from\tposterior_flat_side");
   EXPECT_EQ(rows[1], rows[3]);
   EXPECT_EQ(rows[1].substr(0, 10), "large.vtk\t");
   EXPECT_EQ(rows[2].substr(0, 10), "small.vtk\t");
@@ -409,11 +411,12 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
   }
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
-    { { "small.vtk", "low.vtk" }, "Cannot measure scan low.vtk: it has nothing above the ear plane (no level plane cuts it)\n" },
+    { { "small.vtk", "low.vtk" },
+      "Cannot measure scan low.vtk: it has nothing above the ear plane (no level plane cuts it)\n" },
     { { "small.vtk", "tall.vtk" },
       "Cannot measure scan tall.vtk: it reaches more than 2 m above the ear plane (its unit is not millimetres)\n" },
     { { "missing.vtk", "small.vtk" }, "" }, // the reader's own line
-    { {}, "" },                              // the usage lines
+    { {}, "" },                             // the usage lines
   };
   for (const auto& [args, message] : refusals)
   {

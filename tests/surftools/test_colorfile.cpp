@@ -46,10 +46,10 @@ TEST(NumberText, MatchesPrintfOnExamples)
 TEST(NumberText, MatchesPrintfOnEveryKindOfValue)
 {
   std::mt19937_64 random(12345);
-  std::vector<double> values = { std::numeric_limits<double>::quiet_NaN(),
-    -std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-    -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(),
-    std::numeric_limits<double>::max(), 9.999995e-5, 9.9999949999e-5, 999999.4999999, 0.5, 1.5 };
+  std::vector<double> values = { std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+    std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+    std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max(), 9.999995e-5, 9.9999949999e-5,
+    999999.4999999, 0.5, 1.5 };
   for (int i = 0; i < 300000; ++i)
   {
     const uint64_t bits = random();
@@ -100,7 +100,8 @@ TEST(ColorFile, MaskReaderTakesTheNumberAtTheStartOfEachLine)
 {
   const std::string dir = ScratchDir();
   const std::string path = dir + "/mask.clr";
-  WriteText(path, "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n0 1\r\nrainbow\r\n1\r\n  0.5 words\r\n1 and more\r\n-2e-1\r\n");
+  WriteText(
+    path, "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n0 1\r\nrainbow\r\n1\r\n  0.5 words\r\n1 and more\r\n-2e-1\r\n");
   float values[4];
   ASSERT_EQ(ReadColorValues(path.c_str(), 4, values), ColorReadStatus::Ok);
   EXPECT_EQ(values[0], 1.0f);
@@ -134,8 +135,9 @@ TEST(ColorFile, MaskReaderReportsMissingShortAndNonNumericFiles)
 TEST(ColorFile, WholeFileReaderKeepsRangeKeywordValuesAndMaskedLines)
 {
   const std::string path = ScratchDir() + "/whole.clr";
-  WriteText(path, "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n5.000 -5.000\r\nrainbow_whitemid\r\n"
-                  "1\r\n0.0\r\n0\r\n-2.5 words\r\nnan\r\n0.00\r\n");
+  WriteText(path,
+    "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n5.000 -5.000\r\nrainbow_whitemid\r\n"
+    "1\r\n0.0\r\n0\r\n-2.5 words\r\nnan\r\n0.00\r\n");
   ColorFileContents contents;
   ASSERT_EQ(ReadColorFile(path.c_str(), contents), "");
   EXPECT_EQ(contents.rangeFirst, "5.000");
@@ -212,7 +214,8 @@ TEST(ColorFile, MaskLineWithANulByteEndsAtItsOwnLineFeed)
   EXPECT_EQ(values[1], 0.0f);
   EXPECT_EQ(values[2], 1.0f);
   // Only the first 1023 characters of a line are parsed.
-  WriteText(dir + "/blanks.clr", ColorFile("0 1", "rainbow", { std::string(1022, ' ') + "7", std::string(1023, ' ') + "7" }));
+  WriteText(
+    dir + "/blanks.clr", ColorFile("0 1", "rainbow", { std::string(1022, ' ') + "7", std::string(1023, ' ') + "7" }));
   EXPECT_EQ(ReadColorValues((dir + "/blanks.clr").c_str(), 2, values, &line), ColorReadStatus::NotANumber);
   EXPECT_EQ(values[0], 7.0f);
   EXPECT_EQ(line, 5);
@@ -232,9 +235,9 @@ TEST(ColorFile, MaskValuesAreScanfsOnEveryKindOfLine)
   // Plain numbers of every shape (read the fast way) and lines that only
   // scanf settles: its greedy reading of "1e", hexadecimal, infinities and
   // NaNs, leading blanks of other kinds, nothing at all.
-  const std::vector<std::string> lines = { "1", "0", "-0", "+2.5", "0.1", "3.", ".5", "-.5e-3", "123456789012",
-    "1e38", "1e39", "-1e-46", "7.0000001", "16777217", "1e", "1ex", "1e+", "2 3", "4\t5", "6\r", "  7", "\t8", "\v9",
-    "\f10", "0x1p3", "0x", "inf", "-Infinity", "nan", "nan(12)", "-", ".", "+.e1", "x", "", "1.5.5", "1e5x", "1,5" };
+  const std::vector<std::string> lines = { "1", "0", "-0", "+2.5", "0.1", "3.", ".5", "-.5e-3", "123456789012", "1e38",
+    "1e39", "-1e-46", "7.0000001", "16777217", "1e", "1ex", "1e+", "2 3", "4\t5", "6\r", "  7", "\t8", "\v9", "\f10",
+    "0x1p3", "0x", "inf", "-Infinity", "nan", "nan(12)", "-", ".", "+.e1", "x", "", "1.5.5", "1e5x", "1,5" };
   const std::string dir = ScratchDir();
   for (size_t k = 0; k < lines.size(); ++k)
   {

@@ -76,7 +76,8 @@ TEST(CurveFile, LongLinesAreOneRowEach)
   EXPECT_EQ(Read("1 2 3" + pad + "9 9 9\n"), (Rows{ { 1, 2, 3 }, { 1, 2, 3 } }));
   // One that ends the file ends the reading.
   EXPECT_EQ(Read("4 5 6\n1 2 3" + pad), (Rows{ { 4, 5, 6 }, { 1, 2, 3 } }));
-  EXPECT_EQ(Read("4 5 6\n1 2 3" + pad + "\n\n\n" + pad), (Rows{ { 4, 5, 6 }, { 1, 2, 3 }, { 1, 2, 3 }, { 1, 2, 3 }, { 1, 2, 3 } }));
+  EXPECT_EQ(Read("4 5 6\n1 2 3" + pad + "\n\n\n" + pad),
+    (Rows{ { 4, 5, 6 }, { 1, 2, 3 }, { 1, 2, 3 }, { 1, 2, 3 }, { 1, 2, 3 } }));
   // Only the first 511 characters of a line are parsed: a number cut there
   // counts as far as it goes.
   EXPECT_EQ(Read(std::string(509, ' ') + "12 5 6\n"), (Rows{ { 12, 0, 0 }, { 12, 0, 0 } }));

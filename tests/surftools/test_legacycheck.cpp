@@ -124,7 +124,8 @@ TEST(LegacyCheck, PassesEveryLayoutThatVtkWrites)
   vtkSmartPointer<vtkPolyData> surface = EverythingSurface();
   for (bool binary : { false, true })
   {
-    for (int version : { vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2, vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_5_1 })
+    for (int version :
+      { vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_4_2, vtkPolyDataWriter::VTK_LEGACY_READER_VERSION_5_1 })
     {
       const std::string path = dir + "/all-" + std::to_string(binary) + "-" + std::to_string(version) + ".vtk";
       const std::string text = WriteLegacy(surface, path, binary, version);
@@ -165,9 +166,10 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
   {
     std::string name, content, problem;
   };
-  const std::string ascii = "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
-  const std::string binary = "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 float\n" +
-    std::string(12, '\0') + "\n";
+  const std::string ascii =
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
+  const std::string binary =
+    "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 float\n" + std::string(12, '\0') + "\n";
   const std::string cells = "a cell section's point counts do not add up to its size";
   const std::string section = "a section holds less than its header declares";
   const std::vector<Case> cases = {
@@ -180,43 +182,62 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
     { "binaryhuge.vtk", binary + "POLYGONS 1 4\n" + std::string("JJJJ\0\0\0\0\0\0\0\0\0\0\0\0\n", 17), cells },
     // A number that VTK's reader cannot read as int: it then works on
     // values it never read.
-    { "bigid.vtk", ascii + "POLYGONS 1 4\n3 0 1 4294967296\n", "a cell section holds a number too large for a point count or id" },
+    { "bigid.vtk", ascii + "POLYGONS 1 4\n3 0 1 4294967296\n",
+      "a cell section holds a number too large for a point count or id" },
     // Sizes far beyond the file: VTK would allocate (and byte-swap) them.
-    { "points.vtk", "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 2000000000 float\n0000\n", section },
+    { "points.vtk", "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 2000000000 float\n0000\n",
+      section },
     { "scalars.vtk", ascii + "POINT_DATA 3\nSCALARS s float 2000000000\nLOOKUP_TABLE default\n0\n", section },
-    { "binaryscalars.vtk", binary + "POINT_DATA 1\nSCALARS s double 3\nLOOKUP_TABLE default\n" + std::string(23, '\0'), section },
+    { "binaryscalars.vtk", binary + "POINT_DATA 1\nSCALARS s double 3\nLOOKUP_TABLE default\n" + std::string(23, '\0'),
+      section },
     { "field.vtk", binary + "FIELD FieldData 1\nname 1000 2000000 float\n0000\n", section },
     { "celldatafield.vtk", ascii + "CELL_DATA 1\nFIELD f 2\na 1 1 int\n7\nb 2 2 double\n1 2 3\n", section },
     { "table.vtk", ascii + "POINT_DATA 3\nLOOKUP_TABLE t 1000\n0 0 0 0\n", section },
     { "normals.vtk", binary + "POINT_DATA 1\nNORMALS n float\n" + std::string(11, '\0'), section },
-    { "offsets.vtk", "# vtk DataFile Version 5.1\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 float\n" + std::string(12, '\0') +
-        "\nPOLYGONS 2000000000 2000000000\nOFFSETS vtktypeint64\n" + std::string(8, '\0') + "\n", section },
+    { "offsets.vtk",
+      "# vtk DataFile Version 5.1\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 float\n" + std::string(12, '\0') +
+        "\nPOLYGONS 2000000000 2000000000\nOFFSETS vtktypeint64\n" + std::string(8, '\0') + "\n",
+      section },
     // A size that is not a plain count: VTK's reader would take the "3" of
     // "3x" and read on from the middle of the word.
     { "sizeword.vtk", ascii + "LINES 1 3x\n2 0 1\n", "a section header declares a size that is not a count" },
     { "negativesize.vtk", ascii + "POLYGONS 1 -4\n3 0 1 2\n", "a section header declares a size that is not a count" },
-    { "fieldsize.vtk", ascii + "FIELD f 1\na 1 1.5 float\n1\n", "a section header declares a size that is not a count" },
+    { "fieldsize.vtk", ascii + "FIELD f 1\na 1 1.5 float\n1\n",
+      "a section header declares a size that is not a count" },
     // A type that VTK's reader does not know: it fails on it without a
     // message and reads on from nothing.
     { "fieldtype.vtk", ascii + "FIELD f 1\na 1 1 polydata\n1\n", "a section names a data type that is not known" },
     { "pointstype.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 1 real\n0 0 0\n",
       "a section names a data type that is not known" },
     // A version that VTK's reader cannot take: it reads the old layout.
-    { "version.vtk", "# vtk DataFile Version\xf9" "5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
-                     "POLYGONS 2 3\n0 3 0 1 2\n", cells },
-    { "longversion.vtk", "# vtk DataFile Version" + std::string(240, 'x') + " 5.1\nx\nASCII\nDATASET POLYDATA\n"
-      "POINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 2 3\n0 3 0 1 2\n", cells },
-    { "versionword.vtk", "# vtk DataFile Version& 5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
-      "POLYGONS 2 3\n0 3 0 1 2\n", cells },
-    { "versiononly.vtk", "# vtk DataFile Version 5\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
-      "POLYGONS 2 3\n0 3 0 1 2\n", cells },
-    { "binaryword.vtk", "# vtk DataFile Version 4.2\nx\nBINARYASCII\nDATASET POLYDATA\nPOINTS 1 float\n0 0 0\n", section },
-    { "chartype.vtk", "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 chars\n" + std::string(3, '\0') + "\n",
+    { "version.vtk",
+      "# vtk DataFile Version\xf9"
+      "5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+      "POLYGONS 2 3\n0 3 0 1 2\n",
+      cells },
+    { "longversion.vtk",
+      "# vtk DataFile Version" + std::string(240, 'x') +
+        " 5.1\nx\nASCII\nDATASET POLYDATA\n"
+        "POINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 2 3\n0 3 0 1 2\n",
+      cells },
+    { "versionword.vtk",
+      "# vtk DataFile Version& 5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+      "POLYGONS 2 3\n0 3 0 1 2\n",
+      cells },
+    { "versiononly.vtk",
+      "# vtk DataFile Version 5\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+      "POLYGONS 2 3\n0 3 0 1 2\n",
+      cells },
+    { "binaryword.vtk", "# vtk DataFile Version 4.2\nx\nBINARYASCII\nDATASET POLYDATA\nPOINTS 1 float\n0 0 0\n",
+      section },
+    { "chartype.vtk",
+      "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 chars\n" + std::string(3, '\0') + "\n",
       "a section names a data type that is not known" },
     // Keywords count by their start, as VTK reads them, and sections may
     // share lines.
     { "prefix.vtk", ascii + "POLYGONSX 1 4\n4 0 1 2\n", cells },
-    { "oneline.vtk", ascii + "POLYGONS 1 4 3 0 1 2 POINT_DATA 3 SCALARS s float 1 LOOKUP_TABLE default 1 2\n", section },
+    { "oneline.vtk", ascii + "POLYGONS 1 4 3 0 1 2 POINT_DATA 3 SCALARS s float 1 LOOKUP_TABLE default 1 2\n",
+      section },
   };
   for (const Case& c : cases)
   {
@@ -228,12 +249,15 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
   // Values are read as a stream reads numbers: "1-1" is two of them, so the
   // points below are complete, and the cells after them are read from
   // where the points end.
-  WriteText(dir + "/joined.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
-                                 "0 0 0 1-1 0 0 1.0.5\nPOLYGONS 1 4\n3 0 1 2\n");
+  WriteText(dir + "/joined.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
+    "0 0 0 1-1 0 0 1.0.5\nPOLYGONS 1 4\n3 0 1 2\n");
   EXPECT_EQ(LegacySectionProblem((dir + "/joined.vtk").c_str()), nullptr);
-  WriteText(dir + "/joined.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
-                                 "0 0 0 1-1 0 0 1.0.5\nPOLYGONS 1 4\n3 0 1 POINTS\n");
-  EXPECT_STREQ(LegacySectionProblem((dir + "/joined.vtk").c_str()), "a cell section holds less than its header declares");
+  WriteText(dir + "/joined.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
+    "0 0 0 1-1 0 0 1.0.5\nPOLYGONS 1 4\n3 0 1 POINTS\n");
+  EXPECT_STREQ(
+    LegacySectionProblem((dir + "/joined.vtk").c_str()), "a cell section holds less than its header declares");
   // Numbers that a stream cannot read into the type: VTK's reader would fail
   // on them in the middle of a field and go on from nothing.
   for (const char* value : { "nan", "1e39", "1e", "-.", "x" })
@@ -257,7 +281,8 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
   WriteText(dir + "/title.vtk", "# vtk DataFile Version 4.2\ntitle");
   EXPECT_EQ(LegacySectionProblem((dir + "/title.vtk").c_str()), nullptr);
 
-  WriteText(dir + "/fine.vtk", ascii + "POLYGONS 1 4 3 0 1 2 POINT_DATA 3 SCALARS s float 1 LOOKUP_TABLE default 1 2 3\n");
+  WriteText(
+    dir + "/fine.vtk", ascii + "POLYGONS 1 4 3 0 1 2 POINT_DATA 3 SCALARS s float 1 LOOKUP_TABLE default 1 2 3\n");
   EXPECT_EQ(LegacySectionProblem((dir + "/fine.vtk").c_str()), nullptr);
   testing::internal::CaptureStdout();
   EXPECT_NE(ReadSurface((dir + "/fine.vtk").c_str()), nullptr);

@@ -82,20 +82,28 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
   {
     std::string name, content, message;
   };
-  const std::string head = "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
+  const std::string head =
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
   const std::vector<Case> cases = {
     { "missing.vtk", "", "Cannot read surface " },
     { "empty.vtk", "", "Cannot read surface " },
     { "garbage.vtk", "hello\nworld\n", "Cannot read surface " },
-    { "grid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS 2 2 1\nSPACING 1 1 1\nORIGIN 0 0 0\n", "Cannot read surface " },
-    { "shortpoints.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0\n", "Cannot read surface " },
+    { "grid.vtk",
+      "# vtk DataFile Version 4.2\nx\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS 2 2 1\nSPACING 1 1 1\nORIGIN 0 0 0\n",
+      "Cannot read surface " },
+    { "shortpoints.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0\n",
+      "Cannot read surface " },
     { "shortpolys.vtk", head + "POLYGONS 2 8\n3 0 1 2\n", "a cell section holds less than its header declares" },
     { "wordinpolys.vtk", head + "POLYGONS 1 4\n3 0 1 x\n", "a cell section holds less than its header declares" },
     { "shortlines.vtk", head + "LINES 1 4\n3 0 1\n", "a cell section holds less than its header declares" },
-    { "shortbinary.vtk", std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") +
-        std::string(36, '\0') + "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0", 8), "a cell section holds less than its header declares" },
-    { "offsets.vtk", "# vtk DataFile Version 5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
-        "POLYGONS 2 3\nOFFSETS vtktypeint64\n0 5\nCONNECTIVITY vtktypeint64\n0 1 2\n", "has a cell list whose offsets do not fit its point ids" },
+    { "shortbinary.vtk",
+      std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") + std::string(36, '\0') +
+        "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0", 8),
+      "a cell section holds less than its header declares" },
+    { "offsets.vtk",
+      "# vtk DataFile Version 5.1\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n"
+      "POLYGONS 2 3\nOFFSETS vtktypeint64\n0 5\nCONNECTIVITY vtktypeint64\n0 1 2\n",
+      "has a cell list whose offsets do not fit its point ids" },
     { "twoids.vtk", head + "POLYGONS 1 3\n2 0 1\n", "has a cell with fewer than three points" },
     { "badid.vtk", head + "POLYGONS 1 4\n3 0 1 7\n", "has a cell that names a point that does not exist" },
     { "negid.vtk", head + "POLYGONS 1 4\n3 0 -1 2\n", "has a cell that names a point that does not exist" },
@@ -122,8 +130,9 @@ TEST(Surface, RefusesUnreadableAndBrokenFilesWithOneLine)
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot read surface " + dir + "/folder.vtk: it is a folder\n");
 
   // A complete binary file passes the check of its sections.
-  WriteText(dir + "/binary.vtk", std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") +
-      std::string(36, '\0') + "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0\0\0\0\1\0\0\0\2\n", 17));
+  WriteText(dir + "/binary.vtk",
+    std::string("# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 3 float\n") + std::string(36, '\0') +
+      "\nPOLYGONS 1 4\n" + std::string("\0\0\0\3\0\0\0\0\0\0\0\1\0\0\0\2\n", 17));
   testing::internal::CaptureStdout();
   EXPECT_NE(ReadSurface((dir + "/binary.vtk").c_str()), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -139,7 +148,8 @@ TEST(Surface, BuiltSurfaceKeepsItsTrianglesAcrossARereadAndIsWrittenIn42Layout)
 {
   const std::string dir = ScratchDir();
   WriteSurfaceFile(dir + "/a.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 }, { 1, 1, 0 } }, { { 0, 1, 2 } });
-  WriteSurfaceFile(dir + "/b.vtk", { { 5, 5, 5 }, { 6, 5, 5 }, { 5, 6, 5 }, { 6, 6, 5 } }, { { 1, 3, 2 }, { 0, 1, 2 } });
+  WriteSurfaceFile(
+    dir + "/b.vtk", { { 5, 5, 5 }, { 6, 5, 5 }, { 5, 6, 5 }, { 6, 6, 5 } }, { { 1, 3, 2 }, { 0, 1, 2 } });
   vtkPolyDataReader* reader = vtkPolyDataReader::New();
   ASSERT_TRUE(ReadSurfaceWith(reader, (dir + "/a.vtk").c_str()));
   vtkPoints* points = vtkPoints::New();
@@ -186,9 +196,9 @@ TEST(Surface, StepHookFollowsBuildingAndWritingInOrder)
   testing::internal::CaptureStdout();
   EXPECT_FALSE(WriteSurface(built, (dir + "/no/folder/out.vtk").c_str(), RecordStep));
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(reportedSteps, (std::vector<SurfaceStep>{ SurfaceStep::WriterMade, SurfaceStep::InputSet,
-                             SurfaceStep::FileNameSet, SurfaceStep::Written }));
+  EXPECT_EQ(reportedSteps,
+    (std::vector<SurfaceStep>{
+      SurfaceStep::WriterMade, SurfaceStep::InputSet, SurfaceStep::FileNameSet, SurfaceStep::Written }));
   EXPECT_TRUE(WriteSurface(built, (dir + "/out.vtk").c_str()));
   EXPECT_EQ(reportedSteps.size(), 4u);
 }
-

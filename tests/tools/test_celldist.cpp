@@ -4,7 +4,8 @@ using namespace testutil;
 
 namespace
 {
-const std::array<Point, 3> kFlat = { Point{ 0, 0, 0 }, Point{ 3, 0, 0 }, Point{ 0, 3, 0 } }; // normal +z, centroid (1, 1, 0)
+const std::array<Point, 3> kFlat = { Point{ 0, 0, 0 }, Point{ 3, 0, 0 },
+  Point{ 0, 3, 0 } }; // normal +z, centroid (1, 1, 0)
 
 std::array<Point, 3> Moved(const std::array<Point, 3>& t, double dx, double dy, double dz)
 {
@@ -33,7 +34,8 @@ CellDist RunCellDist(const std::vector<std::array<Point, 3>>& source, const std:
   CellDist result{ ScratchDir(), {} };
   WriteTriangles(result.dir + "/source.vtk", source);
   WriteTriangles(result.dir + "/target.vtk", target);
-  result.run = RunTool("celldist", { "target.vtk", "source.vtk", "d.clr", first, second, "x.clr", "y.clr", "z.clr" }, result.dir);
+  result.run =
+    RunTool("celldist", { "target.vtk", "source.vtk", "d.clr", first, second, "x.clr", "y.clr", "z.clr" }, result.dir);
   return result;
 }
 }
@@ -60,19 +62,19 @@ TEST(CellDist, SignFollowsTheSideOfTheSourceTriangle)
 {
   const auto result = RunCellDist({ kFlat, kFlat, kFlat, kFlat, kFlat, kFlat, kFlat, kFlat },
     {
-      Moved(kFlat, 0, 0, 2),         // in front: along the normal
-      Moved(kFlat, 0, 0, -2),        // behind
-      Moved(kFlat, 2, 0, 2),         // 45 degrees
-      Moved(kFlat, 2, 0, -2),        // 135 degrees
-      Moved(kFlat, 3, 4, 0),         // in the plane: acos(0) exceeds the threshold
-      Moved(kFlat, 100, 0, 1.5e-6),  // just in front, but beyond the literal 1.5707963
-      Moved(kFlat, 100, 0, 1e-5),    // in front, within the threshold
-      kFlat,                         // not moved
+      Moved(kFlat, 0, 0, 2),        // in front: along the normal
+      Moved(kFlat, 0, 0, -2),       // behind
+      Moved(kFlat, 2, 0, 2),        // 45 degrees
+      Moved(kFlat, 2, 0, -2),       // 135 degrees
+      Moved(kFlat, 3, 4, 0),        // in the plane: acos(0) exceeds the threshold
+      Moved(kFlat, 100, 0, 1.5e-6), // just in front, but beyond the literal 1.5707963
+      Moved(kFlat, 100, 0, 1e-5),   // in front, within the threshold
+      kFlat,                        // not moved
     });
   EXPECT_EQ(result.run.status, 1);
   EXPECT_EQ(result.run.output, "5 -5\n");
-  EXPECT_EQ(result.Values("d.clr"),
-    (std::vector<std::string>{ "-2", "2", "-2.82843", "2.82843", "5", "100", "-100", "-0" }));
+  EXPECT_EQ(
+    result.Values("d.clr"), (std::vector<std::string>{ "-2", "2", "-2.82843", "2.82843", "5", "100", "-100", "-0" }));
   EXPECT_EQ(result.Values("x.clr"), (std::vector<std::string>{ "0", "0", "2", "2", "3", "100", "100", "0" }));
   EXPECT_EQ(result.Values("y.clr"), (std::vector<std::string>{ "0", "0", "0", "0", "4", "0", "0", "0" }));
   EXPECT_EQ(result.Values("z.clr")[0], "2");
@@ -102,7 +104,8 @@ TEST(CellDist, SourceWithoutCellsGivesHeaderOnlyFilesAndExtraArgumentsAreIgnored
   const std::string dir = ScratchDir();
   WriteSurfaceFile(dir + "/source.vtk", { { 0, 0, 0 } }, {});
   WriteTriangles(dir + "/target.vtk", { kFlat });
-  const ToolRun run = RunTool("celldist", { "target.vtk", "source.vtk", "d.clr", "a", "b", "x.clr", "y.clr", "z.clr", "extra" }, dir);
+  const ToolRun run =
+    RunTool("celldist", { "target.vtk", "source.vtk", "d.clr", "a", "b", "x.clr", "y.clr", "z.clr", "extra" }, dir);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "a b\n");
   for (const char* name : { "d.clr", "x.clr", "y.clr", "z.clr" })
@@ -116,9 +119,10 @@ TEST(CellDist, RefusesBadInputsWithOneLineAndNoFiles)
   const std::string dir = ScratchDir();
   WriteTriangles(dir + "/one.vtk", { kFlat });
   WriteTriangles(dir + "/two.vtk", { kFlat, kFlat });
-  WriteText(dir + "/badid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 4\n3 0 1 3\n");
-  const std::vector<std::pair<std::string, std::string>> pairs = {
-    { "missing.vtk", "two.vtk" }, { "two.vtk", "missing.vtk" }, { "one.vtk", "two.vtk" }, { "two.vtk", "badid.vtk" } };
+  WriteText(dir + "/badid.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 4\n3 0 1 3\n");
+  const std::vector<std::pair<std::string, std::string>> pairs = { { "missing.vtk", "two.vtk" },
+    { "two.vtk", "missing.vtk" }, { "one.vtk", "two.vtk" }, { "two.vtk", "badid.vtk" } };
   for (const auto& [target, source] : pairs)
   {
     const ToolRun run = RunTool("celldist", { target, source, "d.clr", "5", "-5", "x.clr", "y.clr", "z.clr" }, dir);

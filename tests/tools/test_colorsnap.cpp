@@ -24,8 +24,8 @@ void WriteSphere(const std::string& dir, int rings, int segments)
     for (int s = 0; s < segments; ++s)
     {
       const double around = 2 * pi * s / segments;
-      points.push_back({ 50 * std::sin(polar) * std::cos(around), 50 * std::sin(polar) * std::sin(around),
-        50 * std::cos(polar) });
+      points.push_back(
+        { 50 * std::sin(polar) * std::cos(around), 50 * std::sin(polar) * std::sin(around), 50 * std::cos(polar) });
     }
   }
   std::vector<Cell> cells;
@@ -158,7 +158,8 @@ TEST(ColorSnap, PaintedViewsFillTheTilesAndTheLegendRunsFromBlueToRed)
       for (int x = x0; x < x0 + 400; ++x)
       {
         const unsigned char* p = pixels.At(x, y);
-        painted += std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) + std::abs(p[2] - background[2]) > 60;
+        painted +=
+          std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) + std::abs(p[2] - background[2]) > 60;
       }
     }
     EXPECT_GT(painted, 400 * 400 / 5) << "tile " << tile;

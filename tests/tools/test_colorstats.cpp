@@ -33,7 +33,8 @@ TEST(ColorStats, OneRowPerFileWithMaskedAndNonFiniteLinesCountedApart)
   WriteText(dir + "/one.clr", ColorFile("0 1", "rainbow", { "-0.000123457" }));
   const ToolRun run = RunTool("colorstats", { "a.clr", "b.clr", "masked.clr", "empty.clr", "one.clr" }, dir);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, std::string(kHeader) +
+  EXPECT_EQ(run.output,
+    std::string(kHeader) +
       "a.clr\t5\t-2\t10\t3.2\t5.09902\t-1.4\t3\t8.8\t2\t2\n"
       "b.clr\t4\t0\t7\t2.5\t3.67423\t0.15\t1.5\t6.25\t1\t0\n"
       "masked.clr\t0\t\t\t\t\t\t\t\t2\t0\n"
@@ -55,5 +56,6 @@ TEST(ColorStats, RefusedFilePrintsOnlyItsLine)
   WriteText(dir + "/tab\tname.clr", ColorFile("0 1", "rainbow", { "1" }));
   run = RunTool("colorstats", { "good.clr", "tab\tname.clr" }, dir);
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, "Color file tab\tname.clr has a tab or a line break in its name, which would break the table\n");
+  EXPECT_EQ(
+    run.output, "Color file tab\tname.clr has a tab or a line break in its name, which would break the table\n");
 }

@@ -27,18 +27,19 @@ Snap RunSnap(const std::string& curve)
   return snap;
 }
 
-const char* const kUsage = "Usage: curvesnap target.vtk source.sln modified.sln\n"
-                           "Inputs: target.vtk, source.sln\n"
-                           " Extension for source.sln does not have to be .sln (could be e.g. .crv or .txt)\n"
-                           "Output: modified.sln file with with modified curve \n"
-                           "Note: output contains 7th column with cell ids for the new locations.\n"
-                           "Performs: For each point on curve, compute compute closest point on surface, return modified curve.\n";
+const char* const kUsage =
+  "Usage: curvesnap target.vtk source.sln modified.sln\n"
+  "Inputs: target.vtk, source.sln\n"
+  " Extension for source.sln does not have to be .sln (could be e.g. .crv or .txt)\n"
+  "Output: modified.sln file with with modified curve \n"
+  "Note: output contains 7th column with cell ids for the new locations.\n"
+  "Performs: For each point on curve, compute compute closest point on surface, return modified curve.\n";
 }
 
 TEST(CurveSnap, UsageOnAnyOtherArgumentCount)
 {
-  for (const std::vector<std::string>& args : { std::vector<std::string>{}, { "a.vtk", "b.sln" },
-         { "a.vtk", "b.sln", "c.sln", "d" } })
+  for (const std::vector<std::string>& args :
+    { std::vector<std::string>{}, { "a.vtk", "b.sln" }, { "a.vtk", "b.sln", "c.sln", "d" } })
   {
     const std::string dir = ScratchDir();
     const ToolRun run = RunTool("curvesnap", args, dir);
@@ -54,9 +55,9 @@ TEST(CurveSnap, EveryRowIsMovedOntoTheSurfaceWithItsCellId)
   EXPECT_EQ(snap.run.status, 0);
   EXPECT_EQ(snap.run.output, "npoints: 6\n");
   EXPECT_EQ(snap.Output(),
-    "2 1 0 0.0 0.0 1.0 0\n"    // above cell 0
-    "10 9 0 0.0 0.0 1.0 1\n"   // below cell 1
-    "16 5 0 0.0 0.0 1.0 1\n"   // beside the edge of cell 1
+    "2 1 0 0.0 0.0 1.0 0\n"      // above cell 0
+    "10 9 0 0.0 0.0 1.0 1\n"     // below cell 1
+    "16 5 0 0.0 0.0 1.0 1\n"     // beside the edge of cell 1
     "3.5 7.25 0 0.0 0.0 1.0 0\n" // on the surface: the point itself
     "0.1 0.2 0 0.0 0.0 1.0 0\n"
     "16 16 0 0.0 0.0 1.0 1\n"); // beyond a corner

@@ -17,7 +17,8 @@ namespace
 // A small sample template (12 rings of 100 points a half: 4,600 cells).
 std::string SmallTemplate(const std::string& dir)
 {
-  const std::string command = Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
+  const std::string command =
+    Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0);
   return dir + "/template.vtk";
 }
@@ -112,17 +113,20 @@ void WriteRefusedInputs(const std::string& dir)
   WriteText(dir + "/line.crv", "0 0 0\n10 10 10\n20 20 20\n30 30 30\n40 40 40\n");
   WriteText(dir + "/garbage.stl", "solid nothing\nthis is no facet\n");
   WriteText(dir + "/scan.txt", "1 2 3\n");
-  WriteText(dir + "/cloud.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n");
+  WriteText(
+    dir + "/cloud.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n");
   // A scan of something else: a square of a head's size far from any head.
-  WriteTriangles(dir + "/box.vtk", { { Point{ 1000, 1000, 1000 }, Point{ 1200, 1000, 1000 }, Point{ 1000, 1200, 1000 } },
-                                     { Point{ 1200, 1000, 1000 }, Point{ 1200, 1200, 1000 }, Point{ 1000, 1200, 1000 } } });
+  WriteTriangles(dir + "/box.vtk",
+    { { Point{ 1000, 1000, 1000 }, Point{ 1200, 1000, 1000 }, Point{ 1000, 1200, 1000 } },
+      { Point{ 1200, 1000, 1000 }, Point{ 1200, 1200, 1000 }, Point{ 1000, 1200, 1000 } } });
   std::filesystem::create_directory(dir + "/folder.ply");
   // Counts that VTK's readers would trust: a PLY header declaring a billion
   // points, binary STLs declaring two billion triangles in a few bytes, one
   // of them with a header that begins with "solid" as ASCII files do.
   WriteText(dir + "/big.ply", "ply\nformat ascii 1.0\nelement vertex 999999999\nproperty float x\nend_header\n1\n");
   WriteText(dir + "/short.stl", std::string(80, '\0') + std::string("\xff\xff\xff\x7f", 4));
-  WriteText(dir + "/solid.stl", "solid" + std::string(75, ' ') + std::string("\xff\xff\xff\x7f", 4) + std::string(20, '\0'));
+  WriteText(
+    dir + "/solid.stl", "solid" + std::string(75, ' ') + std::string("\xff\xff\xff\x7f", 4) + std::string(20, '\0'));
 }
 
 // A refused run: its arguments and the start of the one line it prints.
@@ -159,8 +163,7 @@ std::vector<Refusal> Refusals()
       "Cannot read scan cloud.vtk: it holds no triangle" },
     { { "missing.vtk", "scan.stl", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
       "Cannot read surface missing.vtk" },
-    { { "template.vtk", "box.vtk", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" },
-      "The fit failed: " },
+    { { "template.vtk", "box.vtk", "template_landmarks.crv", "scan_landmarks.crv", "out.vtk" }, "The fit failed: " },
   };
 }
 
@@ -202,7 +205,8 @@ TEST(FitTemplate, RefusesWithOneLineAndWritesNothing)
     EXPECT_FALSE(std::filesystem::exists(dir + "/out.vtk")) << c.line;
   }
   WriteOtherLandmarks(dir);
-  const ToolRun other = RunTool("fittemplate", { "template.vtk", "scan.stl", "template_landmarks.crv", "other.crv", "out.vtk" }, dir);
+  const ToolRun other =
+    RunTool("fittemplate", { "template.vtk", "scan.stl", "template_landmarks.crv", "other.crv", "out.vtk" }, dir);
   EXPECT_EQ(other.status, 255) << other.output;
   EXPECT_EQ(Lines(other.output).back().rfind("The fit failed: ", 0), 0u) << other.output;
   EXPECT_FALSE(std::filesystem::exists(dir + "/out.vtk"));

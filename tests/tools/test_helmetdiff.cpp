@@ -75,8 +75,8 @@ std::array<double, 3> Centroid(const Triangle& t)
   std::array<double, 3> c;
   for (int k = 0; k < 3; ++k)
   {
-    c[k] = ((static_cast<double>(static_cast<float>(t[2][k])) + static_cast<float>(t[1][k])) +
-             static_cast<float>(t[0][k])) *
+    c[k] =
+      ((static_cast<double>(static_cast<float>(t[2][k])) + static_cast<float>(t[1][k])) + static_cast<float>(t[0][k])) *
       0.3333333333333333;
   }
   return c;
@@ -213,8 +213,8 @@ TEST(HelmetDiff, IdenticalSurfacesWithY)
     EXPECT_EQ(ReadText(result.dir + "/" + name), ColorFile("-5 5", kKeyword, { "0", "0", "0", "0" })) << name;
   }
   // Scaled by 1: the target's own coordinates, and its triangles.
-  EXPECT_EQ(ReadText(result.dir + "/scaled.vtk"),
-    WrittenSurface(result.dir + "/target.vtk", [](double p, int) { return p; }));
+  EXPECT_EQ(
+    ReadText(result.dir + "/scaled.vtk"), WrittenSurface(result.dir + "/target.vtk", [](double p, int) { return p; }));
   vtkSmartPointer<vtkPolyData> scaled = ReadSurface((result.dir + "/scaled.vtk").c_str());
   ASSERT_NE(scaled, nullptr);
   EXPECT_EQ(scaled->GetNumberOfPolys(), 4);
@@ -263,8 +263,7 @@ TEST(HelmetDiff, ProbeThatMissesCarriesTheLastTargetRadius)
     targetRadius.push_back(static_cast<float>(Radius(Centroid(kMissTarget[i]))));
   }
   EXPECT_EQ(result.Values("vxyz.clr"),
-    (std::vector<std::string>{
-      // Before any probe met the target: the cell's own target radius.
+    (std::vector<std::string>{ // Before any probe met the target: the cell's own target radius.
       Text(static_cast<double>(targetRadius[0]) - sourceRadius[0]),
       Text(static_cast<double>(targetRadius[1]) - sourceRadius[1]),
       // A miss: the target radius of the last cell whose probe met the target.
@@ -290,16 +289,16 @@ TEST(HelmetDiff, ScaledTargetIsTheTargetScaledAboutTheEarMidpointByTheAverageRat
   EXPECT_EQ(result.run.output, "y\nCreating scaled target\n" + Text(sum) + "\nAverage s: " + Text(average) + "\n");
   // The lifted cells have r_s = 20 and D = 30, the other one is in place.
   EXPECT_EQ(result.run.output, "y\nCreating scaled target\n1.8\nAverage s: 0.6\n");
-  EXPECT_EQ(ReadText(result.dir + "/scaled.vtk"), WrittenSurface(result.dir + "/target.vtk", [average](double p, int k) {
-    return static_cast<double>(static_cast<float>((p - kEar[k]) * average + kEar[k]));
-  }));
+  EXPECT_EQ(
+    ReadText(result.dir + "/scaled.vtk"), WrittenSurface(result.dir + "/target.vtk", [average](double p, int k) {
+      return static_cast<double>(static_cast<float>((p - kEar[k]) * average + kEar[k]));
+    }));
 }
 
 TEST(HelmetDiff, RangesAreCopiedAsTypedIntoTheirOwnFiles)
 {
   const std::vector<Triangle> cells = { Around(10, 0, 0) };
-  const auto result =
-    RunHelmetDiff(cells, cells, "n", { "-5.0", "5", "010", "1e1", "low", "high", "-0.50", "+.5" });
+  const auto result = RunHelmetDiff(cells, cells, "n", { "-5.0", "5", "010", "1e1", "low", "high", "-0.50", "+.5" });
   EXPECT_EQ(result.run.output, "n\n");
   EXPECT_EQ(ReadLines(result.dir + "/vx.clr")[1], "-5.0 5");
   EXPECT_EQ(ReadLines(result.dir + "/vy.clr")[1], "010 1e1");
@@ -367,7 +366,8 @@ TEST(HelmetDiff, RefusesUnequalCellCountsAndUnreadableInputsBeforeAnyFile)
   WriteTriangles(dir + "/one.vtk", { Around(10, 0, 0) });
   WriteTriangles(dir + "/two.vtk", { Around(10, 0, 0), Around(0, 10, 0) });
   WriteText(dir + "/vx.clr", "kept\n");
-  WriteText(dir + "/badid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 4\n3 0 1 3\n");
+  WriteText(dir + "/badid.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 4\n3 0 1 3\n");
   struct Case
   {
     std::string source, target, output;

@@ -22,8 +22,8 @@ std::string Arena()
   {
     std::filesystem::copy_file(entry.path(), dir + "/" + entry.path().filename().string());
   }
-  WriteSurfaceFile(dir + "/good.vtk", { { 0, 0, 0 }, { 10, 0, 0 }, { 0, 10, 0 }, { 10, 10, 5 } },
-    { { 0, 1, 2 }, { 1, 3, 2 } });
+  WriteSurfaceFile(
+    dir + "/good.vtk", { { 0, 0, 0 }, { 10, 0, 0 }, { 0, 10, 0 }, { 10, 10, 5 } }, { { 0, 1, 2 }, { 1, 3, 2 } });
   WriteText(dir + "/mask.clr", ColorFile("0 1", "rainbow", { "1", "1" }));
   WriteText(dir + "/curve.crv", "1 1 5\n1 1 -5\n");
   std::filesystem::create_directory(dir + "/folder");
@@ -42,9 +42,9 @@ struct Inputs
 struct Tool
 {
   std::string name;
-  int status;        // exit status of a run that completes
-  bool twoSurfaces;  // reads Inputs::second too
-  std::string flag;  // the line that every run prints first
+  int status;       // exit status of a run that completes
+  bool twoSurfaces; // reads Inputs::second too
+  std::string flag; // the line that every run prints first
   std::vector<std::string> outputs;
   std::function<std::vector<std::string>(const Inputs&, const std::vector<std::string>&)> arguments;
 };
@@ -66,7 +66,9 @@ const std::vector<Tool>& Tools()
       } },
     // The list file names the two surfaces.
     { "meshmean", 0, true, "", { "mean.vtk" },
-      [](const Inputs&, const std::vector<std::string>& o) { return std::vector<std::string>{ "list.txt", o[0] }; } },
+      [](const Inputs&, const std::vector<std::string>& o) {
+        return std::vector<std::string>{ "list.txt", o[0] };
+      } },
     { "curvesnap", 0, false, "", { "snapped.crv" },
       [](const Inputs& in, const std::vector<std::string>& o) {
         return std::vector<std::string>{ in.first, in.curve, o[0] };
@@ -77,8 +79,8 @@ const std::vector<Tool>& Tools()
       } },
     { "helmetdiff", 0, true, "y\n", { "x.clr", "y.clr", "z.clr", "r.clr", "scaled.vtk" },
       [](const Inputs& in, const std::vector<std::string>& o) {
-        return std::vector<std::string>{ in.first, in.second, o[0], "-1", "1", o[1], "-1", "1", o[2], "-1", "1",
-          o[3], "-1", "1", in.mask, o[4], "y" };
+        return std::vector<std::string>{ in.first, in.second, o[0], "-1", "1", o[1], "-1", "1", o[2], "-1", "1", o[3],
+          "-1", "1", in.mask, o[4], "y" };
       } },
   };
   return tools;
@@ -159,8 +161,9 @@ TEST(Hostile, EveryToolRefusesEveryUnreadableSurfaceInEachPlaceAndCreatesNothing
         EXPECT_EQ(run.status, 255) << context;
         // meshmean prints each name of its list before reading it (the
         // diagnostic build marks the average made after the first).
-        const std::string names =
-          tool.name != "meshmean" ? "" : place == 0 ? path + "\n" : "good.vtk\n" + kFirstMarkers + path + "\n";
+        const std::string names = tool.name != "meshmean" ? ""
+          : place == 0                                    ? path + "\n"
+                                                          : "good.vtk\n" + kFirstMarkers + path + "\n";
         EXPECT_EQ(run.output, tool.flag + names + Named(message, path) + "\n") << context;
         ExpectNoOutputs(dir, tool, context);
       }
@@ -246,7 +249,8 @@ TEST(Hostile, CurveFilesOfAnyBytesAreReadAndOnesThatCannotBeReadEndTheRunBeforeI
       in.curve = path;
       const ToolRun run = RunOn(dir, tool, in);
       EXPECT_EQ(run.status, 0) << tool.name << " " << path;
-      EXPECT_EQ(run.output, "npoints: " + std::to_string(snap ? points - 1 : points) + "\n") << tool.name << " " << path;
+      EXPECT_EQ(run.output, "npoints: " + std::to_string(snap ? points - 1 : points) + "\n")
+        << tool.name << " " << path;
       EXPECT_EQ(static_cast<long>(ReadLines(dir + "/" + tool.outputs[0]).size()), snap ? points - 1 : points / 2)
         << tool.name << " " << path;
     }
@@ -317,8 +321,8 @@ TEST(Hostile, EachOutputInAMissingFolderOrOnAFolderIsNamedAndTheOthersAreWritten
         const std::string context = tool.name + " with output " + std::to_string(k + 1) + " at " + bad;
         const ToolRun run = RunOn(dir, tool, Inputs{}, outputs);
         EXPECT_EQ(run.status, 255) << context;
-        const bool surface = bad.size() > 0 && tool.outputs[k].size() > 4 &&
-          tool.outputs[k].substr(tool.outputs[k].size() - 4) == ".vtk";
+        const bool surface =
+          bad.size() > 0 && tool.outputs[k].size() > 4 && tool.outputs[k].substr(tool.outputs[k].size() - 4) == ".vtk";
         const std::string line = (surface ? "Cannot write surface " : "Cannot create output file ") + bad + "\n";
         EXPECT_NE(run.output.find(line), std::string::npos) << context << ": " << run.output;
         for (size_t j = 0; j < tool.outputs.size(); ++j)

@@ -40,8 +40,8 @@ const char* const kUnset = "0 0 0 NoName 0 -1\n";
 
 TEST(LineIntersect, UsageOnAnyOtherArgumentCount)
 {
-  for (const std::vector<std::string>& args : { std::vector<std::string>{}, { "a.vtk", "b.crv" },
-         { "a.vtk", "b.crv", "c.log", "d" } })
+  for (const std::vector<std::string>& args :
+    { std::vector<std::string>{}, { "a.vtk", "b.crv" }, { "a.vtk", "b.crv", "c.log", "d" } })
   {
     const std::string dir = ScratchDir();
     const ToolRun run = RunTool("lineintersect", args, dir);
@@ -53,16 +53,16 @@ TEST(LineIntersect, UsageOnAnyOtherArgumentCount)
 
 TEST(LineIntersect, CrossingSegmentsAreSetAndOthersUnset)
 {
-  const Landmarks result = RunLines(
-    "2 1 -5\n2 1 5\n"     // crosses cell 0
-    "10 9 5\n10 9 -5\n"   // crosses cell 1, from above
-    "0 0 -2\n4 2 2\n"     // oblique, crosses half way
-    "2 1 -5\n2 1 -1\n"    // stops short of the surface
-    "30 30 -1\n30 30 1\n" // crosses the plane beside the square
-    "0.1 0.2 3\n0.1 0.2 -3\n");
+  const Landmarks result = RunLines("2 1 -5\n2 1 5\n"     // crosses cell 0
+                                    "10 9 5\n10 9 -5\n"   // crosses cell 1, from above
+                                    "0 0 -2\n4 2 2\n"     // oblique, crosses half way
+                                    "2 1 -5\n2 1 -1\n"    // stops short of the surface
+                                    "30 30 -1\n30 30 1\n" // crosses the plane beside the square
+                                    "0.1 0.2 3\n0.1 0.2 -3\n");
   EXPECT_EQ(result.run.status, 0);
   EXPECT_EQ(result.run.output, "npoints: 13\n");
-  EXPECT_EQ(result.Log(), std::string("2 1 0 NoName 1 0\n10 9 0 NoName 1 1\n2 1 0 NoName 1 0\n") + kUnset + kUnset +
+  EXPECT_EQ(result.Log(),
+    std::string("2 1 0 NoName 1 0\n10 9 0 NoName 1 1\n2 1 0 NoName 1 0\n") + kUnset + kUnset +
       "0.1 0.2 0 NoName 1 0\n");
 }
 

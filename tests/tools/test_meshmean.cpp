@@ -45,9 +45,10 @@ std::string TriangleFile(const std::string& points)
     " \n\nPOLYGONS 1 4\n3 0 1 2 \n\n";
 }
 
-const char* const kUsage = "Usage: meshmean listfile.txt average.vtk\n"
-                           "Performs: average all surfaces listed in the input text file, and output an average surface.\n"
-                           "Limitation: input surfaces must contain triangles only, and have same number of triangles.\n";
+const char* const kUsage =
+  "Usage: meshmean listfile.txt average.vtk\n"
+  "Performs: average all surfaces listed in the input text file, and output an average surface.\n"
+  "Limitation: input surfaces must contain triangles only, and have same number of triangles.\n";
 }
 
 TEST(MeshMean, UsageUnlessExactlyTwoArguments)
@@ -203,7 +204,8 @@ TEST(MeshMean, RefusesBeforeTheOutputIsTouched)
     { "a.vtk\nb.vtk\nmissing.vtk\nb.vtk\n", started + "b.vtk\nmissing.vtk\nCannot read surface missing.vtk\n" },
     { "a.vtk\nbroken.vtk\n", started + "broken.vtk\nCannot read surface broken.vtk\n" },
     { "a.vtk\nfewer.vtk\n", started + "fewer.vtk\nSurface fewer.vtk has 2 points, not 3 as the first surface\n" },
-    { "a.vtk\nb.vtk\nmore.vtk", started + "b.vtk\nmore.vtk\nSurface more.vtk has 4 points, not 3 as the first surface\n" },
+    { "a.vtk\nb.vtk\nmore.vtk",
+      started + "b.vtk\nmore.vtk\nSurface more.vtk has 4 points, not 3 as the first surface\n" },
     { "", "No surface named in list file list.txt\n" },
     { "\r\n\n\n", "No surface named in list file list.txt\n" },
   };

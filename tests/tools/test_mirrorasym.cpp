@@ -58,8 +58,8 @@ struct MirrorAsym
   std::string File(const std::string& name) const { return ReadText(dir + "/" + name); }
 };
 
-std::vector<std::string> Arguments(const std::string& first = "-5", const std::string& second = "5",
-  const std::string& meshSize = "1000")
+std::vector<std::string> Arguments(
+  const std::string& first = "-5", const std::string& second = "5", const std::string& meshSize = "1000")
 {
   return { "s.vtk", "t.vtk", "asym.clr", "abs.clr", "x.clr", "y.clr", "z.clr", first, second, meshSize };
 }
@@ -94,8 +94,9 @@ TEST(MirrorAsym, UsageLineOnAnyOtherArgumentCount)
   {
     const ToolRun run = RunTool("mirrorasym", args, dir);
     EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.output, "Usage : surface.vtk symmetric_template.vtk asymmetry.clr abs.clr x.clr y.clr z.clr "
-                          "float_mincol float_maxcol int_meshsize\n");
+    EXPECT_EQ(run.output,
+      "Usage : surface.vtk symmetric_template.vtk asymmetry.clr abs.clr x.clr y.clr z.clr "
+      "float_mincol float_maxcol int_meshsize\n");
   }
   EXPECT_FALSE(std::filesystem::exists(dir + "/asym.clr"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/z.clr"));
@@ -126,8 +127,8 @@ TEST(MirrorAsym, MirrorSymmetricDepartureHasNoAsymmetry)
   }
 
   // The same move on both cells of a pair is not symmetric: x doubles.
-  const auto shifted = RunMirrorAsym({ Moved(kFlat, 1, 0, 0), Moved(Mirrored(kFlat, 0), 1, 0, 0) },
-    MirrorTemplate({ kFlat }, 0));
+  const auto shifted =
+    RunMirrorAsym({ Moved(kFlat, 1, 0, 0), Moved(Mirrored(kFlat, 0), 1, 0, 0) }, MirrorTemplate({ kFlat }, 0));
   EXPECT_EQ(shifted.File("x.clr"), ColorFile("-5 5", kKeyword, { "2", "-2" }));
   EXPECT_EQ(shifted.File("asym.clr"), ColorFile("-5 5", kKeyword, { "-2", "2" })); // in the plane: negative
 }
@@ -155,14 +156,14 @@ TEST(MirrorAsym, SignFollowsTheSideOfTheTemplateNormalAndTheMirrorCellIsMirrored
   const auto symmetric = MirrorTemplate(half, 10);
   auto surface = symmetric;
   const double moves[8][3] = {
-    { 0, 0, 2 },         // along the normal
-    { 0, 0, -2 },        // against it
-    { 2, 0, 2 },         // 45 degrees
-    { 2, 0, -2 },        // 135 degrees
-    { 3, 4, 0 },         // in the plane: acos(0) exceeds the threshold
-    { 100, 0, 1.5e-6 },  // just in front, but beyond the literal 1.5707963
-    { 100, 0, 1e-5 },    // in front, within the threshold
-    { 0, 0, 0 },         // not moved
+    { 0, 0, 2 },        // along the normal
+    { 0, 0, -2 },       // against it
+    { 2, 0, 2 },        // 45 degrees
+    { 2, 0, -2 },       // 135 degrees
+    { 3, 4, 0 },        // in the plane: acos(0) exceeds the threshold
+    { 100, 0, 1.5e-6 }, // just in front, but beyond the literal 1.5707963
+    { 100, 0, 1e-5 },   // in front, within the threshold
+    { 0, 0, 0 },        // not moved
   };
   for (int j = 0; j < 8; ++j)
   {
@@ -175,8 +176,10 @@ TEST(MirrorAsym, SignFollowsTheSideOfTheTemplateNormalAndTheMirrorCellIsMirrored
     ColorFile("-5 5", kKeyword, Halves({ "2", "-2", "2.82843", "-2.82843", "-5", "-100", "100", "0", "-3.74166" })));
   EXPECT_EQ(result.File("abs.clr"),
     ColorFile("-5 5", kKeyword, Halves({ "2", "2", "2.82843", "2.82843", "5", "100", "100", "0", "3.74166" })));
-  EXPECT_EQ(result.File("x.clr"), ColorFile("-5 5", kKeyword, Halves({ "0", "0", "2", "2", "3", "100", "100", "0", "1" })));
-  EXPECT_EQ(result.File("y.clr"), ColorFile("-5 5", kKeyword, Halves({ "0", "0", "0", "0", "4", "0", "0", "0", "-2" })));
+  EXPECT_EQ(
+    result.File("x.clr"), ColorFile("-5 5", kKeyword, Halves({ "0", "0", "2", "2", "3", "100", "100", "0", "1" })));
+  EXPECT_EQ(
+    result.File("y.clr"), ColorFile("-5 5", kKeyword, Halves({ "0", "0", "0", "0", "4", "0", "0", "0", "-2" })));
   const auto z = ReadLines(result.dir + "/z.clr");
   ASSERT_EQ(z.size(), 3u + 18u);
   EXPECT_EQ(z[3], "2");
@@ -291,22 +294,23 @@ TEST(MirrorAsym, RefusesUnreadableInputsBeforeAnyOutput)
 {
   const std::string dir = ScratchDir();
   WriteTriangles(dir + "/good.vtk", SmallTemplate());
-  WriteText(dir + "/badid.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 4\n3 0 1 3\n");
+  WriteText(dir + "/badid.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 4\n3 0 1 3\n");
   const std::vector<std::pair<std::string, std::string>> pairs = { { "missing.vtk", "good.vtk" },
     { "good.vtk", "missing.vtk" }, { "badid.vtk", "good.vtk" }, { "good.vtk", "badid.vtk" },
     { "first.vtk", "second.vtk" } };
   for (const auto& [surface, symmetric] : pairs)
   {
-    const ToolRun run = RunTool("mirrorasym",
-      { surface, symmetric, "asym.clr", "abs.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "6" }, dir);
+    const ToolRun run = RunTool(
+      "mirrorasym", { surface, symmetric, "asym.clr", "abs.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "6" }, dir);
     EXPECT_EQ(run.status, 255) << surface << ' ' << symmetric;
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     EXPECT_EQ(run.output.find("ERROR"), std::string::npos) << run.output;
     EXPECT_FALSE(std::filesystem::exists(dir + "/asym.clr"));
   }
   // The surface is read first.
-  const ToolRun both = RunTool("mirrorasym",
-    { "first.vtk", "second.vtk", "asym.clr", "abs.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "6" }, dir);
+  const ToolRun both = RunTool(
+    "mirrorasym", { "first.vtk", "second.vtk", "asym.clr", "abs.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "6" }, dir);
   EXPECT_NE(both.output.find("first.vtk"), std::string::npos) << both.output;
 }
 
@@ -317,8 +321,8 @@ TEST(MirrorAsym, OutputThatCannotBeWrittenIsReportedAndTheOthersAreWritten)
   surface[0] = Moved(surface[0], 0, 0, 2);
   WriteTriangles(dir + "/s.vtk", surface);
   WriteTriangles(dir + "/t.vtk", SmallTemplate());
-  const ToolRun run = RunTool("mirrorasym",
-    { "s.vtk", "t.vtk", "asym.clr", "no/abs.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "6" }, dir);
+  const ToolRun run = RunTool(
+    "mirrorasym", { "s.vtk", "t.vtk", "asym.clr", "no/abs.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "6" }, dir);
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, "Cannot create output file no/abs.clr\n");
   EXPECT_EQ(ReadText(dir + "/asym.clr"), ColorFile("-5 5", kKeyword, Halves({ "2", "0", "0" })));

@@ -17,13 +17,25 @@ std::array<Point, 3> Around(double dx, double dy, double dz)
 // pair 1 with the partner nearer (-0.2), pair 2 with the partner at the
 // midpoint (-1), pair 3 with the partner farther (0.2).
 const std::vector<std::array<Point, 3>> kFirst = {
-  Around(0, 0, 100), Around(0, 0, 100), Around(1e7, 0, 0), Around(0, 0, 40),
-  Around(0, 0, 100), Around(0, 0, 80), Around(0, 0, 0), Around(0, 0, 50),
+  Around(0, 0, 100),
+  Around(0, 0, 100),
+  Around(1e7, 0, 0),
+  Around(0, 0, 40),
+  Around(0, 0, 100),
+  Around(0, 0, 80),
+  Around(0, 0, 0),
+  Around(0, 0, 50),
 };
 // Final scan: pair 0 at -0.5, pair 1 balanced, pair 2 reversed (1), pair 3 at 0.1.
 const std::vector<std::array<Point, 3>> kFinal = {
-  Around(0, 0, 100), Around(0, 0, 100), Around(0, 0, 0), Around(0, 0, 45),
-  Around(0, 0, 50), Around(0, 0, 100), Around(1e7, 0, 0), Around(0, 0, 50),
+  Around(0, 0, 100),
+  Around(0, 0, 100),
+  Around(0, 0, 0),
+  Around(0, 0, 45),
+  Around(0, 0, 50),
+  Around(0, 0, 100),
+  Around(1e7, 0, 0),
+  Around(0, 0, 50),
 };
 
 const char* const kDifferenceRange = "-0.11 0.11";
@@ -50,8 +62,8 @@ std::string Report(const std::string& first, const std::string& minRatio, const 
 }
 
 // A scratch folder holding F.vtk and L.vtk.
-std::string ScansDir(const std::vector<std::array<Point, 3>>& first = kFirst,
-  const std::vector<std::array<Point, 3>>& final = kFinal)
+std::string ScansDir(
+  const std::vector<std::array<Point, 3>>& first = kFirst, const std::vector<std::array<Point, 3>>& final = kFinal)
 {
   const std::string dir = ScratchDir();
   WriteTriangles(dir + "/F.vtk", first);
@@ -151,8 +163,9 @@ TEST(ScanCompare, TemplateMaskSelectsWholePairsByExactlyOne)
   // Cell 1's line has CR LF and further words; 1.000001 is not 1, 0.99999999
   // is 1 in single precision. Cell 6 takes part but its partner 2 does not,
   // cell 5 does not while its partner 1 does.
-  WriteText(dir + "/mask.clr", "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n0 1\r\nrainbow\r\n"
-                               "1\n1 extra words\r\n0\n1.000001\n0.99999999\n0\n1\n1\n");
+  WriteText(dir + "/mask.clr",
+    "# OSTRAVELIN SURFACE SCALAR COLOR FILE V1\r\n0 1\r\nrainbow\r\n"
+    "1\n1 extra words\r\n0\n1.000001\n0.99999999\n0\n1\n1\n");
   const ToolRun run = RunScanCompare(dir, "yes");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, "");
@@ -207,7 +220,8 @@ TEST(ScanCompare, StopsAfterHeadingTheFilesWithoutAReportBlock)
     { { kFirst[0], kFirst[1], kFirst[2] }, { kFinal[0], kFinal[1], kFinal[2] }, "", "n",
       "First scan F.vtk has an odd number of cells (3), so its cells do not form mirror pairs\n" },
     { kFirst, kFinal, "", "y", "Unable to open file\n" }, // a whole line, as every refusal
-    { kFirst, kFinal, sevenValues, "y", "Template mask mask.clr has fewer value lines than the 8 cells of the scans\n" },
+    { kFirst, kFinal, sevenValues, "y",
+      "Template mask mask.clr has fewer value lines than the 8 cells of the scans\n" },
     { kFirst, kFinal, wordOnLine7, "y", "Template mask mask.clr has no number on line 7\n" },
   };
   for (const Case& c : cases)
@@ -227,9 +241,10 @@ TEST(ScanCompare, StopsAfterHeadingTheFilesWithoutAReportBlock)
 TEST(ScanCompare, RefusesUnreadableScansBeforeCreatingAnyFile)
 {
   const std::string dir = ScansDir();
-  WriteText(dir + "/bad.vtk", "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 3\n2 0 1\n");
-  const std::vector<std::pair<std::string, std::string>> pairs = {
-    { "missing.vtk", "L.vtk" }, { "F.vtk", "missing.vtk" }, { "F.vtk", "bad.vtk" } };
+  WriteText(dir + "/bad.vtk",
+    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 1 3\n2 0 1\n");
+  const std::vector<std::pair<std::string, std::string>> pairs = { { "missing.vtk", "L.vtk" },
+    { "F.vtk", "missing.vtk" }, { "F.vtk", "bad.vtk" } };
   for (const auto& [first, final] : pairs)
   {
     const ToolRun run = RunScanCompare(dir, "n", "mask.clr", first, final);
@@ -246,7 +261,8 @@ TEST(ScanCompare, RefusesUnreadableScansBeforeCreatingAnyFile)
 TEST(ScanCompare, OutputThatCannotBeCreatedIsReportedAndTheRestIsWritten)
 {
   const std::string dir = ScansDir(kFirst, kFirst);
-  const ToolRun run = RunTool("scancompare", { "F.vtk", "L.vtk", "m.clr", "sub.clr", "no/first.clr", "final.clr", "n" }, dir);
+  const ToolRun run =
+    RunTool("scancompare", { "F.vtk", "L.vtk", "m.clr", "sub.clr", "no/first.clr", "final.clr", "n" }, dir);
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, "Cannot create output file no/first.clr\n");
   EXPECT_EQ(ReadText(dir + "/sub.clr"), DifferenceFile(std::vector<std::string>(8, "0")));

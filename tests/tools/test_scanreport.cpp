@@ -101,8 +101,8 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
 {
   const std::string dir = SampleDir();
   std::filesystem::create_directory(dir + "/scratch");
-  const ToolRun run = RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport",
-    kArguments, dir);
+  const ToolRun run =
+    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", kArguments, dir);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output, "");
   EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
@@ -120,9 +120,14 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
   std::filesystem::create_directory(hand);
   const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
     { "celldist", { "../finalscan.vtk", "../firstscan.vtk", "distance.clr", "5", "-5", "x.clr", "y.clr", "z.clr" } },
-    { "mirrorasym", { "../firstscan.vtk", "../template.vtk", "asymmetry_first.clr", "a.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "900" } },
-    { "mirrorasym", { "../finalscan.vtk", "../template.vtk", "asymmetry_final.clr", "a.clr", "x.clr", "y.clr", "z.clr", "-5", "5", "900" } },
-    { "scancompare", { "../firstscan.vtk", "../finalscan.vtk", "../template_mask.clr", "ratio_change.clr", "r1.clr", "r2.clr", "y" } },
+    { "mirrorasym",
+      { "../firstscan.vtk", "../template.vtk", "asymmetry_first.clr", "a.clr", "x.clr", "y.clr", "z.clr", "-5", "5",
+        "900" } },
+    { "mirrorasym",
+      { "../finalscan.vtk", "../template.vtk", "asymmetry_final.clr", "a.clr", "x.clr", "y.clr", "z.clr", "-5", "5",
+        "900" } },
+    { "scancompare",
+      { "../firstscan.vtk", "../finalscan.vtk", "../template_mask.clr", "ratio_change.clr", "r1.clr", "r2.clr", "y" } },
   };
   for (const auto& [tool, args] : runs)
   {
@@ -175,13 +180,17 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
       EXPECT_EQ(cells[3], "");
       continue;
     }
-    EXPECT_NEAR(std::stod(cells[3]), std::stod(final[c]) - std::stod(first[c]), 1e-5 * (1 + std::abs(std::stod(final[c]))));
+    EXPECT_NEAR(
+      std::stod(cells[3]), std::stod(final[c]) - std::stod(first[c]), 1e-5 * (1 + std::abs(std::stod(final[c]))));
   }
 
   // The statistics rows of colorstats and the extremes of scancompare.
-  const std::vector<std::string> stats =
-    Fields(RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand).output, '\n');
-  const std::vector<std::string> statsRows = Matches(statsPart, "<tr><th>[A-Z][^<]*</th>((?:<td class=\"n\">[^<]*</td>){10})</tr>");
+  const std::vector<std::string> stats = Fields(
+    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
+      .output,
+    '\n');
+  const std::vector<std::string> statsRows =
+    Matches(statsPart, "<tr><th>[A-Z][^<]*</th>((?:<td class=\"n\">[^<]*</td>){10})</tr>");
   ASSERT_EQ(statsRows.size(), 4u);
   for (size_t p = 0; p < 4; ++p)
   {
@@ -203,9 +212,9 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
   // In a real browser: every picture decoded, the measures of both scans,
   // nothing fetched, no script, and no page wider than a phone.
   const std::string screenshot = std::string(TOOLS_DIR) + "/../scanreport-screenshot.png";
-  const ToolRun browser = RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") + " timeout 120 node " +
-    Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' + Quote(dir + "/report.html") + ' ' +
-    Quote(screenshot));
+  const ToolRun browser = RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") +
+    " timeout 120 node " + Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' +
+    Quote(dir + "/report.html") + ' ' + Quote(screenshot));
   ASSERT_EQ(browser.status, 0) << browser.output;
   std::vector<std::string> seenImages;
   size_t measures = 0;

@@ -15,8 +15,9 @@ namespace
 // Runs the workflow on the cohort into `out` with the installed tools.
 ToolRun Snakemake(const std::string& dir, const std::string& out, const std::string& extra = "")
 {
-  return RunShell("(cd " + Quote(dir) + " && snakemake --snakefile " + Quote(std::string(SOURCE_DIR) + "/workflow/Snakefile") +
-    " --cores 2 --directory " + Quote(out) + " --config cohort=cohort bin=prefix/bin " + extra + " 2>&1)");
+  return RunShell("(cd " + Quote(dir) + " && snakemake --snakefile " +
+    Quote(std::string(SOURCE_DIR) + "/workflow/Snakefile") + " --cores 2 --directory " + Quote(out) +
+    " --config cohort=cohort bin=prefix/bin " + extra + " 2>&1)");
 }
 
 // The modification time of every file of a folder (the workflow's own
@@ -54,7 +55,8 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
 {
   const std::string dir = ScratchDir();
   // The tools, and nothing else, installed into a prefix.
-  ASSERT_EQ(RunShell("cmake --install " + Quote(BUILD_DIR) + " --prefix " + Quote(dir + "/prefix") + " >/dev/null").status, 0);
+  ASSERT_EQ(
+    RunShell("cmake --install " + Quote(BUILD_DIR) + " --prefix " + Quote(dir + "/prefix") + " >/dev/null").status, 0);
   std::vector<std::string> installed, tools;
   for (const auto& entry : fs::recursive_directory_iterator(dir + "/prefix"))
   {
@@ -96,20 +98,39 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   };
   const std::string first_ = Quote(scans + "first.vtk"), final_ = Quote(scans + "final.vtk");
   const std::string cohort = dir + "/cohort/";
-  EXPECT_EQ(run(hand, bin + "celldist " + final_ + ' ' + first_ + " distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr").status, 1);
+  EXPECT_EQ(
+    run(hand,
+      bin + "celldist " + final_ + ' ' + first_ + " distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr")
+      .status,
+    1);
   for (const std::string scan : { "first", "final" })
   {
     const std::string b = "asymmetry_" + scan;
-    EXPECT_EQ(run(hand, bin + "mirrorasym " + Quote(scans + scan + ".vtk") + ' ' + Quote(cohort + "template.vtk") + ' ' + b +
-                          ".clr " + b + "_abs.clr " + b + "_x.clr " + b + "_y.clr " + b + "_z.clr -5 5 0").status, 1);
+    EXPECT_EQ(run(hand,
+                bin + "mirrorasym " + Quote(scans + scan + ".vtk") + ' ' + Quote(cohort + "template.vtk") + ' ' + b +
+                  ".clr " + b + "_abs.clr " + b + "_x.clr " + b + "_y.clr " + b + "_z.clr -5 5 0")
+                .status,
+      1);
   }
-  EXPECT_EQ(run(hand, bin + "scancompare " + first_ + ' ' + final_ + ' ' + Quote(cohort + "template_mask.clr") +
-                        " ratio_change.clr ratio_first.clr ratio_final.clr y").status, 0);
-  EXPECT_EQ(run(hand, bin + "helmetdiff " + first_ + ' ' + final_ + " helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 "
-                        "helmet_radial.clr -5 5 " + Quote(cohort + "helmet_mask.clr") + " scaled_final.vtk y").status, 0);
+  EXPECT_EQ(run(hand,
+              bin + "scancompare " + first_ + ' ' + final_ + ' ' + Quote(cohort + "template_mask.clr") +
+                " ratio_change.clr ratio_first.clr ratio_final.clr y")
+              .status,
+    0);
+  EXPECT_EQ(run(hand,
+              bin + "helmetdiff " + first_ + ' ' + final_ +
+                " helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 "
+                "helmet_radial.clr -5 5 " +
+                Quote(cohort + "helmet_mask.clr") + " scaled_final.vtk y")
+              .status,
+    0);
   EXPECT_EQ(run(scans, bin + "headshape first.vtk final.vtk > " + Quote(hand + "/headshape.tsv")).status, 0);
-  EXPECT_EQ(run(scans, Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh") + ' ' + bin +
-                         "scanreport first.vtk final.vtk ../../template.vtk ../../template_mask.clr " + Quote(hand + "/report.html")).status, 0);
+  EXPECT_EQ(
+    run(scans,
+      Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh") + ' ' + bin +
+        "scanreport first.vtk final.vtk ../../template.vtk ../../template_mask.clr " + Quote(hand + "/report.html"))
+      .status,
+    0);
   std::string colorFiles;
   for (const std::string& name : kSubjectFiles)
   {
@@ -136,8 +157,9 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   EXPECT_EQ(statistics[22], "s02\t" + ReadLines(hand + "/statistics.tsv")[1]);
   for (const std::string scan : { "first", "final" })
   {
-    WriteText(hand + "/list.txt", cohort + "subjects/s01/" + scan + ".vtk\n" + cohort + "subjects/s02/" + scan + ".vtk\n" +
-      cohort + "subjects/s03/" + scan + ".vtk\n");
+    WriteText(hand + "/list.txt",
+      cohort + "subjects/s01/" + scan + ".vtk\n" + cohort + "subjects/s02/" + scan + ".vtk\n" + cohort +
+        "subjects/s03/" + scan + ".vtk\n");
     EXPECT_EQ(run(hand, bin + "meshmean list.txt average.vtk").status, 0);
     EXPECT_EQ(ReadText(out + "/average_" + scan + ".vtk"), ReadText(hand + "/average.vtk")) << scan;
   }
@@ -160,8 +182,8 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   for (const auto& [path, time] : after)
   {
     const bool s02 = path.rfind("s02/", 0) == 0;
-    const bool fromFirstScan = s02 && path.find("asymmetry_final") == std::string::npos &&
-      path != "s02/logs/mirrorasym_final.log";
+    const bool fromFirstScan =
+      s02 && path.find("asymmetry_final") == std::string::npos && path != "s02/logs/mirrorasym_final.log";
     const bool cohortFile = path.find('/') == std::string::npos && path.find("average_final") == std::string::npos;
     EXPECT_EQ(time != before.at(path), fromFirstScan || cohortFile || path == "logs/meshmean_first.log") << path;
   }
@@ -170,7 +192,8 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
 TEST(Workflow, ARefusedSubjectFailsAloneAndASubjectWithoutBothScansIsLeftOut)
 {
   const std::string dir = ScratchDir();
-  ASSERT_EQ(RunShell("cmake --install " + Quote(BUILD_DIR) + " --prefix " + Quote(dir + "/prefix") + " >/dev/null").status, 0);
+  ASSERT_EQ(
+    RunShell("cmake --install " + Quote(BUILD_DIR) + " --prefix " + Quote(dir + "/prefix") + " >/dev/null").status, 0);
   ASSERT_EQ(RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + " 8 60").status, 0);
   const std::string subjects = dir + "/cohort/subjects/";
   fs::create_directories(subjects + "s04");

@@ -63,8 +63,7 @@ int main(int argc, char* argv[])
   const vtkIdType n = source->GetNumberOfCells();
   if (target->GetNumberOfCells() < n)
   {
-    std::cout << "Target surface " << targetPath << " has fewer cells than source surface " << sourcePath
-              << '\n';
+    std::cout << "Target surface " << targetPath << " has fewer cells than source surface " << sourcePath << '\n';
     return -1;
   }
 

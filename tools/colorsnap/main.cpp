@@ -5,9 +5,9 @@
 #include "render/colormap.h"
 #include "render/colorpicture.h"
 #include "render/renderdisplay.h"
-#include "surftools/process.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
+#include "surftools/process.h"
 #include "surftools/surface.h"
 
 #include <iostream>
@@ -88,8 +88,8 @@ int main(int argc, char* argv[])
     std::cout << "Cannot make the image " << imagePath << '\n';
     return -1;
   }
-  return WriteOutputFile(imagePath, reinterpret_cast<const char*>(png->GetPointer(0)),
-           static_cast<size_t>(png->GetNumberOfValues()))
+  return WriteOutputFile(
+           imagePath, reinterpret_cast<const char*>(png->GetPointer(0)), static_cast<size_t>(png->GetNumberOfValues()))
     ? 0
     : -1;
 }

@@ -1,10 +1,10 @@
 // colorstats: a table of summary statistics of color files, one
 // tab-separated row per file, for cohort tables and quality checks.
 
-#include "surftools/process.h"
+#include "geometry/statistics.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
-#include "geometry/statistics.h"
+#include "surftools/process.h"
 
 #include <cmath>
 #include <cstring>

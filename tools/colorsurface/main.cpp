@@ -1,10 +1,10 @@
 // colorsurface: a surface with the values of color files attached as cell
 // data, for viewers that open VTK files: VTK XML (.vtp) or legacy VTK (.vtk).
 
-#include "surftools/process.h"
+#include "parallel/parallel.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
-#include "parallel/parallel.h"
+#include "surftools/process.h"
 #include "surftools/surface.h"
 
 #include <vtkCellData.h>
@@ -86,8 +86,8 @@ bool AllFinite(vtkFloatArray* array)
 // be read, a name that another file gives too or that XML cannot hold, or
 // value lines that do not fit the cells. `finite` tells whether every value
 // is a finite number.
-bool AttachColorFiles(vtkPolyData* output, const char* surfacePath, const std::vector<const char*>& colorPaths,
-  bool xml, bool& finite)
+bool AttachColorFiles(
+  vtkPolyData* output, const char* surfacePath, const std::vector<const char*>& colorPaths, bool xml, bool& finite)
 {
   const vtkIdType cells = output->GetNumberOfCells();
   std::vector<std::string> names;
@@ -107,8 +107,8 @@ bool AttachColorFiles(vtkPolyData* output, const char* surfacePath, const std::v
     {
       if (names[k] == name)
       {
-        std::cout << "Color files " << colorPaths[k] << " and " << colorPath << " would give two arrays named "
-                  << name << '\n';
+        std::cout << "Color files " << colorPaths[k] << " and " << colorPath << " would give two arrays named " << name
+                  << '\n';
         return false;
       }
     }

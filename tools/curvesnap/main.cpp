@@ -2,11 +2,11 @@
 // surface and writes the moved curve, each row naming the cell that the new
 // point lies on.
 
+#include "locate/surfacelocator.h"
 #include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
-#include "locate/surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>
@@ -77,12 +77,13 @@ int main(int argc, char* argv[])
   UseLargeHeap();
   if (argc != 4)
   {
-    std::cout << "Usage: curvesnap target.vtk source.sln modified.sln\n"
-                 "Inputs: target.vtk, source.sln\n"
-                 " Extension for source.sln does not have to be .sln (could be e.g. .crv or .txt)\n"
-                 "Output: modified.sln file with with modified curve \n"
-                 "Note: output contains 7th column with cell ids for the new locations.\n"
-                 "Performs: For each point on curve, compute compute closest point on surface, return modified curve.\n";
+    std::cout
+      << "Usage: curvesnap target.vtk source.sln modified.sln\n"
+         "Inputs: target.vtk, source.sln\n"
+         " Extension for source.sln does not have to be .sln (could be e.g. .crv or .txt)\n"
+         "Output: modified.sln file with with modified curve \n"
+         "Note: output contains 7th column with cell ids for the new locations.\n"
+         "Performs: For each point on curve, compute compute closest point on surface, return modified curve.\n";
     return -1;
   }
   const char* targetPath = argv[1];

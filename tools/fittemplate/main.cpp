@@ -16,9 +16,9 @@
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
 #include "parallel/parallel.h"
-#include "surftools/process.h"
 #include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
+#include "surftools/process.h"
 #include "surftools/surface.h"
 
 #include <vtkPoints.h>
@@ -31,13 +31,13 @@
 namespace
 {
 // Thresholds past which a fit is taken to have failed.
-constexpr double kMinMatchedAlignment = 0.2; // share of template samples matched by the rigid alignment
+constexpr double kMinMatchedAlignment = 0.2;   // share of template samples matched by the rigid alignment
 constexpr double kMaxLandmarkAlignment = 20.0; // mm, root mean square of the landmark residuals after alignment
-constexpr double kMaxLandmarkFit = 10.0;     // mm, the same after the fit
-constexpr double kMaxUnmatched = 0.8;        // share of template points without a match after the fit
-constexpr double kMaxMean = 0.5;             // mm, mean distance of the fitted points to the scan
-constexpr double kMaxChange = 1.0;           // mm, 99th percentile of the point moves of the fit's last step
-constexpr double kMaxStretch = 0.2;          // largest entry of S - I taken as a head's stretch
+constexpr double kMaxLandmarkFit = 10.0;       // mm, the same after the fit
+constexpr double kMaxUnmatched = 0.8;          // share of template points without a match after the fit
+constexpr double kMaxMean = 0.5;               // mm, mean distance of the fitted points to the scan
+constexpr double kMaxChange = 1.0;             // mm, 99th percentile of the point moves of the fit's last step
+constexpr double kMaxStretch = 0.2;            // largest entry of S - I taken as a head's stretch
 
 // What a fit starts from, read and checked.
 struct Inputs
@@ -236,8 +236,8 @@ bool AlignScan(const Inputs& in, const TriangleTree& scanTree, StretchedPose& po
   std::vector<double> templateAreas;
   PointNormalsAndAreas(in.templ, templateNormals, templateAreas);
   const RigidTransform start = FitLandmarks(in.scanLandmarks, in.templateLandmarks);
-  const RigidRefinement rigid = RefineAlignment(in.templ, templateNormals, templateAreas, scanTree, start,
-    in.templateLandmarks, in.scanLandmarks);
+  const RigidRefinement rigid =
+    RefineAlignment(in.templ, templateNormals, templateAreas, scanTree, start, in.templateLandmarks, in.scanLandmarks);
   if (!(rigid.matched >= kMinMatchedAlignment))
   {
     Refuse("The fit failed: only " + NumberText(100.0 * rigid.matched) +

@@ -4,10 +4,10 @@
 // color files; on request also the target scaled about the ear midpoint by
 // the average per-cell scale ratio.
 
-#include "surftools/colorfile.h"
 #include "geometry/headframe.h"
 #include "geometry/vector.h"
 #include "locate/surfacelocator.h"
+#include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"

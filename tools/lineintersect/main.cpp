@@ -2,11 +2,11 @@
 // surface and writes one landmark per segment: where it meets the surface,
 // whether it does, and the cell it hits.
 
+#include "locate/surfacelocator.h"
 #include "surftools/curvefile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
-#include "locate/surfacelocator.h"
 
 #include <algorithm>
 #include <iostream>

@@ -117,8 +117,7 @@ int main(int argc, char* argv[])
   std::string entry;
   if (!NextListEntry(list, entry))
   {
-    std::cout << (list.bad() ? "Cannot read list file " : "No surface named in list file ") << listPath
-              << '\n';
+    std::cout << (list.bad() ? "Cannot read list file " : "No surface named in list file ") << listPath << '\n';
     return -1;
   }
   std::cout << entry << '\n';

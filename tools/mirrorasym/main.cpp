@@ -53,8 +53,8 @@ void PairAsymmetry(vtkPolyData* surface, vtkPolyData* symmetric, vtkIdType j, vt
 
 // One color file of the pairs' values: the header, the values of the first
 // half, then the same values negated for the mirror cells (0 becomes -0).
-bool WritePairFile(const char* path, const std::string& rangeFirst, const std::string& rangeSecond,
-  const std::vector<float>& values)
+bool WritePairFile(
+  const char* path, const std::string& rangeFirst, const std::string& rangeSecond, const std::vector<float>& values)
 {
   OutputFile out = OpenColorFile(path);
   WriteColorHeader(out, rangeFirst, rangeSecond, "rainbow_symmetric_whitemid");

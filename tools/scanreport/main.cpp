@@ -10,9 +10,9 @@
 #include "measure/headshape.h"
 #include "parallel/parallel.h"
 #include "render/renderdisplay.h"
-#include "surftools/process.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
+#include "surftools/process.h"
 #include "surftools/surface.h"
 #include "tools/scanreport/reportpage.h"
 #include "tools/scanreport/toolruns.h"
@@ -207,10 +207,14 @@ std::vector<Job> ColorFileRuns(vtkIdType cells)
       base + "_y.clr", base + "_z.clr", "-5", "5", pairs };
   };
   return {
-    { "celldist", { "final.vtk", "first.vtk", "distance.clr", "5", "-5", "distance_x.clr", "distance_y.clr", "distance_z.clr" }, 1 },
+    { "celldist",
+      { "final.vtk", "first.vtk", "distance.clr", "5", "-5", "distance_x.clr", "distance_y.clr", "distance_z.clr" },
+      1 },
     { "mirrorasym", asymmetry("first"), 1 },
     { "mirrorasym", asymmetry("final"), 1 },
-    { "scancompare", { "first.vtk", "final.vtk", "template_mask.clr", "ratio_change.clr", "ratio_first.clr", "ratio_final.clr", "y" }, 0 },
+    { "scancompare",
+      { "first.vtk", "final.vtk", "template_mask.clr", "ratio_change.clr", "ratio_first.clr", "ratio_final.clr", "y" },
+      0 },
   };
 }
 
@@ -227,8 +231,7 @@ std::vector<Picture> Pictures(const std::vector<Job>& made)
       "Signed left-right asymmetry of each cell pair of the first scan against the symmetric template (mm): "
       "positive where a side bulges outward more than its mirror side.",
       "asymmetry_first.clr", "first.vtk", made[1] },
-    { "Asymmetry of the final scan", "The same for the final scan (mm).", "asymmetry_final.clr", "final.vtk",
-      made[2] },
+    { "Asymmetry of the final scan", "The same for the final scan (mm).", "asymmetry_final.clr", "final.vtk", made[2] },
     { "Change of the asymmetry ratios",
       "For each mirror pair of cells in the template mask: the asymmetry ratio of the first scan minus that of "
       "the final scan, in absolute values; positive where the asymmetry shrank. Gray cells lie outside the mask.",
@@ -246,8 +249,8 @@ std::string PngName(const Picture& picture)
 // files, then colorsnap for every picture beside one colorstats of all,
 // whose table lands in `statistics`. Returns an empty text, or the line
 // about the first run that failed.
-std::string RunTools(const fs::path& scratch, const std::vector<Job>& made, const std::vector<Picture>& pictures,
-  std::string& statistics)
+std::string RunTools(
+  const fs::path& scratch, const std::vector<Job>& made, const std::vector<Picture>& pictures, std::string& statistics)
 {
   std::vector<Job> jobs = made;
   std::vector<std::string> outputs;

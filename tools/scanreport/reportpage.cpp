@@ -71,12 +71,23 @@ std::string Escape(const std::string& text)
   {
     switch (c)
     {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -89,8 +100,9 @@ std::string CommandLine(const std::string& tool, const std::vector<std::string>&
   std::string line = tool;
   for (const std::string& a : arguments)
   {
-    const bool plain = !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                         "0123456789_-+.,/:=@%") == std::string::npos;
+    const bool plain = !a.empty() &&
+      a.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                          "0123456789_-+.,/:=@%") == std::string::npos;
     line += ' ';
     if (plain)
     {
@@ -145,8 +157,8 @@ void WriteHeader(std::ostringstream& html, const ReportContents& c)
        << "<title>Head-scan report: " << Escape(c.firstScan) << " and " << Escape(c.finalScan) << "</title>\n"
        << "<style>" << kStyle << "</style>\n</head>\n<body>\n";
   html << "<header>\n<h1>Head-scan report</h1>\n<p class=\"scans\">First scan <code>" << Escape(c.firstScan)
-       << "</code> and final scan <code>" << Escape(c.finalScan) << "</code></p>\n<p class=\"date\">Made on "
-       << c.date << " on the template <code>" << Escape(c.templateMesh) << "</code> with the mask <code>"
+       << "</code> and final scan <code>" << Escape(c.finalScan) << "</code></p>\n<p class=\"date\">Made on " << c.date
+       << " on the template <code>" << Escape(c.templateMesh) << "</code> with the mask <code>"
        << Escape(c.templateMask) << "</code>.</p>\n</header>\n";
 }
 
@@ -163,10 +175,10 @@ void WriteMeasures(std::ostringstream& html, const ReportContents& c)
   const auto finalValues = HeadShapeValues(c.shapes[1]);
   for (int k = 0; k < kHeadShapeColumns; ++k)
   {
-    html << "<tr><th>" << kHeadShapeColumn[k].name << "</th><td>" << kHeadShapeColumn[k].unit
-         << "</td><td class=\"n\">" << NumberText(firstValues[k]) << "</td><td class=\"n\">"
-         << NumberText(finalValues[k]) << "</td><td class=\"n\">" << NumberText(finalValues[k] - firstValues[k])
-         << "</td><td class=\"meaning\">" << kMeaning[k] << "</td></tr>\n";
+    html << "<tr><th>" << kHeadShapeColumn[k].name << "</th><td>" << kHeadShapeColumn[k].unit << "</td><td class=\"n\">"
+         << NumberText(firstValues[k]) << "</td><td class=\"n\">" << NumberText(finalValues[k])
+         << "</td><td class=\"n\">" << NumberText(finalValues[k] - firstValues[k]) << "</td><td class=\"meaning\">"
+         << kMeaning[k] << "</td></tr>\n";
   }
   const double fromFirst = c.shapes[0].measuredFrom;
   const double fromFinal = c.shapes[1].measuredFrom;
@@ -211,9 +223,10 @@ void WriteStatistics(std::ostringstream& html, const ReportContents& c)
   {
     html << "<td class=\"n\">" << Escape(e.second) << "</td>";
   }
-  html << "</tr></tbody>\n</table></div>\n<p>The smallest and largest ratio over both scans, and the smallest and "
-          "largest change, within the mask, as scancompare reports them.</p>\n"
-          "<h3>Statistics of the pictures</h3>\n<div class=\"wide\"><table id=\"statistics\">\n<thead><tr><th>picture</th>";
+  html
+    << "</tr></tbody>\n</table></div>\n<p>The smallest and largest ratio over both scans, and the smallest and "
+       "largest change, within the mask, as scancompare reports them.</p>\n"
+       "<h3>Statistics of the pictures</h3>\n<div class=\"wide\"><table id=\"statistics\">\n<thead><tr><th>picture</th>";
   const std::vector<std::string>& header = c.statisticsHeader;
   for (size_t f = 1; f < header.size(); ++f)
   {
@@ -241,9 +254,9 @@ void WriteHowMade(std::ostringstream& html, const ReportContents& c)
   html << "<section>\n<h2>How the pictures were made</h2>\n<ol class=\"how\">\n";
   for (const PagePicture& picture : c.pictures)
   {
-    html << "<li>" << Escape(picture.title) << ": <code>" << ShownCommandLine(picture.made)
-         << "</code>, then <code>" << ShownCommandLine(picture.painted) << "</code> and <code>"
-         << ShownCommandLine(picture.counted) << "</code>.</li>\n";
+    html << "<li>" << Escape(picture.title) << ": <code>" << ShownCommandLine(picture.made) << "</code>, then <code>"
+         << ShownCommandLine(picture.painted) << "</code> and <code>" << ShownCommandLine(picture.counted)
+         << "</code>.</li>\n";
   }
   html << "</ol>\n</section>\n";
 }

@@ -36,10 +36,10 @@ struct ReportContents
   std::string finalScan;
   std::string templateMesh;
   std::string templateMask;
-  std::string date; // the day the page is made: YYYY-MM-DD
+  std::string date;    // the day the page is made: YYYY-MM-DD
   HeadShape shapes[2]; // of the first and of the final scan
   std::vector<PagePicture> pictures;
-  std::vector<std::string> statisticsHeader; // colorstats' header row, split at tabs
+  std::vector<std::string> statisticsHeader;                 // colorstats' header row, split at tabs
   std::vector<std::pair<std::string, std::string>> extremes; // scancompare's report block: name, value
 };
 

@@ -96,8 +96,9 @@ std::string RunJobs(std::vector<Job>& jobs, const fs::path& scratch, std::vector
     if (problem.empty() && exitStatus != (job.expectedStatus & 255))
     {
       const std::string line = outputs[j].substr(0, outputs[j].find('\n'));
-      problem = job.tool + (exitStatus < 0 ? std::string(" did not end normally") :
-                                            " ended with exit status " + std::to_string(exitStatus)) +
+      problem = job.tool +
+        (exitStatus < 0 ? std::string(" did not end normally")
+                        : " ended with exit status " + std::to_string(exitStatus)) +
         (line.empty() ? "" : ": " + line);
     }
   }
