@@ -308,31 +308,30 @@ TriangleTree::Hit TriangleTree::Closest(const double query[3], double maxDistanc
   if (hit.found)
   {
     hit.distance = std::sqrt(best2);
-    const int* t = &triangles_[3 * static_cast<size_t>(hit.triangle)];
-    switch (bestFeature)
-    {
-      case TriangleFeature::Face:
-        hit.onBorder = false;
-        break;
-      case TriangleFeature::VertexA:
-        hit.onBorder = borderPoint_[t[0]] != 0;
-        break;
-      case TriangleFeature::VertexB:
-        hit.onBorder = borderPoint_[t[1]] != 0;
-        break;
-      case TriangleFeature::VertexC:
-        hit.onBorder = borderPoint_[t[2]] != 0;
-        break;
-      case TriangleFeature::EdgeAB:
-        hit.onBorder = BorderEdge(hit.triangle, 0);
-        break;
-      case TriangleFeature::EdgeBC:
-        hit.onBorder = BorderEdge(hit.triangle, 1);
-        break;
-      case TriangleFeature::EdgeCA:
-        hit.onBorder = BorderEdge(hit.triangle, 2);
-        break;
-    }
+    hit.onBorder = OnBorder(hit.triangle, bestFeature);
   }
   return hit;
+}
+
+bool TriangleTree::OnBorder(int triangle, TriangleFeature feature) const
+{
+  const int* t = &triangles_[3 * static_cast<size_t>(triangle)];
+  switch (feature)
+  {
+    case TriangleFeature::Face:
+      return false;
+    case TriangleFeature::VertexA:
+      return borderPoint_[t[0]] != 0;
+    case TriangleFeature::VertexB:
+      return borderPoint_[t[1]] != 0;
+    case TriangleFeature::VertexC:
+      return borderPoint_[t[2]] != 0;
+    case TriangleFeature::EdgeAB:
+      return BorderEdge(triangle, 0);
+    case TriangleFeature::EdgeBC:
+      return BorderEdge(triangle, 1);
+    case TriangleFeature::EdgeCA:
+      return BorderEdge(triangle, 2);
+  }
+  return false;
 }

@@ -4,6 +4,8 @@
 // the surface's open border, where a match to the surface cannot be trusted.
 #pragma once
 
+#include "geometry/triangleclosest.h"
+
 #include <cstddef>
 #include <vector>
 
@@ -52,6 +54,9 @@ private:
   void Build();
   void SmoothNormals(const std::vector<double>& areas);
   double BoxDistance2(const Node& node, const double q[3]) const;
+  // Whether the closest point, on `feature` of the triangle, lies on the
+  // surface's border.
+  bool OnBorder(int triangle, TriangleFeature feature) const;
 
   std::vector<double> points_;
   std::vector<int> triangles_;

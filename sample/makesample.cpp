@@ -251,7 +251,8 @@ std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, doub
   return points;
 }
 
-bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const std::string& path)
+// The mesh's triangles on the given coordinates, as a VTK surface.
+vtkSmartPointer<vtkPolyData> MeshSurface(const Mesh& mesh, const std::vector<double>& coordinates)
 {
   auto points = vtkSmartPointer<vtkPoints>::New();
   const vtkIdType count = static_cast<vtkIdType>(coordinates.size() / 3);
@@ -268,7 +269,12 @@ bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const s
   auto surface = vtkSmartPointer<vtkPolyData>::New();
   surface->SetPoints(points);
   surface->SetPolys(polys);
-  return WriteSurface(surface, path.c_str());
+  return surface;
+}
+
+bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const std::string& path)
+{
+  return WriteSurface(MeshSurface(mesh, coordinates), path.c_str());
 }
 
 // A mask that is 1 where `inside` holds for the first cell of a mirror pair,
@@ -433,21 +439,7 @@ bool WriteCohort(const Mesh& mesh, const std::string& dir)
 bool WriteRawScan(const Mesh& mesh, const std::string& dir)
 {
   const std::vector<double> first = Deform(mesh, 12.0, 0.0);
-  auto points = vtkSmartPointer<vtkPoints>::New();
-  const vtkIdType count = static_cast<vtkIdType>(first.size() / 3);
-  points->SetNumberOfPoints(count);
-  for (vtkIdType i = 0; i < count; ++i)
-  {
-    points->SetPoint(i, first[3 * i], first[3 * i + 1], first[3 * i + 2]);
-  }
-  auto polys = vtkSmartPointer<vtkCellArray>::New();
-  for (size_t c = 0; c < mesh.triangles.size(); c += 3)
-  {
-    polys->InsertNextCell(3, &mesh.triangles[c]);
-  }
-  auto surface = vtkSmartPointer<vtkPolyData>::New();
-  surface->SetPoints(points);
-  surface->SetPolys(polys);
+  const vtkSmartPointer<vtkPolyData> surface = MeshSurface(mesh, first);
 
   std::vector<Landmark> templateLandmarks;
   std::vector<Landmark> scanLandmarks;

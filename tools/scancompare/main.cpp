@@ -152,6 +152,26 @@ bool AppendRangeReport(const char* firstPath, const PairResults& pairs)
   return CloseOutputFile(report, kReportPath);
 }
 
+// Whether both scans have the same, even number of cells (mirror pairs);
+// prints why not.
+bool CellsFormPairs(vtkPolyData* firstScan, vtkPolyData* finalScan, const char* firstPath)
+{
+  const vtkIdType n = firstScan->GetNumberOfCells();
+  if (finalScan->GetNumberOfCells() != n)
+  {
+    std::cout << "Please select the correct first scan and end scan files\n"
+                 "Number of cells between the two files are not the same\n";
+    return false;
+  }
+  if (n % 2 != 0)
+  {
+    std::cout << "First scan " << firstPath << " has an odd number of cells (" << n
+              << "), so its cells do not form mirror pairs\n";
+    return false;
+  }
+  return true;
+}
+
 void PrintUsage()
 {
   std::cout << "Usage : Name_FirstScan.vtk Name_FinalScan.vtk template_topcol_clr.clr Name_substraction_clr.clr "
@@ -202,19 +222,11 @@ int main(int argc, char* argv[])
     outputs[f].flush();
   }
 
+  if (!CellsFormPairs(firstScan, finalScan, firstPath))
+  {
+    return -1;
+  }
   const vtkIdType n = firstScan->GetNumberOfCells();
-  if (finalScan->GetNumberOfCells() != n)
-  {
-    std::cout << "Please select the correct first scan and end scan files\n"
-                 "Number of cells between the two files are not the same\n";
-    return -1;
-  }
-  if (n % 2 != 0)
-  {
-    std::cout << "First scan " << firstPath << " has an odd number of cells (" << n
-              << "), so its cells do not form mirror pairs\n";
-    return -1;
-  }
   const vtkIdType h = n / 2;
   std::vector<float> mask;
   if (useMask && !ReadTemplateMask(maskPath, n, mask))
