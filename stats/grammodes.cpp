@@ -3,6 +3,7 @@
 #include <Eigen/Eigenvalues>
 
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -78,6 +79,16 @@ double ModeDistance(const Eigen::MatrixXd& gram, const std::vector<Eigen::Index>
   const Eigen::VectorXd deviation =
     (withProbe.array() - withProbe.mean() - withMean.array() + withMean.mean()).matrix();
   const GramModes modes = ModesFromGram(group);
+  if (modes.Count() == 0)
+  {
+    if (modesUsed)
+    {
+      *modesUsed = 0;
+    }
+    // |y - m|^2 = y.y - 2 m.y + m.m
+    const double away = gram(probe, probe) - 2.0 * withProbe.mean() + withMean.mean();
+    return away > 0.0 ? std::numeric_limits<double>::infinity() : 0.0;
+  }
   const double degrees = static_cast<double>(members.size() - 1);
   double squares = 0;
   double explained = 0;

@@ -46,8 +46,10 @@ Eigen::MatrixXd ModeVectors(const CoordinateRows& rows, const GramModes& modes, 
 // (indices into `gram`, the Gram matrix of all the vectors less one common
 // point): sqrt(sum_k s_k^2 / variance_k) over the group's leading modes that
 // together explain at least `share` of its variance, s_k the probe's
-// deviation from the group's mean along mode k. 0 for a group without
-// variance; `modesUsed`, when given, receives how many modes that took.
+// deviation from the group's mean along mode k. A group without variance
+// has no modes: the distance is then 0 for a probe at the group's mean and
+// infinite for any other. `modesUsed`, when given, receives how many modes
+// the distance took.
 double ModeDistance(const Eigen::MatrixXd& gram, const std::vector<Eigen::Index>& members, Eigen::Index probe,
   double share, Eigen::Index* modesUsed = nullptr);
 

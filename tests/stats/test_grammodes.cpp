@@ -57,6 +57,12 @@ TEST(StatsGramModes, ModesOfFourVectors)
   CoordinateRows same(3, 2);
   same.setConstant(7.0);
   EXPECT_EQ(ModesFromGram(GramMatrix(same)).Count(), 0);
+  // ... and lie at no distance from a vector like them, infinitely far from any other.
+  CoordinateRows probed(4, 2);
+  probed << 0, 0, 0, 0, 0, 0, 0, 0;
+  EXPECT_EQ(ModeDistance(GramMatrix(probed), { 0, 1, 2 }, 3, 0.95), 0.0);
+  probed(3, 1) = 1;
+  EXPECT_TRUE(std::isinf(ModeDistance(GramMatrix(probed), { 0, 1, 2 }, 3, 0.95)));
 }
 
 TEST(StatsGramModes, DistanceInTheLeadingModes)

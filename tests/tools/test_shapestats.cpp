@@ -382,6 +382,7 @@ TEST(ShapeStats, UsageAndRefusalsWriteNothing)
     { { "modes", "apoints.txt", "out" }, "Surface points.vtk has 3 points, not 4 as the first surface" },
     { { "change", "ab.txt", "acells.txt", "out" }, "Surface cells.vtk has 1 cells, not 2 as the first surface" },
     { { "score", "aab.txt", "missing.vtk", "out" }, "Cannot read surface missing.vtk" },
+    { { "score", "aab.txt", "a.vtk", "out" }, "The surfaces of reference list aab.txt are all alike: " },
     { { "modes", "amissing.txt", "out" }, "Cannot read surface missing.vtk" },
     { { "modes", "nolist.txt", "out" }, "Cannot open list file nolist.txt" },
     { { "modes", "ab.txt", "out", "0" }, "Mode count 0 is not a whole number of at least 1" },

@@ -140,7 +140,11 @@ int RunModes(const char* list, const char* outDir, const char* modeCount)
   GramModes modes = ModesFromGram(GramMatrix(rows));
   const Eigen::Index count = std::min<Eigen::Index>(asked, modes.Count());
   std::cout << "Surfaces: " << names.size() << '\n';
-  if (count < asked)
+  if (count == 0)
+  {
+    std::cout << "The surfaces are all alike: no mode varies; writing their mean alone\n";
+  }
+  else if (count < asked)
   {
     std::cout << "Only " << count << (count == 1 ? " mode varies" : " modes vary") << ": writing "
               << count << '\n';

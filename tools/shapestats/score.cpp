@@ -84,6 +84,12 @@ int RunScore(const char* referenceList, const char* surface, const char* outDir)
   }
   Eigen::Index used = 0;
   const double distance = ModeDistance(gram, group, members, kExplained, &used);
+  if (used == 0)
+  {
+    std::cout << "The surfaces of reference list " << referenceList
+              << " are all alike: a group without variance gives no scores\n";
+    return -1;
+  }
   const double percentile = PercentRank(LeaveOneOutDistances(gram, members, kExplained), distance);
 
   std::cout << "Reference surfaces: " << members << '\n'
