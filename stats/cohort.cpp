@@ -138,12 +138,17 @@ std::vector<CellFrame> CellFrames(const double* coordinates, const std::vector<v
   return frames;
 }
 
-double Departure(const CellFrame& frame, const double* coordinates, const vtkIdType* triangle)
+void TriangleCentroid(const double* coordinates, const vtkIdType* triangle, double centroid[3])
 {
   double corners[3][3];
   TriangleCorners(coordinates, triangle, corners);
-  double centroid[3];
   CellCentroid(corners, centroid);
+}
+
+double Departure(const CellFrame& frame, const double* coordinates, const vtkIdType* triangle)
+{
+  double centroid[3];
+  TriangleCentroid(coordinates, triangle, centroid);
   double d[3];
   Subtract(centroid, frame.centroid, d);
   return Dot(d, frame.normal);

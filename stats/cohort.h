@@ -61,6 +61,10 @@ struct CellFrame
 // CopyCoordinates gives them) on `triangles`.
 std::vector<CellFrame> CellFrames(const double* coordinates, const std::vector<vtkIdType>& triangles);
 
+// The centroid (as CellCentroid gives it) of a triangle of the surface with
+// `coordinates`.
+void TriangleCentroid(const double* coordinates, const vtkIdType* triangle, double centroid[3]);
+
 // The signed departure of cell c's centroid on the surface with
 // `coordinates` from the frame's centroid, along the frame's normal
 // (positive on the side the normal points to; 0 for a frame without normal).

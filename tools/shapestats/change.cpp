@@ -31,7 +31,7 @@ bool ReadPairedLists(const char* firstList, const char* latestList, std::vector<
               << first.size() << " and " << latest.size() << '\n';
     return false;
   }
-  return ReadCohortNames(firstList, 2, "a change", first);
+  return EnoughNames(firstList, first, 2, "a change");
 }
 
 // Every subject's change at every cell, gathered as moments, and the mean

@@ -36,9 +36,14 @@ private:
   std::vector<std::filesystem::path> Made;
 };
 
-// The names of a list file, at least `least` of them, none holding a tab or
-// a carriage return (the names go into tables). False after one line.
-bool ReadCohortNames(const char* listPath, size_t least, const char* purpose, std::vector<std::string>& names);
+// Whether the list names at least `least` surfaces, as `purpose` needs.
+// False after one line.
+bool EnoughNames(const char* listPath, const std::vector<std::string>& names, size_t least, const char* purpose);
+
+// Whether no name holds a tab or a carriage return, so that the names can go
+// into tables. False after one line naming the name and `source` (the list
+// it came from, or "the arguments").
+bool NamesFitTables(const char* source, const std::vector<std::string>& names);
 
 // Reads the surfaces named, in order, one row of coordinates each. False
 // after one line when one is refused.

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 
+#include "geometry/vector.h"
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
 
@@ -64,12 +65,12 @@ void OrientOutward(const Eigen::RowVectorXd& mean, Eigen::MatrixXd& vectors, Gra
 // the mode's move of the cell's centroid.
 std::vector<double> CellDisplacements(const CohortReader& reader, const Eigen::VectorXd& move)
 {
-  const std::vector<CellFrame> frames = CellFrames(move.data(), reader.Triangles());
-  std::vector<double> lengths(frames.size());
-  for (size_t c = 0; c < frames.size(); ++c)
+  std::vector<double> lengths(reader.CellCount());
+  for (size_t c = 0; c < lengths.size(); ++c)
   {
-    const double* d = frames[c].centroid;
-    lengths[c] = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    double d[3];
+    TriangleCentroid(move.data(), &reader.Triangles()[3 * c], d);
+    lengths[c] = Norm(d);
   }
   return lengths;
 }
@@ -130,7 +131,8 @@ int RunModes(const char* list, const char* outDir, const char* modeCount)
   OutputFolder folder;
   CohortReader reader;
   CoordinateRows rows;
-  if (!ParseModeCount(modeCount, asked) || !ReadCohortNames(list, 2, "a decomposition into modes", names) ||
+  if (!ParseModeCount(modeCount, asked) || !ReadListNames(list, names) ||
+    !EnoughNames(list, names, 2, "a decomposition into modes") || !NamesFitTables(list, names) ||
     !folder.Create(outDir) || !ReadRows(names, reader, rows))
   {
     return -1;

@@ -63,7 +63,8 @@ int RunScore(const char* referenceList, const char* surface, const char* outDir)
   OutputFolder folder;
   CohortReader reader;
   CoordinateRows rows;
-  if (!ReadCohortNames(referenceList, 3, "a reference group", names) || !folder.Create(outDir))
+  if (!ReadListNames(referenceList, names) || !EnoughNames(referenceList, names, 3, "a reference group") ||
+    !NamesFitTables(referenceList, names) || !NamesFitTables("the arguments", { surface }) || !folder.Create(outDir))
   {
     return -1;
   }

@@ -57,24 +57,25 @@ bool OutputFolder::Create(const char* path)
   return true;
 }
 
-bool ReadCohortNames(const char* listPath, size_t least, const char* purpose, std::vector<std::string>& names)
+bool EnoughNames(const char* listPath, const std::vector<std::string>& names, size_t least, const char* purpose)
 {
-  if (!ReadListNames(listPath, names))
-  {
-    return false;
-  }
   if (names.size() < least)
   {
     std::cout << "List file " << listPath << " names " << names.size() << (names.size() == 1 ? " surface" : " surfaces")
               << "; " << purpose << " needs at least " << least << '\n';
     return false;
   }
+  return true;
+}
+
+bool NamesFitTables(const char* source, const std::vector<std::string>& names)
+{
   for (const std::string& name : names)
   {
     if (name.find_first_of("\t\r") != std::string::npos)
     {
-      std::cout << "List file " << listPath << " names a surface with a tab or a carriage return in its name, "
-                << "which would break the tables\n";
+      std::cout << "Surface name " << name << " in " << source
+                << " holds a tab or a carriage return, which would break the tables\n";
       return false;
     }
   }
