@@ -4,6 +4,7 @@
 // and the refusals.
 #include "testutil.h"
 
+#include "geometry/vector.h"
 #include "surftools/surface.h"
 
 #include <algorithm>
@@ -15,10 +16,21 @@ using namespace testutil;
 
 namespace
 {
+// Coordinates of a surface's points, x, y, z of each in turn.
+std::vector<double> Coordinates(vtkPolyData* surface)
+{
+  std::vector<double> coordinates(3 * static_cast<size_t>(surface->GetNumberOfPoints()));
+  for (vtkIdType i = 0; i < surface->GetNumberOfPoints(); ++i)
+  {
+    surface->GetPoint(i, &coordinates[3 * static_cast<size_t>(i)]);
+  }
+  return coordinates;
+}
+
 // The small sample template (4,600 cells) with its unit point normals.
 struct Mesh
 {
-  std::vector<Point> points, normals;
+  std::vector<double> points, normals;
   std::vector<Cell> cells;
 };
 
@@ -27,13 +39,7 @@ Mesh SampleTemplate(const std::string& dir)
   const std::string command = Quote(std::string(BUILD_DIR) + "/sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0);
   vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/template.vtk").c_str());
-  Mesh mesh;
-  mesh.points.resize(static_cast<size_t>(surface->GetNumberOfPoints()));
-  mesh.normals.assign(mesh.points.size(), Point{ 0, 0, 0 });
-  for (size_t i = 0; i < mesh.points.size(); ++i)
-  {
-    surface->GetPoint(static_cast<vtkIdType>(i), mesh.points[i].data());
-  }
+  Mesh mesh{ Coordinates(surface), std::vector<double>(3 * static_cast<size_t>(surface->GetNumberOfPoints())), {} };
   for (vtkIdType c = 0; c < surface->GetNumberOfCells(); ++c)
   {
     double corners[3][3], normal[3];
@@ -43,95 +49,92 @@ Mesh SampleTemplate(const std::string& dir)
     const vtkIdType* ids;
     surface->GetCellPoints(c, size, ids);
     mesh.cells.push_back({ ids[0], ids[1], ids[2] });
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 9; ++k)
     {
-      for (int a = 0; a < 3; ++a)
-      {
-        mesh.normals[ids[k]][a] += normal[a];
-      }
+      mesh.normals[3 * ids[k / 3] + k % 3] += normal[k % 3];
     }
   }
-  for (Point& n : mesh.normals)
+  for (size_t i = 0; i < mesh.normals.size(); i += 3)
   {
-    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    n = { n[0] / length, n[1] / length, n[2] / length };
+    const double length = Norm(&mesh.normals[i]);
+    std::transform(&mesh.normals[i], &mesh.normals[i + 3], &mesh.normals[i], [&](double x) { return x / length; });
   }
   return mesh;
 }
 
-// A field of one number per point along the point normals, as 3-vectors.
-std::vector<Point> AlongNormals(const Mesh& mesh, const std::vector<double>& size)
+// A field of one number per point along the point normals.
+std::vector<double> AlongNormals(const Mesh& mesh, const std::vector<double>& size)
 {
-  std::vector<Point> field(size.size());
-  for (size_t i = 0; i < size.size(); ++i)
+  std::vector<double> field(mesh.normals.size());
+  for (size_t x = 0; x < field.size(); ++x)
   {
-    field[i] = { size[i] * mesh.normals[i][0], size[i] * mesh.normals[i][1], size[i] * mesh.normals[i][2] };
+    field[x] = size[x / 3] * mesh.normals[x];
   }
   return field;
 }
 
 // The template moved by `scale` times the fields, plus independent normal
 // noise of deviation `noise` in every coordinate.
-std::vector<Point> Moved(const Mesh& mesh, const std::vector<std::vector<Point>>& fields,
+std::vector<double> Moved(const Mesh& mesh, const std::vector<std::vector<double>>& fields,
   const std::vector<double>& scale, double noise, std::mt19937& random)
 {
   std::normal_distribution<double> normal(0.0, 1.0);
-  std::vector<Point> points = mesh.points;
-  for (size_t i = 0; i < points.size(); ++i)
+  std::vector<double> points = mesh.points;
+  for (size_t x = 0; x < points.size(); ++x)
   {
-    for (int a = 0; a < 3; ++a)
+    for (size_t f = 0; f < fields.size(); ++f)
     {
-      for (size_t f = 0; f < fields.size(); ++f)
-      {
-        points[i][a] += scale[f] * fields[f][i][a];
-      }
-      points[i][a] += noise * normal(random);
+      points[x] += scale[f] * fields[f][x];
     }
+    points[x] += noise * normal(random);
   }
   return points;
 }
 
+void WriteMoved(const std::string& path, const Mesh& mesh, const std::vector<double>& coordinates)
+{
+  std::vector<Point> points(coordinates.size() / 3);
+  for (size_t i = 0; i < points.size(); ++i)
+  {
+    points[i] = { coordinates[3 * i], coordinates[3 * i + 1], coordinates[3 * i + 2] };
+  }
+  WriteSurfaceFile(path, points, mesh.cells);
+}
+
 // Writes the surfaces as NAME<j>.vtk and their list NAME.txt; returns the list's name.
 std::string WriteCohort(const std::string& dir, const std::string& name, const Mesh& mesh,
-  const std::vector<std::vector<Point>>& surfaces)
+  const std::vector<std::vector<double>>& surfaces)
 {
   std::string list;
   for (size_t j = 0; j < surfaces.size(); ++j)
   {
     const std::string file = name + std::to_string(j) + ".vtk";
-    WriteSurfaceFile(dir + "/" + file, surfaces[j], mesh.cells);
+    WriteMoved(dir + "/" + file, mesh, surfaces[j]);
     list += file + "\n";
   }
   WriteText(dir + "/" + name + ".txt", list);
   return name + ".txt";
 }
 
-// The values of a color file, or the numbers of a table's row.
-std::vector<double> Numbers(const std::vector<std::string>& lines, size_t from)
+// The values of a color file.
+std::vector<double> ColorValues(const std::string& path)
 {
+  const std::vector<std::string> lines = ReadLines(path);
   std::vector<double> values;
-  for (size_t i = from; i < lines.size(); ++i)
-  {
-    values.push_back(std::stod(lines[i]));
-  }
+  std::transform(lines.begin() + 3, lines.end(), std::back_inserter(values), [](const std::string& line) { return std::stod(line); });
   return values;
 }
 
-std::vector<double> Fields(const std::string& row)
+// The numbers of a table's row after its first field.
+std::vector<double> RowNumbers(const std::string& row)
 {
-  std::vector<std::string> fields(1);
-  for (char c : row)
+  std::istringstream fields(row.substr(row.find('\t') + 1));
+  std::vector<double> numbers;
+  for (double x; fields >> x;)
   {
-    if (c == '\t')
-    {
-      fields.emplace_back();
-    }
-    else
-    {
-      fields.back().push_back(c);
-    }
+    numbers.push_back(x);
   }
-  return Numbers(std::vector<std::string>(fields.begin() + 1, fields.end()), 0);
+  return numbers;
 }
 
 double Cosine(const std::vector<double>& a, const std::vector<double>& b)
@@ -146,26 +149,6 @@ double Cosine(const std::vector<double>& a, const std::vector<double>& b)
   return ab / std::sqrt(aa * bb);
 }
 
-std::vector<double> Flat(const std::vector<Point>& points)
-{
-  std::vector<double> flat;
-  for (const Point& p : points)
-  {
-    flat.insert(flat.end(), p.begin(), p.end());
-  }
-  return flat;
-}
-
-std::vector<double> SurfaceCoordinates(const std::string& path)
-{
-  vtkSmartPointer<vtkPolyData> surface = ReadSurface(path.c_str());
-  std::vector<double> flat(3 * static_cast<size_t>(surface->GetNumberOfPoints()));
-  for (vtkIdType i = 0; i < surface->GetNumberOfPoints(); ++i)
-  {
-    surface->GetPoint(i, &flat[3 * static_cast<size_t>(i)]);
-  }
-  return flat;
-}
 }
 
 TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
@@ -174,17 +157,19 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
   const Mesh mesh = SampleTemplate(dir);
   // 1.5 mm outward within 40 mm of the back of the head; noise of 0.5 mm in
   // both visits of 20 subjects.
-  const Point back = *std::max_element(mesh.points.begin(), mesh.points.end(),
-    [](const Point& a, const Point& b) { return a[1] < b[1]; });
-  std::vector<double> inside(mesh.points.size());
+  size_t back = 0;
+  std::vector<double> inside(mesh.points.size() / 3);
   for (size_t i = 0; i < inside.size(); ++i)
   {
-    const double d[3] = { mesh.points[i][0] - back[0], mesh.points[i][1] - back[1], mesh.points[i][2] - back[2] };
-    inside[i] = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) < 40.0 ? 1.0 : 0.0;
+    back = mesh.points[3 * i + 1] > mesh.points[3 * back + 1] ? i : back;
   }
-  const std::vector<Point> planted = AlongNormals(mesh, inside);
+  for (size_t i = 0; i < inside.size(); ++i)
+  {
+    inside[i] = Distance(&mesh.points[3 * i], &mesh.points[3 * back]) < 40.0 ? 1.0 : 0.0;
+  }
+  const std::vector<double> planted = AlongNormals(mesh, inside);
   std::mt19937 random(7);
-  std::vector<std::vector<Point>> first, latest, noiseFirst, noiseLatest;
+  std::vector<std::vector<double>> first, latest, noiseFirst, noiseLatest;
   for (int s = 0; s < 20; ++s)
   {
     first.push_back(Moved(mesh, {}, {}, 0.5, random));
@@ -196,8 +181,8 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
     WriteCohort(dir, "latest", mesh, latest), "out" }, dir);
   ASSERT_EQ(run.status, 0) << run.output;
   // A cell changed where any of its corners moved.
-  const std::vector<double> significant = Numbers(ReadLines(dir + "/out/change_significant.clr"), 3);
-  const std::vector<double> mean = Numbers(ReadLines(dir + "/out/change_mean.clr"), 3);
+  const std::vector<double> significant = ColorValues(dir + "/out/change_significant.clr");
+  const std::vector<double> mean = ColorValues(dir + "/out/change_mean.clr");
   ASSERT_EQ(significant.size(), mesh.cells.size());
   double truePositive = 0, found = 0, changed = 0, movedWhole = 0, meanWhole = 0;
   for (size_t c = 0; c < mesh.cells.size(); ++c)
@@ -218,13 +203,13 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
   const std::vector<std::string> summary = ReadLines(dir + "/out/summary.tsv");
   ASSERT_EQ(summary.size(), 2u);
   EXPECT_EQ(summary[0], "subjects\tcells\tsignificant\tarea_share\tlargest_change\tlargest_change_cell\tunvarying");
-  EXPECT_EQ(Fields(summary[1])[1], found);
+  EXPECT_EQ(RowNumbers(summary[1])[1], found);
 
   // Noise alone: at most the false discoveries that a 5% rate allows.
   const ToolRun noise = RunTool("shapestats", { "change", WriteCohort(dir, "noise_first", mesh, noiseFirst),
     WriteCohort(dir, "noise_latest", mesh, noiseLatest), "noise" }, dir);
   ASSERT_EQ(noise.status, 0) << noise.output;
-  const std::vector<double> none = Numbers(ReadLines(dir + "/noise/change_significant.clr"), 3);
+  const std::vector<double> none = ColorValues(dir + "/noise/change_significant.clr");
   const double falseFound = std::accumulate(none.begin(), none.end(), 0.0);
   std::cout << "noise alone: " << falseFound << " significant cells\n";
   EXPECT_LE(falseFound, 0.05 * static_cast<double>(none.size()));
@@ -234,50 +219,29 @@ TEST(ShapeStats, ModesRecoverPlantedDirectionsAndShares)
 {
   const std::string dir = ScratchDir();
   const Mesh mesh = SampleTemplate(dir);
-  // Mode 1 moves the top and bottom along the normals, mode 2 widens the
-  // head; both unit vectors, mode 2 made orthogonal to mode 1.
-  std::vector<double> height(mesh.points.size());
-  std::vector<Point> widening(mesh.points.size());
-  for (size_t i = 0; i < mesh.points.size(); ++i)
+  // Mode 1 widens the head (x only), mode 2 makes it taller (z only): unit
+  // vectors, orthogonal. Their scores over 30 surfaces are a cosine and a sine
+  // over one period (centred, uncorrelated), of deviation 20 and 10; noise
+  // of 0.02 mm in each coordinate.
+  std::vector<double> widening(mesh.points.size()), taller(mesh.points.size());
+  for (size_t i = 0; i < mesh.points.size(); i += 3)
   {
-    height[i] = (mesh.points[i][2] - 50.0) / 50.0;
-    widening[i] = { (mesh.points[i][0] - 102.665) / 50.0, 0, 0 };
+    widening[i] = mesh.points[i] - 102.665;
+    taller[i + 2] = mesh.points[i + 2] - 50.0;
   }
-  std::vector<double> u1 = Flat(AlongNormals(mesh, height)), u2 = Flat(widening);
-  const double along = Cosine(u1, u2) * std::sqrt(std::inner_product(u2.begin(), u2.end(), u2.begin(), 0.0) /
-    std::inner_product(u1.begin(), u1.end(), u1.begin(), 0.0));
-  std::transform(u2.begin(), u2.end(), u1.begin(), u2.begin(), [&](double b, double a) { return b - along * a; });
-  for (std::vector<double>* u : { &u1, &u2 })
+  const std::vector<std::vector<double>> u = { widening, taller };
+  double lengths[2];
+  for (int k = 0; k < 2; ++k)
   {
-    const double length = std::sqrt(std::inner_product(u->begin(), u->end(), u->begin(), 0.0));
-    std::transform(u->begin(), u->end(), u->begin(), [&](double x) { return x / length; });
+    lengths[k] = std::sqrt(std::inner_product(u[k].begin(), u[k].end(), u[k].begin(), 0.0));
   }
-  std::vector<Point> field1(mesh.points.size()), field2(mesh.points.size());
-  for (size_t i = 0; i < field1.size(); ++i)
-  {
-    field1[i] = { u1[3 * i], u1[3 * i + 1], u1[3 * i + 2] };
-    field2[i] = { u2[3 * i], u2[3 * i + 1], u2[3 * i + 2] };
-  }
-  // 30 surfaces; scores of deviation 20 and 10, centred and uncorrelated;
-  // noise of 0.02 mm in each coordinate.
   std::mt19937 random(11);
-  std::normal_distribution<double> normal(0.0, 1.0);
-  std::vector<double> a(30), b(30);
-  std::generate(a.begin(), a.end(), [&] { return normal(random); });
-  std::generate(b.begin(), b.end(), [&] { return normal(random); });
-  for (std::vector<double>* s : { &a, &b })
-  {
-    const double m = std::accumulate(s->begin(), s->end(), 0.0) / 30.0;
-    std::transform(s->begin(), s->end(), s->begin(), [&](double x) { return x - m; });
-  }
-  const double ab = std::inner_product(a.begin(), a.end(), b.begin(), 0.0) / std::inner_product(a.begin(), a.end(), a.begin(), 0.0);
-  std::transform(b.begin(), b.end(), a.begin(), b.begin(), [&](double y, double x) { return y - ab * x; });
-  const double sdA = std::sqrt(std::inner_product(a.begin(), a.end(), a.begin(), 0.0) / 29.0);
-  const double sdB = std::sqrt(std::inner_product(b.begin(), b.end(), b.begin(), 0.0) / 29.0);
-  std::vector<std::vector<Point>> surfaces;
+  std::vector<std::vector<double>> surfaces;
   for (int j = 0; j < 30; ++j)
   {
-    surfaces.push_back(Moved(mesh, { field1, field2 }, { 20.0 * a[j] / sdA, 10.0 * b[j] / sdB }, 0.02, random));
+    const double angle = 2.0 * M_PI * j / 30.0, unit = std::sqrt(58.0 / 30.0);
+    surfaces.push_back(Moved(mesh, { widening, taller },
+      { 20.0 * unit * std::cos(angle) / lengths[0], 10.0 * unit * std::sin(angle) / lengths[1] }, 0.02, random));
   }
   const ToolRun run = RunTool("shapestats", { "modes", WriteCohort(dir, "cohort", mesh, surfaces), "out", "2" }, dir);
   ASSERT_EQ(run.status, 0) << run.output;
@@ -285,24 +249,24 @@ TEST(ShapeStats, ModesRecoverPlantedDirectionsAndShares)
   const std::vector<std::string> table = ReadLines(dir + "/out/modes.tsv");
   ASSERT_EQ(table.size(), 3u);
   EXPECT_EQ(table[0], "mode\tvariance\tshare");
-  const double noiseVariance = 3.0 * static_cast<double>(mesh.points.size()) * 0.02 * 0.02;
-  const double total = 400.0 + 100.0 + noiseVariance;
-  const std::vector<double> mean = SurfaceCoordinates(dir + "/out/mean.vtk");
-  const std::vector<double> scores = Fields(ReadLines(dir + "/out/scores.tsv")[1]);
+  const double total = 400.0 + 100.0 + static_cast<double>(mesh.points.size()) * 0.02 * 0.02;
+  const std::vector<double> mean = Coordinates(ReadSurface((dir + "/out/mean.vtk").c_str()));
+  const std::vector<double> scores = RowNumbers(ReadLines(dir + "/out/scores.tsv")[2]);
   for (int k = 0; k < 2; ++k)
   {
     const std::string name = dir + "/out/mode" + std::to_string(k + 1);
-    std::vector<double> direction = SurfaceCoordinates(name + "_plus2sd.vtk");
+    std::vector<double> direction = Coordinates(ReadSurface((name + "_plus2sd.vtk").c_str()));
     std::transform(direction.begin(), direction.end(), mean.begin(), direction.begin(), std::minus<double>());
-    const double cosine = std::abs(Cosine(direction, k == 0 ? u1 : u2));
-    const double share = Fields(table[1 + k])[1];
+    const double cosine = std::abs(Cosine(direction, u[k]));
+    const double share = RowNumbers(table[1 + k])[1];
     std::cout << "mode " << k + 1 << ": cosine " << cosine << ", share " << share << "\n";
     EXPECT_GE(cosine, 0.95);
     EXPECT_NEAR(share, (k == 0 ? 400.0 : 100.0) / total, 0.02);
-    // The first surface's score in standard deviations, up to the mode's sign.
-    EXPECT_NEAR(std::abs(scores[k]), std::abs((k == 0 ? a[0] / sdA : b[0] / sdB)), 0.02);
+    // Surface 1's score in standard deviations, up to the mode's sign.
+    const double angle = 2.0 * M_PI / 30.0;
+    EXPECT_NEAR(std::abs(scores[k]), std::sqrt(58.0 / 30.0) * std::abs(k == 0 ? std::cos(angle) : std::sin(angle)), 0.02);
   }
-  EXPECT_EQ(Numbers(ReadLines(dir + "/out/mode1.clr"), 3).size(), mesh.cells.size());
+  EXPECT_EQ(ColorValues(dir + "/out/mode1.clr").size(), mesh.cells.size());
   EXPECT_TRUE(std::filesystem::exists(dir + "/out/mode2_minus2sd.vtk"));
 }
 
@@ -310,29 +274,24 @@ TEST(ShapeStats, ScoreOfAHeadAtThreeDeviations)
 {
   const std::string dir = ScratchDir();
   const Mesh mesh = SampleTemplate(dir);
-  // A bump of 2 mm on the crown, in 20 members at deviations spread evenly
-  // (mean 0, standard deviation 1), and in the head at +3.
-  std::vector<double> bump(mesh.points.size());
+  // A bump of 2 mm on the crown, in 20 members at deviations along a cosine
+  // over one period (mean 0, standard deviation 1), and in the head at +3.
+  std::vector<double> bump(mesh.points.size() / 3);
   for (size_t i = 0; i < bump.size(); ++i)
   {
-    bump[i] = std::max(0.0, 2.0 * (mesh.points[i][2] - 100.0) / 50.0);
+    bump[i] = std::max(0.0, 2.0 * (mesh.points[3 * i + 2] - 100.0) / 50.0);
   }
-  const std::vector<Point> field = AlongNormals(mesh, bump);
+  const std::vector<double> field = AlongNormals(mesh, bump);
   std::mt19937 random(3);
-  std::vector<std::vector<Point>> members;
-  double squares = 0;
+  std::vector<std::vector<double>> members;
   for (int j = 0; j < 20; ++j)
   {
-    squares += std::pow(-1.0 + j / 9.5, 2);
+    members.push_back(Moved(mesh, { field }, { std::sqrt(38.0 / 20.0) * std::cos(2.0 * M_PI * j / 20.0) }, 0.0, random));
   }
-  for (int j = 0; j < 20; ++j)
-  {
-    members.push_back(Moved(mesh, { field }, { (-1.0 + j / 9.5) / std::sqrt(squares / 19.0) }, 0.0, random));
-  }
-  WriteSurfaceFile(dir + "/head.vtk", Moved(mesh, { field }, { 3.0 }, 0.0, random), mesh.cells);
+  WriteMoved(dir + "/head.vtk", mesh, Moved(mesh, { field }, { 3.0 }, 0.0, random));
   const ToolRun run = RunTool("shapestats", { "score", WriteCohort(dir, "group", mesh, members), "head.vtk", "out" }, dir);
   ASSERT_EQ(run.status, 0) << run.output;
-  const std::vector<double> z = Numbers(ReadLines(dir + "/out/zscore.clr"), 3);
+  const std::vector<double> z = ColorValues(dir + "/out/zscore.clr");
   ASSERT_EQ(z.size(), mesh.cells.size());
   size_t checked = 0;
   for (size_t c = 0; c < z.size(); ++c)
@@ -354,8 +313,8 @@ TEST(ShapeStats, ScoreOfAHeadAtThreeDeviations)
   ASSERT_EQ(table.size(), 2u);
   EXPECT_EQ(table[0], "file\tdistance\tpercentile");
   EXPECT_EQ(table[1].rfind("head.vtk\t", 0), 0u);
-  EXPECT_NEAR(Fields(table[1])[0], 3.0, 0.01);
-  EXPECT_EQ(Fields(table[1])[1], 100.0);
+  EXPECT_NEAR(RowNumbers(table[1])[0], 3.0, 0.01);
+  EXPECT_EQ(RowNumbers(table[1])[1], 100.0);
 }
 
 TEST(ShapeStats, UsageAndRefusalsWriteNothing)
