@@ -6,7 +6,6 @@
 #include "stats/cohort.h"
 #include "stats/grammodes.h"
 
-#include <vtkPoints.h>
 
 #include <filesystem>
 #include <string>

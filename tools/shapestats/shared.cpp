@@ -4,6 +4,8 @@
 #include "surftools/outputfile.h"
 #include "surftools/surface.h"
 
+#include <vtkPoints.h>
+
 #include <cmath>
 #include <iostream>
 #include <system_error>
