@@ -33,3 +33,17 @@ Summary Summarize(std::vector<double>& values)
   summary.largest = values.back();
   return summary;
 }
+
+double PercentRank(const std::vector<double>& values, double value)
+{
+  if (values.empty())
+  {
+    return 0.0;
+  }
+  double below = 0;
+  for (double v : values)
+  {
+    below += v < value ? 1.0 : (v == value ? 0.5 : 0.0);
+  }
+  return 100.0 * below / static_cast<double>(values.size());
+}

@@ -19,3 +19,8 @@ struct Summary
 
 // The summary of `values`, which it sorts; all zero when there are none.
 Summary Summarize(std::vector<double>& values);
+
+// The percentile rank of `value` among `values` (in any order): the
+// percentage of them that lie below it, those equal to it counted half; 0
+// when there are none.
+double PercentRank(const std::vector<double>& values, double value);

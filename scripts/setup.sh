@@ -8,7 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libeigen3-dev libgtest-dev time xvfb xauth chromium \
+bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libeigen3-dev libboost-dev libgtest-dev time xvfb xauth chromium \
   snakemake
 # Node.js drives Chromium in the browser test of scanreport's page.
 command -v node >/dev/null && command -v npm >/dev/null || bash "$root/scripts/install-packages.sh" nodejs npm
