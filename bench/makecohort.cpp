@@ -56,8 +56,8 @@ std::vector<double> PointNormals(vtkPolyData* surface)
 }
 
 // One head: the template's points scaled and bumped.
-vtkSmartPointer<vtkPoints> Head(vtkPolyData* templ, const std::vector<double>& normals, const double centre[3],
-  Random& random)
+vtkSmartPointer<vtkPoints> Head(
+  vtkPolyData* templ, const std::vector<double>& normals, const double centre[3], Random& random)
 {
   const vtkIdType count = templ->GetNumberOfPoints();
   double scale[3];
@@ -112,7 +112,8 @@ int main(int argc, char* argv[])
   const std::vector<double> normals = PointNormals(templ);
   double bounds[6];
   templ->GetBounds(bounds);
-  const double centre[3] = { 0.5 * (bounds[0] + bounds[1]), 0.5 * (bounds[2] + bounds[3]), 0.5 * (bounds[4] + bounds[5]) };
+  const double centre[3] = { 0.5 * (bounds[0] + bounds[1]), 0.5 * (bounds[2] + bounds[3]),
+    0.5 * (bounds[4] + bounds[5]) };
   std::ofstream list(dir + "/list.txt");
   for (int k = 1; k <= heads; ++k)
   {

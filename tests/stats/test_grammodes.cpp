@@ -1,8 +1,8 @@
 // Modes and distances through the Gram matrix, on four vectors in the plane
 // whose covariance is worked out by hand: (±3, 0) and (0, ±1), moved far from
 // the origin.
-#include "stats/grammodes.h"
 #include "geometry/statistics.h"
+#include "stats/grammodes.h"
 
 #include <gtest/gtest.h>
 

@@ -36,7 +36,8 @@ struct Mesh
 
 Mesh SampleTemplate(const std::string& dir)
 {
-  const std::string command = Quote(std::string(BUILD_DIR) + "/sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
+  const std::string command =
+    Quote(std::string(BUILD_DIR) + "/sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0);
   vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/template.vtk").c_str());
   Mesh mesh{ Coordinates(surface), std::vector<double>(3 * static_cast<size_t>(surface->GetNumberOfPoints())), {} };
@@ -102,8 +103,8 @@ void WriteMoved(const std::string& path, const Mesh& mesh, const std::vector<dou
 }
 
 // Writes the surfaces as NAME<j>.vtk and their list NAME.txt; returns the list's name.
-std::string WriteCohort(const std::string& dir, const std::string& name, const Mesh& mesh,
-  const std::vector<std::vector<double>>& surfaces)
+std::string WriteCohort(
+  const std::string& dir, const std::string& name, const Mesh& mesh, const std::vector<std::vector<double>>& surfaces)
 {
   std::string list;
   for (size_t j = 0; j < surfaces.size(); ++j)
@@ -121,7 +122,8 @@ std::vector<double> ColorValues(const std::string& path)
 {
   const std::vector<std::string> lines = ReadLines(path);
   std::vector<double> values;
-  std::transform(lines.begin() + 3, lines.end(), std::back_inserter(values), [](const std::string& line) { return std::stod(line); });
+  std::transform(lines.begin() + 3, lines.end(), std::back_inserter(values),
+    [](const std::string& line) { return std::stod(line); });
   return values;
 }
 
@@ -177,8 +179,8 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
     noiseFirst.push_back(Moved(mesh, {}, {}, 0.5, random));
     noiseLatest.push_back(Moved(mesh, {}, {}, 0.5, random));
   }
-  const ToolRun run = RunTool("shapestats", { "change", WriteCohort(dir, "first", mesh, first),
-    WriteCohort(dir, "latest", mesh, latest), "out" }, dir);
+  const ToolRun run = RunTool("shapestats",
+    { "change", WriteCohort(dir, "first", mesh, first), WriteCohort(dir, "latest", mesh, latest), "out" }, dir);
   ASSERT_EQ(run.status, 0) << run.output;
   // A cell changed where any of its corners moved.
   const std::vector<double> significant = ColorValues(dir + "/out/change_significant.clr");
@@ -206,8 +208,10 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
   EXPECT_EQ(RowNumbers(summary[1])[1], found);
 
   // Noise alone: at most the false discoveries that a 5% rate allows.
-  const ToolRun noise = RunTool("shapestats", { "change", WriteCohort(dir, "noise_first", mesh, noiseFirst),
-    WriteCohort(dir, "noise_latest", mesh, noiseLatest), "noise" }, dir);
+  const ToolRun noise = RunTool("shapestats",
+    { "change", WriteCohort(dir, "noise_first", mesh, noiseFirst), WriteCohort(dir, "noise_latest", mesh, noiseLatest),
+      "noise" },
+    dir);
   ASSERT_EQ(noise.status, 0) << noise.output;
   const std::vector<double> none = ColorValues(dir + "/noise/change_significant.clr");
   const double falseFound = std::accumulate(none.begin(), none.end(), 0.0);
@@ -264,7 +268,8 @@ TEST(ShapeStats, ModesRecoverPlantedDirectionsAndShares)
     EXPECT_NEAR(share, (k == 0 ? 400.0 : 100.0) / total, 0.02);
     // Surface 1's score in standard deviations, up to the mode's sign.
     const double angle = 2.0 * M_PI / 30.0;
-    EXPECT_NEAR(std::abs(scores[k]), std::sqrt(58.0 / 30.0) * std::abs(k == 0 ? std::cos(angle) : std::sin(angle)), 0.02);
+    EXPECT_NEAR(
+      std::abs(scores[k]), std::sqrt(58.0 / 30.0) * std::abs(k == 0 ? std::cos(angle) : std::sin(angle)), 0.02);
   }
   EXPECT_EQ(ColorValues(dir + "/out/mode1.clr").size(), mesh.cells.size());
   EXPECT_TRUE(std::filesystem::exists(dir + "/out/mode2_minus2sd.vtk"));
@@ -286,10 +291,12 @@ TEST(ShapeStats, ScoreOfAHeadAtThreeDeviations)
   std::vector<std::vector<double>> members;
   for (int j = 0; j < 20; ++j)
   {
-    members.push_back(Moved(mesh, { field }, { std::sqrt(38.0 / 20.0) * std::cos(2.0 * M_PI * j / 20.0) }, 0.0, random));
+    members.push_back(
+      Moved(mesh, { field }, { std::sqrt(38.0 / 20.0) * std::cos(2.0 * M_PI * j / 20.0) }, 0.0, random));
   }
   WriteMoved(dir + "/head.vtk", mesh, Moved(mesh, { field }, { 3.0 }, 0.0, random));
-  const ToolRun run = RunTool("shapestats", { "score", WriteCohort(dir, "group", mesh, members), "head.vtk", "out" }, dir);
+  const ToolRun run =
+    RunTool("shapestats", { "score", WriteCohort(dir, "group", mesh, members), "head.vtk", "out" }, dir);
   ASSERT_EQ(run.status, 0) << run.output;
   const std::vector<double> z = ColorValues(dir + "/out/zscore.clr");
   ASSERT_EQ(z.size(), mesh.cells.size());
@@ -334,7 +341,8 @@ TEST(ShapeStats, UsageAndRefusalsWriteNothing)
   }
   WriteText(dir + "/file", "");
   const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
-    { { "change", "ab.txt", "aab.txt", "out" }, "List files ab.txt and aab.txt name different numbers of surfaces: 2 and 3" },
+    { { "change", "ab.txt", "aab.txt", "out" },
+      "List files ab.txt and aab.txt name different numbers of surfaces: 2 and 3" },
     { { "change", "a.txt", "a.txt", "out" }, "List file a.txt names 1 surface; a change needs at least 2" },
     { { "modes", "a.txt", "out" }, "List file a.txt names 1 surface; a decomposition into modes needs at least 2" },
     { { "score", "ab.txt", "a.vtk", "out" }, "List file ab.txt names 2 surfaces; a reference group needs at least 3" },
@@ -359,9 +367,12 @@ TEST(ShapeStats, UsageAndRefusalsWriteNothing)
   EXPECT_EQ(usage.status, 255);
   EXPECT_EQ(usage.output.rfind("Usage: shapestats change first_list.txt latest_list.txt outdir\n"
                                "       shapestats modes list.txt outdir [modes]\n"
-                               "       shapestats score reference_list.txt surface.vtk outdir\n", 0), 0u);
-  for (const std::vector<std::string>& wrong : { std::vector<std::string>{ "change", "ab.txt", "ab.txt" },
-         { "modes", "ab.txt" }, { "modes", "ab.txt", "out", "2", "more" }, { "score", "ab.txt", "a.vtk" }, { "other", "ab.txt", "out" } })
+                               "       shapestats score reference_list.txt surface.vtk outdir\n",
+              0),
+    0u);
+  for (const std::vector<std::string>& wrong :
+    { std::vector<std::string>{ "change", "ab.txt", "ab.txt" }, { "modes", "ab.txt" },
+      { "modes", "ab.txt", "out", "2", "more" }, { "score", "ab.txt", "a.vtk" }, { "other", "ab.txt", "out" } })
   {
     const ToolRun run = RunTool("shapestats", wrong, dir);
     EXPECT_EQ(run.status, 255);

@@ -18,8 +18,8 @@ namespace
 constexpr double kFalseDiscoveryRate = 0.05;
 
 // Reads both lists of the same subjects. False after one line.
-bool ReadPairedLists(const char* firstList, const char* latestList, std::vector<std::string>& first,
-  std::vector<std::string>& latest)
+bool ReadPairedLists(
+  const char* firstList, const char* latestList, std::vector<std::string>& first, std::vector<std::string>& latest)
 {
   if (!ReadListNames(firstList, first) || !ReadListNames(latestList, latest))
   {
@@ -27,8 +27,8 @@ bool ReadPairedLists(const char* firstList, const char* latestList, std::vector<
   }
   if (first.size() != latest.size())
   {
-    std::cout << "List files " << firstList << " and " << latestList << " name different numbers of surfaces: "
-              << first.size() << " and " << latest.size() << '\n';
+    std::cout << "List files " << firstList << " and " << latestList
+              << " name different numbers of surfaces: " << first.size() << " and " << latest.size() << '\n';
     return false;
   }
   return EnoughNames(firstList, first, 2, "a change");
@@ -85,7 +85,7 @@ bool GatherChanges(const std::vector<std::string>& first, const std::vector<std:
 struct ChangeMaps
 {
   std::vector<double> mean, t, q, significant;
-  size_t unvarying = 0;     // cells whose changes do not vary: t undefined, written 0
+  size_t unvarying = 0; // cells whose changes do not vary: t undefined, written 0
   size_t significantCells = 0;
   double significantArea = 0; // share of the area
   size_t largestCell = 0;     // the cell of the largest mean change in magnitude
@@ -137,9 +137,8 @@ bool WriteSummary(const OutputFolder& folder, size_t subjects, const ChangeMaps&
             << NumberText(100.0 * maps.significantArea) << "% of the area\n"
             << "Largest mean change: " << NumberText(largest) << " at cell " << maps.largestCell << '\n'
             << "Cells whose changes do not vary (t written as 0, q as 1): " << maps.unvarying << '\n';
-  const std::string table =
-    TableRow({ "subjects", "cells", "significant", "area_share", "largest_change", "largest_change_cell",
-      "unvarying" }) +
+  const std::string table = TableRow({ "subjects", "cells", "significant", "area_share", "largest_change",
+                              "largest_change_cell", "unvarying" }) +
     TableRow({ std::to_string(subjects), std::to_string(cells), std::to_string(maps.significantCells),
       NumberText(maps.significantArea), NumberText(largest), std::to_string(maps.largestCell),
       std::to_string(maps.unvarying) });
@@ -161,10 +160,9 @@ int RunChange(const char* firstList, const char* latestList, const char* outDir)
   const ChangeMaps maps = TestCells(changes);
   const double meanRange = LargestMagnitude(maps.mean);
   const double tRange = LargestMagnitude(maps.t);
-  bool written = WriteValues(folder.File("change_mean.clr"), maps.mean, -meanRange, meanRange,
-    "rainbow_symmetric_whitemid");
-  written = WriteValues(folder.File("change_t.clr"), maps.t, -tRange, tRange, "rainbow_symmetric_whitemid") &&
-    written;
+  bool written =
+    WriteValues(folder.File("change_mean.clr"), maps.mean, -meanRange, meanRange, "rainbow_symmetric_whitemid");
+  written = WriteValues(folder.File("change_t.clr"), maps.t, -tRange, tRange, "rainbow_symmetric_whitemid") && written;
   written = WriteValues(folder.File("change_q.clr"), maps.q, 0, 1, "rainbow") && written;
   written = WriteValues(folder.File("change_significant.clr"), maps.significant, 0, 1, "rainbow") && written;
   written = WriteSummary(folder, first.size(), maps) && written;

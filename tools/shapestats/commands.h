@@ -6,7 +6,6 @@
 #include "stats/cohort.h"
 #include "stats/grammodes.h"
 
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,8 +56,8 @@ bool WriteTable(const std::string& path, const std::string& text);
 // Writes a color file of one value per cell with the range `first second`
 // (written as values are) and the color map; false after one line when it
 // cannot be written.
-bool WriteValues(const std::string& path, const std::vector<double>& values, double first, double second,
-  const char* colorMap);
+bool WriteValues(
+  const std::string& path, const std::vector<double>& values, double first, double second, const char* colorMap);
 
 // The largest magnitude among the values, for a range symmetric about 0; 1
 // when there is none above 0, so that the range's ends always differ.

@@ -76,16 +76,16 @@ std::vector<double> CellDisplacements(const CohortReader& reader, const Eigen::V
 }
 
 // modes.tsv and scores.tsv, with the table of modes on standard output.
-bool WriteTables(const OutputFolder& folder, const std::vector<std::string>& names, const GramModes& modes,
-  Eigen::Index count)
+bool WriteTables(
+  const OutputFolder& folder, const std::vector<std::string>& names, const GramModes& modes, Eigen::Index count)
 {
   std::string table = TableRow({ "mode", "variance", "share" });
   std::vector<std::string> header = { "file" };
   for (Eigen::Index k = 0; k < count; ++k)
   {
     const double share = modes.variance(k) / modes.total;
-    std::cout << "Mode " << k + 1 << ": variance " << NumberText(modes.variance(k)) << ", "
-              << NumberText(100.0 * share) << "% of the variance\n";
+    std::cout << "Mode " << k + 1 << ": variance " << NumberText(modes.variance(k)) << ", " << NumberText(100.0 * share)
+              << "% of the variance\n";
     table += TableRow({ std::to_string(k + 1), NumberText(modes.variance(k)), NumberText(share) });
     header.push_back("mode" + std::to_string(k + 1));
   }
@@ -148,8 +148,7 @@ int RunModes(const char* list, const char* outDir, const char* modeCount)
   }
   else if (count < asked)
   {
-    std::cout << "Only " << count << (count == 1 ? " mode varies" : " modes vary") << ": writing "
-              << count << '\n';
+    std::cout << "Only " << count << (count == 1 ? " mode varies" : " modes vary") << ": writing " << count << '\n';
   }
   Eigen::MatrixXd vectors = ModeVectors(rows, modes, count);
   OrientOutward(mean, vectors, modes);

@@ -95,8 +95,7 @@ int RunScore(const char* referenceList, const char* surface, const char* outDir)
 
   std::cout << "Reference surfaces: " << members << '\n'
             << "Mahalanobis distance in the " << used << (used == 1 ? " mode that explains" : " modes that explain")
-            << " 95% of the variance: "
-            << NumberText(distance) << '\n'
+            << " 95% of the variance: " << NumberText(distance) << '\n'
             << "Percentile among the reference group (each member against the others): " << NumberText(percentile)
             << '\n'
             << "Cells where the reference group does not vary (z written as 0): " << scores.unvarying << '\n';

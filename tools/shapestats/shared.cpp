@@ -116,8 +116,8 @@ bool WriteTable(const std::string& path, const std::string& text)
   return WriteOutputFile(path.c_str(), text.data(), text.size());
 }
 
-bool WriteValues(const std::string& path, const std::vector<double>& values, double first, double second,
-  const char* colorMap)
+bool WriteValues(
+  const std::string& path, const std::vector<double>& values, double first, double second, const char* colorMap)
 {
   OutputFile out = OpenColorFile(path.c_str());
   WriteColorHeader(out, ColorRangeText(first), ColorRangeText(second), colorMap);
