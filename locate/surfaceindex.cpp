@@ -98,6 +98,14 @@ void StoreRange(double low, double high, float* lowOut, float* highOut)
   *highOut = hi;
 }
 
+// A triangle's normal, (B - A) x (C - A), and the edges beside A.
+void TriangleNormal(const double corner[9], double u[3], double w[3], double n[3])
+{
+  Subtract(corner + 3, corner, u);
+  Subtract(corner + 6, corner, w);
+  Cross(u, w, n);
+}
+
 // A node's box, oriented to its cells: three (nearly) orthonormal axes and
 // the range of the cells along each, widened for rounding.
 struct Node
@@ -129,7 +137,7 @@ public:
   void StoreLeafCells();
 
 private:
-  void ReadCorners(const vtkIdType* ids, const float* floats, double corner[9]) const;
+  void ReadCorners(vtkIdType c, double corner[9]) const;
   bool PlaceCell(vtkIdType c, const double corner[9]);
   void SortCell(vtkIdType c, const double corner[9]);
   int BuildNode(int start, int count);
@@ -144,8 +152,7 @@ private:
   vtkPolyData* Surface;
   const size_t Count;
   vtkSmartPointer<vtkGenericCell> Cell; // scratch for sorting the cells out
-  std::vector<double> Corners;          // 9 per cell
-  std::vector<double> Normals;          // 3 per cell: (B - A) x (C - A)
+  const float* Floats = nullptr;        // the points, where they are single-precision triples
   std::vector<float> Centers;           // 3 per cell
   std::vector<SurfaceIndex::CellKind> Kinds;
   std::vector<int32_t> Order;                  // the cells in the order the leaves hold them
@@ -156,15 +163,12 @@ private:
 
 bool IndexBuilder::ReadCells()
 {
-  vtkPoints* points = this->Surface->GetPoints();
-  this->Corners.resize(9 * this->Count);
-  this->Normals.resize(3 * this->Count);
   this->Centers.resize(3 * this->Count);
   this->Kinds.resize(this->Count);
   this->Index.Octants.resize(6 * this->Count);
   // Single-precision points are read in place.
-  vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(points->GetData());
-  const float* floats = floatArray && floatArray->GetNumberOfComponents() == 3 ? floatArray->GetPointer(0) : nullptr;
+  vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(this->Surface->GetPoints()->GetData());
+  this->Floats = floatArray && floatArray->GetNumberOfComponents() == 3 ? floatArray->GetPointer(0) : nullptr;
   const vtkIdType count = static_cast<vtkIdType>(this->Count);
   for (vtkIdType c = 0; c < count; ++c)
   {
@@ -175,8 +179,8 @@ bool IndexBuilder::ReadCells()
     {
       return false;
     }
-    double* corner = &this->Corners[9 * c];
-    this->ReadCorners(ids, floats, corner);
+    double corner[9];
+    this->ReadCorners(c, corner);
     if (!this->PlaceCell(c, corner))
     {
       return false;
@@ -186,13 +190,18 @@ bool IndexBuilder::ReadCells()
   return true;
 }
 
-void IndexBuilder::ReadCorners(const vtkIdType* ids, const float* floats, double corner[9]) const
+// A triangle's corners, read again from the surface wherever they are needed
+// rather than held for every cell while the index is built.
+void IndexBuilder::ReadCorners(vtkIdType c, double corner[9]) const
 {
+  vtkIdType size;
+  const vtkIdType* ids;
+  this->Surface->GetCellPoints(c, size, ids);
   for (int v = 0; v < 3; ++v)
   {
-    if (floats)
+    if (this->Floats)
     {
-      const float* p = floats + 3 * ids[v];
+      const float* p = this->Floats + 3 * ids[v];
       corner[3 * v] = p[0];
       corner[3 * v + 1] = p[1];
       corner[3 * v + 2] = p[2];
@@ -236,17 +245,12 @@ bool IndexBuilder::PlaceCell(vtkIdType c, const double corner[9])
 void IndexBuilder::SortCell(vtkIdType c, const double corner[9])
 {
   const double* a = corner;
-  const double* b = corner + 3;
-  const double* cc = corner + 6;
   double u[3];
   double w[3];
   double n[3];
-  Subtract(b, a, u);
-  Subtract(cc, a, w);
-  Cross(u, w, n);
-  const double longest = std::max({ Norm2(u), Norm2(w), Distance2(cc, b) });
+  TriangleNormal(corner, u, w, n);
+  const double longest = std::max({ Norm2(u), Norm2(w), Distance2(corner + 6, corner + 3) });
   const double area2 = Norm(n);
-  std::copy(n, n + 3, &this->Normals[3 * c]);
   this->Kinds[c] = SurfaceIndex::Good;
   if (!(area2 >= kThin * longest) || longest == 0.0)
   {
@@ -302,8 +306,11 @@ void IndexBuilder::BuildTree()
   this->Index.Wides.clear();
   this->Index.Wides.reserve(this->Nodes.size() / 3 + 1);
   this->BuildWide(0);
-  this->Nodes.clear();
-  this->Nodes.shrink_to_fit();
+  // What only the tree's build needs goes before the leaves' cells are stored.
+  this->Nodes = std::vector<Node>();
+  this->Sums = std::vector<double>();
+  this->Keys = std::vector<std::pair<float, int32_t>>();
+  this->Centers = std::vector<float>();
 }
 
 // The node of the cells Order[start] to Order[start + count - 1]: a leaf
@@ -329,11 +336,16 @@ int IndexBuilder::BuildNode(int start, int count)
 // A leaf's box: the range of its cells' corners along its axes.
 void IndexBuilder::MakeLeaf(int index, int start, int count)
 {
+  double corners[kLeafSize][9];
   double n[3] = { 0, 0, 0 };
   double total = 0.0;
-  for (int k = start; k < start + count; ++k)
+  for (int k = 0; k < count; ++k)
   {
-    const double* normal = &this->Normals[3 * static_cast<size_t>(this->Order[k])];
+    this->ReadCorners(this->Order[start + k], corners[k]);
+    double u[3];
+    double w[3];
+    double normal[3];
+    TriangleNormal(corners[k], u, w, normal);
     for (int i = 0; i < 3; ++i)
     {
       n[i] += normal[i];
@@ -347,12 +359,11 @@ void IndexBuilder::MakeLeaf(int index, int start, int count)
     const double a[3] = { leaf.axis[3 * i], leaf.axis[3 * i + 1], leaf.axis[3 * i + 2] };
     double low = kHuge;
     double high = -kHuge;
-    for (int k = start; k < start + count; ++k)
+    for (int k = 0; k < count; ++k)
     {
-      const double* corner = &this->Corners[9 * static_cast<size_t>(this->Order[k])];
       for (int v = 0; v < 3; ++v)
       {
-        const double s = Dot(a, corner + 3 * v);
+        const double s = Dot(a, corners[k] + 3 * v);
         low = std::min(low, s);
         high = std::max(high, s);
       }
@@ -525,10 +536,12 @@ void IndexBuilder::StoreLeafCells()
   {
     const size_t c = static_cast<size_t>(this->Order[k]);
     SurfaceIndex::LeafCell& leafCell = this->Index.Cells[k];
+    double corner[9];
+    this->ReadCorners(static_cast<vtkIdType>(c), corner);
     for (int v = 0; v < 9; ++v)
     {
-      leafCell.corner[v] = static_cast<float>(this->Corners[9 * c + v]);
-      largest = std::max(largest, std::fabs(this->Corners[9 * c + v]));
+      leafCell.corner[v] = static_cast<float>(corner[v]);
+      largest = std::max(largest, std::fabs(corner[v]));
     }
     leafCell.cell = static_cast<int32_t>(c);
     leafCell.kind = this->Kinds[c];
