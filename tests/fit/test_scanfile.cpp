@@ -31,6 +31,9 @@ TEST(ScanFile, ATrialReadRunsApartAndTellsACrashFromAFailure)
   EXPECT_EQ(TrialRead([] { return false; }), Trial::Failed);
   EXPECT_EQ(TrialRead([]() -> bool { std::abort(); }), Trial::Crashed);
   EXPECT_EQ(TrialRead([]() -> bool { throw std::bad_alloc(); }), Trial::Crashed);
+  // A crash that a handler turns into an exit (AddressSanitizer's exits with 1).
+  EXPECT_EQ(TrialRead([]() -> bool { _exit(1); }), Trial::Crashed);
+  EXPECT_EQ(TrialRead([]() -> bool { _exit(0); }), Trial::Crashed);
 }
 
 TEST(ScanFile, EveryFormatReadsAsTheSameTriangles)
