@@ -48,11 +48,11 @@
 #include "surftools/surface.h"
 
 #include <vtkCellArray.h>
-#include <vtkSTLWriter.h>
 #include <vtkSmartPointer.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -434,42 +434,56 @@ bool WriteCohort(const Mesh& mesh, const std::string& dir)
   return ok;
 }
 
-// The first scan as a clinic's scanner would write it (rawscan.stl), and its
-// landmarks with those of the template, for fittemplate.
-bool WriteRawScan(const Mesh& mesh, const std::string& dir)
+// The five landmarks (the nasion, the patient's right and left tragus, the
+// vertex, the opisthocranion) by point id, picked once on the first scan: the
+// template's landmarks and those of every raw scan are the points with these
+// ids.
+std::vector<vtkIdType> LandmarkIds(const Mesh& mesh)
 {
-  const std::vector<double> first = Deform(mesh, 12.0, 0.0);
-  const vtkSmartPointer<vtkPolyData> surface = MeshSurface(mesh, first);
+  return HeadLandmarkIds(MeshSurface(mesh, Deform(mesh, 12.0, 0.0)));
+}
 
-  std::vector<Landmark> templateLandmarks;
-  std::vector<Landmark> scanLandmarks;
-  for (vtkIdType id : HeadLandmarkIds(surface))
+// The points with the given ids, on the mesh's triangles at `coordinates`.
+std::vector<Landmark> LandmarksAt(const std::vector<double>& coordinates, const std::vector<vtkIdType>& ids)
+{
+  std::vector<Landmark> landmarks;
+  for (vtkIdType id : ids)
   {
-    templateLandmarks.push_back({ mesh.points[3 * id], mesh.points[3 * id + 1], mesh.points[3 * id + 2] });
-    scanLandmarks.push_back({ first[3 * id], first[3 * id + 1], first[3 * id + 2] });
+    landmarks.push_back({ coordinates[3 * id], coordinates[3 * id + 1], coordinates[3 * id + 2] });
   }
+  return landmarks;
+}
+
+// The head on `coordinates` as a clinic's scanner would write it, for
+// fittemplate: re-triangulated (as many triangles as the template has, times
+// 300,000 / 190,676: 300,000 at full size), cut open 10 mm below the ear
+// midpoint, with holes at both ears and the crown, moved by the rotation and
+// translation that `seed` draws. Writes the scan as binary STL to `scanPath`
+// and its landmarks (the points with the ids, with 1 mm of noise) to
+// `landmarksPath`.
+bool WriteScannerScan(const Mesh& mesh, const std::vector<double>& coordinates, const std::vector<vtkIdType>& ids,
+  uint64_t seed, const std::string& scanPath, const std::string& landmarksPath)
+{
+  const std::vector<Landmark> landmarks = LandmarksAt(coordinates, ids);
   RawScanOptions options;
-  // As many triangles as the template has, times 300,000 / 190,676: 300,000 at full size.
   options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
   options.cutBelow = kEar[2] - 10.0;
-  options.holes = { { scanLandmarks[1][0], scanLandmarks[1][1], scanLandmarks[1][2], 12.0 },
-    { scanLandmarks[2][0], scanLandmarks[2][1], scanLandmarks[2][2], 12.0 },
+  options.holes = { { landmarks[1][0], landmarks[1][1], landmarks[1][2], 12.0 },
+    { landmarks[2][0], landmarks[2][1], landmarks[2][2], 12.0 },
     { kCenter[0], kCenter[1] + 40.0, kCenter[2] + 70.0, 20.0 } };
-  options.seed = 2024;
-  const RawScan scan = MakeRawScan(surface, scanLandmarks, options);
-  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
-  writer->SetInputData(scan.surface);
-  const std::string path = dir + "/rawscan.stl";
-  writer->SetFileName(path.c_str());
-  writer->SetFileTypeToBinary();
-  bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
-  if (!ok)
-  {
-    std::cout << "Cannot write " << path << '\n';
-  }
-  ok = WriteLandmarks(templateLandmarks, dir + "/rawscan_template_landmarks.crv") && ok;
-  ok = WriteLandmarks(scan.landmarks, dir + "/rawscan_landmarks.crv") && ok;
-  return ok;
+  options.seed = seed;
+  const RawScan scan = MakeRawScan(MeshSurface(mesh, coordinates), landmarks, options);
+  const bool ok = WriteBinaryStl(scan.surface, scanPath);
+  return WriteLandmarks(scan.landmarks, landmarksPath) && ok;
+}
+
+// The first scan as a clinic's scanner would write it (rawscan.stl), and its
+// landmarks with those of the template, for fittemplate.
+bool WriteRawScan(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& dir)
+{
+  bool ok = WriteScannerScan(
+    mesh, Deform(mesh, 12.0, 0.0), landmarkIds, 2024, dir + "/rawscan.stl", dir + "/rawscan_landmarks.crv");
+  return WriteLandmarks(LandmarksAt(mesh.points, landmarkIds), dir + "/rawscan_template_landmarks.crv") && ok;
 }
 
 int main(int argc, char* argv[])
@@ -495,7 +509,7 @@ int main(int argc, char* argv[])
   ok = WriteRing(dir + "/headring.crv") && ok;
   ok = WriteSegments(dir + "/segments.crv") && ok;
   ok = WriteCohort(mesh, dir) && ok;
-  ok = WriteRawScan(mesh, dir) && ok;
+  ok = WriteRawScan(mesh, LandmarkIds(mesh), dir) && ok;
   if (!ok)
   {
     return -1;
