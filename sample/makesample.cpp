@@ -31,12 +31,26 @@
 //                       the ears, with holes at both ears and the crown, moved
 //                       by a rotation and a translation
 //   rawscan_template_landmarks.crv, rawscan_landmarks.crv
-//                       five landmarks (front, left, right, top, back of the
-//                       head) on the template and on the raw scan, the latter
-//                       with 1 mm of noise
+//                       five landmarks (the nasion, the patient's right and
+//                       left tragus, the vertex, the opisthocranion) on the
+//                       template and on the raw scan, the latter with 1 mm of
+//                       noise
 //   cohort/             a small cohort for the workflow: the template, both
-//                       masks and subjects/<id>/first.vtk and final.vtk for
-//                       three subjects (s01 has the first and final scan above)
+//                       masks, template_landmarks.crv (the template's five
+//                       landmarks, as rawscan_template_landmarks.crv), and
+//                       subjects/<id>/first.vtk and final.vtk for three
+//                       subjects (s01 has the first and final scan above);
+//                       subjects/r01/v1.stl, v2.stl, v3.stl, three raw scans
+//                       of one child (each made as rawscan.stl, in a pose of
+//                       its own) with v1_landmarks.crv, v2_landmarks.crv,
+//                       v3_landmarks.crv, the flattening on the patient's right
+//                       lessening (12, 8, 4 mm) as the head grows (0, 2, 4 mm);
+//                       subjects/t01/v1.vtk, v2.vtk, v3.vtk, three scans of one
+//                       child on the template, the flattening on the left
+//                       lessening (10, 6, 2 mm) as the head grows (0, 2, 4 mm);
+//                       visits.tsv, one row per visit: subject, visit, age in
+//                       days, scan and landmarks (raw scans only), the paths
+//                       relative to cohort/
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
@@ -48,11 +62,11 @@
 #include "surftools/surface.h"
 
 #include <vtkCellArray.h>
-#include <vtkSTLWriter.h>
 #include <vtkSmartPointer.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -406,70 +420,135 @@ bool WriteSegments(const std::string& path)
   }
   return CloseOutputFile(out, path.c_str());
 }
+
+// The five landmarks (the nasion, the patient's right and left tragus, the
+// vertex, the opisthocranion) by point id, picked once on the first scan: the
+// template's landmarks and those of every raw scan are the points with these
+// ids.
+std::vector<vtkIdType> LandmarkIds(const Mesh& mesh)
+{
+  return HeadLandmarkIds(MeshSurface(mesh, Deform(mesh, 12.0, 0.0)));
 }
 
-// A small cohort on the same template: cohort/template.vtk, both masks, and
-// subjects/<id>/first.vtk and final.vtk for three subjects whose flattening
-// differs in side and depth and whose treatment corrects it more or less.
-bool WriteCohort(const Mesh& mesh, const std::string& dir)
+// The points with the given ids, on the mesh's triangles at `coordinates`.
+std::vector<Landmark> LandmarksAt(const std::vector<double>& coordinates, const std::vector<vtkIdType>& ids)
 {
-  struct Subject
+  std::vector<Landmark> landmarks;
+  for (vtkIdType id : ids)
   {
-    const char* id;
-    double side, firstFlatten, finalFlatten, growth;
+    landmarks.push_back({ coordinates[3 * id], coordinates[3 * id + 1], coordinates[3 * id + 2] });
+  }
+  return landmarks;
+}
+
+// The head on `coordinates` as a clinic's scanner would write it, for
+// fittemplate: re-triangulated (as many triangles as the template has, times
+// 300,000 / 190,676: 300,000 at full size), cut open 10 mm below the ear
+// midpoint, with holes at both ears and the crown, moved by the rotation and
+// translation that `seed` draws. Writes the scan as binary STL to `scanPath`
+// and its landmarks (the points with the ids, with 1 mm of noise) to
+// `landmarksPath`.
+bool WriteScannerScan(const Mesh& mesh, const std::vector<double>& coordinates, const std::vector<vtkIdType>& ids,
+  uint64_t seed, const std::string& scanPath, const std::string& landmarksPath)
+{
+  const std::vector<Landmark> landmarks = LandmarksAt(coordinates, ids);
+  RawScanOptions options;
+  options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
+  options.cutBelow = kEar[2] - 10.0;
+  options.holes = { { landmarks[1][0], landmarks[1][1], landmarks[1][2], 12.0 },
+    { landmarks[2][0], landmarks[2][1], landmarks[2][2], 12.0 },
+    { kCenter[0], kCenter[1] + 40.0, kCenter[2] + 70.0, 20.0 } };
+  options.seed = seed;
+  const RawScan scan = MakeRawScan(MeshSurface(mesh, coordinates), landmarks, options);
+  const bool ok = WriteBinaryStl(scan.surface, scanPath);
+  return WriteLandmarks(scan.landmarks, landmarksPath) && ok;
+}
+
+// The children of the sample cohort and their visits. s01, s02 and s03 have
+// a first and a final scan on the template, their flattening differing in
+// side and depth and their treatment correcting it more or less (s01's are
+// firstscan.vtk and finalscan.vtk). r01 was scanned three times by a clinic's
+// scanner (raw scans, each in a pose of its own), t01 three times on the
+// template; the flattening of both lessens from visit to visit as the head
+// grows.
+struct CohortVisit
+{
+  const char* name;
+  int ageDays;
+  double flatten; // mm inward at the back of the head
+  double growth;  // mm outward from the ear midpoint
+  uint64_t seed;  // a raw scan's pose
+};
+
+struct CohortChild
+{
+  const char* id;
+  double side; // 1: the flattening lies on the patient's right, -1: on the left
+  bool raw;    // raw scans with landmarks, else scans on the template
+  std::vector<CohortVisit> visits;
+};
+
+const std::vector<CohortChild>& CohortChildren()
+{
+  static const std::vector<CohortChild> children = {
+    { "s01", 1.0, false, { { "first", 124, 12.0, 0.0, 0 }, { "final", 306, 5.0, 3.0, 0 } } },
+    { "s02", -1.0, false, { { "first", 137, 9.0, 0.0, 0 }, { "final", 329, 2.0, 4.0, 0 } } },
+    { "s03", 1.0, false, { { "first", 109, 15.0, 0.0, 0 }, { "final", 288, 11.0, 2.0, 0 } } },
+    { "r01", 1.0, true,
+      { { "v1", 121, 12.0, 0.0, 3101 }, { "v2", 213, 8.0, 2.0, 3102 }, { "v3", 334, 4.0, 4.0, 3103 } } },
+    { "t01", -1.0, false, { { "v1", 98, 10.0, 0.0, 0 }, { "v2", 190, 6.0, 2.0, 0 }, { "v3", 282, 2.0, 4.0, 0 } } },
   };
-  const Subject subjects[] = { { "s01", 1.0, 12.0, 5.0, 3.0 }, { "s02", -1.0, 9.0, 2.0, 4.0 },
-    { "s03", 1.0, 15.0, 11.0, 2.0 } };
+  return children;
+}
+
+// Writes one visit's scan (and a raw scan's landmarks) into the cohort folder
+// and adds its row to the visits table, with paths relative to the folder.
+bool WriteCohortVisit(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& cohort,
+  const CohortChild& child, const CohortVisit& visit, std::string& table)
+{
+  const std::string stem = std::string("subjects/") + child.id + "/" + visit.name;
+  const std::string scan = stem + (child.raw ? ".stl" : ".vtk");
+  const std::string landmarks = child.raw ? stem + "_landmarks.crv" : "";
+  table += std::string(child.id) + '\t' + visit.name + '\t' + std::to_string(visit.ageDays) + '\t' + scan + '\t' +
+    landmarks + '\n';
+  const std::vector<double> head = Deform(mesh, visit.flatten, visit.growth, child.side);
+  return child.raw
+    ? WriteScannerScan(mesh, head, landmarkIds, visit.seed, cohort + "/" + scan, cohort + "/" + landmarks)
+    : WriteMesh(mesh, head, cohort + "/" + scan);
+}
+}
+
+// The sample cohort: cohort/template.vtk, both masks, the template's
+// landmarks, subjects/<id>/ with every child's scans, and visits.tsv, one
+// row per visit: the child, the visit, the age in days, the scan and its
+// landmarks (for raw scans), paths relative to the cohort folder.
+bool WriteCohort(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& dir)
+{
   const std::string cohort = dir + "/cohort";
   bool ok = MakeFolder(cohort) && MakeFolder(cohort + "/subjects");
   ok = ok && WriteMesh(mesh, mesh.points, cohort + "/template.vtk");
   ok = ok && WriteMasks(mesh, cohort);
-  for (const Subject& s : subjects)
+  ok = ok && WriteLandmarks(LandmarksAt(mesh.points, landmarkIds), cohort + "/template_landmarks.crv");
+  std::string table = "subject\tvisit\tage_days\tscan\tlandmarks\n";
+  for (const CohortChild& child : CohortChildren())
   {
-    const std::string folder = cohort + "/subjects/" + s.id;
-    ok = ok && MakeFolder(folder);
-    ok = ok && WriteMesh(mesh, Deform(mesh, s.firstFlatten, 0.0, s.side), folder + "/first.vtk");
-    ok = ok && WriteMesh(mesh, Deform(mesh, s.finalFlatten, s.growth, s.side), folder + "/final.vtk");
+    ok = ok && MakeFolder(cohort + "/subjects/" + child.id);
+    for (const CohortVisit& visit : child.visits)
+    {
+      ok = ok && WriteCohortVisit(mesh, landmarkIds, cohort, child, visit, table);
+    }
   }
-  return ok;
+  const std::string visits = cohort + "/visits.tsv";
+  return ok && WriteOutputFile(visits.c_str(), table.data(), table.size());
 }
 
 // The first scan as a clinic's scanner would write it (rawscan.stl), and its
 // landmarks with those of the template, for fittemplate.
-bool WriteRawScan(const Mesh& mesh, const std::string& dir)
+bool WriteRawScan(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& dir)
 {
-  const std::vector<double> first = Deform(mesh, 12.0, 0.0);
-  const vtkSmartPointer<vtkPolyData> surface = MeshSurface(mesh, first);
-
-  std::vector<Landmark> templateLandmarks;
-  std::vector<Landmark> scanLandmarks;
-  for (vtkIdType id : HeadLandmarkIds(surface))
-  {
-    templateLandmarks.push_back({ mesh.points[3 * id], mesh.points[3 * id + 1], mesh.points[3 * id + 2] });
-    scanLandmarks.push_back({ first[3 * id], first[3 * id + 1], first[3 * id + 2] });
-  }
-  RawScanOptions options;
-  // As many triangles as the template has, times 300,000 / 190,676: 300,000 at full size.
-  options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
-  options.cutBelow = kEar[2] - 10.0;
-  options.holes = { { scanLandmarks[1][0], scanLandmarks[1][1], scanLandmarks[1][2], 12.0 },
-    { scanLandmarks[2][0], scanLandmarks[2][1], scanLandmarks[2][2], 12.0 },
-    { kCenter[0], kCenter[1] + 40.0, kCenter[2] + 70.0, 20.0 } };
-  options.seed = 2024;
-  const RawScan scan = MakeRawScan(surface, scanLandmarks, options);
-  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
-  writer->SetInputData(scan.surface);
-  const std::string path = dir + "/rawscan.stl";
-  writer->SetFileName(path.c_str());
-  writer->SetFileTypeToBinary();
-  bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
-  if (!ok)
-  {
-    std::cout << "Cannot write " << path << '\n';
-  }
-  ok = WriteLandmarks(templateLandmarks, dir + "/rawscan_template_landmarks.crv") && ok;
-  ok = WriteLandmarks(scan.landmarks, dir + "/rawscan_landmarks.crv") && ok;
-  return ok;
+  bool ok = WriteScannerScan(
+    mesh, Deform(mesh, 12.0, 0.0), landmarkIds, 2024, dir + "/rawscan.stl", dir + "/rawscan_landmarks.crv");
+  return WriteLandmarks(LandmarksAt(mesh.points, landmarkIds), dir + "/rawscan_template_landmarks.crv") && ok;
 }
 
 int main(int argc, char* argv[])
@@ -488,14 +567,15 @@ int main(int argc, char* argv[])
     return -1;
   }
   const Mesh mesh = MakeTemplate(rings, segments);
+  const std::vector<vtkIdType> landmarkIds = LandmarkIds(mesh);
   bool ok = WriteMesh(mesh, mesh.points, dir + "/template.vtk");
   ok = WriteMesh(mesh, Deform(mesh, 12.0, 0.0), dir + "/firstscan.vtk") && ok;
   ok = WriteMesh(mesh, Deform(mesh, 5.0, 3.0), dir + "/finalscan.vtk") && ok;
   ok = WriteMasks(mesh, dir) && ok;
   ok = WriteRing(dir + "/headring.crv") && ok;
   ok = WriteSegments(dir + "/segments.crv") && ok;
-  ok = WriteCohort(mesh, dir) && ok;
-  ok = WriteRawScan(mesh, dir) && ok;
+  ok = WriteCohort(mesh, landmarkIds, dir) && ok;
+  ok = WriteRawScan(mesh, landmarkIds, dir) && ok;
   if (!ok)
   {
     return -1;

@@ -106,6 +106,20 @@ void WriteTransform(std::ostream& out, const RigidTransform& transform)
 }
 }
 
+bool WriteBinaryStl(vtkPolyData* surface, const std::string& path)
+{
+  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
+  writer->SetInputData(surface);
+  writer->SetFileName(path.c_str());
+  writer->SetFileTypeToBinary();
+  const bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
+  if (!ok)
+  {
+    std::cout << "Cannot write " << path << '\n';
+  }
+  return ok;
+}
+
 bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& path)
 {
   OutputFile out = OpenOutputFile(path.c_str());
@@ -421,11 +435,7 @@ RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& true
 // when a file cannot be written.
 bool WriteScanFiles(const RawScan& scan, const std::vector<Landmark>& templateLandmarks, const std::string& dir)
 {
-  auto writer = vtkSmartPointer<vtkSTLWriter>::New();
-  writer->SetInputData(scan.surface);
-  writer->SetFileName((dir + "/scan.stl").c_str());
-  writer->SetFileTypeToBinary();
-  bool ok = UpdateWithoutErrors(writer) && writer->GetErrorCode() == 0;
+  bool ok = WriteBinaryStl(scan.surface, dir + "/scan.stl");
   ok = WriteLandmarks(templateLandmarks, dir + "/template_landmarks.crv") && ok;
   ok = WriteLandmarks(scan.landmarks, dir + "/scan_landmarks.crv") && ok;
   std::ostringstream motion;

@@ -118,6 +118,10 @@ struct FitErrors
 // `transform` is the fit's rigid transform, scan to template.
 FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTransform& transform);
 
+// Writes a surface's triangles as binary STL, as a scanner does. False after
+// a message when the file cannot be written.
+bool WriteBinaryStl(vtkPolyData* surface, const std::string& path);
+
 // Writes landmarks as curve rows, one a line. False after a message when the
 // file cannot be written.
 bool WriteLandmarks(const std::vector<Landmark>& landmarks, const std::string& path);
