@@ -1,10 +1,13 @@
 // scanreport end to end on a small sample: every number and picture on the
-// page equals what headshape, celldist, mirrorasym, scancompare, colorsnap
-// and colorstats write when run by hand; the page opened in headless
-// Chromium shows every picture and the measures of both scans and fetches
-// nothing; and the refusals.
+// page is what headshape, celldist, mirrorasym, scancompare, colorsnap and
+// colorstats write when run by hand, rounded for reading; the page opened in
+// headless Chromium shows every picture, fetches nothing and has no table
+// wider than an A4 page or a phone; and the refusals.
 #include "testutil.h"
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <regex>
 
 using namespace testutil;
@@ -93,26 +96,94 @@ std::string FromBase64(const std::string& text)
   return bytes;
 }
 
+// A value shown for reading: `decimals` places, within half the last place
+// of the exact value, and no sign on a zero.
+void ExpectShownAs(const std::string& shown, double exact, int decimals, const std::string& what)
+{
+  const std::string pattern = decimals == 0 ? "-?[0-9]+" : "-?[0-9]+\\.[0-9]{" + std::to_string(decimals) + "}";
+  ASSERT_TRUE(std::regex_match(shown, std::regex(pattern))) << what << ": " << shown;
+  EXPECT_LE(std::abs(std::stod(shown) - exact), 0.5 * std::pow(10.0, -decimals) + 1e-9) << what << ": " << shown;
+  EXPECT_FALSE(shown[0] == '-' && std::stod(shown) == 0) << what;
+}
+
+using BrowserLines = std::map<std::string, std::vector<std::vector<std::string>>>;
+
+// What check_report.cjs sees of a page, its lines split at tabs by their
+// first field ("image", "measure", "visit", "point", ...), after checking what
+// holds for every page: nothing fetched, no script, and no table or chart
+// wider than its container, nor the page wider than its window, when printed
+// on A4 and on a 390-pixel phone.
+BrowserLines OpenInBrowser(const std::string& page, const std::string& screenshot)
+{
+  const ToolRun browser =
+    RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") + " timeout 120 node " +
+      Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' + Quote(page) + ' ' + Quote(screenshot));
+  EXPECT_EQ(browser.status, 0) << browser.output;
+  BrowserLines seen;
+  for (const std::string& line : Fields(browser.output, '\n'))
+  {
+    std::vector<std::string> cells = Fields(line);
+    cells.resize(std::count(line.begin(), line.end(), '\t') + 1); // an empty last cell too
+    seen[cells[0]].push_back(cells);
+  }
+  EXPECT_EQ(seen.count("request"), 0u);
+  EXPECT_EQ(seen["scripts"], std::vector<std::vector<std::string>>({ { "scripts", "0" } }));
+  std::map<std::string, size_t> widths;
+  for (const std::vector<std::string>& w : seen["width"])
+  {
+    ++widths[w[1]];
+    EXPECT_LE(std::stod(w[3]), std::stod(w[4]) + 0.5) << w[2] << " is wider than its container on " << w[1];
+  }
+  const size_t tables = Between(ReadText(page), "<table", ">").size() + Between(ReadText(page), "<svg", ">").size();
+  EXPECT_EQ(widths, (std::map<std::string, size_t>{ { "phone-390", tables }, { "print-a4", tables } }));
+  EXPECT_EQ(seen["overflow"],
+    std::vector<std::vector<std::string>>({ { "overflow", "print-a4", "0" }, { "overflow", "phone-390", "0" } }));
+  EXPECT_TRUE(std::filesystem::file_size(screenshot) > 0);
+  return seen;
+}
+
+// The rows of a page's table, by the attribute that names them
+// ("data-measure", "data-statistic"): the name and the texts of its <td>s.
+std::vector<std::vector<std::string>> TableRows(const std::string& page, const std::string& attribute)
+{
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& row : Between(page, "<tr " + attribute + "=\"", "</tr>"))
+  {
+    rows.push_back({ row.substr(0, row.find('"')) });
+    for (const std::string& cell : Matches(row, "<td[^>]*>([^<]*)</td>"))
+    {
+      rows.back().push_back(cell);
+    }
+  }
+  return rows;
+}
+
 const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
   "report.html" };
 }
 
-TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
+TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
 {
   const std::string dir = SampleDir();
   std::filesystem::create_directory(dir + "/scratch");
+  // The scans named by their full paths: the page names them by file name.
+  std::vector<std::string> arguments = kArguments;
+  arguments[0] = dir + "/firstscan.vtk";
+  arguments[1] = dir + "/finalscan.vtk";
   const ToolRun run =
-    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", kArguments, dir);
+    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", arguments, dir);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output, "");
   EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
   const std::string page = ReadText(dir + "/report.html");
   // Its tools run one at a time: the same page.
-  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport",
-              { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr", "one.html" }, dir)
-              .status,
-    0);
+  arguments[4] = "one.html";
+  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport", arguments, dir).status, 0);
   EXPECT_EQ(ReadText(dir + "/one.html"), page);
+  EXPECT_EQ(Between(page, "<title>", "</title>"),
+    std::vector<std::string>{ "Head-scan report: firstscan.vtk and finalscan.vtk" });
+  EXPECT_EQ(page.substr(0, page.find("</header>")).find(dir), std::string::npos);
+  EXPECT_NE(page.find("<code>celldist " + dir + "/finalscan.vtk " + dir + "/firstscan.vtk "), std::string::npos);
 
   // The same results by hand, in a folder of their own (for Range_values.txt),
   // under the report's names (a picture shows its file's name).
@@ -159,87 +230,83 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
   }
   EXPECT_EQ(page.find("url("), std::string::npos);
   EXPECT_EQ(page.find("http"), std::string::npos);
-  const std::string measuresPart = page.substr(0, page.find("<h2>Maps</h2>"));
-  const std::string statsPart = page.substr(page.find("id=\"extremes\""));
 
-  // The measures: headshape's own rows, and their difference.
+  // The measures: headshape's own values rounded to a tenth, the change the
+  // difference of the values shown, the level and the side in words.
   const std::vector<std::string> table =
     Fields(RunTool("headshape", { "firstscan.vtk", "finalscan.vtk" }, dir).output, '\n');
   ASSERT_EQ(table.size(), 3u);
   const std::vector<std::string> names = Fields(table[0]), first = Fields(table[1]), final = Fields(table[2]);
-  const std::vector<std::string> rows = Matches(measuresPart, "<tr><th>([a-z_]+</th>(?:<td[^>]*>[^<]*</td>){4})");
+  const std::vector<std::vector<std::string>> rows = TableRows(page, "data-measure");
   ASSERT_EQ(rows.size(), names.size() - 1);
   for (size_t c = 1; c < names.size(); ++c)
   {
-    const std::vector<std::string> cells = Matches(rows[c - 1], "<td[^>]*>([^<]*)</td>");
-    EXPECT_EQ(rows[c - 1].substr(0, names[c].size()), names[c]);
-    EXPECT_EQ(cells[1], first[c]) << names[c];
-    EXPECT_EQ(cells[2], final[c]) << names[c];
-    if (names[c] == "posterior_flat_side")
+    const std::vector<std::string>& row = rows[c - 1];
+    ASSERT_EQ(row.size(), 4u) << names[c];
+    EXPECT_EQ(row[0], names[c]);
+    if (names[c] == "plagiocephaly_level" || names[c] == "posterior_flat_side")
     {
-      EXPECT_EQ(cells[3], "");
       continue;
     }
-    EXPECT_NEAR(
-      std::stod(cells[3]), std::stod(final[c]) - std::stod(first[c]), 1e-5 * (1 + std::abs(std::stod(final[c]))));
+    ExpectShownAs(row[1], std::stod(first[c]), 1, names[c]);
+    ExpectShownAs(row[2], std::stod(final[c]), 1, names[c]);
+    EXPECT_NEAR(std::stod(row[3]), std::stod(row[2]) - std::stod(row[1]), 1e-9) << names[c];
+    EXPECT_EQ(row[3][0] == '+', std::stod(row[3]) > 0) << names[c];
   }
+  EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "2 mild", "1 normal", "-1" }));
+  EXPECT_EQ(rows[15], std::vector<std::string>({ "posterior_flat_side", "right", "right", "" }));
+  EXPECT_NE(page.find("<th scope=\"row\">Cranial vault asymmetry index (CVAI)<span"), std::string::npos);
 
-  // The statistics rows of colorstats and the extremes of scancompare.
+  // The statistics of colorstats, a column per picture, millimetres to a
+  // tenth and ratios to a thousandth, and the extremes of scancompare.
   const std::vector<std::string> stats = Fields(
     RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
       .output,
     '\n');
-  const std::vector<std::string> statsRows =
-    Matches(statsPart, "<tr><th>[A-Z][^<]*</th>((?:<td class=\"n\">[^<]*</td>){10})</tr>");
-  ASSERT_EQ(statsRows.size(), 4u);
-  for (size_t p = 0; p < 4; ++p)
+  const std::vector<std::string> statNames = Fields(stats[0]);
+  const std::vector<std::vector<std::string>> statRows = TableRows(page, "data-statistic");
+  ASSERT_EQ(statRows.size(), statNames.size() - 1);
+  for (size_t f = 1; f < statNames.size(); ++f)
   {
-    std::string expected;
-    for (size_t f = 1; f < Fields(stats[p + 1]).size(); ++f)
+    ASSERT_EQ(statRows[f - 1].size(), 5u);
+    EXPECT_EQ(statRows[f - 1][0], statNames[f]);
+    for (size_t p = 0; p < 4; ++p)
     {
-      expected += "<td class=\"n\">" + Fields(stats[p + 1])[f] + "</td>";
+      const std::string exact = Fields(stats[p + 1])[f];
+      if (statNames[f] == "values" || statNames[f] == "masked" || statNames[f] == "nonfinite")
+      {
+        EXPECT_EQ(statRows[f - 1][p + 1], exact);
+      }
+      else
+      {
+        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 3 ? 1 : 3, statNames[f]);
+      }
     }
-    EXPECT_EQ(statsRows[p], expected);
   }
   const std::vector<std::string> report = Fields(ReadText(hand + "/Range_values.txt"), '\n');
-  std::vector<std::string> extremes;
+  const std::string extremesTable = Between(page, "<table id=\"extremes\">", "</table>")[0];
+  const std::vector<std::string> extremes = Matches(extremesTable, "<td class=\"n\">([^<]*)</td>");
+  ASSERT_EQ(extremes.size(), 4u);
   for (size_t line = 1; line <= 4; ++line)
   {
-    extremes.push_back(report[line].substr(report[line].find(':') + 1));
+    ExpectShownAs(extremes[line - 1], std::stod(report[line].substr(report[line].find(':') + 1)), 3, report[line]);
   }
-  EXPECT_EQ(Matches(statsPart.substr(0, statsPart.find("</table>")), "<td class=\"n\">([^<]*)</td>"), extremes);
+  EXPECT_TRUE(std::regex_search(extremesTable, std::regex("<th>Smallest ratio</th>")));
 
-  // In a real browser: every picture decoded, the measures of both scans,
-  // nothing fetched, no script, and no page wider than a phone.
-  const std::string screenshot = std::string(TOOLS_DIR) + "/../scanreport-screenshot.png";
-  const ToolRun browser = RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") +
-    " timeout 120 node " + Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' +
-    Quote(dir + "/report.html") + ' ' + Quote(screenshot));
-  ASSERT_EQ(browser.status, 0) << browser.output;
+  // In a real browser: every picture decoded, the measures as the page
+  // holds them, and no table wider than an A4 page or a phone.
+  BrowserLines seen = OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-screenshot.png");
   std::vector<std::string> seenImages;
-  size_t measures = 0;
-  for (const std::string& line : Fields(browser.output, '\n'))
+  for (const std::vector<std::string>& image : seen["image"])
   {
-    const std::vector<std::string> f = Fields(line);
-    if (f[0] == "image")
-    {
-      seenImages.push_back(f[2] + "x" + f[3]);
-    }
-    else if (f[0] == "measure")
-    {
-      // (the side's change is empty, the last field of its line)
-      ASSERT_EQ(f.size(), f[1] == "posterior_flat_side" ? 5u : 6u) << line;
-      EXPECT_EQ(f[3], first[++measures]) << line;
-      EXPECT_EQ(f[4], final[measures]) << line;
-    }
-    else
-    {
-      EXPECT_TRUE(line == "scripts\t0" || line == "phone-overflow\t0") << line;
-    }
+    seenImages.push_back(image[2] + "x" + image[3]);
   }
   EXPECT_EQ(seenImages, std::vector<std::string>(4, "1200x800"));
-  EXPECT_EQ(measures, names.size() - 1);
-  EXPECT_TRUE(std::filesystem::file_size(screenshot) > 0);
+  ASSERT_EQ(seen["measure"].size(), rows.size());
+  for (size_t r = 0; r < rows.size(); ++r)
+  {
+    EXPECT_EQ(std::vector<std::string>(seen["measure"][r].begin() + 1, seen["measure"][r].end()), rows[r]);
+  }
 }
 
 TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
@@ -269,7 +336,12 @@ TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
     EXPECT_EQ(run.output, message);
     EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << message;
   }
-  const ToolRun usage = RunTool("scanreport", { "a", "b", "c", "d" }, dir);
-  EXPECT_EQ(usage.status, 255);
-  EXPECT_EQ(usage.output.substr(0, 19), "Usage: scanreport f");
+  for (const std::vector<std::string>& args :
+    { std::vector<std::string>{ "a", "b", "c", "d" }, std::vector<std::string>{ "a", "b", "c", "d", "e", "f", "g" } })
+  {
+    const ToolRun usage = RunTool("scanreport", args, dir);
+    EXPECT_EQ(usage.status, 255);
+    EXPECT_EQ(usage.output.substr(0, usage.output.find('\n')),
+      "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]");
+  }
 }
