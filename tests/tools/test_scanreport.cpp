@@ -1,8 +1,10 @@
 // scanreport end to end on a small sample: every number and picture on the
 // page is what headshape, celldist, mirrorasym, scancompare, colorsnap and
-// colorstats write when run by hand, rounded for reading; the page opened in
-// headless Chromium shows every picture, fetches nothing and has no table
-// wider than an A4 page or a phone; and the refusals.
+// colorstats write when run by hand, rounded for reading; with a measures
+// table of planted visits, the summary sentence, the visits' table, the
+// charts' points where the measures say and the visits to check marked; the
+// page opened in headless Chromium shows every picture, fetches nothing and
+// has no table wider than an A4 page or a phone; and the refusals.
 #include "testutil.h"
 
 #include <algorithm>
@@ -106,6 +108,13 @@ void ExpectShownAs(const std::string& shown, double exact, int decimals, const s
   EXPECT_FALSE(shown[0] == '-' && std::stod(shown) == 0) << what;
 }
 
+// The value of attribute `name` in an element's text.
+std::string Attribute(const std::string& element, const std::string& name)
+{
+  const std::vector<std::string> found = Between(element, ' ' + name + "=\"", "\"");
+  return found.empty() ? "" : found[0];
+}
+
 using BrowserLines = std::map<std::string, std::vector<std::vector<std::string>>>;
 
 // What check_report.cjs sees of a page, its lines split at tabs by their
@@ -156,6 +165,46 @@ std::vector<std::vector<std::string>> TableRows(const std::string& page, const s
     }
   }
   return rows;
+}
+
+// The header row of a measures table, as the cohort workflow writes it.
+const std::string kMeasuresHeader = "subject\tvisit\tage_days\tscan\tlevel\tlength\twidth\tci\tcircumference\t"
+                                    "diagonal_a\tdiagonal_b\tcva\tcvai\tplagiocephaly_level\tvolume\tasr\tpsr\tosr\t"
+                                    "measured_from\tposterior_flat_side\tfit_landmark_rms\tfit_landmark_largest\t"
+                                    "fit_distance_mean\tfit_unmatched_percent\tcheck";
+
+// A planted visit: the measures the page shows of it (the others plausible),
+// the fit's four figures tab-separated or "", and the check text.
+struct PlantedVisit
+{
+  std::string visit, age, ci, cvai, level, circumference, psr, side, fit, check;
+};
+
+std::string MeasuresRow(const std::string& subject, const PlantedVisit& v)
+{
+  return subject + '\t' + v.visit + '\t' + v.age + "\tsubjects/" + subject + '/' + v.visit + ".vtk\t12.5\t150\t118\t" +
+    v.ci + '\t' + v.circumference + "\t131\t122\t9\t" + v.cvai + '\t' + v.level + "\t840\t98\t" + v.psr + "\t95\t0\t" +
+    v.side + '\t' + (v.fit.empty() ? "\t\t\t" : v.fit) + '\t' + v.check;
+}
+
+// Three visits of S017 at 120, 210 and 330 days, the CVAI falling from 7.1
+// (moderate) to 2.6 (normal) and the PSR rising; the second a raw scan whose
+// fit left 45.2% of the template unmatched, marked for checking.
+const std::vector<PlantedVisit> kCourse = {
+  { "V1", "120", "78.76", "7.1", "3", "442.14", "90.2", "right", "", "" },
+  { "V2", "210", "78.2", "4.9", "2", "470.36", "93.1", "right", "1.2\t3.4\t0.62\t45.2",
+    "fit: 45.2% of the template unmatched (over 40%)" },
+  { "V3", "330", "77.79", "2.6", "1", "493.6", "96.7", "right", "", "" },
+};
+
+std::string CourseTable(const std::vector<PlantedVisit>& visits, const std::string& subject = "S017")
+{
+  std::string table = kMeasuresHeader + '\n';
+  for (const PlantedVisit& v : visits)
+  {
+    table += MeasuresRow(subject, v) + '\n';
+  }
+  return table;
 }
 
 const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
@@ -343,5 +392,168 @@ TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
     EXPECT_EQ(usage.status, 255);
     EXPECT_EQ(usage.output.substr(0, usage.output.find('\n')),
       "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]");
+  }
+}
+
+TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
+{
+  const std::string dir = SampleDir();
+  const std::string good = CourseTable(kCourse);
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  auto withVisit = [&](size_t v, std::string PlantedVisit::*field, const std::string& value) {
+    std::vector<PlantedVisit> visits = kCourse;
+    visits[v].*field = value;
+    return CourseTable(visits);
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    { "", "it is empty" },
+    { replaced("\tlevel\t", "\tlvl\t"), "its header's column 5 is \"lvl\", not \"level\"" },
+    { replaced("\tcheck\n", "\n"), "its header has 24 columns, not 25" },
+    { replaced("\t93.1\t", "\t93.1\t\t"), "line 3 has 26 fields, not 25" },
+    { kMeasuresHeader + '\n' + MeasuresRow("S017", kCourse[0]) + '\n',
+      "it holds 1 visit, and a course needs at least two" },
+    { good + MeasuresRow("S018", { "V4", "400", "78", "2", "1", "500", "97", "none", "", "" }) + '\n',
+      "line 5 names the subject \"S018\", line 2 \"S017\"" },
+    { withVisit(1, &PlantedVisit::visit, "V1"), "line 3 repeats the visit \"V1\" of line 2" },
+    { withVisit(1, &PlantedVisit::visit, ""), "line 3 has no visit name" },
+    { withVisit(1, &PlantedVisit::ci, "78,2"), "line 3: ci \"78,2\" is not a number" },
+    { withVisit(2, &PlantedVisit::circumference, "nan"), "line 4: circumference \"nan\" is not a number" },
+    { withVisit(0, &PlantedVisit::level, "2"), "line 2: plagiocephaly_level 2 is not the level of the CVAI 7.1 (3)" },
+    { withVisit(0, &PlantedVisit::level, "6"), "line 2: plagiocephaly_level 6 is not a level from 1 to 5" },
+    { withVisit(2, &PlantedVisit::side, "up"), "line 4: posterior_flat_side \"up\" is not right, left or none" },
+    { withVisit(1, &PlantedVisit::fit, "1.2\t\t0.62\t45.2"), "line 3 has some of the fit's figures and not all four" },
+    { withVisit(1, &PlantedVisit::age, "210.5"), "line 3: age_days \"210.5\" is not a whole number of days" },
+    { withVisit(1, &PlantedVisit::age, ""),
+      "ages are given on some lines and not on others: line 2 has one, line 3 none" },
+    { withVisit(2, &PlantedVisit::age, "210"),
+      "the ages do not increase: line 4 (210 days) follows line 3 (210 days)" },
+  };
+  for (const auto& [table, reason] : cases)
+  {
+    WriteText(dir + "/measures.tsv", table);
+    std::vector<std::string> args = kArguments;
+    args.push_back("measures.tsv");
+    // No display: the table is refused before anything renders.
+    const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
+    EXPECT_EQ(run.status, 255) << reason;
+    EXPECT_EQ(run.output, "Cannot read the measures table measures.tsv: " + reason + '\n');
+    EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << reason;
+  }
+  std::vector<std::string> args = kArguments;
+  args.push_back("missing.tsv");
+  EXPECT_EQ(
+    RunTool("scanreport", args, dir).output, "Cannot read the measures table missing.tsv: it cannot be opened\n");
+}
+
+TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
+{
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  const ToolRun run = RunToolWith(DisplayPrefix(), "scanreport", args, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_EQ(Between(page.substr(0, page.find("</head>")), "<title>", "</title>"),
+    std::vector<std::string>{ "Head-scan report: S017" });
+  EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
+    std::vector<std::string>{ "CVAI 7.1% (moderate) at 4 months, 2.6% (normal) at 11 months; posterior flattening "
+                              "on the patient&#39;s right, lessened; visit V2 is marked for checking." });
+  // The sample's scans are not the planted visits: the page says so.
+  EXPECT_NE(page.find("The first scan's measures are not those of visit V1 in the measures table (CVAI 4.2 here, "
+                      "7.1 there)"),
+    std::string::npos);
+  // The fits' table: V2 alone, its unmatched share beyond the limit, and the
+  // limits in words.
+  const std::string fits = Between(page, "<table id=\"fits\"", "</table>")[0];
+  EXPECT_EQ(Matches(fits, "<tr data-visit=\"([^\"]*)\" class=\"marked\">"), std::vector<std::string>{ "V2" });
+  EXPECT_EQ(Matches(fits, "<td class=\"n over\"[^>]*>([^<]*)</td>"), std::vector<std::string>{ "45.2" });
+  EXPECT_NE(page.find("more than 40% of the template found no match on the scan, a landmark lies more than 5 mm off "
+                      "after the fit, or the fitted points lie more than 1 mm from the scan on average"),
+    std::string::npos);
+
+  // The visits' table as shown, and every chart's point where the planted
+  // value and age put it (ages in months of 30.4375 days).
+  BrowserLines seen =
+    OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-course-screenshot.png");
+  const std::string check = "check: fit: 45.2% of the template unmatched (over 40%)";
+  EXPECT_EQ(seen["visit"],
+    std::vector<std::vector<std::string>>(
+      { { "visit", "V1", "3.9", "78.8", "7.1", "442.1", "" }, { "visit", "V2", "6.9", "78.2", "4.9", "470.4", check },
+        { "visit", "V3", "10.8", "77.8", "2.6", "493.6", "" } }));
+  const std::map<std::string, size_t> column = { { "ci", 3 }, { "cvai", 4 }, { "circumference", 5 } };
+  ASSERT_EQ(seen["point"].size(), 9u);
+  for (const std::vector<std::string>& point : seen["point"])
+  {
+    const size_t v = point[2] == "V1" ? 0 : point[2] == "V2" ? 1 : 2;
+    const PlantedVisit& planted = kCourse[v];
+    const std::string value = point[1] == "ci" ? planted.ci : point[1] == "cvai" ? planted.cvai : planted.circumference;
+    EXPECT_NEAR(std::stod(point[3]), std::stod(planted.age) / 30.4375, 0.01) << point[1] << ' ' << point[2];
+    EXPECT_NEAR(std::stod(point[4]), std::stod(value), 0.01) << point[1] << ' ' << point[2];
+    EXPECT_NEAR(std::stod(point[4]), std::stod(seen["visit"][v][column.at(point[1])]), 0.06) << point[1];
+    EXPECT_EQ(point[5], v == 1 ? "1" : "0") << point[1] << ' ' << point[2];
+  }
+  // The CVAI's chart shades the five levels.
+  EXPECT_EQ(Matches(page, "<rect class=\"band level[1-5]\" data-level=\"([1-5])\""),
+    std::vector<std::string>({ "1", "2", "3", "4", "5" }));
+}
+
+TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)
+{
+  // The first and the last visit are the sample's scans as headshape
+  // measures them; ages unknown; the middle visit a raw scan fitted well.
+  const std::string dir = SampleDir();
+  const std::vector<std::string> shapes =
+    Fields(RunTool("headshape", { "firstscan.vtk", "finalscan.vtk" }, dir).output, '\n');
+  ASSERT_EQ(shapes.size(), 3u);
+  auto row = [&](const std::string& visit, const std::string& shape, const std::string& fit) {
+    return "S2\t" + visit + "\t\t" + shape + '\t' + fit + "\t\n";
+  };
+  WriteText(dir + "/measures.tsv",
+    kMeasuresHeader + '\n' + row("A", shapes[1], "\t\t\t") + row("B", shapes[2], "0.8\t2.1\t0.4\t12.5") +
+      row("C", shapes[2], "\t\t\t"));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
+    std::vector<std::string>{ "CVAI 4.2% (mild) at the first visit, 1.7% (normal) at the latest visit; posterior "
+                              "flattening on the patient&#39;s right, lessened." });
+  EXPECT_EQ(page.find("class=\"marked\""), std::string::npos);
+  EXPECT_EQ(page.find("are not those of visit"), std::string::npos);
+  EXPECT_NE(page.find("<td data-label=\"Verdict\">within the limits</td>"), std::string::npos);
+
+  // Each chart's point, mapped back through its plot and axes, lies at its
+  // visit's number and value.
+  const std::vector<std::string> charts = Between(page, "<svg class=\"chart\"", "</svg>");
+  ASSERT_EQ(charts.size(), 3u);
+  for (const std::string& chart : charts)
+  {
+    const std::string plot = Between(chart, "<rect class=\"plot\"", "/>")[0];
+    const double left = std::stod(Attribute(plot, "x")), width = std::stod(Attribute(plot, "width"));
+    const double bottom = std::stod(Attribute(plot, "y")) + std::stod(Attribute(plot, "height"));
+    const double x0 = std::stod(Attribute(chart, "data-x-from")), x1 = std::stod(Attribute(chart, "data-x-to"));
+    const double y0 = std::stod(Attribute(chart, "data-y-from")), y1 = std::stod(Attribute(chart, "data-y-to"));
+    const std::vector<std::string> points = Between(chart, "<circle class=\"point", "</circle>");
+    ASSERT_EQ(points.size(), 3u);
+    const int shapeColumn = Attribute(chart, "data-measure") == "ci" ? 4
+      : Attribute(chart, "data-measure") == "cvai"                   ? 9
+                                                                     : 5;
+    for (size_t v = 0; v < 3; ++v)
+    {
+      const double x = x0 + (std::stod(Attribute(points[v], "cx")) - left) / width * (x1 - x0);
+      const double y =
+        y0 + (bottom - std::stod(Attribute(points[v], "cy"))) / (bottom - std::stod(Attribute(plot, "y"))) * (y1 - y0);
+      const std::string exact = Fields(shapes[v == 0 ? 1 : 2])[static_cast<size_t>(shapeColumn)];
+      EXPECT_EQ(Attribute(points[v], "data-visit"), std::string(1, static_cast<char>('A' + v)));
+      EXPECT_EQ(Attribute(points[v], "data-value"), exact);
+      EXPECT_NEAR(x, v + 1.0, 0.01);
+      EXPECT_NEAR(y, std::stod(exact), 0.01 * (y1 - y0) / 100);
+    }
   }
 }
