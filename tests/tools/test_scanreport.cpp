@@ -207,37 +207,11 @@ std::string CourseTable(const std::vector<PlantedVisit>& visits, const std::stri
   return table;
 }
 
-const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
-  "report.html" };
-}
-
-TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
+// The tools that make the page's pictures run by hand in `hand`, under the
+// report's names (a picture shows its file's name): the page embeds their
+// very PNG files.
+void ExpectPicturesAsMadeByHand(const std::string& page, const std::string& hand)
 {
-  const std::string dir = SampleDir();
-  std::filesystem::create_directory(dir + "/scratch");
-  // The scans named by their full paths: the page names them by file name.
-  std::vector<std::string> arguments = kArguments;
-  arguments[0] = dir + "/firstscan.vtk";
-  arguments[1] = dir + "/finalscan.vtk";
-  const ToolRun run =
-    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", arguments, dir);
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(run.output, "");
-  EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
-  const std::string page = ReadText(dir + "/report.html");
-  // Its tools run one at a time: the same page.
-  arguments[4] = "one.html";
-  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport", arguments, dir).status, 0);
-  EXPECT_EQ(ReadText(dir + "/one.html"), page);
-  EXPECT_EQ(Between(page, "<title>", "</title>"),
-    std::vector<std::string>{ "Head-scan report: firstscan.vtk and finalscan.vtk" });
-  EXPECT_EQ(page.substr(0, page.find("</header>")).find(dir), std::string::npos);
-  EXPECT_NE(page.find("<code>celldist " + dir + "/finalscan.vtk " + dir + "/firstscan.vtk "), std::string::npos);
-
-  // The same results by hand, in a folder of their own (for Range_values.txt),
-  // under the report's names (a picture shows its file's name).
-  const std::string hand = dir + "/hand";
-  std::filesystem::create_directory(hand);
   const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
     { "celldist", { "../finalscan.vtk", "../firstscan.vtk", "distance.clr", "5", "-5", "x.clr", "y.clr", "z.clr" } },
     { "mirrorasym",
@@ -269,6 +243,79 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
     EXPECT_FALSE(images[i].empty()) << pictures[i].second;
     EXPECT_TRUE(FromBase64(embedded[i]) == images[i]) << pictures[i].second;
   }
+}
+
+// colorstats' statistics of the pictures made by hand in `hand`, a column
+// per picture, millimetres to a tenth and ratios to a thousandth, and the
+// extremes that scancompare reported there.
+void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
+{
+  const std::vector<std::string> stats = Fields(
+    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
+      .output,
+    '\n');
+  const std::vector<std::string> statNames = Fields(stats[0]);
+  const std::vector<std::vector<std::string>> statRows = TableRows(page, "data-statistic");
+  ASSERT_EQ(statRows.size(), statNames.size() - 1);
+  for (size_t f = 1; f < statNames.size(); ++f)
+  {
+    ASSERT_EQ(statRows[f - 1].size(), 5u);
+    EXPECT_EQ(statRows[f - 1][0], statNames[f]);
+    for (size_t p = 0; p < 4; ++p)
+    {
+      const std::string exact = Fields(stats[p + 1])[f];
+      if (statNames[f] == "values" || statNames[f] == "masked" || statNames[f] == "nonfinite")
+      {
+        EXPECT_EQ(statRows[f - 1][p + 1], exact);
+      }
+      else
+      {
+        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 3 ? 1 : 3, statNames[f]);
+      }
+    }
+  }
+  const std::vector<std::string> report = Fields(ReadText(hand + "/Range_values.txt"), '\n');
+  const std::string extremesTable = Between(page, "<table id=\"extremes\">", "</table>")[0];
+  const std::vector<std::string> extremes = Matches(extremesTable, "<td class=\"n\">([^<]*)</td>");
+  ASSERT_EQ(extremes.size(), 4u);
+  for (size_t line = 1; line <= 4; ++line)
+  {
+    ExpectShownAs(extremes[line - 1], std::stod(report[line].substr(report[line].find(':') + 1)), 3, report[line]);
+  }
+  EXPECT_TRUE(std::regex_search(extremesTable, std::regex("<th>Smallest ratio</th>")));
+}
+
+const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
+  "report.html" };
+}
+
+TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
+{
+  const std::string dir = SampleDir();
+  std::filesystem::create_directory(dir + "/scratch");
+  // The scans named by their full paths: the page names them by file name.
+  std::vector<std::string> arguments = kArguments;
+  arguments[0] = dir + "/firstscan.vtk";
+  arguments[1] = dir + "/finalscan.vtk";
+  const ToolRun run =
+    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", arguments, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+  EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
+  const std::string page = ReadText(dir + "/report.html");
+  // Its tools run one at a time: the same page.
+  arguments[4] = "one.html";
+  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport", arguments, dir).status, 0);
+  EXPECT_EQ(ReadText(dir + "/one.html"), page);
+  EXPECT_EQ(Between(page, "<title>", "</title>"),
+    std::vector<std::string>{ "Head-scan report: firstscan.vtk and finalscan.vtk" });
+  EXPECT_EQ(page.substr(0, page.find("</header>")).find(dir), std::string::npos);
+  EXPECT_NE(page.find("<code>celldist " + dir + "/finalscan.vtk " + dir + "/firstscan.vtk "), std::string::npos);
+
+  // The same pictures by hand, in a folder of their own (for Range_values.txt).
+  const std::string hand = dir + "/hand";
+  std::filesystem::create_directory(hand);
+  ExpectPicturesAsMadeByHand(page, hand);
   // Nothing refers to another file or address.
   for (const char* attribute : { "src=\"", "href=\"" })
   {
@@ -305,42 +352,7 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
   EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "2 mild", "1 normal", "-1" }));
   EXPECT_EQ(rows[15], std::vector<std::string>({ "posterior_flat_side", "right", "right", "" }));
   EXPECT_NE(page.find("<th scope=\"row\">Cranial vault asymmetry index (CVAI)<span"), std::string::npos);
-
-  // The statistics of colorstats, a column per picture, millimetres to a
-  // tenth and ratios to a thousandth, and the extremes of scancompare.
-  const std::vector<std::string> stats = Fields(
-    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
-      .output,
-    '\n');
-  const std::vector<std::string> statNames = Fields(stats[0]);
-  const std::vector<std::vector<std::string>> statRows = TableRows(page, "data-statistic");
-  ASSERT_EQ(statRows.size(), statNames.size() - 1);
-  for (size_t f = 1; f < statNames.size(); ++f)
-  {
-    ASSERT_EQ(statRows[f - 1].size(), 5u);
-    EXPECT_EQ(statRows[f - 1][0], statNames[f]);
-    for (size_t p = 0; p < 4; ++p)
-    {
-      const std::string exact = Fields(stats[p + 1])[f];
-      if (statNames[f] == "values" || statNames[f] == "masked" || statNames[f] == "nonfinite")
-      {
-        EXPECT_EQ(statRows[f - 1][p + 1], exact);
-      }
-      else
-      {
-        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 3 ? 1 : 3, statNames[f]);
-      }
-    }
-  }
-  const std::vector<std::string> report = Fields(ReadText(hand + "/Range_values.txt"), '\n');
-  const std::string extremesTable = Between(page, "<table id=\"extremes\">", "</table>")[0];
-  const std::vector<std::string> extremes = Matches(extremesTable, "<td class=\"n\">([^<]*)</td>");
-  ASSERT_EQ(extremes.size(), 4u);
-  for (size_t line = 1; line <= 4; ++line)
-  {
-    ExpectShownAs(extremes[line - 1], std::stod(report[line].substr(report[line].find(':') + 1)), 3, report[line]);
-  }
-  EXPECT_TRUE(std::regex_search(extremesTable, std::regex("<th>Smallest ratio</th>")));
+  ExpectStatisticsAsByHand(page, hand);
 
   // In a real browser: every picture decoded, the measures as the page
   // holds them, and no table wider than an A4 page or a phone.
