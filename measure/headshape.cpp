@@ -236,19 +236,14 @@ double Ratio(double first, double second)
 
 int PlagiocephalyLevel(double cvai)
 {
-  if (cvai < 3.5)
+  for (int level = 1; level < 5; ++level)
   {
-    return 1;
+    if (cvai < kPlagiocephalyLevelFrom[level])
+    {
+      return level;
+    }
   }
-  if (cvai < 6.25)
-  {
-    return 2;
-  }
-  if (cvai < 8.75)
-  {
-    return 3;
-  }
-  return cvai < 11 ? 4 : 5;
+  return 5;
 }
 
 namespace

@@ -82,7 +82,8 @@ bool FindNasion(vtkPolyData* surface, double nasion[3]);
 
 // The plagiocephaly level of a CVAI on the five-level scale of Children's
 // Healthcare of Atlanta: 1 below 3.5, 2 from 3.5, 3 from 6.25, 4 from 8.75,
-// 5 from 11.
+// 5 from 11. kPlagiocephalyLevelFrom[k] is where level k + 1 begins.
+constexpr double kPlagiocephalyLevelFrom[5] = { 0, 3.5, 6.25, 8.75, 11 };
 int PlagiocephalyLevel(double cvai);
 
 // The table's columns after `file`, in order, with their units ("" for a

@@ -1,10 +1,15 @@
 // scanreport end to end on a small sample: every number and picture on the
-// page equals what headshape, celldist, mirrorasym, scancompare, colorsnap
-// and colorstats write when run by hand; the page opened in headless
-// Chromium shows every picture and the measures of both scans and fetches
-// nothing; and the refusals.
+// page is what headshape, celldist, mirrorasym, scancompare, colorsnap and
+// colorstats write when run by hand, rounded for reading; with a measures
+// table of planted visits, the summary sentence, the visits' table, the
+// charts' points where the measures say and the visits to check marked; the
+// page opened in headless Chromium shows every picture, fetches nothing and
+// has no table wider than an A4 page or a phone; and the refusals.
 #include "testutil.h"
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <regex>
 
 using namespace testutil;
@@ -93,31 +98,120 @@ std::string FromBase64(const std::string& text)
   return bytes;
 }
 
-const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
-  "report.html" };
+// A value shown for reading: `decimals` places, within half the last place
+// of the exact value, and no sign on a zero.
+void ExpectShownAs(const std::string& shown, double exact, int decimals, const std::string& what)
+{
+  const std::string pattern = decimals == 0 ? "-?[0-9]+" : "-?[0-9]+\\.[0-9]{" + std::to_string(decimals) + "}";
+  ASSERT_TRUE(std::regex_match(shown, std::regex(pattern))) << what << ": " << shown;
+  EXPECT_LE(std::abs(std::stod(shown) - exact), 0.5 * std::pow(10.0, -decimals) + 1e-9) << what << ": " << shown;
+  EXPECT_FALSE(shown[0] == '-' && std::stod(shown) == 0) << what;
 }
 
-TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
+// The value of attribute `name` in an element's text.
+std::string Attribute(const std::string& element, const std::string& name)
 {
-  const std::string dir = SampleDir();
-  std::filesystem::create_directory(dir + "/scratch");
-  const ToolRun run =
-    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", kArguments, dir);
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(run.output, "");
-  EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
-  const std::string page = ReadText(dir + "/report.html");
-  // Its tools run one at a time: the same page.
-  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport",
-              { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr", "one.html" }, dir)
-              .status,
-    0);
-  EXPECT_EQ(ReadText(dir + "/one.html"), page);
+  const std::vector<std::string> found = Between(element, ' ' + name + "=\"", "\"");
+  return found.empty() ? "" : found[0];
+}
 
-  // The same results by hand, in a folder of their own (for Range_values.txt),
-  // under the report's names (a picture shows its file's name).
-  const std::string hand = dir + "/hand";
-  std::filesystem::create_directory(hand);
+using BrowserLines = std::map<std::string, std::vector<std::vector<std::string>>>;
+
+// What check_report.cjs sees of a page, its lines split at tabs by their
+// first field ("image", "measure", "visit", "point", ...), after checking what
+// holds for every page: nothing fetched, no script, and no table or chart
+// wider than its container, nor the page wider than its window, when printed
+// on A4 and on a 390-pixel phone.
+BrowserLines OpenInBrowser(const std::string& page, const std::string& screenshot)
+{
+  const ToolRun browser =
+    RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") + " timeout 120 node " +
+      Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' + Quote(page) + ' ' + Quote(screenshot));
+  EXPECT_EQ(browser.status, 0) << browser.output;
+  BrowserLines seen;
+  for (const std::string& line : Fields(browser.output, '\n'))
+  {
+    std::vector<std::string> cells = Fields(line);
+    cells.resize(std::count(line.begin(), line.end(), '\t') + 1); // an empty last cell too
+    seen[cells[0]].push_back(cells);
+  }
+  EXPECT_EQ(seen.count("request"), 0u);
+  EXPECT_EQ(seen["scripts"], std::vector<std::vector<std::string>>({ { "scripts", "0" } }));
+  std::map<std::string, size_t> widths;
+  for (const std::vector<std::string>& w : seen["width"])
+  {
+    ++widths[w[1]];
+    EXPECT_LE(std::stod(w[3]), std::stod(w[4]) + 0.5) << w[2] << " is wider than its container on " << w[1];
+  }
+  const size_t tables = Between(ReadText(page), "<table", ">").size() + Between(ReadText(page), "<svg", ">").size();
+  EXPECT_EQ(widths, (std::map<std::string, size_t>{ { "phone-390", tables }, { "print-a4", tables } }));
+  EXPECT_EQ(seen["overflow"],
+    std::vector<std::vector<std::string>>({ { "overflow", "print-a4", "0" }, { "overflow", "phone-390", "0" } }));
+  EXPECT_TRUE(std::filesystem::file_size(screenshot) > 0);
+  return seen;
+}
+
+// The rows of a page's table, by the attribute that names them
+// ("data-measure", "data-statistic"): the name and the texts of its <td>s.
+std::vector<std::vector<std::string>> TableRows(const std::string& page, const std::string& attribute)
+{
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& row : Between(page, "<tr " + attribute + "=\"", "</tr>"))
+  {
+    rows.push_back({ row.substr(0, row.find('"')) });
+    for (const std::string& cell : Matches(row, "<td[^>]*>([^<]*)</td>"))
+    {
+      rows.back().push_back(cell);
+    }
+  }
+  return rows;
+}
+
+// The header row of a measures table, as the cohort workflow writes it.
+const std::string kMeasuresHeader = "subject\tvisit\tage_days\tscan\tlevel\tlength\twidth\tci\tcircumference\t"
+                                    "diagonal_a\tdiagonal_b\tcva\tcvai\tplagiocephaly_level\tvolume\tasr\tpsr\tosr\t"
+                                    "measured_from\tposterior_flat_side\tfit_landmark_rms\tfit_landmark_largest\t"
+                                    "fit_distance_mean\tfit_unmatched_percent\tcheck";
+
+// A planted visit: the measures the page shows of it (the others plausible),
+// the fit's four figures tab-separated or "", and the check text.
+struct PlantedVisit
+{
+  std::string visit, age, ci, cvai, level, circumference, psr, side, fit, check;
+};
+
+std::string MeasuresRow(const std::string& subject, const PlantedVisit& v)
+{
+  return subject + '\t' + v.visit + '\t' + v.age + "\tsubjects/" + subject + '/' + v.visit + ".vtk\t12.5\t150\t118\t" +
+    v.ci + '\t' + v.circumference + "\t131\t122\t9\t" + v.cvai + '\t' + v.level + "\t840\t98\t" + v.psr + "\t95\t0\t" +
+    v.side + '\t' + (v.fit.empty() ? "\t\t\t" : v.fit) + '\t' + v.check;
+}
+
+// Three visits of S017 at 120, 210 and 330 days, the CVAI falling from 7.1
+// (moderate) to 2.6 (normal) and the PSR rising; the second a raw scan whose
+// fit left 45.2% of the template unmatched, marked for checking.
+const std::vector<PlantedVisit> kCourse = {
+  { "V1", "120", "78.76", "7.1", "3", "442.14", "90.2", "right", "", "" },
+  { "V2", "210", "78.2", "4.9", "2", "470.36", "93.1", "right", "1.2\t3.4\t0.62\t45.2",
+    "fit: 45.2% of the template unmatched (over 40%)" },
+  { "V3", "330", "77.79", "2.6", "1", "493.6", "96.7", "right", "", "" },
+};
+
+std::string CourseTable(const std::vector<PlantedVisit>& visits, const std::string& subject = "S017")
+{
+  std::string table = kMeasuresHeader + '\n';
+  for (const PlantedVisit& v : visits)
+  {
+    table += MeasuresRow(subject, v) + '\n';
+  }
+  return table;
+}
+
+// The tools that make the page's pictures run by hand in `hand`, under the
+// report's names (a picture shows its file's name): the page embeds their
+// very PNG files.
+void ExpectPicturesAsMadeByHand(const std::string& page, const std::string& hand)
+{
   const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
     { "celldist", { "../finalscan.vtk", "../firstscan.vtk", "distance.clr", "5", "-5", "x.clr", "y.clr", "z.clr" } },
     { "mirrorasym",
@@ -149,6 +243,79 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
     EXPECT_FALSE(images[i].empty()) << pictures[i].second;
     EXPECT_TRUE(FromBase64(embedded[i]) == images[i]) << pictures[i].second;
   }
+}
+
+// colorstats' statistics of the pictures made by hand in `hand`, a column
+// per picture, millimetres to a tenth and ratios to a thousandth, and the
+// extremes that scancompare reported there.
+void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
+{
+  const std::vector<std::string> stats = Fields(
+    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
+      .output,
+    '\n');
+  const std::vector<std::string> statNames = Fields(stats[0]);
+  const std::vector<std::vector<std::string>> statRows = TableRows(page, "data-statistic");
+  ASSERT_EQ(statRows.size(), statNames.size() - 1);
+  for (size_t f = 1; f < statNames.size(); ++f)
+  {
+    ASSERT_EQ(statRows[f - 1].size(), 5u);
+    EXPECT_EQ(statRows[f - 1][0], statNames[f]);
+    for (size_t p = 0; p < 4; ++p)
+    {
+      const std::string exact = Fields(stats[p + 1])[f];
+      if (statNames[f] == "values" || statNames[f] == "masked" || statNames[f] == "nonfinite")
+      {
+        EXPECT_EQ(statRows[f - 1][p + 1], exact);
+      }
+      else
+      {
+        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 3 ? 1 : 3, statNames[f]);
+      }
+    }
+  }
+  const std::vector<std::string> report = Fields(ReadText(hand + "/Range_values.txt"), '\n');
+  const std::string extremesTable = Between(page, "<table id=\"extremes\">", "</table>")[0];
+  const std::vector<std::string> extremes = Matches(extremesTable, "<td class=\"n\">([^<]*)</td>");
+  ASSERT_EQ(extremes.size(), 4u);
+  for (size_t line = 1; line <= 4; ++line)
+  {
+    ExpectShownAs(extremes[line - 1], std::stod(report[line].substr(report[line].find(':') + 1)), 3, report[line]);
+  }
+  EXPECT_TRUE(std::regex_search(extremesTable, std::regex("<th>Smallest ratio</th>")));
+}
+
+const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
+  "report.html" };
+}
+
+TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
+{
+  const std::string dir = SampleDir();
+  std::filesystem::create_directory(dir + "/scratch");
+  // The scans named by their full paths: the page names them by file name.
+  std::vector<std::string> arguments = kArguments;
+  arguments[0] = dir + "/firstscan.vtk";
+  arguments[1] = dir + "/finalscan.vtk";
+  const ToolRun run =
+    RunToolWith("env TMPDIR=" + Quote(dir + "/scratch") + ' ' + DisplayPrefix(), "scanreport", arguments, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+  EXPECT_TRUE(std::filesystem::is_empty(dir + "/scratch")); // the scratch folder is gone
+  const std::string page = ReadText(dir + "/report.html");
+  // Its tools run one at a time: the same page.
+  arguments[4] = "one.html";
+  ASSERT_EQ(RunToolWith("env SURFTOOLS_THREADS=1 " + DisplayPrefix(), "scanreport", arguments, dir).status, 0);
+  EXPECT_EQ(ReadText(dir + "/one.html"), page);
+  EXPECT_EQ(Between(page, "<title>", "</title>"),
+    std::vector<std::string>{ "Head-scan report: firstscan.vtk and finalscan.vtk" });
+  EXPECT_EQ(page.substr(0, page.find("</header>")).find(dir), std::string::npos);
+  EXPECT_NE(page.find("<code>celldist " + dir + "/finalscan.vtk " + dir + "/firstscan.vtk "), std::string::npos);
+
+  // The same pictures by hand, in a folder of their own (for Range_values.txt).
+  const std::string hand = dir + "/hand";
+  std::filesystem::create_directory(hand);
+  ExpectPicturesAsMadeByHand(page, hand);
   // Nothing refers to another file or address.
   for (const char* attribute : { "src=\"", "href=\"" })
   {
@@ -159,87 +326,48 @@ TEST(ScanReport, PageShowsExactlyWhatTheToolsWriteAndOpensInABrowser)
   }
   EXPECT_EQ(page.find("url("), std::string::npos);
   EXPECT_EQ(page.find("http"), std::string::npos);
-  const std::string measuresPart = page.substr(0, page.find("<h2>Maps</h2>"));
-  const std::string statsPart = page.substr(page.find("id=\"extremes\""));
 
-  // The measures: headshape's own rows, and their difference.
+  // The measures: headshape's own values rounded to a tenth, the change the
+  // difference of the values shown, the level and the side in words.
   const std::vector<std::string> table =
     Fields(RunTool("headshape", { "firstscan.vtk", "finalscan.vtk" }, dir).output, '\n');
   ASSERT_EQ(table.size(), 3u);
   const std::vector<std::string> names = Fields(table[0]), first = Fields(table[1]), final = Fields(table[2]);
-  const std::vector<std::string> rows = Matches(measuresPart, "<tr><th>([a-z_]+</th>(?:<td[^>]*>[^<]*</td>){4})");
+  const std::vector<std::vector<std::string>> rows = TableRows(page, "data-measure");
   ASSERT_EQ(rows.size(), names.size() - 1);
   for (size_t c = 1; c < names.size(); ++c)
   {
-    const std::vector<std::string> cells = Matches(rows[c - 1], "<td[^>]*>([^<]*)</td>");
-    EXPECT_EQ(rows[c - 1].substr(0, names[c].size()), names[c]);
-    EXPECT_EQ(cells[1], first[c]) << names[c];
-    EXPECT_EQ(cells[2], final[c]) << names[c];
-    if (names[c] == "posterior_flat_side")
+    const std::vector<std::string>& row = rows[c - 1];
+    ASSERT_EQ(row.size(), 4u) << names[c];
+    EXPECT_EQ(row[0], names[c]);
+    if (names[c] == "plagiocephaly_level" || names[c] == "posterior_flat_side")
     {
-      EXPECT_EQ(cells[3], "");
       continue;
     }
-    EXPECT_NEAR(
-      std::stod(cells[3]), std::stod(final[c]) - std::stod(first[c]), 1e-5 * (1 + std::abs(std::stod(final[c]))));
+    ExpectShownAs(row[1], std::stod(first[c]), 1, names[c]);
+    ExpectShownAs(row[2], std::stod(final[c]), 1, names[c]);
+    EXPECT_NEAR(std::stod(row[3]), std::stod(row[2]) - std::stod(row[1]), 1e-9) << names[c];
+    EXPECT_EQ(row[3][0] == '+', std::stod(row[3]) > 0) << names[c];
   }
+  EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "2 mild", "1 normal", "-1" }));
+  EXPECT_EQ(rows[15], std::vector<std::string>({ "posterior_flat_side", "right", "right", "" }));
+  EXPECT_NE(page.find("<th scope=\"row\">Cranial vault asymmetry index (CVAI)<span"), std::string::npos);
+  ExpectStatisticsAsByHand(page, hand);
 
-  // The statistics rows of colorstats and the extremes of scancompare.
-  const std::vector<std::string> stats = Fields(
-    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
-      .output,
-    '\n');
-  const std::vector<std::string> statsRows =
-    Matches(statsPart, "<tr><th>[A-Z][^<]*</th>((?:<td class=\"n\">[^<]*</td>){10})</tr>");
-  ASSERT_EQ(statsRows.size(), 4u);
-  for (size_t p = 0; p < 4; ++p)
-  {
-    std::string expected;
-    for (size_t f = 1; f < Fields(stats[p + 1]).size(); ++f)
-    {
-      expected += "<td class=\"n\">" + Fields(stats[p + 1])[f] + "</td>";
-    }
-    EXPECT_EQ(statsRows[p], expected);
-  }
-  const std::vector<std::string> report = Fields(ReadText(hand + "/Range_values.txt"), '\n');
-  std::vector<std::string> extremes;
-  for (size_t line = 1; line <= 4; ++line)
-  {
-    extremes.push_back(report[line].substr(report[line].find(':') + 1));
-  }
-  EXPECT_EQ(Matches(statsPart.substr(0, statsPart.find("</table>")), "<td class=\"n\">([^<]*)</td>"), extremes);
-
-  // In a real browser: every picture decoded, the measures of both scans,
-  // nothing fetched, no script, and no page wider than a phone.
-  const std::string screenshot = std::string(TOOLS_DIR) + "/../scanreport-screenshot.png";
-  const ToolRun browser = RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") +
-    " timeout 120 node " + Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' +
-    Quote(dir + "/report.html") + ' ' + Quote(screenshot));
-  ASSERT_EQ(browser.status, 0) << browser.output;
+  // In a real browser: every picture decoded, the measures as the page
+  // holds them, and no table wider than an A4 page or a phone.
+  BrowserLines seen = OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-screenshot.png");
   std::vector<std::string> seenImages;
-  size_t measures = 0;
-  for (const std::string& line : Fields(browser.output, '\n'))
+  for (const std::vector<std::string>& image : seen["image"])
   {
-    const std::vector<std::string> f = Fields(line);
-    if (f[0] == "image")
-    {
-      seenImages.push_back(f[2] + "x" + f[3]);
-    }
-    else if (f[0] == "measure")
-    {
-      // (the side's change is empty, the last field of its line)
-      ASSERT_EQ(f.size(), f[1] == "posterior_flat_side" ? 5u : 6u) << line;
-      EXPECT_EQ(f[3], first[++measures]) << line;
-      EXPECT_EQ(f[4], final[measures]) << line;
-    }
-    else
-    {
-      EXPECT_TRUE(line == "scripts\t0" || line == "phone-overflow\t0") << line;
-    }
+    seenImages.push_back(image[2] + "x" + image[3]);
   }
   EXPECT_EQ(seenImages, std::vector<std::string>(4, "1200x800"));
-  EXPECT_EQ(measures, names.size() - 1);
-  EXPECT_TRUE(std::filesystem::file_size(screenshot) > 0);
+  ASSERT_EQ(seen["measure"].size(), rows.size());
+  for (size_t r = 0; r < rows.size(); ++r)
+  {
+    EXPECT_EQ(std::vector<std::string>(seen["measure"][r].begin() + 1, seen["measure"][r].end()), rows[r]);
+  }
 }
 
 TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
@@ -269,7 +397,175 @@ TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
     EXPECT_EQ(run.output, message);
     EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << message;
   }
-  const ToolRun usage = RunTool("scanreport", { "a", "b", "c", "d" }, dir);
-  EXPECT_EQ(usage.status, 255);
-  EXPECT_EQ(usage.output.substr(0, 19), "Usage: scanreport f");
+  for (const std::vector<std::string>& args :
+    { std::vector<std::string>{ "a", "b", "c", "d" }, std::vector<std::string>{ "a", "b", "c", "d", "e", "f", "g" } })
+  {
+    const ToolRun usage = RunTool("scanreport", args, dir);
+    EXPECT_EQ(usage.status, 255);
+    EXPECT_EQ(usage.output.substr(0, usage.output.find('\n')),
+      "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]");
+  }
+}
+
+TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
+{
+  const std::string dir = SampleDir();
+  const std::string good = CourseTable(kCourse);
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  auto withVisit = [&](size_t v, std::string PlantedVisit::*field, const std::string& value) {
+    std::vector<PlantedVisit> visits = kCourse;
+    visits[v].*field = value;
+    return CourseTable(visits);
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    { "", "it is empty" },
+    { replaced("\tlevel\t", "\tlvl\t"), "its header's column 5 is \"lvl\", not \"level\"" },
+    { replaced("\tcheck\n", "\n"), "its header has 24 columns, not 25" },
+    { replaced("\t93.1\t", "\t93.1\t\t"), "line 3 has 26 fields, not 25" },
+    { kMeasuresHeader + '\n' + MeasuresRow("S017", kCourse[0]) + '\n',
+      "it holds 1 visit, and a course needs at least two" },
+    { good + MeasuresRow("S018", { "V4", "400", "78", "2", "1", "500", "97", "none", "", "" }) + '\n',
+      "line 5 names the subject \"S018\", line 2 \"S017\"" },
+    { withVisit(1, &PlantedVisit::visit, "V1"), "line 3 repeats the visit \"V1\" of line 2" },
+    { withVisit(1, &PlantedVisit::visit, ""), "line 3 has no visit name" },
+    { withVisit(1, &PlantedVisit::ci, "78,2"), "line 3: ci \"78,2\" is not a number" },
+    { withVisit(2, &PlantedVisit::circumference, "nan"), "line 4: circumference \"nan\" is not a number" },
+    { withVisit(0, &PlantedVisit::level, "2"), "line 2: plagiocephaly_level 2 is not the level of the CVAI 7.1 (3)" },
+    { withVisit(0, &PlantedVisit::level, "6"), "line 2: plagiocephaly_level 6 is not a level from 1 to 5" },
+    { withVisit(2, &PlantedVisit::side, "up"), "line 4: posterior_flat_side \"up\" is not right, left or none" },
+    { withVisit(1, &PlantedVisit::fit, "1.2\t\t0.62\t45.2"), "line 3 has some of the fit's figures and not all four" },
+    { withVisit(1, &PlantedVisit::age, "210.5"), "line 3: age_days \"210.5\" is not a whole number of days" },
+    { withVisit(1, &PlantedVisit::age, ""),
+      "ages are given on some lines and not on others: line 2 has one, line 3 none" },
+    { withVisit(2, &PlantedVisit::age, "210"),
+      "the ages do not increase: line 4 (210 days) follows line 3 (210 days)" },
+  };
+  for (const auto& [table, reason] : cases)
+  {
+    WriteText(dir + "/measures.tsv", table);
+    std::vector<std::string> args = kArguments;
+    args.push_back("measures.tsv");
+    // No display: the table is refused before anything renders.
+    const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
+    EXPECT_EQ(run.status, 255) << reason;
+    EXPECT_EQ(run.output, "Cannot read the measures table measures.tsv: " + reason + '\n');
+    EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << reason;
+  }
+  std::vector<std::string> args = kArguments;
+  args.push_back("missing.tsv");
+  EXPECT_EQ(
+    RunTool("scanreport", args, dir).output, "Cannot read the measures table missing.tsv: it cannot be opened\n");
+}
+
+TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
+{
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  const ToolRun run = RunToolWith(DisplayPrefix(), "scanreport", args, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_EQ(Between(page.substr(0, page.find("</head>")), "<title>", "</title>"),
+    std::vector<std::string>{ "Head-scan report: S017" });
+  EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
+    std::vector<std::string>{ "CVAI 7.1% (moderate) at 4 months, 2.6% (normal) at 11 months; posterior flattening "
+                              "on the patient&#39;s right, lessened; visit V2 is marked for checking." });
+  // The sample's scans are not the planted visits: the page says so.
+  EXPECT_NE(page.find("The first scan's measures are not those of visit V1 in the measures table (CVAI 4.2 here, "
+                      "7.1 there)"),
+    std::string::npos);
+  // The fits' table: V2 alone, its unmatched share beyond the limit, and the
+  // limits in words.
+  const std::string fits = Between(page, "<table id=\"fits\"", "</table>")[0];
+  EXPECT_EQ(Matches(fits, "<tr data-visit=\"([^\"]*)\" class=\"marked\">"), std::vector<std::string>{ "V2" });
+  EXPECT_EQ(Matches(fits, "<td class=\"n over\"[^>]*>([^<]*)</td>"), std::vector<std::string>{ "45.2" });
+  EXPECT_NE(page.find("more than 40% of the template found no match on the scan, a landmark lies more than 5 mm off "
+                      "after the fit, or the fitted points lie more than 1 mm from the scan on average"),
+    std::string::npos);
+
+  // The visits' table as shown, and every chart's point where the planted
+  // value and age put it (ages in months of 30.4375 days).
+  BrowserLines seen =
+    OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-course-screenshot.png");
+  const std::string check = "check: fit: 45.2% of the template unmatched (over 40%)";
+  EXPECT_EQ(seen["visit"],
+    std::vector<std::vector<std::string>>(
+      { { "visit", "V1", "3.9", "78.8", "7.1", "442.1", "" }, { "visit", "V2", "6.9", "78.2", "4.9", "470.4", check },
+        { "visit", "V3", "10.8", "77.8", "2.6", "493.6", "" } }));
+  const std::map<std::string, size_t> column = { { "ci", 3 }, { "cvai", 4 }, { "circumference", 5 } };
+  ASSERT_EQ(seen["point"].size(), 9u);
+  for (const std::vector<std::string>& point : seen["point"])
+  {
+    const size_t v = point[2] == "V1" ? 0 : point[2] == "V2" ? 1 : 2;
+    const PlantedVisit& planted = kCourse[v];
+    const std::string value = point[1] == "ci" ? planted.ci : point[1] == "cvai" ? planted.cvai : planted.circumference;
+    EXPECT_NEAR(std::stod(point[3]), std::stod(planted.age) / 30.4375, 0.01) << point[1] << ' ' << point[2];
+    EXPECT_NEAR(std::stod(point[4]), std::stod(value), 0.01) << point[1] << ' ' << point[2];
+    EXPECT_NEAR(std::stod(point[4]), std::stod(seen["visit"][v][column.at(point[1])]), 0.06) << point[1];
+    EXPECT_EQ(point[5], v == 1 ? "1" : "0") << point[1] << ' ' << point[2];
+  }
+  // The CVAI's chart shades the five levels.
+  EXPECT_EQ(Matches(page, "<rect class=\"band level[1-5]\" data-level=\"([1-5])\""),
+    std::vector<std::string>({ "1", "2", "3", "4", "5" }));
+}
+
+TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)
+{
+  // The first and the last visit are the sample's scans as headshape
+  // measures them; ages unknown; the middle visit a raw scan fitted well.
+  const std::string dir = SampleDir();
+  const std::vector<std::string> shapes =
+    Fields(RunTool("headshape", { "firstscan.vtk", "finalscan.vtk" }, dir).output, '\n');
+  ASSERT_EQ(shapes.size(), 3u);
+  auto row = [&](const std::string& visit, const std::string& shape, const std::string& fit) {
+    return "S2\t" + visit + "\t\t" + shape + '\t' + fit + "\t\n";
+  };
+  WriteText(dir + "/measures.tsv",
+    kMeasuresHeader + '\n' + row("A", shapes[1], "\t\t\t") + row("B", shapes[2], "0.8\t2.1\t0.4\t12.5") +
+      row("C", shapes[2], "\t\t\t"));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
+    std::vector<std::string>{ "CVAI 4.2% (mild) at the first visit, 1.7% (normal) at the latest visit; posterior "
+                              "flattening on the patient&#39;s right, lessened." });
+  EXPECT_EQ(page.find("class=\"marked\""), std::string::npos);
+  EXPECT_EQ(page.find("are not those of visit"), std::string::npos);
+  EXPECT_NE(page.find("<td data-label=\"Verdict\">within the limits</td>"), std::string::npos);
+
+  // Each chart's point, mapped back through its plot and axes, lies at its
+  // visit's number and value.
+  const std::vector<std::string> charts = Between(page, "<svg class=\"chart\"", "</svg>");
+  ASSERT_EQ(charts.size(), 3u);
+  for (const std::string& chart : charts)
+  {
+    const std::string plot = Between(chart, "<rect class=\"plot\"", "/>")[0];
+    const double left = std::stod(Attribute(plot, "x")), width = std::stod(Attribute(plot, "width"));
+    const double bottom = std::stod(Attribute(plot, "y")) + std::stod(Attribute(plot, "height"));
+    const double x0 = std::stod(Attribute(chart, "data-x-from")), x1 = std::stod(Attribute(chart, "data-x-to"));
+    const double y0 = std::stod(Attribute(chart, "data-y-from")), y1 = std::stod(Attribute(chart, "data-y-to"));
+    const std::vector<std::string> points = Between(chart, "<circle class=\"point", "</circle>");
+    ASSERT_EQ(points.size(), 3u);
+    const int shapeColumn = Attribute(chart, "data-measure") == "ci" ? 4
+      : Attribute(chart, "data-measure") == "cvai"                   ? 9
+                                                                     : 5;
+    for (size_t v = 0; v < 3; ++v)
+    {
+      const double x = x0 + (std::stod(Attribute(points[v], "cx")) - left) / width * (x1 - x0);
+      const double y =
+        y0 + (bottom - std::stod(Attribute(points[v], "cy"))) / (bottom - std::stod(Attribute(plot, "y"))) * (y1 - y0);
+      const std::string exact = Fields(shapes[v == 0 ? 1 : 2])[static_cast<size_t>(shapeColumn)];
+      EXPECT_EQ(Attribute(points[v], "data-visit"), std::string(1, static_cast<char>('A' + v)));
+      EXPECT_EQ(Attribute(points[v], "data-value"), exact);
+      EXPECT_NEAR(x, v + 1.0, 0.01);
+      EXPECT_NEAR(y, std::stod(exact), 0.01 * (y1 - y0) / 100);
+    }
+  }
 }

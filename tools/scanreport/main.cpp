@@ -1,11 +1,12 @@
 // scanreport: one self-contained HTML page that shows a first and a final
 // scan side by side: their head-shape measures and the change, pictures of
 // the distance between them, of the asymmetry of each and of the change of
-// the asymmetry ratios, with the statistics of every picture. The pictures
-// and their numbers come from the tools themselves (celldist, mirrorasym,
-// scancompare, colorsnap, colorstats), run beside this one in a scratch
-// folder (as many at once as it may use cores), so that the page shows
-// exactly what they write.
+// the asymmetry ratios, with the statistics of every picture. Given the
+// subject's measures table, the page opens with the course over every visit.
+// The pictures and their numbers come from the tools themselves (celldist,
+// mirrorasym, scancompare, colorsnap, colorstats), run beside this one in a
+// scratch folder (as many at once as it may use cores), so that the page
+// shows exactly what they write.
 
 #include "measure/headshape.h"
 #include "parallel/parallel.h"
@@ -43,7 +44,9 @@ struct Input
 struct Picture
 {
   std::string title;
+  std::string shortTitle;
   std::string caption;
+  int decimals; // as the page rounds its values: mm to one place, ratios to three
   std::string colorFile;
   std::string surface;
   Job made;
@@ -61,9 +64,10 @@ std::vector<std::string> Split(const std::string& text, char separator)
   return fields;
 }
 
-// Reads and checks the four inputs of `report`: the scans and the template
-// are surfaces of one mesh, `cells` cells in mirror pairs; the mask has a
-// number for every cell; both scans can be measured (into report.shapes).
+// Reads and checks the inputs of `report`: the scans and the template are
+// surfaces of one mesh, `cells` cells in mirror pairs; the mask has a number
+// for every cell; the measures table, where one is given, holds a course
+// (into report.course); both scans can be measured (into report.shapes).
 // False after printing the line that refuses them.
 bool CheckInputs(ReportContents& report, vtkIdType& cells)
 {
@@ -103,6 +107,16 @@ bool CheckInputs(ReportContents& report, vtkIdType& cells)
   {
     std::cout << MaskRefusal(status, report.templateMask.c_str(), cells, badLine);
     return false;
+  }
+  if (!report.measuresTable.empty())
+  {
+    report.course.emplace();
+    const std::string problem = ReadMeasuresTable(report.measuresTable, *report.course);
+    if (!problem.empty())
+    {
+      std::cout << "Cannot read the measures table " << report.measuresTable << ": " << problem << '\n';
+      return false;
+    }
   }
   for (int s = 0; s < 2; ++s)
   {
@@ -223,19 +237,20 @@ std::vector<Job> ColorFileRuns(vtkIdType cells)
 std::vector<Picture> Pictures(const std::vector<Job>& made)
 {
   return {
-    { "Distance from the first to the final scan",
+    { "Distance from the first to the final scan", "Distance (mm)",
       "Signed distance of each cell of the first scan to the same cell of the final scan (mm): negative where "
       "the final scan lies outside the first (growth), positive where it lies inside.",
-      "distance.clr", "first.vtk", made[0] },
-    { "Asymmetry of the first scan",
+      1, "distance.clr", "first.vtk", made[0] },
+    { "Asymmetry of the first scan", "Asymmetry, first (mm)",
       "Signed left-right asymmetry of each cell pair of the first scan against the symmetric template (mm): "
       "positive where a side bulges outward more than its mirror side.",
-      "asymmetry_first.clr", "first.vtk", made[1] },
-    { "Asymmetry of the final scan", "The same for the final scan (mm).", "asymmetry_final.clr", "final.vtk", made[2] },
-    { "Change of the asymmetry ratios",
+      1, "asymmetry_first.clr", "first.vtk", made[1] },
+    { "Asymmetry of the final scan", "Asymmetry, final (mm)", "The same for the final scan (mm).", 1,
+      "asymmetry_final.clr", "final.vtk", made[2] },
+    { "Change of the asymmetry ratios", "Change of the ratios",
       "For each mirror pair of cells in the template mask: the asymmetry ratio of the first scan minus that of "
       "the final scan, in absolute values; positive where the asymmetry shrank. Gray cells lie outside the mask.",
-      "ratio_change.clr", "template.vtk", made[3] },
+      3, "ratio_change.clr", "template.vtk", made[3] },
   };
 }
 
@@ -300,10 +315,11 @@ std::string CollectResults(const fs::path& scratch, const std::vector<Input>& in
   for (size_t p = 0; p < pictures.size(); ++p)
   {
     const Picture& picture = pictures[p];
-    report.pictures.push_back({ picture.title, picture.caption, ReadWhole(scratch / PngName(picture)),
-      Split(statsLines[p + 1], '\t'), { picture.made.tool, Shown(picture.made.arguments, inputs) },
-      { "colorsnap", Shown({ picture.surface, picture.colorFile, PngName(picture) }, inputs) },
-      { "colorstats", { picture.colorFile } } });
+    report.pictures.push_back(
+      { picture.title, picture.shortTitle, picture.caption, picture.decimals, ReadWhole(scratch / PngName(picture)),
+        Split(statsLines[p + 1], '\t'), { picture.made.tool, Shown(picture.made.arguments, inputs) },
+        { "colorsnap", Shown({ picture.surface, picture.colorFile, PngName(picture) }, inputs) },
+        { "colorstats", { picture.colorFile } } });
   }
   return "";
 }
@@ -321,15 +337,18 @@ int main(int argc, char* argv[])
 {
   QuietVtk();
   UseWorkThreads();
-  if (argc != 6)
+  if (argc != 6 && argc != 7)
   {
-    std::cout << "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html\n"
-                 "Inputs: a first and a final scan on the template mesh, the mirror-symmetric template and a\n"
-                 "        template mask (1 in the region whose asymmetry ratios count, 0 elsewhere)\n"
+    std::cout << "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]\n"
+                 "Inputs: a first and a final scan on the template mesh, the mirror-symmetric template, a\n"
+                 "        template mask (1 in the region whose asymmetry ratios count, 0 elsewhere) and,\n"
+                 "        optionally, the subject's measures table from the cohort workflow (one row per\n"
+                 "        visit, by age; the scans are those of its first and last rows)\n"
                  "Output: report.html, one self-contained page (pictures embedded)\n"
                  "Performs: head-shape measures of both scans and their change; pictures of the distance\n"
                  "          between the scans, of the asymmetry of each and of the change of the asymmetry\n"
-                 "          ratios, with their statistics. Renders off screen: needs an X display\n"
+                 "          ratios, with their statistics; with the table, the course over every visit in a\n"
+                 "          sentence, a table and charts. Renders off screen: needs an X display\n"
                  "          (without one: xvfb-run -a scanreport ...).\n";
     return -1;
   }
@@ -338,6 +357,7 @@ int main(int argc, char* argv[])
   report.finalScan = argv[2];
   report.templateMesh = argv[3];
   report.templateMask = argv[4];
+  report.measuresTable = argc == 7 ? argv[6] : "";
   const char* reportPath = argv[5];
 
   // Every input is checked before any tool runs.

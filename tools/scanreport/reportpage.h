@@ -1,12 +1,17 @@
 // scanreport's page: one self-contained HTML page (style inline, pictures as
-// data: URIs, no script) from what the tools made of a first and a final
-// scan: their head-shape measures and the change, the pictures with their
-// statistics and the extremes of the asymmetry ratios, and the command lines
-// that make each picture by hand. Reads and writes no file; nothing fails.
+// data: URIs, charts as inline SVG, no script) from what the tools made of a
+// first and a final scan: their head-shape measures and the change, the
+// pictures with their statistics and the extremes of the asymmetry ratios,
+// and the command lines that make each picture by hand; with a measures
+// table, first the subject's course over every visit (coursepage.h). Numbers
+// are rounded for reading; the exact ones are in the tools' tables. Reads and
+// writes no file; nothing fails.
 #pragma once
 
 #include "measure/headshape.h"
+#include "tools/scanreport/measurestable.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +27,9 @@ struct ShownCommand
 struct PagePicture
 {
   std::string title;
+  std::string shortTitle; // the heading of its column of statistics
   std::string caption;
+  int decimals;                        // its values' places, as the page rounds them
   std::string png;                     // the picture's PNG bytes
   std::vector<std::string> statistics; // its row of colorstats' table, split at tabs
   ShownCommand made;                   // what made its color file
@@ -41,6 +48,8 @@ struct ReportContents
   std::vector<PagePicture> pictures;
   std::vector<std::string> statisticsHeader;                 // colorstats' header row, split at tabs
   std::vector<std::pair<std::string, std::string>> extremes; // scancompare's report block: name, value
+  std::string measuresTable;                                 // the measures table as the user named it, or ""
+  std::optional<VisitTable> course;                          // read from it
 };
 
 // The whole page.

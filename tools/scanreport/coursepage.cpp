@@ -1,0 +1,228 @@
+#include "tools/scanreport/coursepage.h"
+
+#include "surftools/outputfile.h"
+#include "tools/scanreport/coursechart.h"
+#include "tools/scanreport/pagetext.h"
+
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+namespace
+{
+// A change of the posterior symmetry ratio smaller than this (percentage
+// points) leaves the flattening unchanged.
+constexpr double kPsrChange = 1.0;
+
+// The measures of the visits' table, in its order after the age.
+const char* const kVisitColumns[] = { "ci", "cvai", "plagiocephaly_level", "circumference", "volume", "asr", "psr",
+  "osr" };
+
+// When a visit was, for the summary: "at 4 months", or "at the first visit"
+// and "at the latest visit" where ages are not known.
+std::string When(const VisitTable& table, size_t v)
+{
+  if (!table.agesKnown)
+  {
+    return v == 0 ? "at the first visit" : "at the latest visit";
+  }
+  const long months = std::lround(AgeInMonths(table.visits[v]));
+  return "at " + std::to_string(months) + (months == 1 ? " month" : " months");
+}
+
+std::string LevelText(const Visit& visit)
+{
+  const int level = static_cast<int>(Measure(visit, "plagiocephaly_level"));
+  return std::to_string(level) + ' ' + LevelWord(level);
+}
+
+// "A", "A and B", "A, B and C".
+std::string Enumeration(const std::vector<std::string>& names)
+{
+  std::string text;
+  for (size_t n = 0; n < names.size(); ++n)
+  {
+    text += (n == 0 ? "" : n + 1 == names.size() ? " and " : ", ") + names[n];
+  }
+  return text;
+}
+
+// The names of the visits that must be checked.
+std::vector<std::string> MarkedVisits(const VisitTable& table)
+{
+  std::vector<std::string> marked;
+  for (const Visit& visit : table.visits)
+  {
+    if (!CheckReason(visit).empty())
+    {
+      marked.push_back(visit.name);
+    }
+  }
+  return marked;
+}
+
+// The flattening of the back of the head from the first to the latest visit.
+std::string Flattening(const VisitTable& table)
+{
+  const Visit& first = table.visits.front();
+  const Visit& latest = table.visits.back();
+  if (first.flatSide == "none")
+  {
+    return "no posterior flattening " + When(table, 0) +
+      (latest.flatSide == "none"
+          ? ""
+          : ", flattening on " + PatientSideText(latest.flatSide) + ' ' + When(table, table.visits.size() - 1));
+  }
+  const double change = Measure(latest, "psr") - Measure(first, "psr");
+  const char* trend = change >= kPsrChange ? "lessened" : change <= -kPsrChange ? "grew" : "unchanged";
+  return "posterior flattening on " + PatientSideText(first.flatSide) + ", " + trend +
+    (latest.flatSide == "none" || latest.flatSide == first.flatSide
+        ? ""
+        : " (now on " + PatientSideText(latest.flatSide) + ")");
+}
+
+// The table's name cell of a visit: its name, its scan as a detail and,
+// where it must be checked, why.
+std::string VisitCell(const Visit& visit)
+{
+  const std::string reason = CheckReason(visit);
+  return "<th scope=\"row\">" + Escape(visit.name) + "<span class=\"scan\">" + Escape(visit.scan) + "</span>" +
+    (reason.empty() ? "" : "<span class=\"check\">check: " + Escape(reason) + "</span>") + "</th>";
+}
+
+// A number cell with its column's name for narrow screens.
+std::string NumberCell(
+  const std::string& label, const std::string& measure, const std::string& text, const std::string& more = "")
+{
+  return "<td class=\"n" + more + "\" data-label=\"" + label + "\" data-measure=\"" + measure + "\">" + text + "</td>";
+}
+
+std::string ColumnHeader(const char* column)
+{
+  const int k = HeadShapeColumnIndex(column);
+  const std::string unit = kHeadShapeColumn[k].unit;
+  return std::string(kMeasureText[k].shortName) + (unit.empty() ? "" : " (" + unit + ")");
+}
+
+// Every visit's measures by age.
+void WriteVisits(std::ostringstream& html, const VisitTable& table)
+{
+  const char* when = table.agesKnown ? "Age (months)" : "Visit number";
+  html << "<table id=\"visits\" class=\"cards\">\n<thead><tr><th>Visit</th><th>" << when << "</th>";
+  for (const char* column : kVisitColumns)
+  {
+    html << "<th>" << ColumnHeader(column) << "</th>";
+  }
+  html << "</tr></thead>\n<tbody>\n";
+  for (size_t v = 0; v < table.visits.size(); ++v)
+  {
+    const Visit& visit = table.visits[v];
+    html << "<tr data-visit=\"" << Escape(visit.name) << "\"" << (CheckReason(visit).empty() ? "" : " class=\"marked\"")
+         << ">" << VisitCell(visit)
+         << (table.agesKnown ? NumberCell(when, "age", Rounded(AgeInMonths(visit)))
+                             : NumberCell(when, "number", std::to_string(v + 1)));
+    for (const char* column : kVisitColumns)
+    {
+      const bool level = std::string(column) == "plagiocephaly_level";
+      html << NumberCell(ColumnHeader(column), column, level ? LevelText(visit) : Rounded(Measure(visit, column)));
+    }
+    html << "</tr>\n";
+  }
+  html << "</tbody>\n</table>\n<p class=\"note\">CI: cephalic index (width as a percentage of length). CVAI: cranial "
+          "vault asymmetry index, with its level: "
+       << LevelScaleText()
+       << ". ASR, PSR, OSR: anterior, posterior and overall symmetry ratios (100 is balanced). Each is explained "
+          "with the first and the final scan's measures below.</p>\n";
+}
+
+// A fit's figure, marked where it lies beyond the workflow's limit.
+std::string FitCell(const std::string& label, double value, double limit)
+{
+  return NumberCell(label, "", Rounded(value), value > limit ? " over" : "");
+}
+
+// The fits of the visits whose scans were raw scans fitted onto the template.
+void WriteFits(std::ostringstream& html, const VisitTable& table)
+{
+  html << "<h3>Fits of raw scans onto the template</h3>\n<table id=\"fits\" class=\"cards\">\n<thead><tr>"
+          "<th>Visit</th><th>Landmarks after the fit, rms (mm)</th><th>Largest landmark residual (mm)</th>"
+          "<th>Mean distance to the scan (mm)</th><th>Template without a match (%)</th><th>Verdict</th></tr></thead>"
+          "\n<tbody>\n";
+  for (const Visit& visit : table.visits)
+  {
+    if (!visit.fit.fitted)
+    {
+      continue;
+    }
+    const FitFigures& fit = visit.fit;
+    const std::string reason = CheckReason(visit);
+    html << "<tr data-visit=\"" << Escape(visit.name) << "\"" << (reason.empty() ? "" : " class=\"marked\"")
+         << "><th scope=\"row\">" << Escape(visit.name) << "</th>"
+         << NumberCell("Landmarks, rms (mm)", "", Rounded(fit.landmarkRms))
+         << FitCell("Largest landmark residual (mm)", fit.landmarkLargest, kFitLandmarkLimit)
+         << FitCell("Mean distance to the scan (mm)", fit.distanceMean, kFitDistanceLimit)
+         << FitCell("Template without a match (%)", fit.unmatchedPercent, kFitUnmatchedLimit)
+         << "<td data-label=\"Verdict\">"
+         << (reason.empty() ? "within the limits" : "<span class=\"check\">check: " + Escape(reason) + "</span>")
+         << "</td></tr>\n";
+  }
+  html << "</tbody>\n</table>\n<p class=\"note\">A fit is to be checked when more than "
+       << NumberText(kFitUnmatchedLimit) << "% of the template found no match on the scan, a landmark lies more than "
+       << NumberText(kFitLandmarkLimit) << " mm off after the fit, or the fitted points lie more than "
+       << NumberText(kFitDistanceLimit) << " mm from the scan on average; figures beyond a limit are marked.</p>\n";
+}
+}
+
+std::string CourseSummary(const VisitTable& table)
+{
+  const size_t last = table.visits.size() - 1;
+  auto cvaiAt = [&](size_t v) {
+    const Visit& visit = table.visits[v];
+    const int level = static_cast<int>(Measure(visit, "plagiocephaly_level"));
+    return Rounded(Measure(visit, "cvai")) + "% (" + LevelWord(level) + ") " + When(table, v);
+  };
+  const std::vector<std::string> marked = MarkedVisits(table);
+  const std::string checking = marked.empty() ? ""
+                                              : "; visit" + std::string(marked.size() == 1 ? " " : "s ") +
+      Enumeration(marked) + (marked.size() == 1 ? " is" : " are") + " marked for checking";
+  return "CVAI " + cvaiAt(0) + ", " + cvaiAt(last) + "; " + Flattening(table) + checking + ".";
+}
+
+std::string CourseHeader(const VisitTable& table)
+{
+  std::vector<std::string> visits;
+  for (const Visit& visit : table.visits)
+  {
+    visits.push_back(Escape(visit.name) + (table.agesKnown ? " (" + Rounded(AgeInMonths(visit)) + " months)" : ""));
+  }
+  return "<p class=\"visits\">Visits " + Enumeration(visits) + ".</p>\n<p id=\"summary\" class=\"summary\">" +
+    Escape(CourseSummary(table)) + "</p>\n";
+}
+
+std::string CourseSection(const VisitTable& table)
+{
+  std::ostringstream html;
+  html << "<section id=\"course\">\n<h2>Course over the visits</h2>\n";
+  WriteVisits(html, table);
+  html << "<div class=\"charts\">\n";
+  for (const char* column : { "ci", "cvai", "circumference" })
+  {
+    html << CourseChart(table, column);
+  }
+  html << "</div>\n";
+  if (!MarkedVisits(table).empty())
+  {
+    html << "<p class=\"note\">Hollow orange points: visits marked for checking; their values may not be "
+            "sound.</p>\n";
+  }
+  for (const Visit& visit : table.visits)
+  {
+    if (visit.fit.fitted)
+    {
+      WriteFits(html, table);
+      break;
+    }
+  }
+  html << "</section>\n";
+  return html.str();
+}

@@ -1,0 +1,26 @@
+// The course of a subject over its visits on scanreport's page, from the
+// measures table: one summary sentence of the course, a table of every
+// visit's measures by age, charts of the CI, the CVAI and the circumference,
+// and the quality of the fits of raw scans. A visit that must be checked
+// (CheckReason) is marked wherever it appears. Nothing fails.
+#pragma once
+
+#include "tools/scanreport/measurestable.h"
+
+#include <string>
+
+// The course in one plain sentence (not HTML): the CVAI and its level at the
+// first and the latest visit (ages in whole months, or "at the first visit"
+// and "at the latest visit"), the patient's side of a flattened back of the
+// head at the first visit and whether the flattening lessened, grew or is
+// unchanged by the latest (the posterior symmetry ratio up by 1 or more,
+// down by 1 or more, or neither), and which visits are marked for checking.
+std::string CourseSummary(const VisitTable& table);
+
+// The top of the page for a course (HTML): the visits' names with their
+// ages, and the summary sentence.
+std::string CourseHeader(const VisitTable& table);
+
+// The course's section of the page (HTML): the visits' table, the charts and,
+// where a visit's scan was fitted, the fits' table with the limits.
+std::string CourseSection(const VisitTable& table);

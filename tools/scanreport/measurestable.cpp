@@ -1,0 +1,321 @@
+#include "tools/scanreport/measurestable.h"
+
+#include "surftools/outputfile.h"
+#include "tools/scanreport/pagetext.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+namespace
+{
+// Where the columns after the visit's names, age and scan begin: the
+// head-shape ones, measured_from and posterior_flat_side, then the fit's
+// four figures and the check text.
+constexpr size_t kFirstShapeField = 4;
+constexpr size_t kFirstFitField = kFirstShapeField + kHeadShapeColumns + 2;
+constexpr size_t kFields = kFirstFitField + 5;
+
+// The fields of a line at its tabs, an empty last field included.
+std::vector<std::string> Fields(const std::string& line)
+{
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start))
+  {
+    fields.push_back(line.substr(start, tab - start));
+    start = tab + 1;
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+std::string Line(size_t line)
+{
+  return "line " + std::to_string(line);
+}
+
+// The header's names of the fields.
+const std::vector<std::string>& ColumnNames()
+{
+  static const std::vector<std::string> names = Fields(MeasuresHeaderRow());
+  return names;
+}
+
+// The header row: exactly the columns of MeasuresHeaderRow.
+std::string CheckHeader(const std::vector<std::string>& header)
+{
+  const std::vector<std::string>& names = ColumnNames();
+  for (size_t f = 0; f < names.size() && f < header.size(); ++f)
+  {
+    if (header[f] != names[f])
+    {
+      return "its header's column " + std::to_string(f + 1) + " is \"" + header[f] + "\", not \"" + names[f] + "\"";
+    }
+  }
+  if (header.size() != names.size())
+  {
+    return "its header has " + std::to_string(header.size()) + " columns, not " + std::to_string(names.size());
+  }
+  return "";
+}
+
+// The number in field `f` (finite, taking the whole field, as numbers are
+// written everywhere) into `value`. Returns an empty text, or the reason.
+std::string NumberField(const std::vector<std::string>& fields, size_t f, size_t line, double& value)
+{
+  const std::string& text = fields[f];
+  const char* end = text.data() + text.size();
+  const auto parsed = std::from_chars(text.data(), end, value);
+  if (!text.empty() && parsed.ec == std::errc() && parsed.ptr == end && std::isfinite(value))
+  {
+    return "";
+  }
+  return Line(line) + ": " + ColumnNames()[f] + " \"" + text + "\" is not a number";
+}
+
+// The age: empty, or a whole number of days (digits only, at most nine).
+std::string AgeField(const std::string& text, size_t line, int& days)
+{
+  days = -1;
+  if (text.empty())
+  {
+    return "";
+  }
+  if (text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+  {
+    return Line(line) + ": age_days \"" + text + "\" is not a whole number of days";
+  }
+  days = std::stoi(text);
+  return "";
+}
+
+// The plagiocephaly level: a whole number from 1 to 5, the level of the
+// row's CVAI. The CVAI is written to six digits, so that one written as a
+// level's lower edge may have lain just below it, and carry the level below.
+std::string CheckLevel(const Visit& visit, size_t line)
+{
+  const double level = Measure(visit, "plagiocephaly_level");
+  const double cvai = Measure(visit, "cvai");
+  if (level != std::floor(level) || level < 1 || level > 5)
+  {
+    return Line(line) + ": plagiocephaly_level " + NumberText(level) + " is not a level from 1 to 5";
+  }
+  if (level != PlagiocephalyLevel(cvai) && level != PlagiocephalyLevel(cvai * (1 - 5e-6)))
+  {
+    return Line(line) + ": plagiocephaly_level " + NumberText(level) + " is not the level of the CVAI " +
+      NumberText(cvai) + " (" + std::to_string(PlagiocephalyLevel(cvai)) + ")";
+  }
+  return "";
+}
+
+// The fit's figures: all four numbers, or all four empty.
+std::string FitFields(const std::vector<std::string>& fields, size_t line, FitFigures& fit)
+{
+  size_t empty = 0;
+  for (size_t f = kFirstFitField; f < kFirstFitField + 4; ++f)
+  {
+    empty += fields[f].empty() ? 1 : 0;
+  }
+  if (empty == 4)
+  {
+    return "";
+  }
+  fit.fitted = true;
+  double* figures[4] = { &fit.landmarkRms, &fit.landmarkLargest, &fit.distanceMean, &fit.unmatchedPercent };
+  for (size_t k = 0; k < 4; ++k)
+  {
+    const std::string problem = NumberField(fields, kFirstFitField + k, line, *figures[k]);
+    if (!problem.empty())
+    {
+      return empty == 0 ? problem : Line(line) + " has some of the fit's figures and not all four";
+    }
+  }
+  return "";
+}
+
+// One visit's row, on line `line` of the file.
+std::string ReadVisit(const std::vector<std::string>& fields, size_t line, Visit& visit)
+{
+  if (fields.size() != kFields)
+  {
+    return Line(line) + " has " + std::to_string(fields.size()) + " fields, not " + std::to_string(kFields);
+  }
+  visit.name = fields[1];
+  visit.scan = fields[3];
+  visit.flatSide = fields[kFirstFitField - 1];
+  visit.check = fields[kFields - 1];
+  if (fields[0].empty() || visit.name.empty())
+  {
+    return Line(line) + " has no " + (fields[0].empty() ? "subject" : "visit name");
+  }
+  std::string problem = AgeField(fields[2], line, visit.ageDays);
+  for (size_t k = 0; k < kHeadShapeColumns && problem.empty(); ++k)
+  {
+    problem = NumberField(fields, kFirstShapeField + k, line, visit.values[k]);
+  }
+  if (problem.empty())
+  {
+    problem = NumberField(fields, kFirstShapeField + kHeadShapeColumns, line, visit.measuredFrom);
+  }
+  if (problem.empty())
+  {
+    problem = CheckLevel(visit, line);
+  }
+  if (problem.empty() && visit.flatSide != "right" && visit.flatSide != "left" && visit.flatSide != "none")
+  {
+    problem = Line(line) + ": posterior_flat_side \"" + visit.flatSide + "\" is not right, left or none";
+  }
+  return problem.empty() ? FitFields(fields, line, visit.fit) : problem;
+}
+
+// What holds across the rows: one subject, at least two visits, each named
+// once, ages on every row or on none, and increasing.
+std::string CheckCourse(const VisitTable& table, const std::vector<std::string>& subjects)
+{
+  const std::vector<Visit>& visits = table.visits;
+  if (visits.size() < 2)
+  {
+    return "it holds " + std::to_string(visits.size()) + " visit" + (visits.size() == 1 ? "" : "s") +
+      ", and a course needs at least two";
+  }
+  for (size_t v = 1; v < visits.size(); ++v)
+  {
+    const std::string line = Line(v + 2);
+    if (subjects[v] != subjects[0])
+    {
+      return line + " names the subject \"" + subjects[v] + "\", line 2 \"" + subjects[0] + "\"";
+    }
+    for (size_t u = 0; u < v; ++u)
+    {
+      if (visits[u].name == visits[v].name)
+      {
+        return line + " repeats the visit \"" + visits[v].name + "\" of " + Line(u + 2);
+      }
+    }
+    if ((visits[v].ageDays < 0) != (visits[0].ageDays < 0))
+    {
+      return "ages are given on some lines and not on others: line 2 has " +
+        (visits[0].ageDays < 0 ? "none, " + line + " one" : "one, " + line + " none");
+    }
+    if (visits[v].ageDays >= 0 && visits[v].ageDays <= visits[v - 1].ageDays)
+    {
+      return "the ages do not increase: " + line + " (" + std::to_string(visits[v].ageDays) + " days) follows " +
+        Line(v + 1) + " (" + std::to_string(visits[v - 1].ageDays) + " days)";
+    }
+  }
+  return "";
+}
+}
+
+std::string MeasuresHeaderRow()
+{
+  std::string shape = HeadShapeHeaderRow();
+  shape = shape.substr(shape.find('\t') + 1); // after "file"
+  shape.pop_back();                           // the line feed
+  return "subject\tvisit\tage_days\tscan\t" + shape +
+    "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck";
+}
+
+std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
+{
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open() || std::filesystem::is_directory(path))
+  {
+    return "it cannot be opened";
+  }
+  std::vector<std::string> subjects;
+  size_t number = 0;
+  for (std::string line; std::getline(in, line);)
+  {
+    if (!line.empty() && line.back() == '\r')
+    {
+      line.pop_back();
+    }
+    const std::vector<std::string> fields = Fields(line);
+    std::string problem;
+    if (++number == 1)
+    {
+      problem = CheckHeader(fields);
+    }
+    else
+    {
+      table.visits.emplace_back();
+      problem = ReadVisit(fields, number, table.visits.back());
+      subjects.push_back(fields[0]);
+    }
+    if (!problem.empty())
+    {
+      return problem;
+    }
+  }
+  if (in.bad() || number == 0)
+  {
+    return in.bad() ? "it cannot be read" : "it is empty";
+  }
+  const std::string problem = CheckCourse(table, subjects);
+  table.subject = subjects.empty() ? "" : subjects[0];
+  table.agesKnown = problem.empty() && table.visits[0].ageDays >= 0;
+  return problem;
+}
+
+int HeadShapeColumnIndex(const std::string& name)
+{
+  for (int k = 0; k < kHeadShapeColumns; ++k)
+  {
+    if (name == kHeadShapeColumn[k].name)
+    {
+      return k;
+    }
+  }
+  return -1;
+}
+
+double AgeInMonths(const Visit& visit)
+{
+  return visit.ageDays / 30.4375;
+}
+
+double Measure(const Visit& visit, const char* column)
+{
+  return visit.values[static_cast<size_t>(HeadShapeColumnIndex(column))];
+}
+
+bool HoldsMeasures(const Visit& visit, const HeadShape& shape)
+{
+  const auto values = HeadShapeValues(shape);
+  for (size_t k = 0; k < values.size(); ++k)
+  {
+    if (NumberText(values[k]) != NumberText(visit.values[k]))
+    {
+      return false;
+    }
+  }
+  return NumberText(shape.measuredFrom) == NumberText(visit.measuredFrom) && visit.flatSide == shape.posteriorFlatSide;
+}
+
+std::string CheckReason(const Visit& visit)
+{
+  if (!visit.check.empty() || !visit.fit.fitted)
+  {
+    return visit.check;
+  }
+  const FitFigures& fit = visit.fit;
+  if (fit.unmatchedPercent > kFitUnmatchedLimit)
+  {
+    return "fit: " + Rounded(fit.unmatchedPercent) + "% of the template unmatched (over " +
+      NumberText(kFitUnmatchedLimit) + "%)";
+  }
+  if (fit.landmarkLargest > kFitLandmarkLimit)
+  {
+    return "fit: a landmark " + Rounded(fit.landmarkLargest) + " mm off (over " + NumberText(kFitLandmarkLimit) +
+      " mm)";
+  }
+  if (fit.distanceMean > kFitDistanceLimit)
+  {
+    return "fit: the fitted points " + Rounded(fit.distanceMean) + " mm from the scan on average (over " +
+      NumberText(kFitDistanceLimit) + " mm)";
+  }
+  return "";
+}

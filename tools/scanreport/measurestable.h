@@ -1,0 +1,80 @@
+// The measures table of one subject's visits, as the cohort workflow writes
+// it: a header row, then one row per visit in the order of the visits,
+// tab-separated: subject, visit, age_days, scan, the head-shape columns as
+// `headshape` writes them after its `file` column, the four figures of the
+// template fit of a raw scan and a check text. ReadMeasuresTable reads and
+// checks it and returns an empty text, or the reason it refuses the table
+// (to follow "Cannot read the measures table FILE: "): a file that cannot be
+// opened, a header that differs, a row of another number of fields, of
+// another subject, without a name or repeating one, a number that does not
+// parse, a level or side that is none, fewer than two visits, ages given on
+// some rows only, or ages that do not increase.
+#pragma once
+
+#include "measure/headshape.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+// The fit's figures of a raw scan fitted onto the template (fittemplate's):
+// the rms and the largest landmark residual after the fit and the mean
+// distance from the fitted points to the scan (mm), and the share of template
+// points without a match (%). None for a scan that already lay on the template.
+struct FitFigures
+{
+  bool fitted = false;
+  double landmarkRms = 0;
+  double landmarkLargest = 0;
+  double distanceMean = 0;
+  double unmatchedPercent = 0;
+};
+
+struct Visit
+{
+  std::string name;
+  int ageDays = -1;                               // -1 where ages are not known
+  std::string scan;                               // as the cohort names it
+  std::array<double, kHeadShapeColumns> values{}; // in kHeadShapeColumn's order
+  double measuredFrom = 0;
+  std::string flatSide; // posterior_flat_side: right, left or none
+  FitFigures fit;
+  std::string check; // why the workflow wants the visit checked; empty when it does not
+};
+
+struct VisitTable
+{
+  std::string subject;
+  bool agesKnown = false;
+  std::vector<Visit> visits; // in order, at least two
+};
+
+std::string ReadMeasuresTable(const std::string& path, VisitTable& table);
+
+// The table's header row, without its line feed.
+std::string MeasuresHeaderRow();
+
+// The index in kHeadShapeColumn of the column named `name`; -1 when none is.
+int HeadShapeColumnIndex(const std::string& name);
+
+// A visit's age in months of 30.4375 days (a year's average month).
+double AgeInMonths(const Visit& visit);
+
+// A visit's value of the head-shape column named `column` ("ci", "cvai", ...).
+double Measure(const Visit& visit, const char* column);
+
+// Whether a visit's row holds the measures of `shape` as headshape writes
+// them (six significant digits, the side in words).
+bool HoldsMeasures(const Visit& visit, const HeadShape& shape);
+
+// The limits beyond which the workflow wants a fit checked: more of the
+// template unmatched (%), a landmark farther off after the fit (mm), a larger
+// mean distance from the fitted points to the scan (mm).
+constexpr double kFitUnmatchedLimit = 40;
+constexpr double kFitLandmarkLimit = 5;
+constexpr double kFitDistanceLimit = 1;
+
+// Why a visit must be checked: its check text; where that is empty, its
+// fit's first figure beyond a limit in the workflow's words ("fit: 45.2% of
+// the template unmatched (over 40%)"); empty for a sound visit.
+std::string CheckReason(const Visit& visit);
