@@ -568,7 +568,7 @@ int main(int argc, char* argv[])
   }
   const Mesh mesh = MakeTemplate(rings, segments);
   const std::vector<vtkIdType> landmarkIds = LandmarkIds(mesh);
-  bool ok = WriteMesh(mesh, mesh.points, dir + "/template.vtk");
+  bool ok = MakeFolder(dir) && WriteMesh(mesh, mesh.points, dir + "/template.vtk");
   ok = WriteMesh(mesh, Deform(mesh, 12.0, 0.0), dir + "/firstscan.vtk") && ok;
   ok = WriteMesh(mesh, Deform(mesh, 5.0, 3.0), dir + "/finalscan.vtk") && ok;
   ok = WriteMasks(mesh, dir) && ok;

@@ -2,45 +2,23 @@
 // installed with cmake --install, every output made and equal to the tools
 // run by hand, a re-run that does nothing, a changed scan that re-runs only
 // its subject and the cohort files, and a refused subject that fails alone.
-#include "testutil.h"
-
-#include <map>
+#include "tools/workflowrun.h"
 
 using namespace testutil;
-
-namespace fs = std::filesystem;
+using namespace workflowrun;
 
 namespace
 {
-// Runs the workflow on the cohort into `out` with the installed tools.
-ToolRun Snakemake(const std::string& dir, const std::string& out, const std::string& extra = "")
+// The small sample's cohort in the folder layout, without visits.tsv: the
+// three subjects with subjects/<id>/first.vtk and final.vtk.
+void FolderCohort(const std::string& dir, const std::string& size)
 {
-  return RunShell("(cd " + Quote(dir) + " && snakemake --snakefile " +
-    Quote(std::string(SOURCE_DIR) + "/workflow/Snakefile") + " --cores 2 --directory " + Quote(out) +
-    " --config cohort=cohort bin=prefix/bin " + extra + " 2>&1)");
-}
-
-// The modification time of every file of a folder (the workflow's own
-// bookkeeping in .snakemake aside), by path within it.
-std::map<std::string, fs::file_time_type> Times(const std::string& folder)
-{
-  std::map<std::string, fs::file_time_type> times;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
+  ASSERT_EQ(
+    RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + ' ' + size).status, 0);
+  for (const std::string made : { "visits.tsv", "subjects/r01", "subjects/t01" })
   {
-    const std::string path = fs::relative(entry.path(), folder).string();
-    if (entry.is_regular_file() && path.rfind(".snakemake", 0) != 0)
-    {
-      times[path] = entry.last_write_time();
-    }
+    fs::remove_all(dir + "/cohort/" + made);
   }
-  return times;
-}
-
-// A report without the date it was made.
-std::string Undated(std::string page)
-{
-  const size_t at = page.find("Made on ");
-  return at == std::string::npos ? page : page.erase(at, 18);
 }
 
 const std::vector<std::string> kSubjectFiles = { "Range_values.txt", "asymmetry_final.clr", "asymmetry_final_abs.clr",
@@ -48,15 +26,14 @@ const std::vector<std::string> kSubjectFiles = { "Range_values.txt", "asymmetry_
   "asymmetry_first_abs.clr", "asymmetry_first_x.clr", "asymmetry_first_y.clr", "asymmetry_first_z.clr", "distance.clr",
   "distance_x.clr", "distance_y.clr", "distance_z.clr", "headshape.tsv", "helmet_radial.clr", "helmet_x.clr",
   "helmet_y.clr", "helmet_z.clr", "ratio_change.clr", "ratio_final.clr", "ratio_first.clr", "report.html",
-  "scaled_final.vtk", "statistics.tsv" };
+  "measures.tsv", "scaled_final.vtk", "statistics.tsv" };
 }
 
 TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
 {
   const std::string dir = ScratchDir();
   // The tools, and nothing else, installed into a prefix.
-  ASSERT_EQ(
-    RunShell("cmake --install " + Quote(BUILD_DIR) + " --prefix " + Quote(dir + "/prefix") + " >/dev/null").status, 0);
+  ASSERT_TRUE(InstallTools(dir));
   std::vector<std::string> installed, tools;
   for (const auto& entry : fs::recursive_directory_iterator(dir + "/prefix"))
   {
@@ -75,7 +52,7 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   std::sort(installed.begin(), installed.end());
   std::sort(tools.begin(), tools.end());
   EXPECT_EQ(installed, tools);
-  ASSERT_EQ(RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + " 10 110").status, 0);
+  FolderCohort(dir, "10 110");
 
   const ToolRun first = Snakemake(dir, "out");
   ASSERT_EQ(first.status, 0) << first.output;
@@ -125,11 +102,26 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
               .status,
     0);
   EXPECT_EQ(run(scans, bin + "headshape first.vtk final.vtk > " + Quote(hand + "/headshape.tsv")).status, 0);
-  EXPECT_EQ(
-    run(scans,
-      Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh") + ' ' + bin +
-        "scanreport first.vtk final.vtk ../../template.vtk ../../template_mask.clr " + Quote(hand + "/report.html"))
-      .status,
+  // The measures table: the visits without ages, headshape's columns after
+  // its file, no fit's figures.
+  const std::vector<std::string> shape = ReadLines(hand + "/headshape.tsv");
+  auto columns = [](const std::string& row) { return row.substr(row.find('\t')); };
+  WriteText(hand + "/measures.tsv",
+    "subject\tvisit\tage_days\tscan" + columns(shape[0]) +
+      "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck\n"
+      "s02\tfirst\t\tsubjects/s02/first.vtk" +
+      columns(shape[1]) +
+      "\t\t\t\t\t\n"
+      "s02\tfinal\t\tsubjects/s02/final.vtk" +
+      columns(shape[2]) + "\t\t\t\t\t\n");
+  // The page from the results' folder, as the workflow makes it: it shows
+  // the paths it was given.
+  EXPECT_EQ(run(out,
+              Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh") + ' ' + bin +
+                "scanreport ../cohort/subjects/s02/first.vtk ../cohort/subjects/s02/final.vtk ../cohort/template.vtk "
+                "../cohort/template_mask.clr " +
+                Quote(hand + "/report.html") + " s02/measures.tsv")
+              .status,
     0);
   std::string colorFiles;
   for (const std::string& name : kSubjectFiles)
@@ -144,14 +136,18 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
     EXPECT_TRUE(name == "report.html" ? Undated(made) == Undated(byHand) : made == byHand) << name;
   }
 
-  // The cohort files: the measures and statistics of every subject, and the averages.
+  // The cohort files: every subject's measures and colour statistics, the
+  // cohort's statistics, and the averages.
   const std::vector<std::string> measures = ReadLines(out + "/cohort_measures.tsv");
+  const std::vector<std::string> s02 = ReadLines(hand + "/measures.tsv");
   ASSERT_EQ(measures.size(), 7u);
-  EXPECT_EQ(measures[0], "subject\tscan\t" + ReadLines(hand + "/headshape.tsv")[0]);
-  EXPECT_EQ(measures[3], "s02\tfirst\t" + ReadLines(hand + "/headshape.tsv")[1]);
-  EXPECT_EQ(measures[4], "s02\tfinal\t" + ReadLines(hand + "/headshape.tsv")[2]);
+  EXPECT_EQ(std::vector<std::string>(measures.begin() + 3, measures.begin() + 5),
+    std::vector<std::string>(s02.begin() + 1, s02.end()));
+  EXPECT_EQ(measures[0], s02[0]);
   EXPECT_EQ(measures[6].substr(0, 10), "s03\tfinal\t");
-  const std::vector<std::string> statistics = ReadLines(out + "/cohort_statistics.tsv");
+  EXPECT_EQ(ReadText(out + "/cohort_statistics.tsv"),
+    run(hand, bin + "cohortstats " + Quote(out + "/cohort_measures.tsv")).output);
+  const std::vector<std::string> statistics = ReadLines(out + "/cohort_colorstats.tsv");
   ASSERT_EQ(statistics.size(), 1 + 3 * (ReadLines(hand + "/statistics.tsv").size() - 1));
   EXPECT_EQ(statistics[0], "subject\t" + ReadLines(hand + "/statistics.tsv")[0]);
   EXPECT_EQ(statistics[22], "s02\t" + ReadLines(hand + "/statistics.tsv")[1]);
@@ -182,19 +178,20 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   for (const auto& [path, time] : after)
   {
     const bool s02 = path.rfind("s02/", 0) == 0;
-    const bool fromFirstScan =
-      s02 && path.find("asymmetry_final") == std::string::npos && path != "s02/logs/mirrorasym_final.log";
+    const bool fromFinalScanAlone = path.find("asymmetry_final") != std::string::npos ||
+      path.rfind("s02/final/", 0) == 0 || path == "s02/logs/mirrorasym_final.log" ||
+      path == "s02/logs/headshape_final.log";
     const bool cohortFile = path.find('/') == std::string::npos && path.find("average_final") == std::string::npos;
-    EXPECT_EQ(time != before.at(path), fromFirstScan || cohortFile || path == "logs/meshmean_first.log") << path;
+    const bool cohortLog = path == "logs/meshmean_first.log" || path == "logs/cohortstats.log";
+    EXPECT_EQ(time != before.at(path), (s02 && !fromFinalScanAlone) || cohortFile || cohortLog) << path;
   }
 }
 
 TEST(Workflow, ARefusedSubjectFailsAloneAndASubjectWithoutBothScansIsLeftOut)
 {
   const std::string dir = ScratchDir();
-  ASSERT_EQ(
-    RunShell("cmake --install " + Quote(BUILD_DIR) + " --prefix " + Quote(dir + "/prefix") + " >/dev/null").status, 0);
-  ASSERT_EQ(RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + " 8 60").status, 0);
+  ASSERT_TRUE(InstallTools(dir));
+  FolderCohort(dir, "8 60");
   const std::string subjects = dir + "/cohort/subjects/";
   fs::create_directories(subjects + "s04");
   fs::create_directories(subjects + "s05");

@@ -34,9 +34,9 @@ const double kDaysPerMonth = 365.25 / 12.0;
 struct VisitRow
 {
   std::string subject;
-  bool marked = false;     // marked for checking: left out
-  bool aged = false;       // its age is given
-  double age = 0;          // in days
+  bool marked = false; // marked for checking: left out
+  bool aged = false;   // its age is given
+  double age = 0;      // in days
   double values[kMeasureCount];
 };
 
@@ -82,8 +82,7 @@ std::string FindColumns(const std::vector<std::string>& header, std::map<std::st
 }
 
 // One row of the table; "" or what is wrong with it.
-std::string ReadRow(const std::vector<std::string>& fields, const std::map<std::string, size_t>& column,
-  VisitRow& row)
+std::string ReadRow(const std::vector<std::string>& fields, const std::map<std::string, size_t>& column, VisitRow& row)
 {
   row.subject = fields[column.at("subject")];
   row.marked = !fields[column.at("check")].empty();

@@ -1,0 +1,158 @@
+// The cohort workflow on a cohort of visits (visits.tsv): raw scans fitted
+// and on-template scans side by side, a row refused before any job starts,
+// a fit that fails alone, every table equal to the tools run by hand, and a
+// re-run after a middle visit's scan changed that re-runs only that visit,
+// its subject's table and page, and the cohort's tables.
+#include "tools/workflowrun.h"
+
+#include <set>
+
+using namespace testutil;
+using namespace workflowrun;
+
+namespace
+{
+std::vector<std::string> Fields(const std::string& line)
+{
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, '\t');)
+  {
+    fields.push_back(field);
+  }
+  if (!line.empty() && line.back() == '\t')
+  {
+    fields.emplace_back();
+  }
+  return fields;
+}
+
+// The small sample's cohort as makesample writes it (s01, s02, s03 with a
+// first and a final scan; r01 with three raw visits; t01 with three on the
+// template), with s03's final age not a number and f01 added: its first
+// visit on the template, its second r01's first raw scan with the tragi
+// swapped in its landmarks, which fittemplate refuses.
+std::string VisitsCohort()
+{
+  const std::string dir = ScratchDir();
+  EXPECT_TRUE(InstallTools(dir));
+  EXPECT_EQ(RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + " 12 100").status, 0);
+  const std::string cohort = dir + "/cohort/";
+  std::vector<std::string> rows = ReadLines(cohort + "subjects/r01/v1_landmarks.crv");
+  std::swap(rows[1], rows[2]);
+  std::string table;
+  for (const std::string& row : rows)
+  {
+    table += row + '\n';
+  }
+  WriteText(cohort + "swapped.crv", table);
+  table.clear();
+  for (const std::string& row : ReadLines(cohort + "visits.tsv"))
+  {
+    table += (row.rfind("s03\tfinal\t", 0) == 0 ? "s03\tfinal\tten months\tsubjects/s03/final.vtk\t" : row) + '\n';
+  }
+  WriteText(cohort + "visits.tsv",
+    table + "f01\tv1\t90\tsubjects/s02/first.vtk\t\nf01\tv2\t190\tsubjects/r01/v1.stl\tswapped.crv\n");
+  return dir;
+}
+}
+
+TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeedsIt)
+{
+  const std::string dir = VisitsCohort();
+  const std::string cohort = dir + "/cohort/";
+  const std::string out = dir + "/out/";
+  const ToolRun failed = Snakemake(dir, "out", "--keep-going");
+  EXPECT_NE(failed.status, 0);
+  EXPECT_NE(failed.output.find("visits.tsv line 7 (subject s03, visit final): the age 'ten months' is not a whole "
+                               "number of days; subject s03 left out"),
+    std::string::npos)
+    << failed.output;
+  EXPECT_FALSE(fs::exists(out + "s03"));
+  EXPECT_NE(
+    ReadText(out + "f01/logs/fit_v2.log").find("the patient's right and left tragus swapped"), std::string::npos);
+  EXPECT_NE(failed.output.find("fittemplate ended with exit status 255"), std::string::npos) << failed.output;
+  EXPECT_TRUE(fs::exists(out + "f01/v1/headshape.tsv"));
+  EXPECT_FALSE(fs::exists(out + "f01/report.html"));
+  EXPECT_TRUE(fs::exists(out + "r01/report.html"));
+  EXPECT_TRUE(fs::exists(out + "s01/report.html"));
+
+  // r01's raw visit by hand: the same fit, the same measures.
+  const std::string bin = dir + "/prefix/bin/";
+  const std::string hand = dir + "/hand/";
+  fs::create_directories(hand);
+  const ToolRun fit = RunShell("cd " + Quote(hand) + " && " + bin + "fittemplate " + Quote(cohort + "template.vtk") +
+    ' ' + Quote(cohort + "subjects/r01/v1.stl") + ' ' + Quote(cohort + "template_landmarks.crv") + ' ' +
+    Quote(cohort + "subjects/r01/v1_landmarks.crv") + " fitted.vtk");
+  ASSERT_EQ(fit.status, 0) << fit.output;
+  EXPECT_EQ(ReadText(out + "r01/v1/fitted.vtk"), ReadText(hand + "fitted.vtk"));
+  EXPECT_EQ(ReadText(out + "r01/v1/fit.txt"), fit.output);
+  const ToolRun measured = RunShell("cd " + Quote(hand) + " && " + bin + "headshape fitted.vtk > shape.tsv");
+  ASSERT_EQ(measured.status, 0);
+  const std::vector<std::string> measures = ReadLines(out + "r01/measures.tsv");
+  ASSERT_EQ(measures.size(), 4u);
+  const std::vector<std::string> header = Fields(measures[0]);
+  EXPECT_EQ(header.front() + header[1] + header[2] + header[3], "subjectvisitage_daysscan");
+  EXPECT_EQ(header.back(), "check");
+  const std::vector<std::string> v1 = Fields(measures[1]);
+  const std::vector<std::string> byHand = Fields(ReadLines(hand + "shape.tsv")[1]);
+  ASSERT_EQ(v1.size(), header.size());
+  EXPECT_EQ(std::vector<std::string>(v1.begin(), v1.begin() + 4),
+    (std::vector<std::string>{ "r01", "v1", "121", "subjects/r01/v1.stl" }));
+  EXPECT_EQ(std::vector<std::string>(v1.begin() + 4, v1.begin() + 4 + byHand.size() - 1),
+    std::vector<std::string>(byHand.begin() + 1, byHand.end()));
+  const std::string rms = fit.output.substr(fit.output.find("(rms ", fit.output.find("after the fit")) + 5);
+  EXPECT_EQ(v1[header.size() - 5], rms.substr(0, rms.find(')')));
+  EXPECT_EQ(Fields(measures[3])[1], "v3");
+  // A visit on the template has no fit's figures.
+  const std::vector<std::string> t01 = ReadLines(out + "t01/measures.tsv");
+  ASSERT_EQ(t01.size(), 4u);
+  EXPECT_EQ(Fields(t01[1])[header.size() - 5], "");
+
+  // The comparison of the first and the latest visit, both fits.
+  const ToolRun distance = RunShell("cd " + Quote(hand) + " && " + bin + "celldist " +
+    Quote(out + "r01/v3/fitted.vtk") + " fitted.vtk d.clr 5 -5 x.clr y.clr z.clr");
+  EXPECT_EQ(distance.status, 1) << distance.output;
+  EXPECT_EQ(ReadText(out + "r01/distance.clr"), ReadText(hand + "d.clr"));
+  const std::string page = ReadText(out + "r01/report.html");
+  EXPECT_NE(page.find("r01"), std::string::npos);
+  EXPECT_EQ(page.find(dir), std::string::npos) << "a machine path on the page";
+
+  // f01's rows taken out: the run finishes, and the cohort's tables hold
+  // every visit of the four other subjects.
+  std::vector<std::string> visits = ReadLines(cohort + "visits.tsv");
+  visits.resize(visits.size() - 2);
+  std::string kept;
+  for (const std::string& row : visits)
+  {
+    kept += row + '\n';
+  }
+  WriteText(cohort + "visits.tsv", kept);
+  const ToolRun finished = Snakemake(dir, "out");
+  ASSERT_EQ(finished.status, 0) << finished.output;
+  const std::vector<std::string> cohortMeasures = ReadLines(out + "cohort_measures.tsv");
+  ASSERT_EQ(cohortMeasures.size(), 11u);
+  EXPECT_EQ(cohortMeasures[0], measures[0]);
+  EXPECT_EQ(cohortMeasures[1], measures[1]);
+  const ToolRun statistics = RunShell(bin + "cohortstats " + Quote(out + "cohort_measures.tsv"));
+  EXPECT_EQ(ReadText(out + "cohort_statistics.tsv"), statistics.output);
+
+  // Nothing changed: nothing runs. r01's middle visit changed (one
+  // coordinate of its scan, a float's last bit): its fit and measures, r01's
+  // table and page and the cohort's tables run again, nothing else.
+  const auto before = Times(out);
+  const ToolRun again = Snakemake(dir, "out");
+  EXPECT_NE(again.output.find("Nothing to be done"), std::string::npos) << again.output;
+  std::string stl = ReadText(cohort + "subjects/r01/v2.stl");
+  stl[84 + 12] ^= 1;
+  WriteText(cohort + "subjects/r01/v2.stl", stl);
+  const ToolRun changed = Snakemake(dir, "out");
+  ASSERT_EQ(changed.status, 0) << changed.output;
+  const std::set<std::string> rerun = { "r01/v2/fitted.vtk", "r01/v2/fit.txt", "r01/v2/headshape.tsv",
+    "r01/logs/fit_v2.log", "r01/logs/headshape_v2.log", "r01/measures.tsv", "r01/report.html",
+    "r01/logs/scanreport.log", "cohort_measures.tsv", "cohort_statistics.tsv", "logs/cohortstats.log" };
+  for (const auto& [path, time] : Times(out))
+  {
+    EXPECT_EQ(before.count(path) == 0 || time != before.at(path), rerun.count(path) == 1) << path;
+  }
+}
