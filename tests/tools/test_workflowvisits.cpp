@@ -5,6 +5,9 @@
 // its subject's table and page, and the cohort's tables.
 #include "tools/workflowrun.h"
 
+#include <algorithm>
+#include <cstring>
+#include <regex>
 #include <set>
 
 using namespace testutil;
@@ -27,9 +30,37 @@ std::vector<std::string> Fields(const std::string& line)
   return fields;
 }
 
+// A binary STL cut to the triangles above the median height of their
+// centres: a scan of the top half of the head.
+std::string UpperHalf(const std::string& stl)
+{
+  uint32_t count = 0;
+  std::memcpy(&count, stl.data() + 80, 4);
+  auto height = [&](uint32_t t) {
+    float z[9];
+    std::memcpy(z, stl.data() + 84 + 50 * t + 12, sizeof z);
+    return z[2] + z[5] + z[8];
+  };
+  std::vector<float> heights;
+  for (uint32_t t = 0; t < count; ++t)
+  {
+    heights.push_back(height(t));
+  }
+  std::nth_element(heights.begin(), heights.begin() + count / 2, heights.end());
+  std::string kept;
+  for (uint32_t t = 0; t < count; ++t)
+  {
+    kept += height(t) > heights[count / 2] ? stl.substr(84 + 50 * t, 50) : "";
+  }
+  const uint32_t left = static_cast<uint32_t>(kept.size() / 50);
+  return stl.substr(0, 80) + std::string(reinterpret_cast<const char*>(&left), 4) + kept;
+}
+
 // The small sample's cohort as makesample writes it (s01, s02, s03 with a
 // first and a final scan; r01 with three raw visits; t01 with three on the
-// template), with s03's final age not a number and f01 added: its first
+// template), with s03's final age not a number, c01 added, whose second
+// visit is a raw scan of the top half of the head (a fit to check), and f01
+// added: its first
 // visit on the template, its second r01's first raw scan with the tragi
 // swapped in its landmarks, which fittemplate refuses.
 std::string VisitsCohort()
@@ -51,8 +82,10 @@ std::string VisitsCohort()
   {
     table += (row.rfind("s03\tfinal\t", 0) == 0 ? "s03\tfinal\tten months\tsubjects/s03/final.vtk\t" : row) + '\n';
   }
+  WriteText(cohort + "half.stl", UpperHalf(ReadText(cohort + "subjects/r01/v1.stl")));
   WriteText(cohort + "visits.tsv",
-    table + "f01\tv1\t90\tsubjects/s02/first.vtk\t\nf01\tv2\t190\tsubjects/r01/v1.stl\tswapped.crv\n");
+    table + "c01\tv1\t95\tsubjects/s01/first.vtk\t\nc01\tv2\t180\thalf.stl\tsubjects/r01/v1_landmarks.crv\n" +
+      "f01\tv1\t90\tsubjects/s02/first.vtk\t\nf01\tv2\t190\tsubjects/r01/v1.stl\tswapped.crv\n");
   return dir;
 }
 }
@@ -76,6 +109,14 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   EXPECT_FALSE(fs::exists(out + "f01/report.html"));
   EXPECT_TRUE(fs::exists(out + "r01/report.html"));
   EXPECT_TRUE(fs::exists(out + "s01/report.html"));
+  // c01's second fit holds but is marked, in the table and on the page.
+  const std::vector<std::string> c01 = ReadLines(out + "c01/measures.tsv");
+  ASSERT_EQ(c01.size(), 3u);
+  EXPECT_TRUE(std::regex_match(
+    Fields(c01[2]).back(), std::regex("fit: [0-9]+\\.[0-9]% of the template unmatched \\(over 40%\\)")))
+    << c01[2];
+  EXPECT_EQ(Fields(c01[1]).back(), "");
+  EXPECT_NE(ReadText(out + "c01/report.html").find("check: " + Fields(c01[2]).back()), std::string::npos);
 
   // r01's raw visit by hand: the same fit, the same measures.
   const std::string bin = dir + "/prefix/bin/";
@@ -131,9 +172,9 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   const ToolRun finished = Snakemake(dir, "out");
   ASSERT_EQ(finished.status, 0) << finished.output;
   const std::vector<std::string> cohortMeasures = ReadLines(out + "cohort_measures.tsv");
-  ASSERT_EQ(cohortMeasures.size(), 11u);
+  ASSERT_EQ(cohortMeasures.size(), 13u);
   EXPECT_EQ(cohortMeasures[0], measures[0]);
-  EXPECT_EQ(cohortMeasures[1], measures[1]);
+  EXPECT_EQ(cohortMeasures[3], measures[1]);
   const ToolRun statistics = RunShell(bin + "cohortstats " + Quote(out + "cohort_measures.tsv"));
   EXPECT_EQ(ReadText(out + "cohort_statistics.tsv"), statistics.output);
 

@@ -6,6 +6,7 @@
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it.
 
+#include "fit/fitcheck.h"
 #include "fit/landmarkcheck.h"
 #include "fit/landmarks.h"
 #include "fit/rigidalign.h"
@@ -77,22 +78,30 @@ void PrintNumber(double value)
 
 // The landmark residuals: each distance between a template landmark and its
 // scan landmark brought into the template's frame, and their root mean square.
-double PrintResiduals(const char* title, const std::vector<Landmark>& templ, const std::vector<Landmark>& scan)
+struct Residuals
+{
+  double rms = 0;
+  double largest = 0;
+};
+
+Residuals PrintResiduals(const char* title, const std::vector<Landmark>& templ, const std::vector<Landmark>& scan)
 {
   Print(title);
   double sum = 0;
+  Residuals residuals;
   for (size_t i = 0; i < templ.size(); ++i)
   {
     const double d = Distance(templ[i].data(), scan[i].data());
     Print(" ");
     PrintNumber(d);
     sum += d * d;
+    residuals.largest = std::max(residuals.largest, d);
   }
-  const double rms = std::sqrt(sum / static_cast<double>(templ.size()));
+  residuals.rms = std::sqrt(sum / static_cast<double>(templ.size()));
   Print(" (rms ");
-  PrintNumber(rms);
+  PrintNumber(residuals.rms);
   Print(")\n");
-  return rms;
+  return residuals;
 }
 
 void PrintTransform(const RigidTransform& toTemplate)
@@ -282,9 +291,10 @@ FitResult FitOnScan(const Inputs& in, const TriangleTree& scanTree, const Stretc
   return FitTemplate(moved, scanTree, landmarksOnScan, in.scanLandmarks);
 }
 
-// Prints the fit's figures and judges them; 0 when the fit holds, else the
+// Prints the fit's figures and judges them; 0 when the fit holds (with a
+// line that says why to check it, where a figure calls for that), else the
 // exit status (after its message).
-int JudgeFit(const FitResult& fit, double landmarkResidual)
+int JudgeFit(const FitResult& fit, const Residuals& landmarks)
 {
   Print("Distance from the fitted template points to the scan (mm): mean ");
   PrintNumber(fit.mean);
@@ -303,9 +313,14 @@ int JudgeFit(const FitResult& fit, double landmarkResidual)
   {
     return Refuse("The fit failed: it did not converge");
   }
-  if (!(landmarkResidual <= kMaxLandmarkFit))
+  if (!(landmarks.rms <= kMaxLandmarkFit))
   {
     return Refuse("The fit failed: the fitted template's landmarks lie far from the scan's");
+  }
+  const std::string check = FitCheckReasons(100.0 * fit.unmatched, landmarks.largest);
+  if (!check.empty())
+  {
+    std::cout << "Check the fit: " << check << '\n';
   }
   return 0;
 }
@@ -354,16 +369,16 @@ int main(int argc, char* argv[])
   const RigidTransform toTemplate = pose.motion.Inverse();
   PrintTransform(toTemplate);
   const std::vector<Landmark> scanInTemplate = Moved(toTemplate, in.scanLandmarks);
-  const double aligned =
+  const Residuals aligned =
     PrintResiduals("Landmark residuals after alignment (mm):", in.templateLandmarks, scanInTemplate);
-  if (!(aligned <= kMaxLandmarkAlignment))
+  if (!(aligned.rms <= kMaxLandmarkAlignment))
   {
     return Refuse("The fit failed: the landmarks do not fit the scan" + LandmarkHint(in));
   }
 
   const FitResult fit = FitOnScan(in, scanTree, pose);
   // The fitted landmarks back in the template's frame.
-  const double fitted =
+  const Residuals fitted =
     PrintResiduals("Landmark residuals after the fit (mm):", Moved(toTemplate, fit.moved), scanInTemplate);
   if (const int status = JudgeFit(fit, fitted))
   {

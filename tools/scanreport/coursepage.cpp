@@ -1,5 +1,6 @@
 #include "tools/scanreport/coursepage.h"
 
+#include "fit/fitcheck.h"
 #include "surftools/outputfile.h"
 #include "tools/scanreport/coursechart.h"
 #include "tools/scanreport/pagetext.h"
@@ -159,17 +160,16 @@ void WriteFits(std::ostringstream& html, const VisitTable& table)
     html << "<tr data-visit=\"" << Escape(visit.name) << "\"" << (reason.empty() ? "" : " class=\"marked\"")
          << "><th scope=\"row\">" << Escape(visit.name) << "</th>"
          << NumberCell("Landmarks, rms (mm)", "", Rounded(fit.landmarkRms))
-         << FitCell("Largest landmark residual (mm)", fit.landmarkLargest, kFitLandmarkLimit)
-         << FitCell("Mean distance to the scan (mm)", fit.distanceMean, kFitDistanceLimit)
-         << FitCell("Template without a match (%)", fit.unmatchedPercent, kFitUnmatchedLimit)
+         << FitCell("Largest landmark residual (mm)", fit.landmarkLargest, kCheckLandmarkMm)
+         << NumberCell("Mean distance to the scan (mm)", "", Rounded(fit.distanceMean))
+         << FitCell("Template without a match (%)", fit.unmatchedPercent, kCheckUnmatchedPercent)
          << "<td data-label=\"Verdict\">"
          << (reason.empty() ? "within the limits" : "<span class=\"check\">check: " + Escape(reason) + "</span>")
          << "</td></tr>\n";
   }
   html << "</tbody>\n</table>\n<p class=\"note\">A fit is to be checked when more than "
-       << NumberText(kFitUnmatchedLimit) << "% of the template found no match on the scan, a landmark lies more than "
-       << NumberText(kFitLandmarkLimit) << " mm off after the fit, or the fitted points lie more than "
-       << NumberText(kFitDistanceLimit) << " mm from the scan on average; figures beyond a limit are marked.</p>\n";
+       << NumberText(kCheckUnmatchedPercent) << "% of the template found no match on the scan or a landmark lies more "
+       << "than " << NumberText(kCheckLandmarkMm) << " mm off after the fit; figures beyond a limit are marked.</p>\n";
 }
 }
 

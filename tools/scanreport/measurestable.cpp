@@ -297,25 +297,5 @@ bool HoldsMeasures(const Visit& visit, const HeadShape& shape)
 
 std::string CheckReason(const Visit& visit)
 {
-  if (!visit.check.empty() || !visit.fit.fitted)
-  {
-    return visit.check;
-  }
-  const FitFigures& fit = visit.fit;
-  if (fit.unmatchedPercent > kFitUnmatchedLimit)
-  {
-    return "fit: " + Rounded(fit.unmatchedPercent) + "% of the template unmatched (over " +
-      NumberText(kFitUnmatchedLimit) + "%)";
-  }
-  if (fit.landmarkLargest > kFitLandmarkLimit)
-  {
-    return "fit: a landmark " + Rounded(fit.landmarkLargest) + " mm off (over " + NumberText(kFitLandmarkLimit) +
-      " mm)";
-  }
-  if (fit.distanceMean > kFitDistanceLimit)
-  {
-    return "fit: the fitted points " + Rounded(fit.distanceMean) + " mm from the scan on average (over " +
-      NumberText(kFitDistanceLimit) + " mm)";
-  }
-  return "";
+  return visit.check;
 }

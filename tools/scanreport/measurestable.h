@@ -67,14 +67,7 @@ double Measure(const Visit& visit, const char* column);
 // them (six significant digits, the side in words).
 bool HoldsMeasures(const Visit& visit, const HeadShape& shape);
 
-// The limits beyond which the workflow wants a fit checked: more of the
-// template unmatched (%), a landmark farther off after the fit (mm), a larger
-// mean distance from the fitted points to the scan (mm).
-constexpr double kFitUnmatchedLimit = 40;
-constexpr double kFitLandmarkLimit = 5;
-constexpr double kFitDistanceLimit = 1;
-
-// Why a visit must be checked: its check text; where that is empty, its
-// fit's first figure beyond a limit in the workflow's words ("fit: 45.2% of
-// the template unmatched (over 40%)"); empty for a sound visit.
+// Why a visit must be checked: its check text as the workflow wrote it
+// (fittemplate's "Check the fit" line for a fit past fit/fitcheck.h's
+// limits); empty for a sound visit.
 std::string CheckReason(const Visit& visit);

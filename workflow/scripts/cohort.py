@@ -17,10 +17,6 @@ RESERVED = {"logs"}
 SCAN_FORMATS = (".vtk", ".vtp", ".stl", ".ply", ".obj")
 VISITS_HEADER = ["subject", "visit", "age_days", "scan", "landmarks"]
 FIT_COLUMNS = ["fit_landmark_rms", "fit_landmark_largest", "fit_distance_mean", "fit_unmatched_percent"]
-# A fit past any of these is marked for checking.
-UNMATCHED_LIMIT = 40.0  # percent of the template's points without a match on the scan
-LANDMARK_LIMIT = 5.0  # mm, any landmark after the fit
-DISTANCE_LIMIT = 1.0  # mm, mean distance of the fitted points to the scan
 
 
 class Visit:
@@ -147,8 +143,8 @@ def shared_folder(a, b):
 
 
 def fit_figures(path):
-    """The fit's figures from fittemplate's output, as it printed them, and the
-    reasons to check the fit ("" where there are none)."""
+    """The fit's figures from fittemplate's output, as it printed them, and
+    why to check the fit: fittemplate's "Check the fit" line, or ""."""
     with open(path) as f:
         text = f.read()
     residuals = re.search(r"^Landmark residuals after the fit \(mm\): (.*) \(rms (\S+)\)$", text, re.M)
@@ -157,15 +153,9 @@ def fit_figures(path):
     if not residuals or not distance or not unmatched:
         raise ValueError("%s does not hold the figures of a fit" % path)
     largest = max(residuals.group(1).split(), key=float)
+    check = re.search(r"^Check the fit: (.*)$", text, re.M)
     figures = [residuals.group(2), largest, distance.group(1), unmatched.group(1)]
-    reasons = []
-    if float(figures[3]) > UNMATCHED_LIMIT:
-        reasons.append("fit: %.1f%% of the template unmatched (over %g%%)" % (float(figures[3]), UNMATCHED_LIMIT))
-    if float(largest) > LANDMARK_LIMIT:
-        reasons.append("fit: a landmark %.1f mm off after the fit (over %g mm)" % (float(largest), LANDMARK_LIMIT))
-    if float(figures[2]) > DISTANCE_LIMIT:
-        reasons.append("fit: mean distance to the scan %.1f mm (over %g mm)" % (float(figures[2]), DISTANCE_LIMIT))
-    return figures, "; ".join(reasons)
+    return figures, ("fit: " + check.group(1) if check else "")
 
 
 def write_measures(visits, subject, path):
