@@ -10,7 +10,7 @@ BUILD_DIR=$build bash "$root/scripts/setup.sh"
 data=$root/sample-data
 out=$root/demo-output
 if [ ! -f "$data/template.vtk" ] || [ ! -f "$data/headring.crv" ] || [ ! -f "$data/segments.crv" ] ||
-  [ ! -d "$data/cohort" ] || [ ! -f "$data/rawscan.stl" ]; then
+  [ ! -f "$data/cohort/visits.tsv" ] || [ ! -f "$data/rawscan.stl" ]; then
   mkdir -p "$data"
   "$build/sample/makesample" "$data"
 fi
@@ -115,8 +115,9 @@ render scanreport "$data/firstscan.vtk" "$data/finalscan.vtk" "$data/template.vt
 echo "(exit status $status)"
 
 # The sample cohort on the workflow engine, with the tools installed beside
-# the build: every tool and a report per subject, then the cohort's tables
-# and averages, into demo-output/cohort/.
+# the build: r01's raw scans fitted, every visit measured, the first and the
+# latest visit of each child compared, a page per child with its course, then
+# the cohort's tables and averages, into demo-output/cohort/.
 echo; echo "\$ cmake --install build --prefix build/install"
 cmake --install "$build" --prefix "$build/install" >/dev/null
 echo "\$ snakemake --snakefile workflow/Snakefile --cores $(nproc) --directory demo-output/cohort --config cohort=sample-data/cohort bin=build/install/bin"
@@ -124,8 +125,11 @@ status=0
 snakemake --snakefile "$root/workflow/Snakefile" --cores "$(nproc)" --directory "$out/cohort" \
   --config cohort="$data/cohort" bin="$build/install/bin" >"$out/cohort.log" 2>&1 || status=$?
 echo "(exit status $status; Snakemake's output in demo-output/cohort.log)"
-echo "cohort_measures.tsv:"
-cut -f 1-2,5-7,12-13 "$out/cohort/cohort_measures.tsv" | column -t -s $'\t'
+echo "cohort_measures.tsv (some columns):"
+cut -f 1-3,8,13,14,20,21,25 "$out/cohort/cohort_measures.tsv" | column -t -s $'\t'
+echo "cohort_statistics.tsv (some columns):"
+cut -f 1,2,3,6,9,10,11,12,13 "$out/cohort/cohort_statistics.tsv" | column -t -s $'\t'
+echo "Each child's page: demo-output/cohort/<id>/report.html (r01: three raw scans, t01: three on the template)"
 
 echo
 echo "Wrote in $out:"

@@ -6,6 +6,7 @@
 #include "tools/scanreport/pagetext.h"
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -82,12 +83,13 @@ std::string Flattening(const VisitTable& table)
         : " (now on " + PatientSideText(latest.flatSide) + ")");
 }
 
-// The table's name cell of a visit: its name, its scan as a detail and,
+// The table's name cell of a visit: its name, its scan's file name as a detail and,
 // where it must be checked, why.
 std::string VisitCell(const Visit& visit)
 {
   const std::string reason = CheckReason(visit);
-  return "<th scope=\"row\">" + Escape(visit.name) + "<span class=\"scan\">" + Escape(visit.scan) + "</span>" +
+  return "<th scope=\"row\">" + Escape(visit.name) + "<span class=\"scan\">" +
+    Escape(std::filesystem::path(visit.scan).filename().string()) + "</span>" +
     (reason.empty() ? "" : "<span class=\"check\">check: " + Escape(reason) + "</span>") + "</th>";
 }
 
