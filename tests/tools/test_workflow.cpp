@@ -27,13 +27,16 @@ const std::vector<std::string> kSubjectFiles = { "Range_values.txt", "asymmetry_
   "distance_x.clr", "distance_y.clr", "distance_z.clr", "headshape.tsv", "helmet_radial.clr", "helmet_x.clr",
   "helmet_y.clr", "helmet_z.clr", "ratio_change.clr", "ratio_final.clr", "ratio_first.clr", "report.html",
   "measures.tsv", "scaled_final.vtk", "statistics.tsv" };
+
+// Runs a command line in a folder.
+ToolRun RunIn(const std::string& folder, const std::string& line)
+{
+  return RunShell("cd " + Quote(folder) + " && " + line);
 }
 
-TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
+// The tools, and nothing else, are what cmake --install put into the prefix.
+void ExpectOnlyTheToolsInstalled(const std::string& dir)
 {
-  const std::string dir = ScratchDir();
-  // The tools, and nothing else, installed into a prefix.
-  ASSERT_TRUE(InstallTools(dir));
   std::vector<std::string> installed, tools;
   for (const auto& entry : fs::recursive_directory_iterator(dir + "/prefix"))
   {
@@ -52,56 +55,45 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   std::sort(installed.begin(), installed.end());
   std::sort(tools.begin(), tools.end());
   EXPECT_EQ(installed, tools);
-  FolderCohort(dir, "10 110");
+}
 
-  const ToolRun first = Snakemake(dir, "out");
-  ASSERT_EQ(first.status, 0) << first.output;
-  const std::string out = dir + "/out";
-  for (const std::string subject : { "s01", "s02", "s03" })
-  {
-    for (const std::string& name : kSubjectFiles)
-    {
-      EXPECT_TRUE(fs::is_regular_file(out + "/" + subject + "/" + name)) << subject << '/' << name;
-    }
-  }
-
-  // Subject s02 by hand, with the same arguments, in a folder of its own.
+// Subject s02's results made by hand into `hand`, with the same arguments
+// as the workflow's rules, and compared with the workflow's.
+void ExpectSubjectAsByHand(const std::string& dir, const std::string& hand)
+{
   const std::string bin = dir + "/prefix/bin/";
   const std::string scans = dir + "/cohort/subjects/s02/";
-  const std::string hand = dir + "/hand";
+  const std::string out = dir + "/out";
   fs::create_directory(hand);
-  auto run = [&](const std::string& folder, const std::string& line) {
-    return RunShell("cd " + Quote(folder) + " && " + line);
-  };
   const std::string first_ = Quote(scans + "first.vtk"), final_ = Quote(scans + "final.vtk");
   const std::string cohort = dir + "/cohort/";
   EXPECT_EQ(
-    run(hand,
+    RunIn(hand,
       bin + "celldist " + final_ + ' ' + first_ + " distance.clr 5 -5 distance_x.clr distance_y.clr distance_z.clr")
       .status,
     1);
   for (const std::string scan : { "first", "final" })
   {
     const std::string b = "asymmetry_" + scan;
-    EXPECT_EQ(run(hand,
+    EXPECT_EQ(RunIn(hand,
                 bin + "mirrorasym " + Quote(scans + scan + ".vtk") + ' ' + Quote(cohort + "template.vtk") + ' ' + b +
                   ".clr " + b + "_abs.clr " + b + "_x.clr " + b + "_y.clr " + b + "_z.clr -5 5 0")
                 .status,
       1);
   }
-  EXPECT_EQ(run(hand,
+  EXPECT_EQ(RunIn(hand,
               bin + "scancompare " + first_ + ' ' + final_ + ' ' + Quote(cohort + "template_mask.clr") +
                 " ratio_change.clr ratio_first.clr ratio_final.clr y")
               .status,
     0);
-  EXPECT_EQ(run(hand,
+  EXPECT_EQ(RunIn(hand,
               bin + "helmetdiff " + first_ + ' ' + final_ +
                 " helmet_x.clr -5 5 helmet_y.clr -5 5 helmet_z.clr -5 5 "
                 "helmet_radial.clr -5 5 " +
                 Quote(cohort + "helmet_mask.clr") + " scaled_final.vtk y")
               .status,
     0);
-  EXPECT_EQ(run(scans, bin + "headshape first.vtk final.vtk > " + Quote(hand + "/headshape.tsv")).status, 0);
+  EXPECT_EQ(RunIn(scans, bin + "headshape first.vtk final.vtk > " + Quote(hand + "/headshape.tsv")).status, 0);
   // The measures table: the visits without ages, headshape's columns after
   // its file, no fit's figures.
   const std::vector<std::string> shape = ReadLines(hand + "/headshape.tsv");
@@ -116,7 +108,7 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
       columns(shape[2]) + "\t\t\t\t\t\n");
   // The page from the results' folder, as the workflow makes it: it shows
   // the paths it was given.
-  EXPECT_EQ(run(out,
+  EXPECT_EQ(RunIn(out,
               Quote(std::string(SOURCE_DIR) + "/scripts/with_display.sh") + ' ' + bin +
                 "scanreport ../cohort/subjects/s02/first.vtk ../cohort/subjects/s02/final.vtk ../cohort/template.vtk "
                 "../cohort/template_mask.clr " +
@@ -128,16 +120,22 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   {
     colorFiles += name.size() > 4 && name.substr(name.size() - 4) == ".clr" ? name + ' ' : "";
   }
-  EXPECT_EQ(run(hand, bin + "colorstats " + colorFiles + "> statistics.tsv").status, 0);
+  EXPECT_EQ(RunIn(hand, bin + "colorstats " + colorFiles + "> statistics.tsv").status, 0);
   for (const std::string& name : kSubjectFiles)
   {
     const std::string made = ReadText(out + "/s02/" + name), byHand = ReadText(hand + "/" + name);
     EXPECT_FALSE(made.empty()) << name;
     EXPECT_TRUE(name == "report.html" ? Undated(made) == Undated(byHand) : made == byHand) << name;
   }
+}
 
-  // The cohort files: every subject's measures and colour statistics, the
-  // cohort's statistics, and the averages.
+// The cohort files: every subject's measures and colour statistics, the
+// cohort's statistics, and the averages, against s02's by hand.
+void ExpectCohortFiles(const std::string& dir, const std::string& hand)
+{
+  const std::string bin = dir + "/prefix/bin/";
+  const std::string out = dir + "/out";
+  const std::string cohort = dir + "/cohort/";
   const std::vector<std::string> measures = ReadLines(out + "/cohort_measures.tsv");
   const std::vector<std::string> s02 = ReadLines(hand + "/measures.tsv");
   ASSERT_EQ(measures.size(), 7u);
@@ -146,7 +144,7 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
   EXPECT_EQ(measures[0], s02[0]);
   EXPECT_EQ(measures[6].substr(0, 10), "s03\tfinal\t");
   EXPECT_EQ(ReadText(out + "/cohort_statistics.tsv"),
-    run(hand, bin + "cohortstats " + Quote(out + "/cohort_measures.tsv")).output);
+    RunIn(hand, bin + "cohortstats " + Quote(out + "/cohort_measures.tsv")).output);
   const std::vector<std::string> statistics = ReadLines(out + "/cohort_colorstats.tsv");
   ASSERT_EQ(statistics.size(), 1 + 3 * (ReadLines(hand + "/statistics.tsv").size() - 1));
   EXPECT_EQ(statistics[0], "subject\t" + ReadLines(hand + "/statistics.tsv")[0]);
@@ -156,10 +154,17 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
     WriteText(hand + "/list.txt",
       cohort + "subjects/s01/" + scan + ".vtk\n" + cohort + "subjects/s02/" + scan + ".vtk\n" + cohort +
         "subjects/s03/" + scan + ".vtk\n");
-    EXPECT_EQ(run(hand, bin + "meshmean list.txt average.vtk").status, 0);
+    EXPECT_EQ(RunIn(hand, bin + "meshmean list.txt average.vtk").status, 0);
     EXPECT_EQ(ReadText(out + "/average_" + scan + ".vtk"), ReadText(hand + "/average.vtk")) << scan;
   }
+}
 
+// A run again with nothing changed runs nothing; after s02's first scan is
+// touched, its jobs and the cohort files run, nothing else.
+void ExpectRerunsOnlyWhatChanged(const std::string& dir)
+{
+  const std::string out = dir + "/out";
+  const std::string scans = dir + "/cohort/subjects/s02/";
   // Again with nothing changed: nothing runs.
   const auto before = Times(out);
   const ToolRun again = Snakemake(dir, "out");
@@ -185,6 +190,27 @@ TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
     const bool cohortLog = path == "logs/meshmean_first.log" || path == "logs/cohortstats.log";
     EXPECT_EQ(time != before.at(path), (s02 && !fromFinalScanAlone) || cohortFile || cohortLog) << path;
   }
+}
+}
+
+TEST(Workflow, CohortRunsOnceMatchesTheToolsAndRerunsOnlyWhatChanged)
+{
+  const std::string dir = ScratchDir();
+  ASSERT_TRUE(InstallTools(dir));
+  ExpectOnlyTheToolsInstalled(dir);
+  FolderCohort(dir, "10 110");
+  const ToolRun first = Snakemake(dir, "out");
+  ASSERT_EQ(first.status, 0) << first.output;
+  for (const std::string subject : { "s01", "s02", "s03" })
+  {
+    for (const std::string& name : kSubjectFiles)
+    {
+      EXPECT_TRUE(fs::is_regular_file(dir + "/out/" + subject + "/" + name)) << subject << '/' << name;
+    }
+  }
+  ExpectSubjectAsByHand(dir, dir + "/hand");
+  ExpectCohortFiles(dir, dir + "/hand");
+  ExpectRerunsOnlyWhatChanged(dir);
 }
 
 TEST(Workflow, ARefusedSubjectFailsAloneAndASubjectWithoutBothScansIsLeftOut)
