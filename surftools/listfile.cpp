@@ -15,3 +15,16 @@ bool NextListEntry(std::istream& list, std::string& entry)
   }
   return false;
 }
+
+std::vector<std::string> TabFields(const std::string& row)
+{
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t tab = row.find('\t'); tab != std::string::npos; tab = row.find('\t', start))
+  {
+    fields.push_back(row.substr(start, tab - start));
+    start = tab + 1;
+  }
+  fields.push_back(row.substr(start));
+  return fields;
+}

@@ -1,9 +1,10 @@
 // List files: one surface name per line, as `ls scans/*.vtk > list.txt`
-// writes them.
+// writes them; and the fields of a row of a tab-separated table.
 #pragma once
 
 #include <istream>
 #include <string>
+#include <vector>
 
 // The next name of the list: a line up to LF, without the CR of a CR LF line
 // end, otherwise exactly as written (blanks included, of any length). Blank
@@ -11,3 +12,8 @@
 // passed over. False at the end of the list (or when it cannot be read
 // further: the stream's bad bit tells).
 bool NextListEntry(std::istream& list, std::string& entry);
+
+// The fields of one row of a tab-separated table (without its line end): the
+// texts between tabs, an empty last field included, so that a row of n tabs
+// has n + 1 fields. Nothing fails.
+std::vector<std::string> TabFields(const std::string& row);

@@ -1,6 +1,7 @@
 // cohortstats on a planted table of visits: the first and latest visit of
 // each subject, marked visits left out, the paired test and the change per
 // month as worked out by hand; and its refusals.
+#include "surftools/listfile.h"
 #include "testutil.h"
 
 #include <cmath>
@@ -17,21 +18,6 @@ std::string Row(
   const std::string& subject, const std::string& age, const std::string& ci, const std::string& check = "")
 {
   return subject + "\tv\t" + age + "\t1\t1\t" + ci + "\t1\t1\t1\t1\t1\t1\t1\t1\t1\t" + check + "\n";
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');)
-  {
-    fields.push_back(field);
-  }
-  if (!line.empty() && line.back() == '\t')
-  {
-    fields.emplace_back();
-  }
-  return fields;
 }
 }
 
@@ -51,12 +37,12 @@ TEST(Cohortstats, FirstAndLatestVisitsTheirChangeAndItsTestAsWorkedOutByHand)
   std::vector<std::vector<std::string>> rows;
   for (std::string line; std::getline(lines, line);)
   {
-    rows.push_back(Fields(line));
+    rows.push_back(TabFields(line));
   }
   ASSERT_EQ(rows.size(), 13u);
   EXPECT_EQ(rows[0],
-    Fields("measure\tfirst_n\tfirst_mean\tfirst_sd\tlatest_n\tlatest_mean\tlatest_sd\tchange_n\t"
-           "change_mean\tchange_sd\tt\tp\tchange_per_month"));
+    TabFields("measure\tfirst_n\tfirst_mean\tfirst_sd\tlatest_n\tlatest_mean\tlatest_sd\tchange_n\t"
+              "change_mean\tchange_sd\tt\tp\tchange_per_month"));
   ASSERT_EQ(rows[3].size(), 13u);
   EXPECT_EQ(rows[3][0], "ci");
   // The changes 1 and 3: mean 2, sd sqrt(2), t = 2 on one degree of freedom,
@@ -68,7 +54,7 @@ TEST(Cohortstats, FirstAndLatestVisitsTheirChangeAndItsTestAsWorkedOutByHand)
     EXPECT_NEAR(std::stod(rows[3][k + 1]), expected[k], 1e-5 * std::max(1.0, expected[k])) << rows[0][k + 1];
   }
   // A measure that does not change at all: no test.
-  EXPECT_EQ(rows[1], Fields("length\t4\t1\t0\t2\t1\t0\t2\t0\t0\t\t\t0"));
+  EXPECT_EQ(rows[1], TabFields("length\t4\t1\t0\t2\t1\t0\t2\t0\t0\t\t\t0"));
 }
 
 TEST(Cohortstats, RefusesATableItCannotReadInOneLine)

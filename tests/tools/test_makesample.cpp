@@ -2,6 +2,7 @@
 // r01's raw visits are fitted by fittemplate, and headshape finds the truth
 // planted in r01 and t01: the flattening lessening visit to visit as the
 // head grows, each on its side.
+#include "surftools/listfile.h"
 #include "testutil.h"
 
 #include <map>
@@ -11,24 +12,6 @@ using namespace testutil;
 
 namespace
 {
-// The fields of a tab-separated line, the empty last one included.
-std::vector<std::string> Fields(const std::string& line)
-{
-  std::vector<std::string> fields(1);
-  for (char c : line)
-  {
-    if (c == '\t')
-    {
-      fields.emplace_back();
-    }
-    else
-    {
-      fields.back().push_back(c);
-    }
-  }
-  return fields;
-}
-
 // headshape's table of the scans: per file, per column, the text.
 std::map<std::string, std::map<std::string, std::string>> HeadShapes(
   const std::vector<std::string>& scans, const std::string& dir)
@@ -38,11 +21,11 @@ std::map<std::string, std::map<std::string, std::string>> HeadShapes(
   std::istringstream in(run.output);
   std::string line;
   std::getline(in, line);
-  const std::vector<std::string> header = Fields(line);
+  const std::vector<std::string> header = TabFields(line);
   std::map<std::string, std::map<std::string, std::string>> table;
   while (std::getline(in, line))
   {
-    const std::vector<std::string> row = Fields(line);
+    const std::vector<std::string> row = TabFields(line);
     for (size_t i = 0; i < row.size() && i < header.size(); ++i)
     {
       table[row[0]][header[i]] = row[i];
@@ -68,7 +51,7 @@ TEST(MakeSample, TheCohortsVisitsAreListedAndTheRawVisitsFitWithTheFlatteningLes
   std::map<std::string, int> lastAge;
   for (size_t i = 1; i < lines.size(); ++i)
   {
-    const std::vector<std::string> row = Fields(lines[i]);
+    const std::vector<std::string> row = TabFields(lines[i]);
     ASSERT_EQ(row.size(), 5u) << lines[i];
     EXPECT_EQ(row[0] + ' ' + row[1], visits[i - 1]);
     EXPECT_GT(std::stoi(row[2]), lastAge[row[0]]) << lines[i];

@@ -3,6 +3,7 @@
 // a fit that fails alone, every table equal to the tools run by hand, and a
 // re-run after a middle visit's scan changed that re-runs only that visit,
 // its subject's table and page, and the cohort's tables.
+#include "surftools/listfile.h"
 #include "tools/workflowrun.h"
 
 #include <algorithm>
@@ -15,21 +16,6 @@ using namespace workflowrun;
 
 namespace
 {
-std::vector<std::string> Fields(const std::string& line)
-{
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');)
-  {
-    fields.push_back(field);
-  }
-  if (!line.empty() && line.back() == '\t')
-  {
-    fields.emplace_back();
-  }
-  return fields;
-}
-
 // A binary STL cut to the triangles above the median height of their
 // centres: a scan of the top half of the head.
 std::string UpperHalf(const std::string& stl)
@@ -113,10 +99,10 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   const std::vector<std::string> c01 = ReadLines(out + "c01/measures.tsv");
   ASSERT_EQ(c01.size(), 3u);
   EXPECT_TRUE(std::regex_match(
-    Fields(c01[2]).back(), std::regex("fit: [0-9]+\\.[0-9]% of the template unmatched \\(over 40%\\)")))
+    TabFields(c01[2]).back(), std::regex("fit: [0-9]+\\.[0-9]% of the template unmatched \\(over 40%\\)")))
     << c01[2];
-  EXPECT_EQ(Fields(c01[1]).back(), "");
-  EXPECT_NE(ReadText(out + "c01/report.html").find("check: " + Fields(c01[2]).back()), std::string::npos);
+  EXPECT_EQ(TabFields(c01[1]).back(), "");
+  EXPECT_NE(ReadText(out + "c01/report.html").find("check: " + TabFields(c01[2]).back()), std::string::npos);
 
   // r01's raw visit by hand: the same fit, the same measures.
   const std::string bin = dir + "/prefix/bin/";
@@ -132,11 +118,11 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   ASSERT_EQ(measured.status, 0);
   const std::vector<std::string> measures = ReadLines(out + "r01/measures.tsv");
   ASSERT_EQ(measures.size(), 4u);
-  const std::vector<std::string> header = Fields(measures[0]);
+  const std::vector<std::string> header = TabFields(measures[0]);
   EXPECT_EQ(header.front() + header[1] + header[2] + header[3], "subjectvisitage_daysscan");
   EXPECT_EQ(header.back(), "check");
-  const std::vector<std::string> v1 = Fields(measures[1]);
-  const std::vector<std::string> byHand = Fields(ReadLines(hand + "shape.tsv")[1]);
+  const std::vector<std::string> v1 = TabFields(measures[1]);
+  const std::vector<std::string> byHand = TabFields(ReadLines(hand + "shape.tsv")[1]);
   ASSERT_EQ(v1.size(), header.size());
   EXPECT_EQ(std::vector<std::string>(v1.begin(), v1.begin() + 4),
     (std::vector<std::string>{ "r01", "v1", "121", "subjects/r01/v1.stl" }));
@@ -144,11 +130,11 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
     std::vector<std::string>(byHand.begin() + 1, byHand.end()));
   const std::string rms = fit.output.substr(fit.output.find("(rms ", fit.output.find("after the fit")) + 5);
   EXPECT_EQ(v1[header.size() - 5], rms.substr(0, rms.find(')')));
-  EXPECT_EQ(Fields(measures[3])[1], "v3");
+  EXPECT_EQ(TabFields(measures[3])[1], "v3");
   // A visit on the template has no fit's figures.
   const std::vector<std::string> t01 = ReadLines(out + "t01/measures.tsv");
   ASSERT_EQ(t01.size(), 4u);
-  EXPECT_EQ(Fields(t01[1])[header.size() - 5], "");
+  EXPECT_EQ(TabFields(t01[1])[header.size() - 5], "");
 
   // The comparison of the first and the latest visit, both fits.
   const ToolRun distance = RunShell("cd " + Quote(hand) + " && " + bin + "celldist " +

@@ -11,6 +11,7 @@
 // over the subjects whose two ages are given and differ.
 
 #include "stats/celltests.h"
+#include "surftools/listfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 
@@ -39,21 +40,6 @@ struct VisitRow
   double age = 0;      // in days
   double values[kMeasureCount];
 };
-
-std::vector<std::string> Fields(const std::string& line)
-{
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');)
-  {
-    fields.push_back(field);
-  }
-  if (!line.empty() && line.back() == '\t')
-  {
-    fields.emplace_back();
-  }
-  return fields;
-}
 
 bool ParseNumber(const std::string& text, double& value)
 {
@@ -112,7 +98,7 @@ std::string ReadTable(const char* path, std::vector<VisitRow>& rows)
   {
     return "it cannot be read or is empty";
   }
-  const std::vector<std::string> header = Fields(line);
+  const std::vector<std::string> header = TabFields(line);
   std::map<std::string, size_t> column;
   const std::string missing = FindColumns(header, column);
   if (!missing.empty())
@@ -121,7 +107,7 @@ std::string ReadTable(const char* path, std::vector<VisitRow>& rows)
   }
   for (int number = 2; std::getline(in, line); ++number)
   {
-    const std::vector<std::string> fields = Fields(line);
+    const std::vector<std::string> fields = TabFields(line);
     if (fields.size() != header.size())
     {
       return "line " + std::to_string(number) + " has " + std::to_string(fields.size()) + " fields, not " +

@@ -12,6 +12,7 @@
 #include "parallel/parallel.h"
 #include "render/renderdisplay.h"
 #include "surftools/colorfile.h"
+#include "surftools/listfile.h"
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
@@ -311,13 +312,13 @@ std::string CollectResults(const fs::path& scratch, const std::vector<Input>& in
   {
     return "scancompare reported no extremes";
   }
-  report.statisticsHeader = Split(statsLines[0], '\t');
+  report.statisticsHeader = TabFields(statsLines[0]);
   for (size_t p = 0; p < pictures.size(); ++p)
   {
     const Picture& picture = pictures[p];
     report.pictures.push_back(
       { picture.title, picture.shortTitle, picture.caption, picture.decimals, ReadWhole(scratch / PngName(picture)),
-        Split(statsLines[p + 1], '\t'), { picture.made.tool, Shown(picture.made.arguments, inputs) },
+        TabFields(statsLines[p + 1]), { picture.made.tool, Shown(picture.made.arguments, inputs) },
         { "colorsnap", Shown({ picture.surface, picture.colorFile, PngName(picture) }, inputs) },
         { "colorstats", { picture.colorFile } } });
   }

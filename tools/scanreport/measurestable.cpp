@@ -1,4 +1,5 @@
 #include "tools/scanreport/measurestable.h"
+#include "surftools/listfile.h"
 
 #include "surftools/outputfile.h"
 #include "tools/scanreport/pagetext.h"
@@ -17,20 +18,6 @@ constexpr size_t kFirstShapeField = 4;
 constexpr size_t kFirstFitField = kFirstShapeField + kHeadShapeColumns + 2;
 constexpr size_t kFields = kFirstFitField + 5;
 
-// The fields of a line at its tabs, an empty last field included.
-std::vector<std::string> Fields(const std::string& line)
-{
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start))
-  {
-    fields.push_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
 std::string Line(size_t line)
 {
   return "line " + std::to_string(line);
@@ -39,7 +26,7 @@ std::string Line(size_t line)
 // The header's names of the fields.
 const std::vector<std::string>& ColumnNames()
 {
-  static const std::vector<std::string> names = Fields(MeasuresHeaderRow());
+  static const std::vector<std::string> names = TabFields(MeasuresHeaderRow());
   return names;
 }
 
@@ -233,7 +220,7 @@ std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
     {
       line.pop_back();
     }
-    const std::vector<std::string> fields = Fields(line);
+    const std::vector<std::string> fields = TabFields(line);
     std::string problem;
     if (++number == 1)
     {
