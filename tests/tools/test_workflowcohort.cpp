@@ -55,14 +55,14 @@ void ExpectSelfContained(const std::string& page, size_t pictures, const std::st
   EXPECT_EQ(decoded, pictures) << page;
 }
 
-// Runs shapestats by hand (its arguments, the folder DIR/hand, then
-// `after`) and expects each of `files` in `folder` of the workflow's output,
+// Runs shapestats by hand in DIR/`cwd` (its arguments, the folder DIR/hand,
+// then `after`) and expects each of `files` in `folder` of the workflow's output,
 // and what it printed, to equal those of the hand run.
 void ExpectAsByHand(const std::string& dir, const std::string& arguments, const std::string& folder,
-  const std::vector<std::string>& files, const std::string& after = "")
+  const std::vector<std::string>& files, const std::string& after = "", const std::string& cwd = ".")
 {
-  const ToolRun hand =
-    RunShell(Quote(dir + "/prefix/bin/shapestats") + ' ' + arguments + ' ' + Quote(dir + "/hand") + after);
+  const ToolRun hand = RunShell("cd " + Quote(dir + '/' + cwd) + " && " + Quote(dir + "/prefix/bin/shapestats") + ' ' +
+    arguments + ' ' + Quote(dir + "/hand") + after);
   ASSERT_EQ(hand.status, 0) << hand.output;
   for (const std::string& file : files)
   {
@@ -119,4 +119,14 @@ TEST(Workflow, CohortStatisticsAreShapestatsByHandOnPagesOfTheirOwn)
   const ToolRun again = Snakemake(dir, "out");
   EXPECT_NE(again.output.find("Nothing to be done"), std::string::npos) << again.output;
   EXPECT_EQ(Times(out), before);
+
+  // With a reference list of relative names, taken from the list's folder:
+  // the scores run again against it, the leave-one-out lists do not.
+  fs::create_directories(dir + "/refs");
+  WriteText(dir + "/refs/list.txt",
+    "../cohort/subjects/s02/first.vtk\n../cohort/subjects/s03/first.vtk\n../cohort/subjects/t01/v1.vtk\n");
+  const ToolRun referenced = Snakemake(dir, "out", "reference=refs/list.txt");
+  ASSERT_EQ(referenced.status, 0) << referenced.output;
+  ExpectAsByHand(dir, "score list.txt " + Quote(first[1]), "s01/score", { "zscore.clr", "score.tsv" }, "", "refs");
+  EXPECT_EQ(Times(out).at("s01/score/reference.txt"), before.at("s01/score/reference.txt"));
 }
