@@ -118,6 +118,10 @@ def subject_row(subject):
 
 
 def subjects_section(subjects):
+    if not any(os.path.isfile("%s/score/score.tsv" % s) for s in subjects):
+        return ("<section>\n<h2>Every subject against the reference group</h2>\n<p>No subject is scored: "
+                "without a reference list the cohort needs at least 4 subjects, each scored against the "
+                "others.</p>\n</section>\n")
     return ("<section>\n<h2>Every subject against the reference group</h2>\n<p>The first visit of each subject "
             "scored by <code>shapestats score</code> against the reference group (the other subjects' first "
             "visits, unless a reference list was given): its Mahalanobis distance from the group's mean shape in "
