@@ -4,7 +4,9 @@
 // table of planted visits, the summary sentence, the visits' table, the
 // charts' points where the measures say and the visits to check marked; the
 // page opened in headless Chromium shows every picture, fetches nothing and
-// has no table wider than an A4 page or a phone; and the refusals.
+// has no table wider than an A4 page or a phone; with a score folder, the
+// subject's distance, percentile and z-score picture, the page otherwise
+// unchanged; and the refusals.
 #include "testutil.h"
 
 #include <algorithm>
@@ -397,8 +399,8 @@ TEST(ScanReport, RefusesWithOneLineAndWritesNothing)
     EXPECT_EQ(run.output, message);
     EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << message;
   }
-  for (const std::vector<std::string>& args :
-    { std::vector<std::string>{ "a", "b", "c", "d" }, std::vector<std::string>{ "a", "b", "c", "d", "e", "f", "g" } })
+  for (const std::vector<std::string>& args : { std::vector<std::string>{ "a", "b", "c", "d" },
+         std::vector<std::string>{ "a", "b", "c", "d", "e", "f", "g", "h" } })
   {
     const ToolRun usage = RunTool("scanreport", args, dir);
     EXPECT_EQ(usage.status, 255);
@@ -567,5 +569,114 @@ TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)
       EXPECT_NEAR(x, v + 1.0, 0.01);
       EXPECT_NEAR(y, std::stod(exact), 0.01 * (y1 - y0) / 100);
     }
+  }
+}
+
+namespace
+{
+// shapestats score of the sample's first scan against four of the sample
+// cohort's scans, into dir/score.
+void ScoreFirstScan(const std::string& dir)
+{
+  WriteText(dir + "/reference.txt",
+    "cohort/subjects/s02/first.vtk\ncohort/subjects/s03/first.vtk\ncohort/subjects/t01/v1.vtk\n"
+    "cohort/subjects/s02/final.vtk\n");
+  const ToolRun scored = RunTool("shapestats", { "score", "reference.txt", "firstscan.vtk", "score" }, dir);
+  ASSERT_EQ(scored.status, 0) << scored.output;
+}
+
+// The page without the score's section and its line among the commands,
+// and without the day it was made.
+std::string WithoutScore(std::string page)
+{
+  const size_t section = page.find("<section>\n<h2>Against the reference group</h2>");
+  if (section != std::string::npos)
+  {
+    page.erase(section, page.find("</section>\n", section) + 11 - section);
+  }
+  const size_t item = page.find("<li>Z-scores against the reference group");
+  if (item != std::string::npos)
+  {
+    page.erase(item, page.find("</li>\n", item) + 6 - item);
+  }
+  const size_t made = page.find("Made on ");
+  return made == std::string::npos ? page : page.erase(made, 18);
+}
+}
+
+TEST(ScanReport, ScoreFolderShowsDistancePercentileAndZScoresAndNothingElseChanges)
+{
+  const std::string dir = SampleDir();
+  ScoreFirstScan(dir);
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string plain = ReadText(dir + "/report.html");
+  args.push_back("score");
+  const ToolRun run = RunToolWith(DisplayPrefix(), "scanreport", args, dir);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_EQ(WithoutScore(page), WithoutScore(plain));
+  EXPECT_NE(WithoutScore(page), page);
+
+  // The distance to a tenth and the percentile whole, as score.tsv holds them.
+  const std::vector<std::string> score = Fields(ReadLines(dir + "/score/score.tsv").at(1));
+  const std::vector<std::string> shown =
+    Matches(Between(page, "<table id=\"score\">", "</table>").at(0), "<td class=\"n\">([^<]*)</td>");
+  ASSERT_EQ(shown.size(), 2u);
+  ExpectShownAs(shown[0], std::stod(score[1]), 1, "distance");
+  ExpectShownAs(shown[1], std::stod(score[2]), 0, "percentile");
+  // The z-scores painted on the first scan, as colorsnap paints them by hand.
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "colorsnap", { "firstscan.vtk", "score/zscore.clr", "z.png" }, dir).status, 0);
+  const std::vector<std::string> embedded = Between(page, "src=\"data:image/png;base64,", "\"");
+  ASSERT_EQ(embedded.size(), 5u);
+  EXPECT_TRUE(FromBase64(embedded[4]) == ReadText(dir + "/z.png"));
+  EXPECT_NE(page.find("<code>colorsnap firstscan.vtk score/zscore.clr zscore.png</code>"), std::string::npos);
+
+  BrowserLines seen =
+    OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-score-screenshot.png");
+  ASSERT_EQ(seen["image"].size(), 5u);
+  EXPECT_EQ(
+    seen["image"][4], (std::vector<std::string>{ "image", "Z-scores against the reference group", "1200", "800" }));
+}
+
+TEST(ScanReport, RefusesABadScoreFolderBeforeAnyToolRuns)
+{
+  const std::string dir = SampleDir();
+  ScoreFirstScan(dir);
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  std::filesystem::create_directories(dir + "/bad");
+  const std::string zscores = ReadText(dir + "/score/zscore.clr");
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+    { "", "", "has no score.tsv" },
+    { "file\tdistance\n", "", "score.tsv's first line is not the header \"file\\tdistance\\tpercentile\"" },
+    { "file\tdistance\tpercentile\na\t1\t50\nb\t2\t60\n", "", "score.tsv does not hold one row of three fields" },
+    { "file\tdistance\tpercentile\na\tfar\t50\n", "", "score.tsv's distance \"far\" is not a number of at least 0" },
+    { "file\tdistance\tpercentile\na\t1\t101\n", "", "score.tsv's percentile \"101\" is not a number from 0 to 100" },
+    { "file\tdistance\tpercentile\na\t1\t50\n", "", "zscore.clr cannot be opened" },
+    { "file\tdistance\tpercentile\na\tinf\t100\n", zscores.substr(0, zscores.rfind('\n', zscores.size() - 2) + 1),
+      "zscore.clr has 1799 value lines, not one for each of the 1800 cells of the scans" },
+  };
+  for (const auto& [table, values, reason] : cases)
+  {
+    std::filesystem::remove_all(dir + "/bad");
+    std::filesystem::create_directories(dir + "/bad");
+    if (!table.empty())
+    {
+      WriteText(dir + "/bad/score.tsv", table);
+    }
+    if (!values.empty())
+    {
+      WriteText(dir + "/bad/zscore.clr", values);
+    }
+    std::vector<std::string> args = kArguments;
+    args.push_back("measures.tsv");
+    args.push_back("bad");
+    const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
+    EXPECT_EQ(run.status, 255) << reason;
+    EXPECT_EQ(run.output, "Cannot read the score folder bad: " + reason + '\n');
+    EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << reason;
   }
 }

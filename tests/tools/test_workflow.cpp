@@ -173,8 +173,9 @@ void ExpectRerunsOnlyWhatChanged(const std::string& dir)
   EXPECT_EQ(Times(out), before);
 
   // s02's first scan is touched: its jobs and the cohort files run, nothing
-  // else. (Snakemake compares files under 100 kB by their content: the
-  // cohort's scans are larger, as real ones are.)
+  // else; of the cohort's statistics all but the list of the latest visits
+  // (three subjects are too few to score each against the others). (Snakemake compares files under 100 kB by their
+  // content: the cohort's scans are larger, as real ones are.)
   ASSERT_GT(fs::file_size(scans + "first.vtk"), 100000u);
   fs::last_write_time(scans + "first.vtk", fs::file_time_type::clock::now());
   const ToolRun changed = Snakemake(dir, "out");
@@ -188,7 +189,9 @@ void ExpectRerunsOnlyWhatChanged(const std::string& dir)
       path == "s02/logs/headshape_final.log";
     const bool cohortFile = path.find('/') == std::string::npos && path.find("average_final") == std::string::npos;
     const bool cohortLog = path == "logs/meshmean_first.log" || path == "logs/cohortstats.log";
-    EXPECT_EQ(time != before.at(path), (s02 && !fromFinalScanAlone) || cohortFile || cohortLog) << path;
+    const bool statistics = (path.rfind("cohort/", 0) == 0 && path != "cohort/final_visits.txt") ||
+      (path.rfind("logs/", 0) == 0 && path.find("final") == std::string::npos);
+    EXPECT_EQ(time != before.at(path), (s02 && !fromFinalScanAlone) || cohortFile || cohortLog || statistics) << path;
   }
 }
 }

@@ -2,7 +2,9 @@
 // scan side by side: their head-shape measures and the change, pictures of
 // the distance between them, of the asymmetry of each and of the change of
 // the asymmetry ratios, with the statistics of every picture. Given the
-// subject's measures table, the page opens with the course over every visit.
+// subject's measures table, the page opens with the course over every visit;
+// given also the subject's score folder (shapestats score), it shows the
+// subject against the reference group.
 // The pictures and their numbers come from the tools themselves (celldist,
 // mirrorasym, scancompare, colorsnap, colorstats), run beside this one in a
 // scratch folder (as many at once as it may use cores), so that the page
@@ -160,6 +162,25 @@ bool CheckSurroundings(const char* reportPath)
   return true;
 }
 
+// Reads the score folder, where one is given (into report.score), and checks
+// it against the scans' `cells` cells. False after printing the line that
+// refuses it.
+bool CheckScore(ReportContents& report, const char* folder, vtkIdType cells)
+{
+  if (!folder)
+  {
+    return true;
+  }
+  report.score.emplace();
+  const std::string problem = ReadScoreFolder(folder, cells, report.score->figures);
+  if (!problem.empty())
+  {
+    std::cout << "Cannot read the score folder " << folder << ": " << problem << '\n';
+    return false;
+  }
+  return true;
+}
+
 // A new scratch folder in the temporary folder (TMPDIR). False after
 // printing the line that says it cannot be made.
 bool MakeScratchFolder(fs::path& scratch)
@@ -261,12 +282,16 @@ std::string PngName(const Picture& picture)
   return picture.colorFile.substr(0, picture.colorFile.size() - 4) + ".png";
 }
 
+// colorsnap's run that paints the z-scores of a score folder.
+const Job kZScorePicture = { "colorsnap", { "first.vtk", "zscore.clr", "zscore.png" }, 0 };
+
 // Runs the tools in the scratch folder: first those that make the color
-// files, then colorsnap for every picture beside one colorstats of all,
-// whose table lands in `statistics`. Returns an empty text, or the line
-// about the first run that failed.
-std::string RunTools(
-  const fs::path& scratch, const std::vector<Job>& made, const std::vector<Picture>& pictures, std::string& statistics)
+// files, then colorsnap for every picture (and for the z-scores when
+// `scored`) beside one colorstats of all, whose table lands in
+// `statistics`. Returns an empty text, or the line about the first run that
+// failed.
+std::string RunTools(const fs::path& scratch, const std::vector<Job>& made, const std::vector<Picture>& pictures,
+  bool scored, std::string& statistics)
 {
   std::vector<Job> jobs = made;
   std::vector<std::string> outputs;
@@ -281,6 +306,10 @@ std::string RunTools(
   {
     jobs.push_back({ "colorsnap", { p.surface, p.colorFile, PngName(p) }, 0 });
     statsArguments.push_back(p.colorFile);
+  }
+  if (scored)
+  {
+    jobs.push_back(kZScorePicture);
   }
   jobs.push_back({ "colorstats", statsArguments, 0 });
   problem = RunJobs(jobs, scratch, outputs);
@@ -322,6 +351,11 @@ std::string CollectResults(const fs::path& scratch, const std::vector<Input>& in
         { "colorsnap", Shown({ picture.surface, picture.colorFile, PngName(picture) }, inputs) },
         { "colorstats", { picture.colorFile } } });
   }
+  if (report.score)
+  {
+    report.score->png = ReadWhole(scratch / "zscore.png");
+    report.score->painted = { kZScorePicture.tool, Shown(kZScorePicture.arguments, inputs) };
+  }
   return "";
 }
 
@@ -332,25 +366,33 @@ std::string Today()
   std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
   return date;
 }
+void PrintUsage()
+{
+  std::cout << "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]\n"
+               "       scanreport first.vtk final.vtk template.vtk template_mask.clr report.html measures.tsv "
+               "score_folder\n"
+               "Inputs: a first and a final scan on the template mesh, the mirror-symmetric template, a\n"
+               "        template mask (1 in the region whose asymmetry ratios count, 0 elsewhere) and,\n"
+               "        optionally, the subject's measures table from the cohort workflow (one row per\n"
+               "        visit, by age; the scans are those of its first and last rows)\n"
+               "Output: report.html, one self-contained page (pictures embedded)\n"
+               "Performs: head-shape measures of both scans and their change; pictures of the distance\n"
+               "          between the scans, of the asymmetry of each and of the change of the asymmetry\n"
+               "          ratios, with their statistics; with the table, the course over every visit in a\n"
+               "          sentence, a table and charts. Renders off screen: needs an X display\n"
+               "          (without one: xvfb-run -a scanreport ...). With the score folder that shapestats\n"
+               "          score wrote of the subject (score.tsv, zscore.clr), its distance from the reference\n"
+               "          group with the percentile and a picture of its z-scores on the first scan.\n";
+}
 }
 
 int main(int argc, char* argv[])
 {
   QuietVtk();
   UseWorkThreads();
-  if (argc != 6 && argc != 7)
+  if (argc < 6 || argc > 8)
   {
-    std::cout << "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]\n"
-                 "Inputs: a first and a final scan on the template mesh, the mirror-symmetric template, a\n"
-                 "        template mask (1 in the region whose asymmetry ratios count, 0 elsewhere) and,\n"
-                 "        optionally, the subject's measures table from the cohort workflow (one row per\n"
-                 "        visit, by age; the scans are those of its first and last rows)\n"
-                 "Output: report.html, one self-contained page (pictures embedded)\n"
-                 "Performs: head-shape measures of both scans and their change; pictures of the distance\n"
-                 "          between the scans, of the asymmetry of each and of the change of the asymmetry\n"
-                 "          ratios, with their statistics; with the table, the course over every visit in a\n"
-                 "          sentence, a table and charts. Renders off screen: needs an X display\n"
-                 "          (without one: xvfb-run -a scanreport ...).\n";
+    PrintUsage();
     return -1;
   }
   ReportContents report;
@@ -358,12 +400,13 @@ int main(int argc, char* argv[])
   report.finalScan = argv[2];
   report.templateMesh = argv[3];
   report.templateMask = argv[4];
-  report.measuresTable = argc == 7 ? argv[6] : "";
+  report.measuresTable = argc >= 7 ? argv[6] : "";
   const char* reportPath = argv[5];
 
   // Every input is checked before any tool runs.
   vtkIdType cells = 0;
-  if (!CheckInputs(report, cells) || !CheckSurroundings(reportPath))
+  if (!CheckInputs(report, cells) || !CheckScore(report, argc == 8 ? argv[7] : nullptr, cells) ||
+    !CheckSurroundings(reportPath))
   {
     return -1;
   }
@@ -375,15 +418,19 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
-  const std::vector<Input> inputs = { { "first.vtk", report.firstScan }, { "final.vtk", report.finalScan },
+  std::vector<Input> inputs = { { "first.vtk", report.firstScan }, { "final.vtk", report.finalScan },
     { "template.vtk", report.templateMesh }, { "template_mask.clr", report.templateMask } };
+  if (report.score)
+  {
+    inputs.push_back({ "zscore.clr", report.score->figures.folder + "/zscore.clr" });
+  }
   const std::vector<Job> made = ColorFileRuns(cells);
   const std::vector<Picture> pictures = Pictures(made);
   std::string statistics;
   std::string problem = LinkInputs(scratch, inputs);
   if (problem.empty())
   {
-    problem = RunTools(scratch, made, pictures, statistics);
+    problem = RunTools(scratch, made, pictures, report.score.has_value(), statistics);
   }
   if (problem.empty())
   {

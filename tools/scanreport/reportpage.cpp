@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <initializer_list>
 #include <sstream>
 
@@ -265,6 +266,33 @@ void WriteMaps(std::ostringstream& html, const ReportContents& c)
   html << "</section>\n";
 }
 
+// The subject against the reference group: its distance and percentile, and
+// the picture of its z-scores.
+void WriteScore(std::ostringstream& html, const ReportContents& c)
+{
+  const PageScore& score = *c.score;
+  const double distance = score.figures.distance;
+  const std::string title = "Z-scores against the reference group";
+  html << "<section>\n<h2>Against the reference group</h2>\n<p>How the shape of <code>"
+       << Escape(FileName(score.figures.file))
+       << "</code> stands against a reference group of heads on the same template, as shapestats scores it.</p>\n"
+          "<table id=\"score\">\n<thead><tr><th>Distance from the group</th><th>Percentile</th></tr></thead>\n"
+          "<tbody><tr><td class=\"n\">"
+       << (std::isinf(distance) ? std::string("infinite") : Rounded(distance, 1)) << "</td><td class=\"n\">"
+       << Rounded(score.figures.percentile, 0)
+       << "</td></tr></tbody>\n</table>\n<p class=\"note\">The distance is the Mahalanobis distance from the "
+          "group's mean shape, in standard deviations, along the group's leading modes of variation (those that "
+          "explain 95% of its variance). The percentile is the share of the group's members that lie closer to "
+          "the others than this head lies to the group (each member measured against the others): 50 is a typical "
+          "head of the group, near 100 an unusual one.</p>\n<figure>\n<h3>"
+       << title << "</h3>\n<img alt=\"" << title << "\" width=\"1200\" height=\"800\" src=\"data:image/png;base64,"
+       << Base64(score.png)
+       << "\">\n<figcaption>Each cell's departure from the group's mean surface along its normal, in standard "
+          "deviations of the members' departures: positive where this head lies further out than the group, "
+          "negative where it lies further in; painted on the first scan, from -3 to 3.</figcaption>\n</figure>\n"
+          "</section>\n";
+}
+
 // A number that a tool wrote, rounded for reading; a text that is no number
 // (an empty field) as it is.
 std::string RoundedText(const std::string& text, int decimals)
@@ -356,6 +384,13 @@ void WriteHowMade(std::ostringstream& html, const ReportContents& c)
          << ShownCommandLine(picture.painted) << "</code> and <code>" << ShownCommandLine(picture.counted)
          << "</code>.</li>\n";
   }
+  if (c.score)
+  {
+    html << "<li>"
+         << "Z-scores against the reference group: <code>shapestats score</code> wrote the folder <code>"
+         << Escape(c.score->figures.folder) << "</code>, then <code>" << ShownCommandLine(c.score->painted)
+         << "</code>.</li>\n";
+  }
   html << "</ol>\n";
   if (c.course)
   {
@@ -376,6 +411,10 @@ std::string ReportPage(const ReportContents& contents)
   }
   WriteMeasures(html, contents);
   WriteMaps(html, contents);
+  if (contents.score)
+  {
+    WriteScore(html, contents);
+  }
   WriteStatistics(html, contents);
   WriteHowMade(html, contents);
   html << "</body>\n</html>\n";

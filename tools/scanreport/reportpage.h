@@ -3,13 +3,16 @@
 // first and a final scan: their head-shape measures and the change, the
 // pictures with their statistics and the extremes of the asymmetry ratios,
 // and the command lines that make each picture by hand; with a measures
-// table, first the subject's course over every visit (coursepage.h). Numbers
+// table, first the subject's course over every visit (coursepage.h); with a
+// score folder, the subject against the cohort (its z-score map, distance
+// and percentile). Numbers
 // are rounded for reading; the exact ones are in the tools' tables. Reads and
 // writes no file; nothing fails.
 #pragma once
 
 #include "measure/headshape.h"
 #include "tools/scanreport/measurestable.h"
+#include "tools/scanreport/scorefolder.h"
 
 #include <optional>
 #include <string>
@@ -37,6 +40,15 @@ struct PagePicture
   ShownCommand counted;                // the colorstats run of its statistics
 };
 
+// The subject against a reference group: the figures of its score folder
+// and the picture of its z-scores.
+struct PageScore
+{
+  SubjectScore figures;
+  std::string png;      // the picture's PNG bytes
+  ShownCommand painted; // the colorsnap run that painted it
+};
+
 struct ReportContents
 {
   std::string firstScan; // the four inputs as the user named them
@@ -50,6 +62,7 @@ struct ReportContents
   std::vector<std::pair<std::string, std::string>> extremes; // scancompare's report block: name, value
   std::string measuresTable;                                 // the measures table as the user named it, or ""
   std::optional<VisitTable> course;                          // read from it
+  std::optional<PageScore> score;                            // where a score folder is given
 };
 
 // The whole page.

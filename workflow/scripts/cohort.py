@@ -138,6 +138,13 @@ def read_cohort(cohort):
     return visits, problems
 
 
+def list_names(path):
+    """The names of a list file of surfaces, as shapestats reads them (one a
+    line, LF or CR LF line ends, blank lines passed over)."""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return [line.rstrip("\r") for line in f.read().split("\n") if line.rstrip("\r").strip()]
+
+
 def shared_folder(a, b):
     return os.path.commonpath([os.path.abspath(os.path.dirname(a)), os.path.abspath(os.path.dirname(b))])
 
