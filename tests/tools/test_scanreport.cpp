@@ -8,6 +8,7 @@
 // subject's distance, percentile and z-score picture, the page otherwise
 // unchanged; and the refusals.
 #include "testutil.h"
+#include "tools/browserpage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -117,7 +118,7 @@ std::string Attribute(const std::string& element, const std::string& name)
   return found.empty() ? "" : found[0];
 }
 
-using BrowserLines = std::map<std::string, std::vector<std::vector<std::string>>>;
+using BrowserLines = browserpage::SeenLines;
 
 // What check_report.cjs sees of a page, its lines split at tabs by their
 // first field ("image", "measure", "visit", "point", ...), after checking what
@@ -126,17 +127,7 @@ using BrowserLines = std::map<std::string, std::vector<std::vector<std::string>>
 // on A4 and on a 390-pixel phone.
 BrowserLines OpenInBrowser(const std::string& page, const std::string& screenshot)
 {
-  const ToolRun browser =
-    RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") + " timeout 120 node " +
-      Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' + Quote(page) + ' ' + Quote(screenshot));
-  EXPECT_EQ(browser.status, 0) << browser.output;
-  BrowserLines seen;
-  for (const std::string& line : Fields(browser.output, '\n'))
-  {
-    std::vector<std::string> cells = Fields(line);
-    cells.resize(std::count(line.begin(), line.end(), '\t') + 1); // an empty last cell too
-    seen[cells[0]].push_back(cells);
-  }
+  BrowserLines seen = browserpage::OpenPage(page, screenshot);
   EXPECT_EQ(seen.count("request"), 0u);
   EXPECT_EQ(seen["scripts"], std::vector<std::vector<std::string>>({ { "scripts", "0" } }));
   std::map<std::string, size_t> widths;

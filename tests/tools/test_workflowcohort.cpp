@@ -3,6 +3,7 @@
 // wrote, a subject's score equals shapestats score against the other
 // subjects' first visits, the cohort page and a subject's page show every
 // picture in a browser and fetch nothing, and a run again does nothing.
+#include "tools/browserpage.h"
 #include "tools/workflowrun.h"
 
 using namespace testutil;
@@ -10,49 +11,29 @@ using namespace workflowrun;
 
 namespace
 {
-// What check_report.cjs prints of a page, one fact a line (its screenshot
-// into `screenshot`).
-std::vector<std::string> BrowserLines(const std::string& page, const std::string& screenshot)
-{
-  const ToolRun browser =
-    RunShell("NODE_PATH=" + Quote(std::string(BROWSER_DIR) + "/node_modules") + " timeout 120 node " +
-      Quote(std::string(SOURCE_DIR) + "/tests/browser/check_report.cjs") + ' ' + Quote(page) + ' ' + Quote(screenshot));
-  EXPECT_EQ(browser.status, 0) << browser.output;
-  std::vector<std::string> lines;
-  std::istringstream in(browser.output);
-  for (std::string line; std::getline(in, line);)
-  {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 // Every picture of the page decoded at 1200 x 800 (`pictures` of them),
 // nothing fetched, no script, and no table wider than an A4 page.
 void ExpectSelfContained(const std::string& page, size_t pictures, const std::string& screenshot)
 {
-  size_t decoded = 0;
-  for (const std::string& line : BrowserLines(page, screenshot))
+  browserpage::SeenLines seen = browserpage::OpenPage(page, screenshot);
+  EXPECT_EQ(seen.count("request"), 0u) << page;
+  EXPECT_EQ(seen["image"].size(), pictures) << page;
+  for (const std::vector<std::string>& image : seen["image"])
   {
-    const std::string kind = line.substr(0, line.find('\t'));
-    const std::string last = line.substr(line.rfind('\t') + 1);
-    if (kind == "image")
-    {
-      EXPECT_NE(line.find("\t1200\t800"), std::string::npos) << page << ": " << line;
-      ++decoded;
-    }
-    else if (kind == "width" && line.find("\tprint-a4\t") != std::string::npos)
-    {
-      const size_t width = line.rfind('\t', line.rfind('\t') - 1);
-      EXPECT_LE(std::stod(line.substr(width + 1)), std::stod(last) + 0.5) << page << ": " << line;
-    }
-    else if (kind == "scripts" || kind == "overflow")
-    {
-      EXPECT_EQ(last, "0") << page << ": " << line;
-    }
-    EXPECT_NE(kind, "request") << page << ": " << line;
+    EXPECT_EQ(std::vector<std::string>(image.end() - 2, image.end()), (std::vector<std::string>{ "1200", "800" }))
+      << page << ": " << image[1];
   }
-  EXPECT_EQ(decoded, pictures) << page;
+  for (const std::vector<std::string>& width : seen["width"])
+  {
+    EXPECT_TRUE(width[1] != "print-a4" || std::stod(width[3]) <= std::stod(width[4]) + 0.5) << page << ": " << width[2];
+  }
+  for (const std::string kind : { "scripts", "overflow" })
+  {
+    for (const std::vector<std::string>& line : seen[kind])
+    {
+      EXPECT_EQ(line.back(), "0") << page << ": " << kind;
+    }
+  }
 }
 
 // Runs shapestats by hand in DIR/`cwd` (its arguments, the folder DIR/hand,

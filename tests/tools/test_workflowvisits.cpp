@@ -4,10 +4,12 @@
 // re-run after a middle visit's scan changed that re-runs only that visit,
 // its subject's table and page, and the cohort's tables.
 #include "surftools/listfile.h"
+#include "tools/browserpage.h"
 #include "tools/workflowrun.h"
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <regex>
 #include <set>
 
@@ -74,23 +76,21 @@ std::string VisitsCohort()
       "f01\tv1\t90\tsubjects/s02/first.vtk\t\nf01\tv2\t190\tsubjects/r01/v1.stl\tswapped.crv\n");
   return dir;
 }
-}
 
-TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeedsIt)
+// The first run: s03's row refused before any job, f01's fit refused for
+// its swapped tragi and failing alone, the others' pages made.
+void ExpectRefusedRowAndFailedFit(const std::string& dir, const ToolRun& run)
 {
-  const std::string dir = VisitsCohort();
-  const std::string cohort = dir + "/cohort/";
   const std::string out = dir + "/out/";
-  const ToolRun failed = Snakemake(dir, "out", "--keep-going");
-  EXPECT_NE(failed.status, 0);
-  EXPECT_NE(failed.output.find("visits.tsv line 7 (subject s03, visit final): the age 'ten months' is not a whole "
-                               "number of days; subject s03 left out"),
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.output.find("visits.tsv line 7 (subject s03, visit final): the age 'ten months' is not a whole "
+                            "number of days; subject s03 left out"),
     std::string::npos)
-    << failed.output;
+    << run.output;
   EXPECT_FALSE(fs::exists(out + "s03"));
   EXPECT_NE(
     ReadText(out + "f01/logs/fit_v2.log").find("the patient's right and left tragus swapped"), std::string::npos);
-  EXPECT_NE(failed.output.find("fittemplate ended with exit status 255"), std::string::npos) << failed.output;
+  EXPECT_NE(run.output.find("fittemplate ended with exit status 255"), std::string::npos) << run.output;
   EXPECT_TRUE(fs::exists(out + "f01/v1/headshape.tsv"));
   EXPECT_FALSE(fs::exists(out + "f01/report.html"));
   EXPECT_TRUE(fs::exists(out + "r01/report.html"));
@@ -103,9 +103,13 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
     << c01[2];
   EXPECT_EQ(TabFields(c01[1]).back(), "");
   EXPECT_NE(ReadText(out + "c01/report.html").find("check: " + TabFields(c01[2]).back()), std::string::npos);
+}
 
-  // r01's raw visit by hand: the same fit, the same measures.
-  const std::string bin = dir + "/prefix/bin/";
+// r01's first raw visit by hand: the same fit, the same measures in its
+// table, the same comparison with its latest visit.
+void ExpectRawVisitAsByHand(const std::string& dir)
+{
+  const std::string cohort = dir + "/cohort/", out = dir + "/out/", bin = dir + "/prefix/bin/";
   const std::string hand = dir + "/hand/";
   fs::create_directories(hand);
   const ToolRun fit = RunShell("cd " + Quote(hand) + " && " + bin + "fittemplate " + Quote(cohort + "template.vtk") +
@@ -114,8 +118,7 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   ASSERT_EQ(fit.status, 0) << fit.output;
   EXPECT_EQ(ReadText(out + "r01/v1/fitted.vtk"), ReadText(hand + "fitted.vtk"));
   EXPECT_EQ(ReadText(out + "r01/v1/fit.txt"), fit.output);
-  const ToolRun measured = RunShell("cd " + Quote(hand) + " && " + bin + "headshape fitted.vtk > shape.tsv");
-  ASSERT_EQ(measured.status, 0);
+  ASSERT_EQ(RunShell("cd " + Quote(hand) + " && " + bin + "headshape fitted.vtk > shape.tsv").status, 0);
   const std::vector<std::string> measures = ReadLines(out + "r01/measures.tsv");
   ASSERT_EQ(measures.size(), 4u);
   const std::vector<std::string> header = TabFields(measures[0]);
@@ -135,18 +138,53 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   const std::vector<std::string> t01 = ReadLines(out + "t01/measures.tsv");
   ASSERT_EQ(t01.size(), 4u);
   EXPECT_EQ(TabFields(t01[1])[header.size() - 5], "");
-
-  // The comparison of the first and the latest visit, both fits.
   const ToolRun distance = RunShell("cd " + Quote(hand) + " && " + bin + "celldist " +
     Quote(out + "r01/v3/fitted.vtk") + " fitted.vtk d.clr 5 -5 x.clr y.clr z.clr");
   EXPECT_EQ(distance.status, 1) << distance.output;
   EXPECT_EQ(ReadText(out + "r01/distance.clr"), ReadText(hand + "d.clr"));
+}
+
+// r01's page in the browser: its name and no machine path, every picture
+// decoded, nothing fetched, and each chart's points at the visits' ages in
+// months and their measures in r01's table.
+void ExpectCourseChartsAsTheTableSays(const std::string& dir)
+{
+  const std::string out = dir + "/out/";
   const std::string page = ReadText(out + "r01/report.html");
   EXPECT_NE(page.find("r01"), std::string::npos);
   EXPECT_EQ(page.find(dir), std::string::npos) << "a machine path on the page";
+  browserpage::SeenLines seen = browserpage::OpenPage(out + "r01/report.html", dir + "/r01.png");
+  EXPECT_EQ(seen.count("request"), 0u);
+  for (const std::vector<std::string>& image : seen["image"])
+  {
+    EXPECT_NE(image[2], "0") << image[1];
+  }
+  const std::vector<std::string> measures = ReadLines(out + "r01/measures.tsv");
+  const std::vector<std::string> header = TabFields(measures[0]);
+  std::map<std::pair<std::string, std::string>, std::pair<double, double>> planted;
+  for (size_t row = 1; row < measures.size(); ++row)
+  {
+    const std::vector<std::string> visit = TabFields(measures[row]);
+    for (const std::string measure : { "ci", "cvai", "circumference" })
+    {
+      const size_t column = std::find(header.begin(), header.end(), measure) - header.begin();
+      planted[{ measure, visit[1] }] = { std::stod(visit[2]) / 30.4375, std::stod(visit.at(column)) };
+    }
+  }
+  ASSERT_EQ(seen["point"].size(), planted.size());
+  for (const std::vector<std::string>& point : seen["point"])
+  {
+    const auto [age, value] = planted.at({ point[1], point[2] });
+    EXPECT_NEAR(std::stod(point[3]), age, 0.01) << point[1] << ' ' << point[2];
+    EXPECT_NEAR(std::stod(point[4]), value, 0.01 * std::max(1.0, std::abs(value) / 100)) << point[1] << ' ' << point[2];
+  }
+}
 
-  // f01's rows taken out: the run finishes, and the cohort's tables hold
-  // every visit of the four other subjects.
+// f01's rows taken out: the run finishes, and the cohort's tables hold every
+// visit of the five other subjects.
+void ExpectCohortTablesOnceTheFailedRowsAreOut(const std::string& dir)
+{
+  const std::string cohort = dir + "/cohort/", out = dir + "/out/";
   std::vector<std::string> visits = ReadLines(cohort + "visits.tsv");
   visits.resize(visits.size() - 2);
   std::string kept;
@@ -158,15 +196,20 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   const ToolRun finished = Snakemake(dir, "out");
   ASSERT_EQ(finished.status, 0) << finished.output;
   const std::vector<std::string> cohortMeasures = ReadLines(out + "cohort_measures.tsv");
+  const std::vector<std::string> r01 = ReadLines(out + "r01/measures.tsv");
   ASSERT_EQ(cohortMeasures.size(), 13u);
-  EXPECT_EQ(cohortMeasures[0], measures[0]);
-  EXPECT_EQ(cohortMeasures[3], measures[1]);
-  const ToolRun statistics = RunShell(bin + "cohortstats " + Quote(out + "cohort_measures.tsv"));
+  EXPECT_EQ(cohortMeasures[0], r01[0]);
+  EXPECT_EQ(cohortMeasures[3], r01[1]);
+  const ToolRun statistics = RunShell(dir + "/prefix/bin/cohortstats " + Quote(out + "cohort_measures.tsv"));
   EXPECT_EQ(ReadText(out + "cohort_statistics.tsv"), statistics.output);
+}
 
-  // Nothing changed: nothing runs. r01's middle visit changed (one
-  // coordinate of its scan, a float's last bit): its fit and measures, r01's
-  // table and page and the cohort's tables run again, nothing else.
+// Nothing changed: nothing runs. r01's middle visit changed (one coordinate
+// of its scan, a float's last bit): its fit and measures, r01's table and
+// page and the cohort's tables run again, nothing else.
+void ExpectAMiddleVisitReRunsOnlyWhatNeedsIt(const std::string& dir)
+{
+  const std::string cohort = dir + "/cohort/", out = dir + "/out/";
   const auto before = Times(out);
   const ToolRun again = Snakemake(dir, "out");
   EXPECT_NE(again.output.find("Nothing to be done"), std::string::npos) << again.output;
@@ -182,4 +225,15 @@ TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeeds
   {
     EXPECT_EQ(before.count(path) == 0 || time != before.at(path), rerun.count(path) == 1) << path;
   }
+}
+}
+
+TEST(Workflow, VisitsRawAndOnTheTemplateGoThroughAndAFailedFitStopsOnlyWhatNeedsIt)
+{
+  const std::string dir = VisitsCohort();
+  ExpectRefusedRowAndFailedFit(dir, Snakemake(dir, "out", "--keep-going"));
+  ExpectRawVisitAsByHand(dir);
+  ExpectCourseChartsAsTheTableSays(dir);
+  ExpectCohortTablesOnceTheFailedRowsAreOut(dir);
+  ExpectAMiddleVisitReRunsOnlyWhatNeedsIt(dir);
 }
