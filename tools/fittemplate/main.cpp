@@ -77,7 +77,8 @@ void PrintNumber(double value)
 }
 
 // The landmark residuals: each distance between a template landmark and its
-// scan landmark brought into the template's frame, and their root mean square.
+// scan landmark brought into the template's frame, printed, and their root
+// mean square and largest.
 struct Residuals
 {
   double rms = 0;

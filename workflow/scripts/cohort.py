@@ -76,7 +76,8 @@ def visit_problem(cohort, fields, template_counts):
 
 def read_visits(cohort, problems):
     template_counts = mesh_counts(os.path.join(cohort, "template.vtk"))
-    with open(os.path.join(cohort, "visits.tsv"), encoding="utf-8", errors="replace") as f:
+    # utf-8-sig: a table saved by a spreadsheet may begin with a byte-order mark.
+    with open(os.path.join(cohort, "visits.tsv"), encoding="utf-8-sig", errors="replace") as f:
         lines = f.read().splitlines()
     if not lines or lines[0].split("\t") != VISITS_HEADER:
         problems.append("visits.tsv: the first line must be the header '%s'; no visit read" % "\\t".join(VISITS_HEADER))
