@@ -1,5 +1,7 @@
 #include "surftools/listfile.h"
 
+#include <charconv>
+
 bool NextListEntry(std::istream& list, std::string& entry)
 {
   while (std::getline(list, entry))
@@ -27,4 +29,11 @@ std::vector<std::string> TabFields(const std::string& row)
   }
   fields.push_back(row.substr(start));
   return fields;
+}
+
+bool FieldNumber(const std::string& text, double& value)
+{
+  const char* end = text.data() + text.size();
+  const auto parsed = std::from_chars(text.data(), end, value);
+  return !text.empty() && parsed.ec == std::errc() && parsed.ptr == end;
 }

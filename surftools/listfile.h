@@ -1,5 +1,6 @@
 // List files: one surface name per line, as `ls scans/*.vtk > list.txt`
-// writes them; and the fields of a row of a tab-separated table.
+// writes them; and the fields of a row of a tab-separated table and the
+// numbers they hold.
 #pragma once
 
 #include <istream>
@@ -17,3 +18,8 @@ bool NextListEntry(std::istream& list, std::string& entry);
 // texts between tabs, an empty last field included, so that a row of n tabs
 // has n + 1 fields. Nothing fails.
 std::vector<std::string> TabFields(const std::string& row);
+
+// The number a field holds: true when the whole text is one number as
+// std::from_chars reads it (no blanks or '+' around it; "inf" and "nan"
+// included, for the caller to accept or not), with it in `value`.
+bool FieldNumber(const std::string& text, double& value);

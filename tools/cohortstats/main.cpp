@@ -41,13 +41,6 @@ struct VisitRow
   double values[kMeasureCount];
 };
 
-bool ParseNumber(const std::string& text, double& value)
-{
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
-}
-
 // The column of every name the statistics need; "" or what is missing.
 std::string FindColumns(const std::vector<std::string>& header, std::map<std::string, size_t>& column)
 {
@@ -74,14 +67,14 @@ std::string ReadRow(const std::vector<std::string>& fields, const std::map<std::
   row.marked = !fields[column.at("check")].empty();
   const std::string& age = fields[column.at("age_days")];
   row.aged = !age.empty();
-  if (row.aged && !ParseNumber(age, row.age))
+  if (row.aged && !(FieldNumber(age, row.age) && std::isfinite(row.age)))
   {
     return "the age_days '" + age + "' is not a number";
   }
   for (int m = 0; m < kMeasureCount; ++m)
   {
     const std::string& text = fields[column.at(kMeasures[m])];
-    if (!ParseNumber(text, row.values[m]))
+    if (!(FieldNumber(text, row.values[m]) && std::isfinite(row.values[m])))
     {
       return "the " + std::string(kMeasures[m]) + " '" + text + "' is not a number";
     }

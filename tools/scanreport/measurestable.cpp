@@ -4,7 +4,6 @@
 #include "surftools/outputfile.h"
 #include "tools/scanreport/pagetext.h"
 
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -53,9 +52,7 @@ std::string CheckHeader(const std::vector<std::string>& header)
 std::string NumberField(const std::vector<std::string>& fields, size_t f, size_t line, double& value)
 {
   const std::string& text = fields[f];
-  const char* end = text.data() + text.size();
-  const auto parsed = std::from_chars(text.data(), end, value);
-  if (!text.empty() && parsed.ec == std::errc() && parsed.ptr == end && std::isfinite(value))
+  if (FieldNumber(text, value) && std::isfinite(value))
   {
     return "";
   }

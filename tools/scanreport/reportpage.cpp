@@ -1,5 +1,6 @@
 #include "tools/scanreport/reportpage.h"
 
+#include "surftools/listfile.h"
 #include "tools/scanreport/coursepage.h"
 #include "tools/scanreport/pagetext.h"
 
@@ -298,9 +299,7 @@ void WriteScore(std::ostringstream& html, const ReportContents& c)
 std::string RoundedText(const std::string& text, int decimals)
 {
   double value = 0;
-  const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
-  return text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() ? Escape(text)
-                                                                                             : Rounded(value, decimals);
+  return FieldNumber(text, value) ? Rounded(value, decimals) : Escape(text);
 }
 
 // A name of a tool's table in words, from pairs of name and words; the name

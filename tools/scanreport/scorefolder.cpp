@@ -1,6 +1,7 @@
 #include "tools/scanreport/scorefolder.h"
 
 #include "surftools/colorfile.h"
+#include "surftools/listfile.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -10,25 +11,6 @@
 
 namespace
 {
-std::vector<std::string> Fields(const std::string& line)
-{
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');)
-  {
-    fields.push_back(field);
-  }
-  return fields;
-}
-
-// The whole text as a number (strtod's, so "inf" too), or false.
-bool Number(const std::string& text, double& value)
-{
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size() && !std::isnan(value);
-}
-
 // The one row of score.tsv under its header; an empty text or the problem.
 std::string ReadScoreTable(const std::string& path, SubjectScore& score)
 {
@@ -44,17 +26,18 @@ std::string ReadScoreTable(const std::string& path, SubjectScore& score)
   {
     return "score.tsv's first line is not the header \"file\\tdistance\\tpercentile\"";
   }
-  const std::vector<std::string> fields = Fields(row);
+  const std::vector<std::string> fields = TabFields(row);
   if (fields.size() != 3 || (std::getline(in, more) && !more.empty()))
   {
     return "score.tsv does not hold one row of three fields";
   }
   score.file = fields[0];
-  if (!Number(fields[1], score.distance) || score.distance < 0)
+  if (!FieldNumber(fields[1], score.distance) || std::isnan(score.distance) || score.distance < 0)
   {
     return "score.tsv's distance \"" + fields[1] + "\" is not a number of at least 0";
   }
-  if (!Number(fields[2], score.percentile) || score.percentile < 0 || score.percentile > 100)
+  if (!FieldNumber(fields[2], score.percentile) || std::isnan(score.percentile) || score.percentile < 0 ||
+    score.percentile > 100)
   {
     return "score.tsv's percentile \"" + fields[2] + "\" is not a number from 0 to 100";
   }
