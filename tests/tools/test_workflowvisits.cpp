@@ -46,7 +46,8 @@ std::string UpperHalf(const std::string& stl)
 
 // The small sample's cohort as makesample writes it (s01, s02, s03 with a
 // first and a final scan; r01 with three raw visits; t01 with three on the
-// template), with s03's final age not a number, c01 added, whose second
+// template), with s03's final age not a number, x01 added, whose second
+// scan has the template's counts but not its cells, c01 added, whose second
 // visit is a raw scan of the top half of the head (a fit to check), and f01
 // added: its first
 // visit on the template, its second r01's first raw scan with the tragi
@@ -71,8 +72,18 @@ std::string VisitsCohort()
     table += (row.rfind("s03\tfinal\t", 0) == 0 ? "s03\tfinal\tten months\tsubjects/s03/final.vtk\t" : row) + '\n';
   }
   WriteText(cohort + "half.stl", UpperHalf(ReadText(cohort + "subjects/r01/v1.stl")));
+  // s01's first scan with two corners of its first cell swapped: the counts
+  // of the template, not its cells.
+  std::string turned = ReadText(cohort + "subjects/s01/first.vtk");
+  const size_t cell = turned.find('\n', turned.find("\nPOLYGONS ") + 1) + 1;
+  std::istringstream first(turned.substr(cell, turned.find('\n', cell) - cell));
+  std::string n, a, b, c;
+  first >> n >> a >> b >> c;
+  turned.replace(cell, n.size() + a.size() + b.size() + c.size() + 3, n + ' ' + a + ' ' + c + ' ' + b);
+  WriteText(cohort + "turned.vtk", turned);
   WriteText(cohort + "visits.tsv",
-    table + "c01\tv1\t95\tsubjects/s01/first.vtk\t\nc01\tv2\t180\thalf.stl\tsubjects/r01/v1_landmarks.crv\n" +
+    table + "x01\tv1\t95\tsubjects/s01/first.vtk\t\nx01\tv2\t180\tturned.vtk\t\n" +
+      "c01\tv1\t95\tsubjects/s01/first.vtk\t\nc01\tv2\t180\thalf.stl\tsubjects/r01/v1_landmarks.crv\n" +
       "f01\tv1\t90\tsubjects/s02/first.vtk\t\nf01\tv2\t190\tsubjects/r01/v1.stl\tswapped.crv\n");
   return dir;
 }
@@ -88,6 +99,11 @@ void ExpectRefusedRowAndFailedFit(const std::string& dir, const ToolRun& run)
     std::string::npos)
     << run.output;
   EXPECT_FALSE(fs::exists(out + "s03"));
+  EXPECT_NE(run.output.find("visits.tsv line 15 (subject x01, visit v2): the scan turned.vtk has no landmarks, but "
+                            "its cells differ from the template's; subject x01 left out"),
+    std::string::npos)
+    << run.output;
+  EXPECT_FALSE(fs::exists(out + "x01"));
   EXPECT_NE(
     ReadText(out + "f01/logs/fit_v2.log").find("the patient's right and left tragus swapped"), std::string::npos);
   EXPECT_NE(run.output.find("fittemplate ended with exit status 255"), std::string::npos) << run.output;

@@ -33,24 +33,49 @@ def find(visits, subject, name):
     return next(v for v in visits[subject] if v.name == name)
 
 
-def mesh_counts(path):
-    """The numbers of points and of polygons that a legacy VTK file declares,
-    or None where it declares no polygons."""
-    try:
-        with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
-            counts = []
-            for keyword in (b"\nPOINTS ", b"\nPOLYGONS "):
-                at = data.find(keyword)
-                if at < 0:
-                    return None
-                end = data.find(b"\n", at + 1)
-                counts.append(data[at + 1:end if end > 0 else len(data)].split()[:3])
-            return counts[0][1], counts[1][1:3]
-    except (OSError, ValueError, IndexError):
-        return None
+class MeshCells:
+    """The point count and the cells a legacy VTK file declares, read from its
+    header lines and its POLYGONS section, to tell whether a scan lies on the
+    template's mesh before any job starts. `cells` is the section's text
+    (ASCII files), or None where it cannot be read so (binary files: then
+    only the counts are compared)."""
+
+    def __init__(self, path):
+        self.points = self.polygons = self.cells = None
+        try:
+            with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
+                self._read(data)
+        except (OSError, ValueError, IndexError):
+            pass
+
+    def _read(self, data):
+        at = data.find(b"\nPOINTS ")
+        cells_at = data.find(b"\nPOLYGONS ", max(at, 0))
+        if at < 0 or cells_at < 0:
+            return
+        self.points = data[at + 1:data.find(b"\n", at + 1)].split()[1]
+        end = data.find(b"\n", cells_at + 1)
+        self.polygons = data[cells_at + 1:end].split()[1:3]
+        # The section runs to the next keyword line (CELL_DATA, POINT_DATA,
+        # ...) or to the end; a binary section is not read as text.
+        following = re.compile(rb"\n[A-Z]").search(data, end + 1)
+        section = bytes(data[end + 1:following.start() if following else len(data)]).rstrip()
+        if re.fullmatch(rb"[0-9\s]*", section[:4096]):
+            self.cells = section
+
+    def counts(self):
+        return self.points, self.polygons
+
+    def same_cells(self, other):
+        """Whether the cells are the same: the same text (as VTK's writer
+        writes them), else the same numbers; True where either cannot be read
+        as text (the counts decide)."""
+        if self.cells is None or other.cells is None or self.cells == other.cells:
+            return True
+        return self.cells.split()[:int(self.polygons[1])] == other.cells.split()[:int(other.polygons[1])]
 
 
-def visit_problem(cohort, fields, template_counts):
+def visit_problem(cohort, fields, template):
     """What makes a visits.tsv row unusable, or None."""
     subject, visit, age, scan, landmarks = fields
     if not re.fullmatch(NAME_PATTERN, subject) or not re.fullmatch(NAME_PATTERN, visit) or visit in RESERVED:
@@ -69,13 +94,14 @@ def visit_problem(cohort, fields, template_counts):
         return None
     if not scan.lower().endswith(".vtk"):
         return "the scan %s has no landmarks, so it must lie on the template as a .vtk file" % scan
-    if mesh_counts(os.path.join(cohort, scan)) != template_counts:
+    mesh = MeshCells(os.path.join(cohort, scan))
+    if mesh.counts() != template.counts() or not mesh.same_cells(template):
         return "the scan %s has no landmarks, but its cells differ from the template's" % scan
     return None
 
 
 def read_visits(cohort, problems):
-    template_counts = mesh_counts(os.path.join(cohort, "template.vtk"))
+    template = MeshCells(os.path.join(cohort, "template.vtk"))
     # utf-8-sig: a table saved by a spreadsheet may begin with a byte-order mark.
     with open(os.path.join(cohort, "visits.tsv"), encoding="utf-8-sig", errors="replace") as f:
         lines = f.read().splitlines()
@@ -93,7 +119,7 @@ def read_visits(cohort, problems):
             problem = "has %d fields, not %d" % (len(fields), len(VISITS_HEADER))
         else:
             where += ", visit %s" % fields[1]
-            problem = visit_problem(cohort, fields, template_counts)
+            problem = visit_problem(cohort, fields, template)
             if problem is None and (subject, fields[1]) in seen:
                 problem = "the visit is listed twice"
         if problem:
