@@ -214,16 +214,14 @@ TEST(LocatorHit, AgreesWithTheLocatorOnAFlatSurface)
   EXPECT_GT(tally.hits, tally.queries / 4);
 }
 
-TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
+namespace
 {
-  // A closed sphere of radius 50 around the centre; each probe runs from the
-  // centre through a cell centroid of a turned copy of the sphere, so it
-  // leaves the sphere near, but mostly not through, the cell of the same id.
-  const double centre[3] = { 10, 20, 30 };
-  const int rings = 30;
-  const int segments = 60;
-  std::vector<double> xyz;
-  std::vector<double> turned;
+// A closed sphere of radius 50 around `centre` as `rings` rings of
+// `segments` points (poles repeated), and the same cells on a copy turned by
+// 0.07 radians about z with radius 49: `xyz`, `turned` and the cells' ids.
+void TurnedSpheres(const double centre[3], int rings, int segments, std::vector<double>& xyz,
+  std::vector<double>& turned, std::vector<vtkIdType>& ids)
+{
   for (int r = 0; r <= rings; ++r)
   {
     const double theta = 3.141592653589793 * r / rings;
@@ -237,7 +235,6 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
       turned.insert(turned.end(), { centre[0] + 49 * q[0], centre[1] + 49 * q[1], centre[2] + 49 * q[2] });
     }
   }
-  std::vector<vtkIdType> ids;
   for (int r = 0; r < rings; ++r)
   {
     for (int s = 0; s < segments; ++s)
@@ -247,6 +244,42 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
       ids.insert(ids.end(), { a, a + segments, b, b, a + segments, b + segments });
     }
   }
+}
+
+// The point 5 times as far from `centre` as cell c's centroid on `probes`.
+void ProbeEnd(vtkPolyData* probes, vtkIdType c, const double centre[3], double a1[3])
+{
+  vtkIdType size;
+  const vtkIdType* corner;
+  probes->GetCellPoints(c, size, corner);
+  a1[0] = a1[1] = a1[2] = 0;
+  for (int v = 0; v < 3; ++v)
+  {
+    double p[3];
+    probes->GetPoint(corner[v], p);
+    for (int k = 0; k < 3; ++k)
+    {
+      a1[k] += p[k] / 3;
+    }
+  }
+  for (int k = 0; k < 3; ++k)
+  {
+    a1[k] = centre[k] + 5 * (a1[k] - centre[k]);
+  }
+}
+}
+
+TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
+{
+  // A closed sphere of radius 50 around the centre; each probe runs from the
+  // centre through a cell centroid of a turned copy of the sphere, so it
+  // leaves the sphere near, but mostly not through, the cell of the same id.
+  const double centre[3] = { 10, 20, 30 };
+  const int rings = 30;
+  const int segments = 60;
+  std::vector<double> xyz, turned;
+  std::vector<vtkIdType> ids;
+  TurnedSpheres(centre, rings, segments, xyz, turned, ids);
   vtkPolyData* sphere = MakeSurface(xyz, ids);
   vtkPolyData* probes = MakeSurface(turned, ids);
   LocatorGrid grid;
@@ -260,23 +293,8 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
   const vtkIdType cells = sphere->GetNumberOfCells();
   for (vtkIdType c = 0; c < cells; ++c)
   {
-    vtkIdType size;
-    const vtkIdType* corner;
-    probes->GetCellPoints(c, size, corner);
-    double a1[3] = { 0, 0, 0 };
-    for (int v = 0; v < 3; ++v)
-    {
-      double p[3];
-      probes->GetPoint(corner[v], p);
-      for (int k = 0; k < 3; ++k)
-      {
-        a1[k] += p[k] / 3;
-      }
-    }
-    for (int k = 0; k < 3; ++k)
-    {
-      a1[k] = centre[k] + 5 * (a1[k] - centre[k]);
-    }
+    double a1[3];
+    ProbeEnd(probes, c, centre, a1);
     double t;
     double x[3];
     double pcoords[3];

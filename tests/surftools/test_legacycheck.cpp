@@ -159,20 +159,27 @@ TEST(LegacyCheck, PassesEveryLayoutThatVtkWrites)
   }
 }
 
-TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
+namespace
 {
-  const std::string dir = ScratchDir();
-  struct Case
-  {
-    std::string name, content, problem;
-  };
-  const std::string ascii =
-    "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
+struct DeclaredSizeCase
+{
+  std::string name, content, problem;
+};
+
+// The smallest ASCII surface head: three points, no cells.
+const std::string kThreePoints =
+  "# vtk DataFile Version 4.2\nx\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n0 0 0 1 0 0 0 1 0\n";
+
+// Files whose headers declare more, or other, than they hold, and what the
+// check says of each.
+std::vector<DeclaredSizeCase> DeclaredSizeCases()
+{
+  const std::string ascii = kThreePoints;
   const std::string binary =
     "# vtk DataFile Version 4.2\nx\nBINARY\nDATASET POLYDATA\nPOINTS 1 float\n" + std::string(12, '\0') + "\n";
   const std::string cells = "a cell section's point counts do not add up to its size";
   const std::string section = "a section holds less than its header declares";
-  const std::vector<Case> cases = {
+  return {
     // Point counts that run past the section (VTK reads past its buffer) or
     // go backwards.
     { "past.vtk", ascii + "POLYGONS 1 4\n9 0 1 2\n", cells },
@@ -239,13 +246,25 @@ TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
     { "oneline.vtk", ascii + "POLYGONS 1 4 3 0 1 2 POINT_DATA 3 SCALARS s float 1 LOOKUP_TABLE default 1 2\n",
       section },
   };
-  for (const Case& c : cases)
+}
+}
+
+TEST(LegacyCheck, RefusesDeclaredSizesTheFileDoesNotHold)
+{
+  const std::string dir = ScratchDir();
+  for (const DeclaredSizeCase& c : DeclaredSizeCases())
   {
     const std::string path = dir + "/" + c.name;
     WriteText(path, c.content);
     const char* problem = LegacySectionProblem(path.c_str());
     EXPECT_EQ(problem ? problem : "", c.problem) << c.name;
   }
+}
+
+TEST(LegacyCheck, ReadsValuesAsAStreamDoesAndPassesWhatVtkReadsWhole)
+{
+  const std::string dir = ScratchDir();
+  const std::string ascii = kThreePoints;
   // Values are read as a stream reads numbers: "1-1" is two of them, so the
   // points below are complete, and the cells after them are read from
   // where the points end.
