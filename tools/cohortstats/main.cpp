@@ -156,8 +156,7 @@ void AddMoments(std::string& row, const CellMoments& moments)
 // The row of measure m.
 std::string MeasureRow(const std::vector<VisitRow>& rows, const std::vector<std::pair<size_t, size_t>>& spans, int m)
 {
-  CellMoments first(1), latest(1), change(1);
-  std::vector<double> perMonth;
+  CellMoments first(1), latest(1), change(1), perMonth(1);
   for (const auto& [a, b] : spans)
   {
     const VisitRow& from = rows[a];
@@ -179,7 +178,8 @@ std::string MeasureRow(const std::vector<VisitRow>& rows, const std::vector<std:
     change.Add(&difference);
     if (from.aged && to.aged && to.age != from.age)
     {
-      perMonth.push_back(difference / ((to.age - from.age) / kDaysPerMonth));
+      const double monthly = difference / ((to.age - from.age) / kDaysPerMonth);
+      perMonth.Add(&monthly);
     }
   }
   std::string row = kMeasures[m];
@@ -190,12 +190,7 @@ std::string MeasureRow(const std::vector<VisitRow>& rows, const std::vector<std:
   const PairedTest test = TestChanges(change.Mean(0), change.Deviation(0), change.Count());
   AddField(row, test.t, tested);
   AddField(row, test.p, tested);
-  double sum = 0;
-  for (const double value : perMonth)
-  {
-    sum += value;
-  }
-  AddField(row, perMonth.empty() ? 0.0 : sum / static_cast<double>(perMonth.size()), !perMonth.empty());
+  AddField(row, perMonth.Mean(0), perMonth.Count() > 0);
   return row + '\n';
 }
 }

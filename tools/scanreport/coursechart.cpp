@@ -185,7 +185,7 @@ void WritePoints(std::ostringstream& svg, const VisitTable& table, const char* c
   {
     const Visit& visit = table.visits[v];
     const double value = Measure(visit, column);
-    const bool marked = !CheckReason(visit).empty();
+    const bool marked = !visit.check.empty();
     const double cx = X(xAxis, x[v]);
     const double cy = Y(yAxis, value);
     svg << "<circle class=\"point" << (marked ? " marked" : "") << "\" data-visit=\"" << Escape(visit.name)

@@ -55,7 +55,7 @@ std::vector<std::string> MarkedVisits(const VisitTable& table)
   std::vector<std::string> marked;
   for (const Visit& visit : table.visits)
   {
-    if (!CheckReason(visit).empty())
+    if (!visit.check.empty())
     {
       marked.push_back(visit.name);
     }
@@ -87,7 +87,7 @@ std::string Flattening(const VisitTable& table)
 // where it must be checked, why.
 std::string VisitCell(const Visit& visit)
 {
-  const std::string reason = CheckReason(visit);
+  const std::string reason = visit.check;
   return "<th scope=\"row\">" + Escape(visit.name) + "<span class=\"scan\">" +
     Escape(std::filesystem::path(visit.scan).filename().string()) + "</span>" +
     (reason.empty() ? "" : "<span class=\"check\">check: " + Escape(reason) + "</span>") + "</th>";
@@ -120,8 +120,8 @@ void WriteVisits(std::ostringstream& html, const VisitTable& table)
   for (size_t v = 0; v < table.visits.size(); ++v)
   {
     const Visit& visit = table.visits[v];
-    html << "<tr data-visit=\"" << Escape(visit.name) << "\"" << (CheckReason(visit).empty() ? "" : " class=\"marked\"")
-         << ">" << VisitCell(visit)
+    html << "<tr data-visit=\"" << Escape(visit.name) << "\"" << (visit.check.empty() ? "" : " class=\"marked\"") << ">"
+         << VisitCell(visit)
          << (table.agesKnown ? NumberCell(when, "age", Rounded(AgeInMonths(visit)))
                              : NumberCell(when, "number", std::to_string(v + 1)));
     for (const char* column : kVisitColumns)
@@ -158,7 +158,7 @@ void WriteFits(std::ostringstream& html, const VisitTable& table)
       continue;
     }
     const FitFigures& fit = visit.fit;
-    const std::string reason = CheckReason(visit);
+    const std::string reason = visit.check;
     html << "<tr data-visit=\"" << Escape(visit.name) << "\"" << (reason.empty() ? "" : " class=\"marked\"")
          << "><th scope=\"row\">" << Escape(visit.name) << "</th>"
          << NumberCell("Landmarks, rms (mm)", "", Rounded(fit.landmarkRms))

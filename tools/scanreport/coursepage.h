@@ -2,7 +2,7 @@
 // measures table: one summary sentence of the course, a table of every
 // visit's measures by age, charts of the CI, the CVAI and the circumference,
 // and the quality of the fits of raw scans. A visit that must be checked
-// (CheckReason) is marked wherever it appears. Nothing fails.
+// (its `check` text) is marked wherever it appears. Nothing fails.
 #pragma once
 
 #include "tools/scanreport/measurestable.h"

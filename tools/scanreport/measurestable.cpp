@@ -278,8 +278,3 @@ bool HoldsMeasures(const Visit& visit, const HeadShape& shape)
   }
   return NumberText(shape.measuredFrom) == NumberText(visit.measuredFrom) && visit.flatSide == shape.posteriorFlatSide;
 }
-
-std::string CheckReason(const Visit& visit)
-{
-  return visit.check;
-}

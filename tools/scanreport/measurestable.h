@@ -39,7 +39,8 @@ struct Visit
   double measuredFrom = 0;
   std::string flatSide; // posterior_flat_side: right, left or none
   FitFigures fit;
-  std::string check; // why the workflow wants the visit checked; empty when it does not
+  std::string check; // why the workflow wants the visit checked (fittemplate's "Check the fit" line
+                     // for a fit past fit/fitcheck.h's limits); empty when it does not
 };
 
 struct VisitTable
@@ -66,8 +67,3 @@ double Measure(const Visit& visit, const char* column);
 // Whether a visit's row holds the measures of `shape` as headshape writes
 // them (six significant digits, the side in words).
 bool HoldsMeasures(const Visit& visit, const HeadShape& shape);
-
-// Why a visit must be checked: its check text as the workflow wrote it
-// (fittemplate's "Check the fit" line for a fit past fit/fitcheck.h's
-// limits); empty for a sound visit.
-std::string CheckReason(const Visit& visit);
