@@ -9,11 +9,24 @@
 //                                              template point moved along its normal onto the scan
 //                                              brought back by the true motion, no regularisation;
 //                                              writes OUT, and LOG with that transform for score
+//   fitcase real HEADS DIR HEAD CIRCUMFERENCE PITCH SYMMETRIC SEED [midline]
+//                                              a raw scan of a real head (sample/realheads.h) from
+//                                              the folder HEADS: HEAD (head, mannequin-devil or
+//                                              fsaverage) scaled to CIRCUMFERENCE mm, pitched by
+//                                              PITCH degrees, its right half mirrored where
+//                                              SYMMETRIC is 1; writes DIR/scan.stl,
+//                                              DIR/scan_landmarks.crv (five, or the three on the
+//                                              midline) and DIR/true_landmarks.crv (the same
+//                                              without noise)
+//   fitcase realscore TEMPLATE LANDMARKS DIR FITTED LOG
+//                                              prints how FITTED (fittemplate's output in LOG)
+//                                              holds the real head's landmarks and measures
 #include "fit/scanfile.h"
 #include "fit/surfacetriangles.h"
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
 #include "rawscan.h"
+#include "realheads.h"
 #include "surftools/surface.h"
 
 #include <vtkPoints.h>
@@ -137,6 +150,76 @@ int ProjectCase(char* argv[])
 }
 }
 
+int RealCase(int argc, char* argv[])
+{
+  const std::string heads = argv[2];
+  const std::string dir = argv[3];
+  PosedHead head;
+  std::string problem;
+  RealHead which = RealHead::Average;
+  for (RealHead h : kRealHeads)
+  {
+    which = std::string(RealHeadName(h)) == argv[4] ? h : which;
+  }
+  bool ok = LoadRealHead(which, heads, head, problem) && ScaleHead(head, std::atof(argv[5]), problem);
+  PitchHead(head, std::atof(argv[6]));
+  if (ok && std::string(argv[7]) == "1")
+  {
+    PosedHead symmetric;
+    ok = MirrorRightHalf(head, symmetric, problem);
+    head = symmetric;
+  }
+  if (!ok)
+  {
+    std::cout << problem << '\n';
+    return 1;
+  }
+  const ScanLandmarks which3 = argc == 10 ? ScanLandmarks::Midline : ScanLandmarks::All;
+  RawScan scan;
+  const RawScanOptions options = RealScanOptions(head, 300000, std::strtoull(argv[8], nullptr, 10));
+  ok = WriteRealRawScan(head, options, which3, dir + "/scan.stl", dir + "/scan_landmarks.crv", scan);
+  return ok && WriteLandmarks(TrueScanLandmarks(head, scan, which3), dir + "/true_landmarks.crv") ? 0 : 1;
+}
+
+int RealScore(char* argv[])
+{
+  vtkSmartPointer<vtkPolyData> templ = ReadSurface(argv[2]);
+  vtkSmartPointer<vtkPolyData> fitted = ReadSurface(argv[5]);
+  const std::string dir = argv[4];
+  std::vector<Landmark> templateLandmarks;
+  std::vector<Landmark> trueLandmarks;
+  TriangleSurface scan;
+  RigidTransform transform;
+  if (!templ || !fitted || !ReadLandmarks(argv[3], templateLandmarks) ||
+    !ReadLandmarks((dir + "/true_landmarks.crv").c_str(), trueLandmarks) ||
+    !ReadScan((dir + "/scan.stl").c_str(), scan) || !ParseTransform(FileText(argv[6]), transform))
+  {
+    std::cout << "No fit to score\n";
+    return 1;
+  }
+  const RealFitScore score = ScoreRealFit(templ, templateLandmarks, fitted, transform, scan, trueLandmarks);
+  std::cout << "landmarks from the head's own (mm):";
+  for (double e : score.landmarkErrors)
+  {
+    std::cout << ' ' << e;
+  }
+  std::cout << '\n';
+  if (!score.problem.empty())
+  {
+    std::cout << "cannot measure: " << score.problem << '\n';
+    return 1;
+  }
+  const auto scanValues = HeadShapeValues(score.scan);
+  const auto fittedValues = HeadShapeValues(score.fitted);
+  for (int c = 0; c < kHeadShapeColumns; ++c)
+  {
+    std::cout << "  " << kHeadShapeColumn[c].name << ": scan " << scanValues[c] << ", fitted " << fittedValues[c]
+              << '\n';
+  }
+  std::cout << "  measured_from: scan " << score.scan.measuredFrom << ", fitted " << score.fitted.measuredFrom << '\n';
+  return 0;
+}
+
 int main(int argc, char* argv[])
 {
   const std::string command = argc > 1 ? argv[1] : "";
@@ -152,8 +235,18 @@ int main(int argc, char* argv[])
   {
     return ProjectCase(argv);
   }
+  if (command == "real" && (argc == 9 || (argc == 10 && std::string(argv[9]) == "midline")))
+  {
+    return RealCase(argc, argv);
+  }
+  if (command == "realscore" && argc == 7)
+  {
+    return RealScore(argv);
+  }
   std::cout << "Usage: fitcase make TEMPLATE DIR SEED TRIANGLES [any]\n"
                "       fitcase score DIR FITTED LOG\n"
-               "       fitcase project TEMPLATE DIR OUT LOG\n";
+               "       fitcase project TEMPLATE DIR OUT LOG\n"
+               "       fitcase real HEADS DIR HEAD CIRCUMFERENCE PITCH SYMMETRIC SEED [midline]\n"
+               "       fitcase realscore TEMPLATE LANDMARKS DIR FITTED LOG\n";
   return 1;
 }

@@ -9,12 +9,31 @@
 
 std::vector<double> LandmarkResiduals(const std::vector<Landmark>& from, const std::vector<Landmark>& to)
 {
+  // The similarity: the rigid fit's rotation, about the means, times the scale.
   const RigidTransform motion = FitLandmarks(from, to);
+  const double scale = LandmarkScale(from, to);
+  double meanFrom[3] = { 0, 0, 0 };
+  double meanTo[3] = { 0, 0, 0 };
+  for (size_t i = 0; i < from.size(); ++i)
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      meanFrom[k] += from[i][k] / static_cast<double>(from.size());
+      meanTo[k] += to[i][k] / static_cast<double>(from.size());
+    }
+  }
   std::vector<double> residuals(from.size());
   for (size_t i = 0; i < from.size(); ++i)
   {
     double moved[3];
-    motion.Apply(from[i].data(), moved);
+    for (int a = 0; a < 3; ++a)
+    {
+      moved[a] = meanTo[a];
+      for (int k = 0; k < 3; ++k)
+      {
+        moved[a] += scale * motion.r[a][k] * (from[i][k] - meanFrom[k]);
+      }
+    }
     residuals[i] = Distance(moved, to[i].data());
   }
   return residuals;
@@ -90,5 +109,6 @@ std::string RecommendedLandmarkName(size_t i, size_t count)
 {
   static const char* const kNames[5] = { "the nasion", "the patient's right tragus", "the patient's left tragus",
     "the vertex", "the opisthocranion" };
-  return count == 5 && i < 5 ? kNames[i] : "";
+  static const char* const kMidline[3] = { "the nasion", "the vertex", "the opisthocranion" };
+  return count == 5 && i < 5 ? kNames[i] : count == 3 && i < 3 ? kMidline[i] : "";
 }

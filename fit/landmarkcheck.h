@@ -1,5 +1,6 @@
-// How well two sets of landmarks fit each other under a rigid motion, for
-// telling a user which landmark is off or misordered.
+// How well two sets of landmarks fit each other under a similarity (a
+// rotation, a translation and a scale: heads differ in size), for telling a
+// user which landmark is off or misordered.
 //
 // Inputs: the same number of landmarks (at least three) on a scan and on the
 // template, in the order the files give them. Outputs: each landmark's
@@ -12,8 +13,9 @@
 #include <string>
 #include <vector>
 
-// The distance of each landmark of `from`, moved by the rigid motion that
-// brings `from` closest to `to`, from its landmark in `to`.
+// The distance of each landmark of `from`, moved by the similarity that
+// brings `from` closest to `to`, from its landmark in `to` (the two lists the
+// same length).
 std::vector<double> LandmarkResiduals(const std::vector<Landmark>& from, const std::vector<Landmark>& to);
 
 // The root mean square of the residuals.
@@ -26,6 +28,7 @@ double RootMeanSquare(const std::vector<double>& values);
 std::vector<int> BetterLandmarkOrder(const std::vector<Landmark>& from, const std::vector<Landmark>& to, double limit);
 
 // The name of landmark i (from 0) of five in the recommended order (nasion,
-// the patient's right tragus, left tragus, vertex, opisthocranion); empty for
+// the patient's right tragus, left tragus, vertex, opisthocranion), or of
+// the three on the midline (nasion, vertex, opisthocranion); empty for
 // another count.
 std::string RecommendedLandmarkName(size_t i, size_t count);

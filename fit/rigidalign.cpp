@@ -1,5 +1,8 @@
 // The rigid alignment. FitLandmarks is the closed-form least-squares fit
-// (the SVD of the landmarks' covariance, a proper rotation). RefineAlignment
+// (the SVD of the landmarks' covariance, a proper rotation); LandmarkScale
+// the scale of the least-squares similarity from the same SVD (Umeyama:
+// the singular values, the last one's sign turned where the rotation would
+// be a reflection, summed, over the spread of `from`). RefineAlignment
 // is point-to-plane ICP about the samples' centre: each step matches the
 // samples (MatchOnScan, in the template's frame), keeps the nearest 85% of
 // the trusted matches, and solves the linearised problem for a small turn w
@@ -18,30 +21,64 @@
 #include <algorithm>
 #include <cmath>
 
-RigidTransform FitLandmarks(const std::vector<Landmark>& from, const std::vector<Landmark>& to)
+namespace
 {
-  const size_t n = std::min(from.size(), to.size());
+// The landmarks' means and the covariance of `to` against `from` (the two
+// lists paired in order, the longer one's extra landmarks left out), and the
+// mean squared distance of `from` from its mean.
+struct LandmarkMoments
+{
   Eigen::Vector3d meanFrom = Eigen::Vector3d::Zero();
   Eigen::Vector3d meanTo = Eigen::Vector3d::Zero();
-  for (size_t i = 0; i < n; ++i)
-  {
-    meanFrom += Eigen::Vector3d(from[i][0], from[i][1], from[i][2]);
-    meanTo += Eigen::Vector3d(to[i][0], to[i][1], to[i][2]);
-  }
-  meanFrom /= static_cast<double>(n);
-  meanTo /= static_cast<double>(n);
   Eigen::Matrix3d covariance = Eigen::Matrix3d::Zero();
+  double spreadFrom = 0;
+};
+
+Eigen::Vector3d LandmarkVector(const Landmark& l)
+{
+  return Eigen::Vector3d(l[0], l[1], l[2]);
+}
+
+LandmarkMoments Moments(const std::vector<Landmark>& from, const std::vector<Landmark>& to)
+{
+  LandmarkMoments m;
+  const size_t n = std::min(from.size(), to.size());
   for (size_t i = 0; i < n; ++i)
   {
-    covariance += (Eigen::Vector3d(to[i][0], to[i][1], to[i][2]) - meanTo) *
-      (Eigen::Vector3d(from[i][0], from[i][1], from[i][2]) - meanFrom).transpose();
+    m.meanFrom += LandmarkVector(from[i]);
+    m.meanTo += LandmarkVector(to[i]);
   }
-  Eigen::JacobiSVD<Eigen::Matrix3d> svd(covariance, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  m.meanFrom /= static_cast<double>(n);
+  m.meanTo /= static_cast<double>(n);
+  for (size_t i = 0; i < n; ++i)
+  {
+    const Eigen::Vector3d f = LandmarkVector(from[i]) - m.meanFrom;
+    m.covariance += (LandmarkVector(to[i]) - m.meanTo) * f.transpose();
+    m.spreadFrom += f.squaredNorm();
+  }
+  return m;
+}
+
+// The covariance's SVD, with the sign that keeps the rotation proper.
+struct ProperSvd
+{
+  Eigen::JacobiSVD<Eigen::Matrix3d> svd;
   Eigen::Matrix3d sign = Eigen::Matrix3d::Identity();
-  // A proper rotation, never a reflection.
-  sign(2, 2) = (svd.matrixU() * svd.matrixV().transpose()).determinant() < 0 ? -1.0 : 1.0;
-  const Eigen::Matrix3d rotation = svd.matrixU() * sign * svd.matrixV().transpose();
-  const Eigen::Vector3d translation = meanTo - rotation * meanFrom;
+  explicit ProperSvd(const Eigen::Matrix3d& covariance)
+    : svd(covariance, Eigen::ComputeFullU | Eigen::ComputeFullV)
+  {
+    // A proper rotation, never a reflection.
+    sign(2, 2) = (svd.matrixU() * svd.matrixV().transpose()).determinant() < 0 ? -1.0 : 1.0;
+  }
+};
+}
+
+RigidTransform FitLandmarks(const std::vector<Landmark>& from, const std::vector<Landmark>& to)
+{
+  const LandmarkMoments m = Moments(from, to);
+  const ProperSvd proper(m.covariance);
+  const Eigen::Matrix3d rotation = proper.svd.matrixU() * proper.sign * proper.svd.matrixV().transpose();
+  const Eigen::Vector3d translation = m.meanTo - rotation * m.meanFrom;
   RigidTransform result;
   for (int i = 0; i < 3; ++i)
   {
@@ -52,6 +89,17 @@ RigidTransform FitLandmarks(const std::vector<Landmark>& from, const std::vector
     result.t[i] = translation(i);
   }
   return result;
+}
+
+double LandmarkScale(const std::vector<Landmark>& from, const std::vector<Landmark>& to)
+{
+  const LandmarkMoments m = Moments(from, to);
+  if (!(m.spreadFrom > 0))
+  {
+    return 0;
+  }
+  const ProperSvd proper(m.covariance);
+  return (proper.svd.singularValues().asDiagonal() * proper.sign).trace() / m.spreadFrom;
 }
 
 namespace

@@ -1,6 +1,7 @@
-// Rigid alignment of a scan to a template: rotation and translation, never
-// scale, from corresponding landmarks, then refined against the whole
-// surface by trimmed point-to-plane ICP.
+// Rigid alignment of a scan to a template: rotation and translation from
+// corresponding landmarks, then refined against the whole surface by trimmed
+// point-to-plane ICP; and the scale of the landmarks' similarity, which the
+// template fit gives the template before it aligns (the scan keeps its size).
 //
 // Inputs: the template's triangles with its point normals and areas
 // (PointNormalsAndAreas), the scan's triangle tree in the scan's own frame, a
@@ -21,6 +22,11 @@
 // least-squares sense (the two lists pair up in order, the longer one's
 // extra landmarks left out).
 RigidTransform FitLandmarks(const std::vector<Landmark>& from, const std::vector<Landmark>& to);
+
+// The scale s of the similarity that brings `from` closest to `to` in the
+// least-squares sense (to ~ s R from + t, R a rotation): how much larger the
+// head of `to` is. 0 when `from` has no spread.
+double LandmarkScale(const std::vector<Landmark>& from, const std::vector<Landmark>& to);
 
 struct RigidRefinement
 {

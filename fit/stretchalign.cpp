@@ -10,7 +10,9 @@
 // the template's surface only: across it, a bump under a landmark moves it as
 // much as the surface, which the surface's matches say (a bump under the
 // nasion moves it out, and says nothing of the head's pose). S is pulled
-// toward the identity, its off-diagonal entries counting twice.
+// toward a uniform scale (the differences of its diagonal from their mean,
+// its off-diagonal entries counting twice): the surface says the head's
+// size better than the landmarks that scaled the template.
 #include "fit/stretchalign.h"
 
 #include "fit/posesteps.h"
@@ -228,17 +230,27 @@ void AddLandmarkRows(const std::vector<Landmark>& templateLandmarks, const std::
   }
 }
 
-// S toward the identity (the off-diagonal entries count twice).
+// S toward a uniform scale: the differences of its diagonal entries from
+// their mean, and its off-diagonal entries (counting twice). The template
+// comes scaled to the scan's landmarks, which the surface refines.
 void AddStretchPull(const Pose& pose, double stretchWeight, StretchSystem& system)
 {
   const double pull = stretchWeight * kReach * kReach;
-  const Eigen::Matrix3d e = pose.stretch - Eigen::Matrix3d::Identity();
-  const double entries[6] = { e(0, 0), e(1, 1), e(2, 2), e(0, 1), e(0, 2), e(1, 2) };
-  for (int k = 0; k < 6; ++k)
+  const Eigen::Matrix3d& s = pose.stretch;
+  const double mean = (s(0, 0) + s(1, 1) + s(2, 2)) / 3.0;
+  for (int a = 0; a < 3; ++a)
   {
-    const double w = pull * (k < 3 ? 1.0 : 2.0);
-    system.normal(3 + k, 3 + k) += w;
-    system.right(3 + k) -= w * entries[k];
+    for (int b = 0; b < 3; ++b)
+    {
+      system.normal(3 + a, 3 + b) += pull * ((a == b ? 1.0 : 0.0) - 1.0 / 3.0);
+    }
+    system.right(3 + a) -= pull * (s(a, a) - mean);
+  }
+  const double offDiagonal[3] = { s(0, 1), s(0, 2), s(1, 2) };
+  for (int k = 0; k < 3; ++k)
+  {
+    system.normal(6 + k, 6 + k) += 2.0 * pull;
+    system.right(6 + k) -= 2.0 * pull * offDiagonal[k];
   }
 }
 

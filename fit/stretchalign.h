@@ -40,7 +40,7 @@ struct StretchOptions
                                // landmark pulls along the template's surface only
   double landmarkHuber = 2.0;  // mm: a landmark whose offset along the surface passes it weighs as
                                // that offset (one that a bump moved sideways holds less)
-  double stretchWeight = 0.03; // pull of S toward the identity, times (100 mm)^2, relative likewise
+  double stretchWeight = 0.03; // pull of S toward a uniform scale, times (100 mm)^2, relative likewise
 };
 
 // Refines `start` (template to scan) together with a symmetric stretch about
@@ -48,8 +48,8 @@ struct StretchOptions
 // 20,000 template samples are matched to the scan as RefineAlignment does
 // (MatchOnScan), within a distance limit that starts at 20 mm and then
 // follows the fit (three times the median residual, at least 2 mm); the
-// landmarks pull along the template's surface, S is pulled toward the
-// identity. Stops when a step changes the pose by less than 1e-6 (radians and
+// landmarks pull along the template's surface, S is pulled toward a uniform
+// scale (its size is the surface's to say). Stops when a step changes the pose by less than 1e-6 (radians and
 // stretch) and 1e-5 mm, after 50 steps, when fewer than 12 matches are
 // trusted or when a step is not a finite number.
 StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<double>& templNormals,

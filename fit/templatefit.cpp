@@ -36,9 +36,12 @@
 //     about its long axis, and the smallest deformation is the one kept),
 //     less so once the stiffness runs below 0.3;
 //   - a slight damping toward the step before.
-// The stiffness runs down the schedule, each level until no point moves by
-// more than 0.01 mm (99% of them: a few points whose match comes and goes at
-// the scan's borders do not count) or for `stepsPerLevel` steps; the last,
+// The stiffness runs down the schedule, each level until no point with a
+// trusted match moves by more than 0.01 mm (99% of them: a few points whose
+// match comes and goes at the scan's borders do not count; nor do the points
+// without a match, which follow their neighbours and may go on moving where
+// the scan has nothing for them, a neck below a face the template has no
+// part for) or for `stepsPerLevel` steps; the last,
 // most supple level for up to `lastLevelSteps`: where the scan goes on past the
 // template's edge (a neck, the shoulders), the points near that edge take it
 // up a few at a time, and the fit settles only once they have. The distance
@@ -302,7 +305,7 @@ void StartFit(const FitInputs& in, FitState& state)
   state.limit = in.options.startDistance;
   state.trustChanges.assign(pointCount, 0);
   state.wasTrusted.assign(pointCount, 0);
-  state.solver.setTolerance(1e-9);
+  state.solver.setTolerance(1e-6);
   state.solver.setMaxIterations(4000);
 }
 
@@ -393,8 +396,9 @@ bool SolveMaps(const FitInputs& in, FitState& state)
 }
 
 // Moves every point where the maps take it, and returns the 99th percentile
-// of the moves: a few points whose match comes and goes (at the scan's
-// borders) do not hold the fit up.
+// of the moves of the points with a trusted match (of all of them when none
+// has one): a few points whose match comes and goes (at the scan's borders)
+// do not hold the fit up.
 double MovePoints(const FitInputs& in, FitState& state)
 {
   const size_t pointCount = in.templ.PointCount();
@@ -409,6 +413,21 @@ double MovePoints(const FitInputs& in, FitState& state)
     }
   });
   PointNormalsAndAreas(state.moving, state.movingNormals, state.movingAreas);
+  // The points that the scan holds: those without a match follow their
+  // neighbours and may go on moving where the scan gives them nothing to
+  // settle on (a face or a neck the template has no part for).
+  std::vector<double> held;
+  for (size_t i = 0; i < pointCount; ++i)
+  {
+    if (state.matches[i].trusted)
+    {
+      held.push_back(change[i]);
+    }
+  }
+  if (!held.empty())
+  {
+    change.swap(held);
+  }
   const size_t rank = change.size() - 1 - change.size() / 100;
   std::nth_element(change.begin(), change.begin() + rank, change.end());
   return std::sqrt(change[rank]);

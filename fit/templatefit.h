@@ -50,7 +50,8 @@ struct FitResult
   double p95 = 0;
   double largest = 0;
   double unmatched = 0; // share of the template's points (on triangles) with no trusted match
-  double change = 0;    // 99th percentile of the point moves of the last step of the graph fit, mm
+  double change = 0;    // 99th percentile of the moves of the points with a trusted match in the
+                        // last step of the graph fit, mm
   int steps = 0;
   int nodes = 0;
 };

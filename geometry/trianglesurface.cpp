@@ -2,7 +2,9 @@
 
 #include "geometry/vector.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& normals, std::vector<double>& areas)
 {
@@ -46,4 +48,38 @@ void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& n
       }
     }
   }
+}
+
+bool FarthestCrossing(const TriangleSurface& surface, const double origin[3], const double direction[3], double at[3])
+{
+  double best = -std::numeric_limits<double>::infinity();
+  for (size_t t = 0; t < surface.triangles.size(); t += 3)
+  {
+    const double* a = &surface.points[3 * static_cast<size_t>(surface.triangles[t])];
+    const double* b = &surface.points[3 * static_cast<size_t>(surface.triangles[t + 1])];
+    const double* c = &surface.points[3 * static_cast<size_t>(surface.triangles[t + 2])];
+    // Moller and Trumbore: origin + s direction = a + u (b - a) + v (c - a).
+    double ab[3], ac[3], h[3], q[3], from[3];
+    Subtract(b, a, ab);
+    Subtract(c, a, ac);
+    Cross(direction, ac, h);
+    const double det = Dot(ab, h);
+    if (det == 0)
+    {
+      continue;
+    }
+    Subtract(origin, a, from);
+    const double u = Dot(from, h) / det;
+    Cross(from, ab, q);
+    const double v = Dot(direction, q) / det;
+    if (u >= 0 && v >= 0 && u + v <= 1)
+    {
+      best = std::max(best, Dot(ac, q) / det);
+    }
+  }
+  for (int k = 0; k < 3; ++k)
+  {
+    at[k] = origin[k] + best * direction[k];
+  }
+  return std::isfinite(best);
 }

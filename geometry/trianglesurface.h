@@ -1,8 +1,9 @@
-// A triangle surface as plain arrays, and the per-point normals and areas
-// computed from its triangles.
+// A triangle surface as plain arrays, the per-point normals and areas
+// computed from its triangles, and where a line leaves it.
 //
 // Inputs: points as x, y, z each, triangles as three point ids each (every
-// id must name a point). Nothing here fails or reads files.
+// id must name a point). Nothing here fails or reads files; a line that
+// misses every triangle is said so (false).
 #pragma once
 
 #include <cstddef>
@@ -22,3 +23,8 @@ struct TriangleSurface
 // areas), zero for a point on no triangle; `areas` gets the point's share of
 // the surface area, a third of the area of each triangle around it.
 void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& normals, std::vector<double>& areas);
+
+// Where the line through `origin` along the unit `direction` crosses a
+// triangle of `surface` farthest along it (at origin + t direction with the
+// largest t, negative t included); false when it crosses none.
+bool FarthestCrossing(const TriangleSurface& surface, const double origin[3], const double direction[3], double at[3]);

@@ -13,6 +13,7 @@
 #include "infanthead.h"
 
 #include "geometry/headframe.h"
+#include "geometry/trianglesurface.h"
 #include "geometry/vector.h"
 
 #include <algorithm>
@@ -318,41 +319,6 @@ void MirrorHalf(int segments, HeadMesh& mesh)
   }
 }
 
-// Where the line through `origin` along the unit `direction` crosses the
-// mesh farthest along it; false where it misses every cell.
-bool FarthestCrossing(const HeadMesh& mesh, const double origin[3], const double direction[3], double at[3])
-{
-  double best = -1e300;
-  for (size_t c = 0; c < mesh.triangles.size(); c += 3)
-  {
-    const double* a = &mesh.points[3 * mesh.triangles[c]];
-    const double* b = &mesh.points[3 * mesh.triangles[c + 1]];
-    const double* d = &mesh.points[3 * mesh.triangles[c + 2]];
-    double e1[3], e2[3], s[3], h[3], q[3];
-    Subtract(b, a, e1);
-    Subtract(d, a, e2);
-    Cross(direction, e2, h);
-    const double det = Dot(e1, h);
-    if (std::abs(det) < 1e-12)
-    {
-      continue;
-    }
-    Subtract(origin, a, s);
-    const double u = Dot(s, h) / det;
-    Cross(s, e1, q);
-    const double v = Dot(direction, q) / det;
-    if (u < 0 || v < 0 || u + v > 1)
-    {
-      continue;
-    }
-    best = std::max(best, Dot(e2, q) / det);
-  }
-  for (int k = 0; k < 3; ++k)
-  {
-    at[k] = origin[k] + best * direction[k];
-  }
-  return best > -1e300;
-}
 }
 
 double HeadRadius(const double direction[3])
@@ -377,15 +343,18 @@ HeadMesh MakeInfantHead(int rings, int segments)
 
 std::vector<Landmark> InfantHeadLandmarks(const HeadMesh& mesh)
 {
+  TriangleSurface surface;
+  surface.points = mesh.points;
+  surface.triangles.assign(mesh.triangles.begin(), mesh.triangles.end());
   const double nasionLine[3] = { M[0], M[1], M[2] + 18.0 };
   const double front[3] = { 0, -1, 0 };
   const double right[3] = { -1, 0, 0 };
   const double up[3] = { 0, 0, 1 };
   std::vector<Landmark> landmarks(5);
-  FarthestCrossing(mesh, nasionLine, front, landmarks[0].data());
-  FarthestCrossing(mesh, M, right, landmarks[1].data());
+  FarthestCrossing(surface, nasionLine, front, landmarks[0].data());
+  FarthestCrossing(surface, M, right, landmarks[1].data());
   landmarks[2] = { 2.0 * kMirrorX - landmarks[1][0], landmarks[1][1], landmarks[1][2] };
-  FarthestCrossing(mesh, M, up, landmarks[3].data());
+  FarthestCrossing(surface, M, up, landmarks[3].data());
   // The opisthocranion: of the points in the mirror plane, the farthest from
   // the nasion.
   double farthest = -1;

@@ -29,7 +29,7 @@
 //                       fourth stops short of it
 //   rawscan.stl         the first scan as a scanner writes it: re-triangulated
 //                       (about 300,000 triangles at full size), cut open below
-//                       the ears, with holes at both ears and the crown, moved
+//                       the mouth, with holes at both ears and the crown, moved
 //                       by a rotation and a translation
 //   rawscan_template_landmarks.crv, rawscan_landmarks.crv
 //                       five landmarks (the nasion, the patient's right and
@@ -324,8 +324,8 @@ bool WriteSegments(const std::string& path)
 
 // The head on `coordinates`, with its landmarks, as a clinic's scanner would
 // write it, for fittemplate: re-triangulated (as many triangles as the
-// template has, times 300,000 / 190,676: 300,000 at full size), cut open 10
-// mm below the ear midpoint, with holes at both ears (12 mm about the tragi)
+// template has, times 300,000 / 190,676: 300,000 at full size), cut open 30
+// mm below the ear midpoint (below the mouth), with holes at both ears (12 mm about the tragi)
 // and the crown, moved by the rotation and translation that `seed` draws.
 // Writes the scan as binary STL to `scanPath` and its landmarks (with 1 mm of
 // noise) to `landmarksPath`.
@@ -334,7 +334,7 @@ bool WriteScannerScan(const HeadMesh& mesh, const std::vector<double>& coordinat
 {
   RawScanOptions options;
   options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
-  options.cutBelow = kEar[2] - 10.0;
+  options.cutBelow = kEar[2] - 30.0;
   double crownDirection[3] = { 0.0, 0.5, std::sqrt(0.75) };
   double crown[3];
   ScaledHeadPoint(crownDirection, 1.0, crown);

@@ -2,6 +2,8 @@
 
 #include "fit/rigidalign.h"
 #include "fit/scanfile.h"
+#include "fit/surfacetriangles.h"
+#include "geometry/headframe.h"
 #include "geometry/statistics.h"
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
@@ -360,6 +362,17 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface)
   for (const auto& d : directions)
   {
     ids.push_back(Farthest(points, center, d));
+  }
+  // The tragi in front of the ears, where the line through the ear midpoint
+  // along x leaves the head (the auricles stand out farther behind them).
+  const TriangleSurface triangles = SurfaceTriangles(surface);
+  for (int side = 1; side <= 2; ++side)
+  {
+    double tragus[3];
+    if (FarthestCrossing(triangles, kEarMidpoint, directions[side], tragus))
+    {
+      ids[side] = Nearest(points, tragus);
+    }
   }
   double nasion[3];
   if (FindNasion(surface, nasion))

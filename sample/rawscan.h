@@ -85,12 +85,15 @@ struct RawScan
 // noise.
 RawScan MakeRawScan(vtkPolyData* surface, const std::vector<Landmark>& landmarks, const RawScanOptions& options);
 
-// The five landmarks of a head mesh whose face looks toward -y and top toward
-// +z, by point id, in the order fittemplate's documentation recommends: the
-// nasion (the point nearest to the nasion that the head-shape measures find;
-// without a face, the point farthest toward the front), the patient's right
-// and left tragus, the vertex and the opisthocranion (the points farthest
-// toward -x, +x, the top and the back from the centre of its points).
+// The five landmarks of a head mesh in the template's frame (the face toward
+// -y, the top toward +z), by point id, in the order fittemplate's
+// documentation recommends: the nasion (the point nearest to the nasion that
+// the head-shape measures find; without a face, the point farthest toward
+// the front), the patient's right and left tragus (the points nearest to
+// where the line through the ear midpoint along x leaves the head; where it
+// misses the head, the points farthest toward -x and +x from the centre of
+// its points), the vertex and the opisthocranion (the points farthest toward
+// the top and the back from that centre).
 std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface);
 
 // A whole synthetic case from a template: a random field of 15 mm, a scan of

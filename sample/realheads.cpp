@@ -37,6 +37,7 @@
 #include "fit/surfacetriangles.h"
 #include "geometry/headframe.h"
 #include "geometry/rigidtransform.h"
+#include "geometry/triangletree.h"
 #include "geometry/vector.h"
 #include "measure/headshape.h"
 
@@ -498,4 +499,79 @@ bool WriteRealRawScan(const PosedHead& head, const RawScanOptions& options, Scan
   scan = MakeRealRawScan(head, options, which);
   const bool ok = WriteBinaryStl(scan.surface, stlPath);
   return WriteLandmarks(scan.landmarks, landmarksPath) && ok;
+}
+
+std::vector<Landmark> TrueScanLandmarks(const PosedHead& head, const RawScan& scan, ScanLandmarks which)
+{
+  std::vector<Landmark> landmarks = head.landmarks;
+  if (which == ScanLandmarks::Midline)
+  {
+    landmarks = { head.landmarks[kNasion], head.landmarks[kVertex], head.landmarks[kOpisthocranion] };
+  }
+  for (Landmark& l : landmarks)
+  {
+    scan.motion.Apply(l.data(), l.data());
+  }
+  return landmarks;
+}
+
+namespace
+{
+// Where `at`, a point of the triangle `t` of `surface`, lies in it: its
+// weights on the triangle's corners (least squares in the triangle's plane).
+std::array<double, 3> CornerWeights(const TriangleSurface& surface, int t, const double at[3])
+{
+  const double* a = &surface.points[3 * static_cast<size_t>(surface.triangles[3 * t])];
+  const double* b = &surface.points[3 * static_cast<size_t>(surface.triangles[3 * t + 1])];
+  const double* c = &surface.points[3 * static_cast<size_t>(surface.triangles[3 * t + 2])];
+  double u[3], v[3], w[3];
+  Subtract(b, a, u);
+  Subtract(c, a, v);
+  Subtract(at, a, w);
+  const double uu = Dot(u, u), uv = Dot(u, v), vv = Dot(v, v), wu = Dot(w, u), wv = Dot(w, v);
+  const double det = uu * vv - uv * uv;
+  const double s = det > 0 ? (vv * wu - uv * wv) / det : 0.0;
+  const double r = det > 0 ? (uu * wv - uv * wu) / det : 0.0;
+  return { 1.0 - s - r, s, r };
+}
+
+}
+
+RealFitScore ScoreRealFit(vtkPolyData* templ, const std::vector<Landmark>& templateLandmarks, vtkPolyData* fitted,
+  const RigidTransform& toTemplate, const TriangleSurface& scan, const std::vector<Landmark>& trueLandmarks)
+{
+  RealFitScore score;
+  const TriangleSurface templateTriangles = SurfaceTriangles(templ);
+  const TriangleSurface fittedTriangles = SurfaceTriangles(fitted);
+  const TriangleTree tree(templateTriangles.points, templateTriangles.triangles);
+  for (size_t l = 0; l < std::min(templateLandmarks.size(), trueLandmarks.size()); ++l)
+  {
+    const TriangleTree::Hit hit = tree.Closest(templateLandmarks[l].data(), 1e9);
+    const std::array<double, 3> weights = CornerWeights(templateTriangles, hit.triangle, hit.point);
+    double carried[3] = { 0, 0, 0 };
+    for (int corner = 0; corner < 3; ++corner)
+    {
+      const double* p =
+        &fittedTriangles.points[3 * static_cast<size_t>(fittedTriangles.triangles[3 * hit.triangle + corner])];
+      for (int k = 0; k < 3; ++k)
+      {
+        carried[k] += weights[corner] * p[k];
+      }
+    }
+    double truth[3];
+    toTemplate.Apply(trueLandmarks[l].data(), truth);
+    score.landmarkErrors.push_back(Distance(carried, truth));
+  }
+  TriangleSurface inFrame = scan;
+  for (size_t i = 0; i < inFrame.PointCount(); ++i)
+  {
+    toTemplate.Apply(&inFrame.points[3 * i], &inFrame.points[3 * i]);
+  }
+  std::string problem = MeasureHeadShape(PolyDataOf(inFrame), score.scan);
+  if (problem.empty())
+  {
+    problem = MeasureHeadShape(fitted, score.fitted);
+  }
+  score.problem = problem;
+  return score;
 }

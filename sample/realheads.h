@@ -17,6 +17,9 @@
 #pragma once
 
 #include "fit/landmarks.h"
+#include "geometry/rigidtransform.h"
+#include "geometry/trianglesurface.h"
+#include "measure/headshape.h"
 #include "rawscan.h"
 
 #include <vtkPolyData.h>
@@ -129,3 +132,27 @@ RawScan MakeRealRawScan(const PosedHead& head, const RawScanOptions& options, Sc
 // a file cannot be written.
 bool WriteRealRawScan(const PosedHead& head, const RawScanOptions& options, ScanLandmarks which,
   const std::string& stlPath, const std::string& landmarksPath, RawScan& scan);
+
+// The head's landmarks that a raw scan was given, in the scanner's frame,
+// without the scan's noise.
+std::vector<Landmark> TrueScanLandmarks(const PosedHead& head, const RawScan& scan, ScanLandmarks which);
+
+// How a fit of a real head's raw scan came out against the head itself.
+struct RealFitScore
+{
+  // Per landmark (mm): the template's landmark, carried by the triangle it
+  // lies on onto the fitted template, from the head's own landmark brought
+  // into the fit's frame.
+  std::vector<double> landmarkErrors;
+  HeadShape scan;      // the raw scan brought into the fit's frame by its transform
+  HeadShape fitted;    // the fitted template
+  std::string problem; // why a surface could not be measured; empty when both were
+};
+
+// Scores `fitted` (the template `templ` fitted to `scan`, a raw scan's
+// triangles in the scanner's frame, with the transform `toTemplate`, scan to
+// template):
+// `templateLandmarks` are the template's, `trueLandmarks` the head's in the
+// scanner's frame, the same in number and order.
+RealFitScore ScoreRealFit(vtkPolyData* templ, const std::vector<Landmark>& templateLandmarks, vtkPolyData* fitted,
+  const RigidTransform& toTemplate, const TriangleSurface& scan, const std::vector<Landmark>& trueLandmarks);

@@ -47,13 +47,14 @@ TEST(FitTemplate, FitsASyntheticRawScanOntoTheTemplateMesh)
   const ToolRun run = RunTool("fittemplate", kArguments, dir);
   ASSERT_EQ(run.status, 0) << run.output;
   const std::vector<std::string> lines = Lines(run.output);
-  ASSERT_EQ(lines.size(), 9u) << run.output;
+  ASSERT_EQ(lines.size(), 10u) << run.output;
   EXPECT_EQ(lines[0], "Rigid transform, scan to template:");
   EXPECT_EQ(lines[4], "0 0 0 1");
-  EXPECT_EQ(lines[5].rfind("Landmark residuals after alignment (mm): ", 0), 0u);
-  EXPECT_EQ(lines[6].rfind("Landmark residuals after the fit (mm): ", 0), 0u);
-  EXPECT_EQ(lines[7].rfind("Distance from the fitted template points to the scan (mm): mean ", 0), 0u);
-  EXPECT_EQ(lines[8].rfind("Template points without a match on the scan: ", 0), 0u);
+  EXPECT_EQ(lines[5].rfind("Template scaled to the scan's landmarks by ", 0), 0u);
+  EXPECT_EQ(lines[6].rfind("Landmark residuals after alignment (mm): ", 0), 0u);
+  EXPECT_EQ(lines[7].rfind("Landmark residuals after the fit (mm): ", 0), 0u);
+  EXPECT_EQ(lines[8].rfind("Distance from the fitted template points to the scan (mm): mean ", 0), 0u);
+  EXPECT_EQ(lines[9].rfind("Template points without a match on the scan: ", 0), 0u);
   // The printed transform is a rotation.
   RigidTransform transform;
   ASSERT_TRUE(ParseTransform(run.output, transform));

@@ -14,6 +14,7 @@
 #include "fit/stretchalign.h"
 #include "fit/surfacetriangles.h"
 #include "fit/templatefit.h"
+#include "geometry/headframe.h"
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
 #include "parallel/parallel.h"
@@ -38,7 +39,10 @@ constexpr double kMaxLandmarkFit = 10.0;       // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;          // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;               // mm, mean distance of the fitted points to the scan
 constexpr double kMaxChange = 1.0;             // mm, 99th percentile of the point moves of the fit's last step
-constexpr double kMaxStretch = 0.2;            // largest entry of S - I taken as a head's stretch
+constexpr double kMaxStretch = 0.3;            // largest entry of S - I taken as a head's stretch
+constexpr double kMinScale = 0.5;              // the scan's head against the template's, by their landmarks:
+constexpr double kMaxScale = 2.0;              // a newborn's to an adult's on a child's template, and room
+constexpr double kLandmarkWeight = 0.5;        // the landmarks in the dense fit, all together, against the surface
 
 // What a fit starts from, read and checked.
 struct Inputs
@@ -234,6 +238,36 @@ std::string LandmarkHint(const Inputs& in)
     NumberText(residuals[far]) + " mm)";
 }
 
+// The template scaled about the ear midpoint to the scan's size, as the
+// similarity of the landmarks says: the alignment and the fit work on a
+// template of the scan's size, and the scan keeps its own (head size is what
+// is measured). 0 when the scale is a head's, else the exit status (after
+// its message).
+int ScaleTemplate(Inputs& in, double& scale)
+{
+  scale = LandmarkScale(in.templateLandmarks, in.scanLandmarks);
+  if (!(scale >= kMinScale && scale <= kMaxScale))
+  {
+    return Refuse(std::string("The fit failed: the scan's landmarks span ") + NumberText(scale) +
+      " times the template's, not a head's size against it" + LandmarkHint(in));
+  }
+  auto scaled = [scale](double* p) {
+    for (int k = 0; k < 3; ++k)
+    {
+      p[k] = kEarMidpoint[k] + scale * (p[k] - kEarMidpoint[k]);
+    }
+  };
+  for (size_t i = 0; i < in.templ.PointCount(); ++i)
+  {
+    scaled(&in.templ.points[3 * i]);
+  }
+  for (Landmark& l : in.templateLandmarks)
+  {
+    scaled(l.data());
+  }
+  return 0;
+}
+
 // The template's pose on the scan: the rigid alignment, scan to template,
 // from the landmarks and refined against the whole surface, then the pose
 // again, robustly and with a stretch about the template's centre (the frame
@@ -275,8 +309,22 @@ std::vector<Landmark> Moved(const RigidTransform& transform, const std::vector<L
   return moved;
 }
 
+// The template's landmarks taken by the pose, in the scan's frame.
+std::vector<Landmark> PosedLandmarks(const Inputs& in, const StretchedPose& pose)
+{
+  std::vector<Landmark> posed(in.templateLandmarks.size());
+  for (size_t i = 0; i < posed.size(); ++i)
+  {
+    pose.Apply(in.templateLandmarks[i].data(), posed[i].data());
+  }
+  return posed;
+}
+
 // The non-rigid fit runs in the scan's frame (its index is built there), on
-// the template and its landmarks stretched and moved by the pose.
+// the template and its landmarks taken by the pose; the landmarks pull the
+// template's toward the scan's as much as half the surface does, so that a
+// head whose proportions are not the template's (the ears further back, the
+// vertex higher) is fitted in correspondence.
 FitResult FitOnScan(const Inputs& in, const TriangleTree& scanTree, const StretchedPose& pose)
 {
   TriangleSurface moved = in.templ;
@@ -284,12 +332,25 @@ FitResult FitOnScan(const Inputs& in, const TriangleTree& scanTree, const Stretc
   {
     pose.Apply(&in.templ.points[3 * i], &moved.points[3 * i]);
   }
-  std::vector<std::array<double, 3>> landmarksOnScan(in.templateLandmarks.size());
-  for (size_t i = 0; i < in.templateLandmarks.size(); ++i)
+  FitOptions options;
+  options.landmarkWeight = kLandmarkWeight;
+  return FitTemplate(moved, scanTree, PosedLandmarks(in, pose), in.scanLandmarks, options);
+}
+
+// The fit's frame: the pose's rotation, and the translation that brings the
+// template's ear midpoint, taken by the pose, back to the ear midpoint (the
+// midpoint of the scan's ears is the frame's origin, as on the template).
+RigidTransform FitFrame(const StretchedPose& pose)
+{
+  RigidTransform toScan = pose.motion;
+  double anchor[3];
+  pose.Apply(kEarMidpoint, anchor);
+  for (int a = 0; a < 3; ++a)
   {
-    pose.Apply(in.templateLandmarks[i].data(), landmarksOnScan[i].data());
+    toScan.t[a] = anchor[a] -
+      (toScan.r[a][0] * kEarMidpoint[0] + toScan.r[a][1] * kEarMidpoint[1] + toScan.r[a][2] * kEarMidpoint[2]);
   }
-  return FitTemplate(moved, scanTree, landmarksOnScan, in.scanLandmarks);
+  return toScan.Inverse();
 }
 
 // Prints the fit's figures and judges them; 0 when the fit holds (with a
@@ -361,17 +422,25 @@ int main(int argc, char* argv[])
   {
     return status;
   }
+  double scale;
+  if (const int status = ScaleTemplate(in, scale))
+  {
+    return status;
+  }
   const TriangleTree scanTree(in.scan.points, in.scan.triangles);
   StretchedPose pose;
   if (!AlignScan(in, scanTree, pose))
   {
     return -1;
   }
-  const RigidTransform toTemplate = pose.motion.Inverse();
+  const RigidTransform toTemplate = FitFrame(pose);
   PrintTransform(toTemplate);
+  Print("Template scaled to the scan's landmarks by ");
+  PrintNumber(scale);
+  Print("\n");
   const std::vector<Landmark> scanInTemplate = Moved(toTemplate, in.scanLandmarks);
-  const Residuals aligned =
-    PrintResiduals("Landmark residuals after alignment (mm):", in.templateLandmarks, scanInTemplate);
+  const Residuals aligned = PrintResiduals(
+    "Landmark residuals after alignment (mm):", Moved(toTemplate, PosedLandmarks(in, pose)), scanInTemplate);
   if (!(aligned.rms <= kMaxLandmarkAlignment))
   {
     return Refuse("The fit failed: the landmarks do not fit the scan" + LandmarkHint(in));
