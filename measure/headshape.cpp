@@ -1,5 +1,6 @@
 #include "measure/headshape.h"
 
+#include "geometry/convexhull.h"
 #include "surftools/outputfile.h"
 
 #include <vtkPoints.h>
@@ -152,46 +153,6 @@ double ConeVolume(const double apex[3], const Polygon& polygon)
     sum += TripleProduct(apex, polygon.p[0], polygon.p[i], polygon.p[i + 1]);
   }
   return sum;
-}
-
-using Point2 = std::array<double, 2>;
-
-double Cross(const Point2& o, const Point2& a, const Point2& b)
-{
-  return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0]);
-}
-
-// The convex hull of the points, counter-clockwise, without collinear points
-// (Andrew's monotone chain). Sorts and thins `points`.
-std::vector<Point2> ConvexHull(std::vector<Point2>& points)
-{
-  std::sort(points.begin(), points.end());
-  points.erase(std::unique(points.begin(), points.end()), points.end());
-  const size_t n = points.size();
-  if (n < 3)
-  {
-    return points;
-  }
-  std::vector<Point2> hull(2 * n);
-  size_t k = 0;
-  for (size_t i = 0; i < n; ++i)
-  {
-    while (k >= 2 && Cross(hull[k - 2], hull[k - 1], points[i]) <= 0)
-    {
-      --k;
-    }
-    hull[k++] = points[i];
-  }
-  for (size_t i = n - 1, lower = k + 1; i-- > 0;)
-  {
-    while (k >= lower && Cross(hull[k - 2], hull[k - 1], points[i]) <= 0)
-    {
-      --k;
-    }
-    hull[k++] = points[i];
-  }
-  hull.resize(k - 1);
-  return hull;
 }
 
 // The length of the chord of a counter-clockwise convex polygon on the line
