@@ -26,11 +26,13 @@ struct HeadShape
   // The lowest level searched, k0 * 0.5 mm above M: 0 (the ear plane), or on
   // a head with a face the nasion's level, where that lies higher. The
   // nasion is the deepest point of the front profile (the midline cut
-  // x = M_x, its most forward point at each level z = M_z + k * 0.5) between
-  // the nose and the forehead: of the levels lying more than 2 mm behind both
-  // the most forward point below them and the most forward point above them,
-  // those of the highest such dip, the deepest. Without such a dip (a head
-  // without a face) k0 is 0.
+  // x = M_x, its most forward point at each level z = M_z + k * 0.5) beneath
+  // the line from the nose to the forehead: where the front side of the
+  // convex hull of the profile's points (z, y) bridges levels lying more than
+  // 2 mm behind it, the highest such edge, its level farthest from it. Without
+  // one (a head without a face) k0 is 0. A face (a nose: a level more than
+  // 4 mm in front of the profile somewhere 10 to 15 mm above it and somewhere
+  // 10 to 15 mm below it) without a nasion above its nose is not measured.
   double measuredFrom = 0;
   // Measurement level (ML): of the transverse planes z = M_z + k * 0.5,
   // k = k0, k0 + 1, ..., that cut the surface (cross the edge of a cell, an
@@ -77,7 +79,8 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape);
 
 // The nasion of a head with a face, as the measures find it (HeadShape::
 // measuredFrom): on the midline, at the front of its level. False for a
-// surface without cells, with a point that is not finite, or without a face.
+// surface without cells, with a point that is not finite, without a face, or
+// with a face but no nasion above its nose.
 bool FindNasion(vtkPolyData* surface, double nasion[3]);
 
 // The plagiocephaly level of a CVAI on the five-level scale of Children's

@@ -1,6 +1,7 @@
 // Head-shape measures on shapes whose answers are known in closed form:
 // ellipsoids (sheared, shifted, coarse and fine), holes, and cells lying
 // exactly in a level plane; and the headshape tool's table and refusals.
+#include "geometry/vector.h"
 #include "measure/headshape.h"
 #include "surftools/surface.h"
 #include "testutil.h"
@@ -9,6 +10,7 @@
 #include <vtkNew.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
+#include <vtkPolyDataWriter.h>
 #include <vtkSmartPointer.h>
 
 #include <cmath>
@@ -20,6 +22,12 @@ namespace
 {
 const double* const M = kEarMidpoint;
 const double kPi = 3.141592653589793;
+
+// A smooth bump of height 1 at u = 0, 0 from |u| = 1 on.
+double Bump(double u)
+{
+  return std::abs(u) < 1 ? std::pow(std::cos(kPi / 2 * u), 2) : 0.0;
+}
 
 struct Ellipsoid
 {
@@ -239,7 +247,6 @@ vtkSmartPointer<vtkPolyData> Inward(vtkPolyData* surface)
 void AddFace(vtkPolyData* surface, const Ellipsoid& e, double top)
 {
   vtkPoints* points = surface->GetPoints();
-  auto bump = [](double u) { return std::abs(u) < 1 ? std::pow(std::cos(kPi / 2 * u), 2) : 0.0; };
   for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
   {
     double p[3];
@@ -248,24 +255,38 @@ void AddFace(vtkPolyData* surface, const Ellipsoid& e, double top)
     {
       continue;
     }
-    const double nose = 12 * bump((p[0] - M[0]) / 12) * bump((p[2] - (top - 15)) / 14);
+    const double nose = 12 * Bump((p[0] - M[0]) / 12) * Bump((p[2] - (top - 15)) / 14);
     const double brows =
-      4 * (bump((p[0] - M[0] - 25) / 12) + bump((p[0] - M[0] + 25) / 12)) * bump((p[2] - (top - 8)) / 7);
+      4 * (Bump((p[0] - M[0] - 25) / 12) + Bump((p[0] - M[0] + 25) / 12)) * Bump((p[2] - (top - 8)) / 7);
     p[1] -= nose + brows;
     points->SetPoint(i, p);
   }
+}
+
+// The head of the face tests, its longest level 12 mm above M; and its mesh
+// with a face reaching up to 20 mm below its centre.
+Ellipsoid FaceHead()
+{
+  Ellipsoid e;
+  e.centre[1] += 4;
+  e.centre[2] += 12;
+  return e;
+}
+
+vtkSmartPointer<vtkPolyData> FaceMesh(const Ellipsoid& e)
+{
+  vtkSmartPointer<vtkPolyData> surface = Mesh(e);
+  AddFace(surface, e, e.centre[2] - 20);
+  return surface;
 }
 }
 
 TEST(HeadShape, AFaceBelowTheNasionIsLeftOutAndInwardCellsMeasureAlike)
 {
-  Ellipsoid e; // the longest level 12 mm above M, the face below the nasion 20 mm lower
-  e.centre[1] += 4;
-  e.centre[2] += 12;
+  const Ellipsoid e = FaceHead(); // the face below the nasion 20 mm below the longest level
   const double top = e.centre[2] - 20;
   vtkSmartPointer<vtkPolyData> plain = Mesh(e);
-  vtkSmartPointer<vtkPolyData> face = Mesh(e);
-  AddFace(face, e, top);
+  vtkSmartPointer<vtkPolyData> face = FaceMesh(e);
   const HeadShape without = Measure(plain);
   const HeadShape with = Measure(face);
   EXPECT_EQ(without.measuredFrom, 0.0);
@@ -293,6 +314,116 @@ TEST(HeadShape, AFaceBelowTheNasionIsLeftOutAndInwardCellsMeasureAlike)
     const HeadShape inward = Measure(Inward(surface));
     EXPECT_EQ(HeadShapeRow("s", inward), HeadShapeRow("s", outward));
   }
+}
+
+namespace
+{
+// The point turned about the axis through M along x (axis 0) or z (axis 2)
+// by `degrees`, counter-clockwise seen from the axis' end: about x, a head
+// scanned pitched, its face turning down where positive; about z, one turned.
+void Rotate(double p[3], int axis, double degrees)
+{
+  const double a = degrees * kPi / 180, c = std::cos(a), s = std::sin(a);
+  const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+  const double u = p[i] - M[i], v = p[j] - M[j];
+  p[i] = M[i] + c * u - s * v;
+  p[j] = M[j] + s * u + c * v;
+}
+
+vtkSmartPointer<vtkPolyData> Rotated(vtkPolyData* surface, int axis, double degrees)
+{
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataTypeToDouble();
+  for (vtkIdType i = 0; i < surface->GetNumberOfPoints(); ++i)
+  {
+    double p[3];
+    surface->GetPoint(i, p);
+    Rotate(p, axis, degrees);
+    points->InsertNextPoint(p);
+  }
+  auto rotated = vtkSmartPointer<vtkPolyData>::New();
+  rotated->SetPoints(points);
+  rotated->SetPolys(surface->GetPolys());
+  return rotated;
+}
+}
+
+TEST(HeadShape, TheNasionOfAPitchedHeadIsFoundAtTheSamePlace)
+{
+  // Upright, the nasion lies in the hollow just above the nose; pitched by up
+  // to 20 degrees either way it is found at the same point of the head (turned
+  // back upright), also face up, where the forehead slopes back from the nose
+  // and no level above the nasion lies in front of it.
+  const Ellipsoid e = FaceHead();
+  const double top = e.centre[2] - 20;
+  vtkSmartPointer<vtkPolyData> face = FaceMesh(e);
+  double upright[3];
+  ASSERT_TRUE(FindNasion(face, upright));
+  EXPECT_EQ(upright[0], M[0]);
+  EXPECT_GE(upright[2], top - 2.5);
+  EXPECT_LE(upright[2], top);
+  for (double degrees : { -20.0, -10.0, 10.0, 20.0 })
+  {
+    SCOPED_TRACE(degrees);
+    vtkSmartPointer<vtkPolyData> pitched = Rotated(face, 0, degrees);
+    double found[3];
+    ASSERT_TRUE(FindNasion(pitched, found));
+    const HeadShape shape = Measure(pitched);
+    EXPECT_EQ(shape.measuredFrom, std::max(0.0, found[2] - M[2]));
+    Rotate(found, 0, -degrees);
+    EXPECT_LT(Distance(found, upright), 2.0);
+  }
+  // Face up by 20 degrees the forehead recedes: its most forward point lies
+  // behind the nasion, so no dip with a forehead in front of it above.
+  vtkSmartPointer<vtkPolyData> faceUp = Rotated(face, 0, -20);
+  double nasion[3];
+  ASSERT_TRUE(FindNasion(faceUp, nasion));
+  double bounds[6];
+  faceUp->GetBounds(bounds);
+  double frontAbove = bounds[3];
+  for (vtkIdType i = 0; i < faceUp->GetNumberOfPoints(); ++i)
+  {
+    double p[3];
+    faceUp->GetPoint(i, p);
+    if (p[2] > nasion[2] + 1 && std::abs(p[0] - M[0]) < 1)
+    {
+      frontAbove = std::min(frontAbove, p[1]);
+    }
+  }
+  EXPECT_GT(frontAbove, nasion[1]);
+}
+
+TEST(HeadShape, AFaceWithoutANasionIsRefusedAHeadWithoutAFaceIsMeasured)
+{
+  // A face high on the head, its top 20 mm above the ear plane, on a scan cut
+  // off just above the nose: a face without a forehead, refused, by the tool
+  // too. Cut off above the brows instead, no face is left: measured from the
+  // ear plane.
+  Ellipsoid e = FaceHead();
+  e.centre[2] = M[2] + 40;
+  const double top = e.centre[2] - 20;
+  vtkSmartPointer<vtkPolyData> noForehead = Mesh(e, false, [&](const double* c) { return c[2] < top + 2; });
+  AddFace(noForehead, e, top);
+  const std::string problem = "has a face but no nasion above it (no hollow between nose and forehead on the "
+                              "midline: is the forehead scanned, the head upright within 20 degrees?)";
+  HeadShape shape;
+  EXPECT_EQ(MeasureHeadShape(noForehead, shape), problem);
+  double nasion[3];
+  EXPECT_FALSE(FindNasion(noForehead, nasion));
+  const std::string dir = ScratchDir();
+  vtkNew<vtkPolyDataWriter> writer;
+  writer->SetFileName((dir + "/face.vtk").c_str());
+  writer->SetInputData(noForehead);
+  ASSERT_EQ(writer->Write(), 1);
+  const ToolRun run = RunTool("headshape", { "face.vtk" }, dir);
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.output, "Cannot measure scan face.vtk: it " + problem + "\n");
+
+  vtkSmartPointer<vtkPolyData> vault = Mesh(e, false, [&](const double* c) { return c[2] > top + 5; });
+  AddFace(vault, e, top);
+  ASSERT_EQ(MeasureHeadShape(vault, shape), "");
+  EXPECT_EQ(shape.measuredFrom, 0.0);
+  EXPECT_FALSE(FindNasion(vault, nasion));
 }
 
 TEST(HeadShape, HolesAboveTheEarPlaneAreBridgedByTheHull)

@@ -342,7 +342,7 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
     EXPECT_NEAR(std::stod(row[3]), std::stod(row[2]) - std::stod(row[1]), 1e-9) << names[c];
     EXPECT_EQ(row[3][0] == '+', std::stod(row[3]) > 0) << names[c];
   }
-  EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "2 mild", "1 normal", "-1" }));
+  EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "3 moderate", "1 normal", "-2" }));
   EXPECT_EQ(rows[15], std::vector<std::string>({ "posterior_flat_side", "right", "right", "" }));
   EXPECT_NE(page.find("<th scope=\"row\">Cranial vault asymmetry index (CVAI)<span"), std::string::npos);
   ExpectStatisticsAsByHand(page, hand);
@@ -470,7 +470,7 @@ TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
     std::vector<std::string>{ "CVAI 7.1% (moderate) at 4 months, 2.6% (normal) at 11 months; posterior flattening "
                               "on the patient&#39;s right, lessened; visit V2 is marked for checking." });
   // The sample's scans are not the planted visits: the page says so.
-  EXPECT_NE(page.find("The first scan's measures are not those of visit V1 in the measures table (CVAI 4.2 here, "
+  EXPECT_NE(page.find("The first scan's measures are not those of visit V1 in the measures table (CVAI 6.8 here, "
                       "7.1 there)"),
     std::string::npos);
   // The fits' table: V2 alone, its unmatched share beyond the limit, and the
@@ -527,8 +527,8 @@ TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)
   ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
   const std::string page = ReadText(dir + "/report.html");
   EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
-    std::vector<std::string>{ "CVAI 4.2% (mild) at the first visit, 1.7% (normal) at the latest visit; posterior "
-                              "flattening on the patient&#39;s right, lessened." });
+    std::vector<std::string>{ "CVAI 6.8% (moderate) at the first visit, 2.6% (normal) at the latest visit; "
+                              "posterior flattening on the patient&#39;s right, lessened." });
   EXPECT_EQ(page.find("class=\"marked\""), std::string::npos);
   EXPECT_EQ(page.find("are not those of visit"), std::string::npos);
   EXPECT_NE(page.find("<td data-label=\"Verdict\">within the limits</td>"), std::string::npos);
