@@ -1,6 +1,7 @@
 #include "measure/headshape.h"
 
 #include "geometry/convexhull.h"
+#include "measure/auricles.h"
 #include "surftools/outputfile.h"
 
 #include <vtkPoints.h>
@@ -610,25 +611,31 @@ long LongestLevel(const LevelsAndVolumes& found)
   return level;
 }
 
-// The convex hull of the cut at `height`, from every cell's edges.
-std::vector<Point2> CutHull(const CellTriangles& cells, double height)
+// The cut at `height`: the points where it crosses every cell's edges, and
+// the segments between each cell's points.
+LevelCut CutAt(const CellTriangles& cells, double height)
 {
-  std::vector<Point2> cut;
+  LevelCut cut;
   for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
   {
     double c[3][3];
     cells.Corners(cell, c);
+    const size_t first = cut.points.size();
     for (int e = 0; e < 3; ++e)
     {
       const double* p = c[e];
       const double* q = c[(e + 1) % 3];
       if (std::min(p[2], q[2]) <= height && height <= std::max(p[2], q[2]))
       {
-        EdgeCrossing(p, q, height, [&](double x, double y) { cut.push_back({ x, y }); });
+        EdgeCrossing(p, q, height, [&](double x, double y) { cut.points.push_back({ x, y }); });
       }
     }
+    for (size_t i = first; i + 1 < cut.points.size(); ++i)
+    {
+      cut.segments.push_back({ cut.points[i], cut.points[i + 1] });
+    }
   }
-  return ConvexHull(cut);
+  return cut;
 }
 
 // The measures of the hull at the level: length, width, CI, circumference,
@@ -734,7 +741,12 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
   {
     return "has nothing above the ear plane (no level plane cuts it)";
   }
-  const std::vector<Point2> hull = CutHull(cells, LevelHeight(level));
+  // The hull of the cut, with the skull's outline in place of the auricles.
+  const LevelCut cut = CutAt(cells, LevelHeight(level));
+  const Auricles auricles = FindAuricles(cut, found.yLow[level], found.yHigh[level]);
+  std::vector<Point2> points = SkullPoints(cut, found.yLow[level], found.yHigh[level], auricles);
+  const std::vector<Point2> hull = ConvexHull(points);
+  shape.auricles = auricles.Count();
   if (hull.size() < 3)
   {
     return "encloses no area at the measurement level";

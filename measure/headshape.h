@@ -41,7 +41,9 @@ struct HeadShape
   double level = 0;
   // On the convex hull H of the cut at ML in (x, y): the points where the
   // plane crosses the edges of cells (an edge lying in the plane gives both
-  // its end points). The hull bridges small holes, as a tape or a caliper.
+  // its end points), with the skull's outline in place of an auricle that
+  // stands out of it (measure/auricles.h). The hull bridges small holes, as a
+  // tape or a caliper.
   double length = 0;        // y extent of H (mm)
   double width = 0;         // x extent of H (mm)
   double ci = 0;            // cephalic index 100 * width / length
@@ -68,6 +70,9 @@ struct HeadShape
   // The patient's side of the smaller back quadrant: "right" (x < M_x) or
   // "left", "none" where PSR is 99 or more (the two within 1%).
   const char* posteriorFlatSide = "none";
+  // The sides (0, 1 or 2) whose auricle was left out of the cut at ML; not a
+  // column of the table.
+  int auricles = 0;
 };
 
 // Measures a surface. Returns an empty text when measured, otherwise the

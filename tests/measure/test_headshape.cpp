@@ -2,6 +2,7 @@
 // ellipsoids (sheared, shifted, coarse and fine), holes, and cells lying
 // exactly in a level plane; and the headshape tool's table and refusals.
 #include "geometry/vector.h"
+#include "measure/auricles.h"
 #include "measure/headshape.h"
 #include "surftools/surface.h"
 #include "testutil.h"
@@ -13,8 +14,10 @@
 #include <vtkPolyDataWriter.h>
 #include <vtkSmartPointer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 
 using namespace testutil;
 
@@ -174,6 +177,7 @@ void ExpectNear(const HeadShape& got, const HeadShape& want, double tolerance, c
   EXPECT_NEAR(got.asr, got.psr, 100 * tolerance);
   EXPECT_NEAR(got.cva, want.cva, tolerance * want.diagonalA);
   EXPECT_EQ(got.plagiocephalyLevel, want.plagiocephalyLevel);
+  EXPECT_EQ(got.auricles, want.auricles);
 }
 }
 
@@ -424,6 +428,211 @@ TEST(HeadShape, AFaceWithoutANasionIsRefusedAHeadWithoutAFaceIsMeasured)
   ASSERT_EQ(MeasureHeadShape(vault, shape), "");
   EXPECT_EQ(shape.measuredFrom, 0.0);
   EXPECT_FALSE(FindNasion(vault, nasion));
+}
+
+namespace
+{
+// Auricles under a cap: on the given sides (-1 the patient's right, +1 the
+// left), the skull pushed out sideways by up to `height` mm from 4 mm in front
+// of the tragi to 40 mm behind them, over 50 mm around the level z0.
+void AddAuricleBumps(vtkPolyData* surface, double height, double z0, std::initializer_list<int> sides)
+{
+  vtkPoints* points = surface->GetPoints();
+  for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
+  {
+    double p[3];
+    points->GetPoint(i, p);
+    const int side = p[0] < M[0] ? -1 : 1;
+    if (std::abs(p[0] - M[0]) > 20 && std::find(sides.begin(), sides.end(), side) != sides.end())
+    {
+      p[0] += side * height * Bump((p[1] - M[1] - 18) / 22) * Bump((p[2] - z0) / 25);
+      points->SetPoint(i, p);
+    }
+  }
+}
+
+// The two surfaces as one.
+vtkSmartPointer<vtkPolyData> Merged(vtkPolyData* a, vtkPolyData* b)
+{
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataTypeToDouble();
+  auto cells = vtkSmartPointer<vtkCellArray>::New();
+  for (vtkPolyData* s : { a, b })
+  {
+    const vtkIdType offset = points->GetNumberOfPoints();
+    for (vtkIdType i = 0; i < s->GetNumberOfPoints(); ++i)
+    {
+      points->InsertNextPoint(s->GetPoint(i));
+    }
+    for (vtkIdType c = 0; c < s->GetNumberOfCells(); ++c)
+    {
+      vtkIdType size;
+      const vtkIdType* ids;
+      s->GetCellPoints(c, size, ids);
+      const vtkIdType moved[3] = { ids[0] + offset, ids[1] + offset, ids[2] + offset };
+      cells->InsertNextCell(3, moved);
+    }
+  }
+  auto merged = vtkSmartPointer<vtkPolyData>::New();
+  merged->SetPoints(points);
+  merged->SetPolys(cells);
+  return merged;
+}
+
+// Auricles without a cap: on both sides of the head a flap 12 mm thick,
+// `gap` mm out of the skull at the level z0, from the tragi to 36 mm behind
+// them, a closed surface of its own.
+vtkSmartPointer<vtkPolyData> WithAuricleFlaps(vtkPolyData* head, const Ellipsoid& e, double gap, double z0)
+{
+  vtkSmartPointer<vtkPolyData> bust = head;
+  for (int side : { -1, 1 })
+  {
+    Ellipsoid flap;
+    flap.a = 6, flap.b = 18, flap.c = 25, flap.rings = 30, flap.segments = 60;
+    const double y = M[1] + 18, r = std::sqrt(1 - std::pow((z0 - e.centre[2]) / e.c, 2));
+    const double skull = e.a * r * std::sqrt(1 - std::pow((y - e.centre[1]) / (e.b * r), 2));
+    flap.centre[0] = M[0] + side * (skull + gap + flap.a);
+    flap.centre[1] = y;
+    flap.centre[2] = z0;
+    bust = Merged(bust, Mesh(flap));
+  }
+  return bust;
+}
+
+// Every measure of the cut at ML the same as the plain head's, within
+// `tolerance` mm (and 100 * tolerance / length points of CI).
+void ExpectSameCut(const HeadShape& got, const HeadShape& plain, double tolerance)
+{
+  EXPECT_EQ(got.level, plain.level);
+  EXPECT_EQ(got.length, plain.length);
+  for (auto [g, w] : { std::pair{ got.width, plain.width }, { got.circumference, plain.circumference },
+         { got.diagonalA, plain.diagonalA }, { got.diagonalB, plain.diagonalB } })
+  {
+    EXPECT_NEAR(g, w, tolerance);
+  }
+  EXPECT_NEAR(got.ci, plain.ci, 100 * tolerance / plain.length);
+}
+}
+
+TEST(HeadShape, AuriclesAreLeftOutOfTheCutAtTheMeasurementLevel)
+{
+  // The face head with auricles through its measurement level: as flaps with
+  // a gap behind them the skull's own outline is measured, exactly the plain
+  // head's; under a cap (bumps of 8 and 20 mm, on one side or both) the
+  // skull's curve takes their place, within half a millimetre a side.
+  const Ellipsoid e = FaceHead();
+  const double z0 = e.centre[2];
+  vtkSmartPointer<vtkPolyData> head = FaceMesh(e);
+  const HeadShape plain = Measure(head);
+  EXPECT_EQ(plain.auricles, 0);
+
+  const HeadShape flaps = Measure(WithAuricleFlaps(head, e, 3, z0));
+  EXPECT_EQ(flaps.auricles, 2);
+  ExpectSameCut(flaps, plain, 0);
+  for (double height : { 8.0, 20.0 })
+  {
+    for (const auto& sides : { std::initializer_list<int>{ -1 }, std::initializer_list<int>{ -1, 1 } })
+    {
+      SCOPED_TRACE(std::to_string(height) + " mm on " + std::to_string(sides.size()) + " sides");
+      vtkSmartPointer<vtkPolyData> capped = FaceMesh(e);
+      AddAuricleBumps(capped, height, z0, sides);
+      const HeadShape got = Measure(capped);
+      EXPECT_EQ(got.auricles, static_cast<int>(sides.size()));
+      ExpectSameCut(got, plain, 0.5 * static_cast<double>(sides.size()));
+    }
+  }
+}
+
+TEST(HeadShape, HeadsWithoutAuriclesKeepTheirCut)
+{
+  // No auricle is found on a broad head, a long one, a sheared one
+  // (plagiocephaly), one pitched by 20 degrees either way or turned by 5
+  // degrees: the cut at ML is measured as it is. Bumps standing out by less
+  // than 5 mm or more than 25 mm are no auricles.
+  Ellipsoid broad;
+  broad.a = 82, broad.b = 86;
+  Ellipsoid longHead;
+  longHead.a = 62, longHead.b = 100;
+  Ellipsoid sheared;
+  sheared.shear = 0.3;
+  for (const Ellipsoid& e : { broad, longHead, sheared })
+  {
+    EXPECT_EQ(Measure(Mesh(e)).auricles, 0);
+  }
+  const Ellipsoid e = FaceHead();
+  vtkSmartPointer<vtkPolyData> face = FaceMesh(e);
+  for (double degrees : { -20.0, 20.0 })
+  {
+    EXPECT_EQ(Measure(Rotated(face, 0, degrees)).auricles, 0);
+  }
+  EXPECT_EQ(Measure(Rotated(face, 2, 5)).auricles, 0);
+  for (double height : { 3.0, 32.0 })
+  {
+    vtkSmartPointer<vtkPolyData> bumped = Mesh(e);
+    AddAuricleBumps(bumped, height, e.centre[2], { -1, 1 });
+    EXPECT_EQ(Measure(bumped).auricles, 0) << height;
+  }
+}
+
+namespace
+{
+// The cut of the plain head at its equator as a polygon of 1440 points (an
+// ellipse 72 by 95 mm about (M_x, M_y + 4)), its outline pushed out on the
+// patient's left by an auricle under a cap standing `height` mm out, as
+// AddAuricleBumps at its middle level.
+LevelCut PlantedCut(double height)
+{
+  LevelCut cut;
+  const int n = 1440;
+  for (int i = 0; i < n; ++i)
+  {
+    const double t = 2 * kPi * i / n;
+    const double y = M[1] + 4 + 95 * std::sin(t);
+    double x = M[0] + 72 * std::cos(t);
+    x += x > M[0] ? height * Bump((y - M[1] - 18) / 22) : 0.0;
+    cut.points.push_back({ x, y });
+  }
+  for (int i = 0; i < n; ++i)
+  {
+    cut.segments.push_back({ cut.points[i], cut.points[(i + 1) % n] });
+  }
+  return cut;
+}
+}
+
+TEST(HeadShape, AnAuricleIsFoundByHowFarItStandsOutOfTheSkullsCurve)
+{
+  // On planted cuts: the auricle stands out of the skull's curve by its
+  // height, and it is one from 5 to 25 mm; the plain side stands out by
+  // nothing. Over the ear zone the curve lies up to half a millimetre outside
+  // an ellipse, and the auricle's flanks within half a millimetre of it stay:
+  // with its points left out and the curve's put in, the cut is the
+  // ellipse's within 0.8 mm in width (else exactly the cut as it was).
+  const double yLow = M[1] + 4 - 95, yHigh = M[1] + 4 + 95;
+  for (double height : { 3.0, 6.0, 12.0, 24.0, 28.0 })
+  {
+    SCOPED_TRACE(height);
+    const LevelCut cut = PlantedCut(height);
+    const Auricles found = FindAuricles(cut, yLow, yHigh);
+    EXPECT_EQ(found.side[1].found, height >= 5 && height <= 25);
+    EXPECT_NEAR(found.side[1].standsOut, height, 0.6);
+    EXPECT_FALSE(found.side[0].found);
+    EXPECT_EQ(found.side[0].standsOut, 0.0);
+    std::vector<Point2> points = SkullPoints(cut, yLow, yHigh, found);
+    double xHigh = M[0];
+    for (const Point2& p : ConvexHull(points))
+    {
+      xHigh = std::max(xHigh, p[0]);
+    }
+    if (found.side[1].found)
+    {
+      EXPECT_NEAR(xHigh - M[0], 72, 0.8);
+    }
+    else
+    {
+      EXPECT_EQ(points.size(), cut.points.size());
+    }
+  }
 }
 
 TEST(HeadShape, HolesAboveTheEarPlaneAreBridgedByTheHull)
