@@ -16,3 +16,8 @@ struct RigidTransform
   // The motion back: R^T and -R^T t.
   RigidTransform Inverse() const;
 };
+
+// The rotation by `angle` radians about the unit vector `axis`
+// (right-handed: counterclockwise seen from the tip of the axis), with no
+// translation.
+RigidTransform AxisRotation(const double axis[3], double angle);

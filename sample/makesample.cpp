@@ -3,26 +3,27 @@
 //
 //   makesample OUTDIR [RINGS SEGMENTS]
 //
-// The template is a head around the ear midpoint: an ellipsoid with a face
-// (brow, eye sockets, nose, cheeks, lips, chin), ears, and a flat cut below
-// the jaw. The half of the patient's right (x below the mirror plane
-// x = 102.665) is a grid of RINGS rings of SEGMENTS points running from the
-// mirror plane to the ear, closed by a fan at the ear; the other half is its
-// mirror image. Cells 0 .. h-1 are the patient's right half,
-// cell j + h is the mirror image of cell j, and every cell's normal
-// (B - A) x (C - A) points outward. Each half has (2 RINGS - 1) SEGMENTS cells;
-// the default 37 x 1306 gives 95,338 per half, 190,676 in all, the size of
-// real templates.
+// The template is the head of an infant of about six months (infanthead.h):
+// a head's proportions, a small face, auricles standing out behind the
+// tragi, and a flat cut below the jaw. Cells 0 .. h-1 are the patient's
+// right half, cell j + h is the mirror image of cell j across x = 102.665,
+// and every cell's normal (B - A) x (C - A) points outward. Each half has
+// (2 RINGS - 1) SEGMENTS cells; the default 37 x 1306 gives 95,338 per half,
+// 190,676 in all, the size of real templates.
 //
-// Written into OUTDIR:
+// The children's heads are the template flattened at the back of the head
+// on one side and grown to the WHO median head circumference of their sex
+// and age (growth/headcircumference.h). Written into OUTDIR:
 //   template.vtk        the symmetric template
-//   firstscan.vtk       the head with the back flattened on the patient's right
-//   finalscan.vtk       the flattening partly corrected, and 3 mm of growth
+//   firstscan.vtk       a boy of 124 days, the back flattened on the
+//                       patient's right (s01's first visit below)
+//   finalscan.vtk       the same boy at 306 days, the flattening partly
+//                       corrected (s01's final visit)
 //   helmet_mask.clr     1 for cells of the cranial vault above the ears (the
-//                       helmet region: not the face), else 0
+//                       helmet region: not the face, not the auricles), else 0
 //   template_mask.clr   1 for cells on the back of the head, else 0
 //   headring.crv        a curve of 360 rows: a ring around the head 20 mm
-//                       above the centre, 6 mm off the template surface
+//                       above its centre, 6 mm off the template surface
 //   segments.crv        36 line segments, two rows each, running outward
 //                       from inside the head: 27 cross the surface, every
 //                       fourth stops short of it
@@ -44,10 +45,10 @@
 //                       of one child (each made as rawscan.stl, in a pose of
 //                       its own) with v1_landmarks.crv, v2_landmarks.crv,
 //                       v3_landmarks.crv, the flattening on the patient's right
-//                       lessening (12, 8, 4 mm) as the head grows (0, 2, 4 mm);
+//                       lessening (6, 4, 2 mm) as the head grows;
 //                       subjects/t01/v1.vtk, v2.vtk, v3.vtk, three scans of one
 //                       child on the template, the flattening on the left
-//                       lessening (10, 6, 2 mm) as the head grows (0, 2, 4 mm);
+//                       lessening (5, 3, 1 mm) as the head grows;
 //                       visits.tsv, one row per visit: subject, visit, age in
 //                       days, scan and landmarks (raw scans only), the paths
 //                       relative to cohort/
@@ -56,6 +57,8 @@
 
 #include "geometry/headframe.h"
 #include "geometry/vector.h"
+#include "growth/headcircumference.h"
+#include "infanthead.h"
 #include "rawscan.h"
 #include "surftools/colorfile.h"
 #include "surftools/outputfile.h"
@@ -78,195 +81,71 @@ namespace
 {
 const double kPi = 3.14159265358979323846;
 const double* const kEar = kEarMidpoint;
-const double kCenter[3] = { 102.665, 114.1929, 75.9238 }; // head centre, above and behind the ears
-const double kRadius[3] = { 72.0, 95.0, 90.0 };
-// The jaw's cut: nothing of the head lies lower.
-const double kJawCut = kEarMidpoint[2] - 58.0;
 
-struct Mesh
+// How a child's head differs from the template: `flatten` mm inward on one
+// side of the back of the head (side 1: the patient's right, -1: the left),
+// and `scale`, its growth about the ear midpoint.
+struct HeadChange
 {
-  std::vector<double> points;       // x, y, z per point
-  std::vector<vtkIdType> triangles; // A, B, C per cell
-  vtkIdType half = 0;               // cells per half
+  double flatten = 0;
+  double scale = 1;
+  double side = 1;
 };
 
-void Normal(const Mesh& mesh, const vtkIdType* t, double n[3])
+// The point p of the template on the child's head: moved inward toward the
+// head's centre by the flattening, which fades out within 50 degrees of its
+// axis, then scaled about the ear midpoint.
+void Deform(const double p[3], const HeadChange& change, double out[3])
 {
-  double corners[3][3];
-  for (int v = 0; v < 3; ++v)
-  {
-    for (int k = 0; k < 3; ++k)
-    {
-      corners[v][k] = mesh.points[3 * t[v] + k];
-    }
-  }
-  CellNormal(corners, n);
-}
-
-// A smooth bump: 1 at u = 0, falling to 0 at |u| = 1 and beyond.
-double Bump(double u)
-{
-  return std::abs(u) < 1.0 ? std::pow(std::cos(0.5 * kPi * u), 2) : 0.0;
-}
-
-// How far the face and the ears move a point of the ellipsoid out along its
-// direction from the head centre (mm; inward where negative). In the ear
-// frame: X across (mirror symmetric), Y front (-) to back, Z up from the ear
-// plane; the nasion lies on the midline 20 mm above the ear plane.
-double FaceOffset(const double p[3])
-{
-  const double X = std::abs(p[0] - kEarMidpoint[0]);
-  const double Y = p[1] - kEarMidpoint[1];
-  const double Z = p[2] - kEarMidpoint[2];
-  // The ears, on both sides at the ear midpoint's height.
-  const double ears = X > 40.0 ? 10.0 * Bump(std::hypot(Y, Z) / 15.0) : 0.0;
-  // The face, on the front only.
-  const double front = std::clamp((-Y - 10.0) / 20.0, 0.0, 1.0);
-  if (front == 0.0)
-  {
-    return ears;
-  }
-  const double noseHeight = Z >= -8.0 ? Bump((Z + 8.0) / 28.0) : Bump((Z + 8.0) / 7.0);
-  const double nose = 18.0 * noseHeight * Bump(X / (6.0 + 6.0 * (20.0 - Z) / 35.0));
-  const double brow = 4.0 * Bump(X / 45.0) * Bump((Z - 28.0) / 7.0);
-  const double eyes = -8.0 * Bump(std::hypot(X - 32.0, Z - 12.0) / 14.0);
-  const double cheeks = 6.0 * Bump(std::hypot(X - 40.0, Z + 5.0) / 20.0);
-  const double lips = 3.0 * Bump(X / 22.0) * Bump((Z + 22.0) / 7.0);
-  const double chin = 8.0 * Bump(X / 22.0) * Bump((Z + 48.0) / 12.0);
-  return ears + front * (nose + brow + eyes + cheeks + lips + chin);
-}
-
-// Moves a point of the ellipsoid by the face and the ears, then up onto the
-// jaw's cut where it lies below it.
-void ShapeHead(double p[3])
-{
-  double u[3];
-  Subtract(p, kCenter, u);
-  const double r = Norm(u);
-  const double offset = FaceOffset(p);
-  for (int k = 0; k < 3; ++k)
-  {
-    p[k] += offset * u[k] / r;
-  }
-  p[2] = std::max(p[2], kJawCut);
-}
-
-Mesh MakeTemplate(int rings, int segments)
-{
-  Mesh mesh;
-  auto addPoint = [&mesh](double x, double y, double z) {
-    mesh.points.insert(mesh.points.end(), { x, y, z });
-    return static_cast<vtkIdType>(mesh.points.size() / 3 - 1);
-  };
-  // The half of the patient's right (x below the mirror plane): ring k at
-  // angle alpha_k from the mirror plane; ring 0 lies in it.
-  std::vector<vtkIdType> left(static_cast<size_t>(rings) * segments);
-  for (int k = 0; k < rings; ++k)
-  {
-    const double alpha = 0.5 * kPi * k / rings;
-    for (int j = 0; j < segments; ++j)
-    {
-      const double phi = 2.0 * kPi * j / segments;
-      const double x = k == 0 ? kMirrorX : kCenter[0] - kRadius[0] * std::sin(alpha);
-      left[static_cast<size_t>(k) * segments + j] =
-        addPoint(x, kCenter[1] + kRadius[1] * std::cos(alpha) * std::cos(phi),
-          kCenter[2] + kRadius[2] * std::cos(alpha) * std::sin(phi));
-    }
-  }
-  const vtkIdType leftEar = addPoint(kCenter[0] - kRadius[0], kCenter[1], kCenter[2]);
-
-  auto addTriangle = [&mesh](vtkIdType a, vtkIdType b, vtkIdType c) {
-    vtkIdType t[3] = { a, b, c };
-    double n[3];
-    Normal(mesh, t, n);
-    const double* p = &mesh.points[3 * a];
-    const double outward = n[0] * (p[0] - kCenter[0]) + n[1] * (p[1] - kCenter[1]) + n[2] * (p[2] - kCenter[2]);
-    if (outward < 0)
-    {
-      std::swap(t[1], t[2]);
-    }
-    mesh.triangles.insert(mesh.triangles.end(), t, t + 3);
-  };
-  auto at = [&](int k, int j) { return left[static_cast<size_t>(k) * segments + (j % segments)]; };
-  for (int k = 0; k + 1 < rings; ++k)
-  {
-    for (int j = 0; j < segments; ++j)
-    {
-      addTriangle(at(k, j), at(k, j + 1), at(k + 1, j));
-      addTriangle(at(k, j + 1), at(k + 1, j + 1), at(k + 1, j));
-    }
-  }
-  for (int j = 0; j < segments; ++j)
-  {
-    addTriangle(at(rings - 1, j), at(rings - 1, j + 1), leftEar);
-  }
-  mesh.half = static_cast<vtkIdType>(mesh.triangles.size() / 3);
-  // The head's shape, on the half's points (those of the mirror plane stay in
-  // it: they move along directions in the plane).
-  for (size_t i = 0; i < mesh.points.size(); i += 3)
-  {
-    ShapeHead(&mesh.points[i]);
-  }
-
-  // The other half: the mirror image of every point off the plane, and of
-  // every cell with B and C swapped so that its normal stays outward.
-  const vtkIdType leftCount = static_cast<vtkIdType>(mesh.points.size() / 3);
-  std::vector<vtkIdType> mirror(leftCount);
-  for (vtkIdType i = 0; i < leftCount; ++i)
-  {
-    const double x = mesh.points[3 * i];
-    mirror[i] = i < segments ? i : addPoint(2.0 * kMirrorX - x, mesh.points[3 * i + 1], mesh.points[3 * i + 2]);
-  }
-  for (vtkIdType c = 0; c < mesh.half; ++c)
-  {
-    const vtkIdType* t = &mesh.triangles[3 * c];
-    const vtkIdType a = mirror[t[0]], b = mirror[t[1]], d = mirror[t[2]];
-    mesh.triangles.insert(mesh.triangles.end(), { a, d, b });
-  }
-  return mesh;
-}
-
-// Moves every point of a copy of the template: `flatten` mm inward on one
-// side of the back of the head (side -1 mirrors it to the other), fading out
-// within 50 degrees, then `growth` mm outward from the ear midpoint.
-std::vector<double> Deform(const Mesh& mesh, double flatten, double growth, double side = 1.0)
-{
-  double axis[3] = { -0.6 * side, 0.8, 0.1 };
+  double axis[3] = { -0.6 * change.side, 0.8, 0.1 };
   const double axisLength = Norm(axis);
   for (double& a : axis)
   {
     a /= axisLength;
   }
   const double edge = std::cos(50.0 * kPi / 180.0);
-  std::vector<double> points = mesh.points;
+  double u[3];
+  Subtract(p, kHeadCentre, u);
+  const double r = Norm(u);
+  const double along = Dot(u, axis) / r;
+  const double w = along > edge ? (along - edge) / (1.0 - edge) : 0.0;
+  for (int k = 0; k < 3; ++k)
+  {
+    const double flattened = p[k] - change.flatten * w * w * u[k] / r;
+    out[k] = kEar[k] + change.scale * (flattened - kEar[k]);
+  }
+}
+
+std::vector<double> DeformPoints(const std::vector<double>& points, const HeadChange& change)
+{
+  std::vector<double> moved(points.size());
   for (size_t i = 0; i < points.size(); i += 3)
   {
-    double* p = &points[i];
-    double u[3];
-    Subtract(p, kCenter, u);
-    const double r = Norm(u);
-    const double along = Dot(u, axis) / r;
-    if (along > edge)
-    {
-      const double w = (along - edge) / (1.0 - edge);
-      for (int k = 0; k < 3; ++k)
-      {
-        p[k] -= flatten * w * w * u[k] / r;
-      }
-    }
-    double v[3];
-    Subtract(p, kEar, v);
-    const double e = Norm(v);
-    for (int k = 0; k < 3; ++k)
-    {
-      p[k] += growth * v[k] / e;
-    }
+    Deform(&points[i], change, &moved[i]);
   }
-  return points;
+  return moved;
+}
+
+std::vector<Landmark> DeformLandmarks(const std::vector<Landmark>& landmarks, const HeadChange& change)
+{
+  std::vector<Landmark> moved(landmarks.size());
+  for (size_t i = 0; i < landmarks.size(); ++i)
+  {
+    Deform(landmarks[i].data(), change, moved[i].data());
+  }
+  return moved;
+}
+
+// The growth of a child's head from the template's: the WHO median head
+// circumference of its sex at its age over the template's.
+double GrowthScale(Sex sex, int ageDays)
+{
+  GrowthLms lms;
+  return HeadCircumferenceLms(sex, ageDays, lms) ? lms.m / kTemplateCircumference : 1.0;
 }
 
 // The mesh's triangles on the given coordinates, as a VTK surface.
-vtkSmartPointer<vtkPolyData> MeshSurface(const Mesh& mesh, const std::vector<double>& coordinates)
+vtkSmartPointer<vtkPolyData> MeshSurface(const HeadMesh& mesh, const std::vector<double>& coordinates)
 {
   auto points = vtkSmartPointer<vtkPoints>::New();
   const vtkIdType count = static_cast<vtkIdType>(coordinates.size() / 3);
@@ -286,14 +165,14 @@ vtkSmartPointer<vtkPolyData> MeshSurface(const Mesh& mesh, const std::vector<dou
   return surface;
 }
 
-bool WriteMesh(const Mesh& mesh, const std::vector<double>& coordinates, const std::string& path)
+bool WriteMesh(const HeadMesh& mesh, const std::vector<double>& coordinates, const std::string& path)
 {
   return WriteSurface(MeshSurface(mesh, coordinates), path.c_str());
 }
 
 // A mask that is 1 where `inside` holds for the first cell of a mirror pair,
 // for both cells of the pair.
-bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bool(const double*)>& inside)
+bool WriteMask(const HeadMesh& mesh, const std::string& path, const std::function<bool(const double*)>& inside)
 {
   std::vector<char> values(mesh.half);
   for (vtkIdType c = 0; c < mesh.half; ++c)
@@ -322,16 +201,19 @@ bool WriteMask(const Mesh& mesh, const std::string& path, const std::function<bo
   return CloseOutputFile(out, path.c_str());
 }
 
-// The point of the template ellipsoid in the direction (azimuth, elevation)
-// from the head centre, moved along that direction to `scale` times its
-// distance from the centre.
 // helmet_mask.clr (the vault above the ears) and template_mask.clr (the back
 // of the head) in the folder.
-bool WriteMasks(const Mesh& mesh, const std::string& dir)
+bool WriteMasks(const HeadMesh& mesh, const std::string& dir)
 {
-  // The helmet covers the vault above the ears, not the face below the brows.
-  bool ok = WriteMask(mesh, dir + "/helmet_mask.clr",
-    [](const double* c) { return c[2] > kEar[2] && !(c[1] < kEar[1] - 30.0 && c[2] < kEar[2] + 32.0); });
+  // The helmet covers the vault above the ears: not the face below the
+  // brows, not the auricles, which pass through its openings.
+  auto helmet = [](const double* c) {
+    const bool face = c[1] < kEar[1] - 50.0 && c[2] < kEar[2] + 32.0;
+    const bool auricle =
+      std::abs(c[0] - kEar[0]) > 40.0 && c[1] > kEar[1] - 4.0 && c[1] < kEar[1] + 26.0 && c[2] < kEar[2] + 20.0;
+    return c[2] > kEar[2] && !face && !auricle;
+  };
+  bool ok = WriteMask(mesh, dir + "/helmet_mask.clr", helmet);
   return WriteMask(
            mesh, dir + "/template_mask.clr", [](const double* c) { return c[1] > kEar[1] && c[2] > kEar[2] - 10.0; }) &&
     ok;
@@ -349,20 +231,22 @@ bool MakeFolder(const std::string& path)
   return true;
 }
 
-void EllipsoidPoint(double azimuth, double elevation, double scale, double p[3])
+// The unit direction at (azimuth, elevation) from the head's centre.
+void Direction(double azimuth, double elevation, double d[3])
 {
-  const double d[3] = { std::cos(elevation) * std::cos(azimuth), std::cos(elevation) * std::sin(azimuth),
-    std::sin(elevation) };
-  // Distance along d to the surface: 1 / sqrt(sum (d_k / r_k)^2).
-  double sum = 0;
+  d[0] = std::cos(elevation) * std::cos(azimuth);
+  d[1] = std::cos(elevation) * std::sin(azimuth);
+  d[2] = std::sin(elevation);
+}
+
+// The point along the unit direction d from the head's centre at `scale`
+// times the distance to the template's surface.
+void ScaledHeadPoint(const double d[3], double scale, double p[3])
+{
+  const double distance = scale * HeadRadius(d);
   for (int k = 0; k < 3; ++k)
   {
-    sum += (d[k] / kRadius[k]) * (d[k] / kRadius[k]);
-  }
-  const double distance = scale / std::sqrt(sum);
-  for (int k = 0; k < 3; ++k)
-  {
-    p[k] = kCenter[k] + distance * d[k];
+    p[k] = kHeadCentre[k] + distance * d[k];
   }
 }
 
@@ -379,19 +263,36 @@ void WriteRow(OutputFile& out, const double p[3])
   WriteText(out, "\n", 1);
 }
 
-// A closed ring in the plane 20 mm above the head centre, 6 mm outside the
-// template, one row per degree.
+// A closed ring in the plane 20 mm above the head's centre, 6 mm outside the
+// template, one row per degree: along each direction in the plane from the
+// point above the centre, the template's surface found by halving, then 6 mm
+// further.
 bool WriteRing(const std::string& path)
 {
   OutputFile out = OpenOutputFile(path.c_str());
   const double dz = 20.0;
-  const double shrink = std::sqrt(1.0 - (dz / kRadius[2]) * (dz / kRadius[2]));
   for (int i = 0; i < 360; ++i)
   {
     const double angle = 2.0 * kPi * i / 360;
-    const double u[2] = { kRadius[0] * shrink * std::cos(angle), kRadius[1] * shrink * std::sin(angle) };
-    const double r = std::sqrt(u[0] * u[0] + u[1] * u[1]);
-    const double p[3] = { kCenter[0] + u[0] * (1.0 + 6.0 / r), kCenter[1] + u[1] * (1.0 + 6.0 / r), kCenter[2] + dz };
+    const double along[2] = { std::cos(angle), std::sin(angle) };
+    auto inside = [&](double s) {
+      double u[3] = { s * along[0], s * along[1], dz };
+      const double r = Norm(u);
+      for (double& v : u)
+      {
+        v /= r;
+      }
+      return r < HeadRadius(u);
+    };
+    double in = 0.0;
+    double outside = 200.0;
+    for (int step = 0; step < 50; ++step)
+    {
+      const double middle = 0.5 * (in + outside);
+      (inside(middle) ? in : outside) = middle;
+    }
+    const double s = in + 6.0;
+    const double p[3] = { kHeadCentre[0] + s * along[0], kHeadCentre[1] + s * along[1], kHeadCentre[2] + dz };
     WriteRow(out, p);
   }
   return CloseOutputFile(out, path.c_str());
@@ -408,12 +309,12 @@ bool WriteSegments(const std::string& path)
   {
     for (int a = 0; a < 12; ++a, ++count)
     {
-      const double azimuth = 2.0 * kPi * (a + 0.25 * e) / 12;
-      const double elevation = 0.4 * e;
+      double d[3];
+      Direction(2.0 * kPi * (a + 0.25 * e) / 12, 0.4 * e, d);
       double start[3];
       double end[3];
-      EllipsoidPoint(azimuth, elevation, 0.5, start);
-      EllipsoidPoint(azimuth, elevation, count % 4 == 3 ? 0.85 : 1.2, end);
+      ScaledHeadPoint(d, 0.5, start);
+      ScaledHeadPoint(d, count % 4 == 3 ? 0.85 : 1.2, end);
       WriteRow(out, start);
       WriteRow(out, end);
     }
@@ -421,43 +322,24 @@ bool WriteSegments(const std::string& path)
   return CloseOutputFile(out, path.c_str());
 }
 
-// The five landmarks (the nasion, the patient's right and left tragus, the
-// vertex, the opisthocranion) by point id, picked once on the first scan: the
-// template's landmarks and those of every raw scan are the points with these
-// ids.
-std::vector<vtkIdType> LandmarkIds(const Mesh& mesh)
+// The head on `coordinates`, with its landmarks, as a clinic's scanner would
+// write it, for fittemplate: re-triangulated (as many triangles as the
+// template has, times 300,000 / 190,676: 300,000 at full size), cut open 10
+// mm below the ear midpoint, with holes at both ears (12 mm about the tragi)
+// and the crown, moved by the rotation and translation that `seed` draws.
+// Writes the scan as binary STL to `scanPath` and its landmarks (with 1 mm of
+// noise) to `landmarksPath`.
+bool WriteScannerScan(const HeadMesh& mesh, const std::vector<double>& coordinates,
+  const std::vector<Landmark>& landmarks, uint64_t seed, const std::string& scanPath, const std::string& landmarksPath)
 {
-  return HeadLandmarkIds(MeshSurface(mesh, Deform(mesh, 12.0, 0.0)));
-}
-
-// The points with the given ids, on the mesh's triangles at `coordinates`.
-std::vector<Landmark> LandmarksAt(const std::vector<double>& coordinates, const std::vector<vtkIdType>& ids)
-{
-  std::vector<Landmark> landmarks;
-  for (vtkIdType id : ids)
-  {
-    landmarks.push_back({ coordinates[3 * id], coordinates[3 * id + 1], coordinates[3 * id + 2] });
-  }
-  return landmarks;
-}
-
-// The head on `coordinates` as a clinic's scanner would write it, for
-// fittemplate: re-triangulated (as many triangles as the template has, times
-// 300,000 / 190,676: 300,000 at full size), cut open 10 mm below the ear
-// midpoint, with holes at both ears and the crown, moved by the rotation and
-// translation that `seed` draws. Writes the scan as binary STL to `scanPath`
-// and its landmarks (the points with the ids, with 1 mm of noise) to
-// `landmarksPath`.
-bool WriteScannerScan(const Mesh& mesh, const std::vector<double>& coordinates, const std::vector<vtkIdType>& ids,
-  uint64_t seed, const std::string& scanPath, const std::string& landmarksPath)
-{
-  const std::vector<Landmark> landmarks = LandmarksAt(coordinates, ids);
   RawScanOptions options;
   options.triangles = static_cast<int>(mesh.triangles.size() / 3 * 300000 / 190676);
   options.cutBelow = kEar[2] - 10.0;
+  double crownDirection[3] = { 0.0, 0.5, std::sqrt(0.75) };
+  double crown[3];
+  ScaledHeadPoint(crownDirection, 1.0, crown);
   options.holes = { { landmarks[1][0], landmarks[1][1], landmarks[1][2], 12.0 },
-    { landmarks[2][0], landmarks[2][1], landmarks[2][2], 12.0 },
-    { kCenter[0], kCenter[1] + 40.0, kCenter[2] + 70.0, 20.0 } };
+    { landmarks[2][0], landmarks[2][1], landmarks[2][2], 12.0 }, { crown[0], crown[1], crown[2], 20.0 } };
   options.seed = seed;
   const RawScan scan = MakeRawScan(MeshSurface(mesh, coordinates), landmarks, options);
   const bool ok = WriteBinaryStl(scan.surface, scanPath);
@@ -468,21 +350,22 @@ bool WriteScannerScan(const Mesh& mesh, const std::vector<double>& coordinates, 
 // a first and a final scan on the template, their flattening differing in
 // side and depth and their treatment correcting it more or less (s01's are
 // firstscan.vtk and finalscan.vtk). r01 was scanned three times by a clinic's
-// scanner (raw scans, each in a pose of its own), t01 three times on the
-// template; the flattening of both lessens from visit to visit as the head
-// grows.
+// scanner (raw scans, each in a pose of its own; its first visit is s01's
+// first scan), t01 three times on the template; the flattening of both
+// lessens from visit to visit. Every head has the WHO median circumference
+// of its sex and age.
 struct CohortVisit
 {
   const char* name;
   int ageDays;
   double flatten; // mm inward at the back of the head
-  double growth;  // mm outward from the ear midpoint
   uint64_t seed;  // a raw scan's pose
 };
 
 struct CohortChild
 {
   const char* id;
+  Sex sex;
   double side; // 1: the flattening lies on the patient's right, -1: on the left
   bool raw;    // raw scans with landmarks, else scans on the template
   std::vector<CohortVisit> visits;
@@ -491,19 +374,23 @@ struct CohortChild
 const std::vector<CohortChild>& CohortChildren()
 {
   static const std::vector<CohortChild> children = {
-    { "s01", 1.0, false, { { "first", 124, 12.0, 0.0, 0 }, { "final", 306, 5.0, 3.0, 0 } } },
-    { "s02", -1.0, false, { { "first", 137, 9.0, 0.0, 0 }, { "final", 329, 2.0, 4.0, 0 } } },
-    { "s03", 1.0, false, { { "first", 109, 15.0, 0.0, 0 }, { "final", 288, 11.0, 2.0, 0 } } },
-    { "r01", 1.0, true,
-      { { "v1", 121, 12.0, 0.0, 3101 }, { "v2", 213, 8.0, 2.0, 3102 }, { "v3", 334, 4.0, 4.0, 3103 } } },
-    { "t01", -1.0, false, { { "v1", 98, 10.0, 0.0, 0 }, { "v2", 190, 6.0, 2.0, 0 }, { "v3", 282, 2.0, 4.0, 0 } } },
+    { "s01", Sex::Male, 1.0, false, { { "first", 124, 6.0, 0 }, { "final", 306, 2.5, 0 } } },
+    { "s02", Sex::Female, -1.0, false, { { "first", 137, 4.5, 0 }, { "final", 329, 1.0, 0 } } },
+    { "s03", Sex::Male, 1.0, false, { { "first", 109, 7.5, 0 }, { "final", 288, 5.5, 0 } } },
+    { "r01", Sex::Male, 1.0, true, { { "v1", 124, 6.0, 3101 }, { "v2", 213, 4.0, 3102 }, { "v3", 334, 2.0, 3103 } } },
+    { "t01", Sex::Female, -1.0, false, { { "v1", 98, 5.0, 0 }, { "v2", 190, 3.0, 0 }, { "v3", 282, 1.0, 0 } } },
   };
   return children;
 }
 
+HeadChange ChildHead(const CohortChild& child, const CohortVisit& visit)
+{
+  return { visit.flatten, GrowthScale(child.sex, visit.ageDays), child.side };
+}
+
 // Writes one visit's scan (and a raw scan's landmarks) into the cohort folder
 // and adds its row to the visits table, with paths relative to the folder.
-bool WriteCohortVisit(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& cohort,
+bool WriteCohortVisit(const HeadMesh& mesh, const std::vector<Landmark>& templateLandmarks, const std::string& cohort,
   const CohortChild& child, const CohortVisit& visit, std::string& table)
 {
   const std::string stem = std::string("subjects/") + child.id + "/" + visit.name;
@@ -511,44 +398,53 @@ bool WriteCohortVisit(const Mesh& mesh, const std::vector<vtkIdType>& landmarkId
   const std::string landmarks = child.raw ? stem + "_landmarks.crv" : "";
   table += std::string(child.id) + '\t' + visit.name + '\t' + std::to_string(visit.ageDays) + '\t' + scan + '\t' +
     landmarks + '\n';
-  const std::vector<double> head = Deform(mesh, visit.flatten, visit.growth, child.side);
-  return child.raw
-    ? WriteScannerScan(mesh, head, landmarkIds, visit.seed, cohort + "/" + scan, cohort + "/" + landmarks)
-    : WriteMesh(mesh, head, cohort + "/" + scan);
-}
+  const HeadChange change = ChildHead(child, visit);
+  const std::vector<double> head = DeformPoints(mesh.points, change);
+  return child.raw ? WriteScannerScan(mesh, head, DeformLandmarks(templateLandmarks, change), visit.seed,
+                       cohort + "/" + scan, cohort + "/" + landmarks)
+                   : WriteMesh(mesh, head, cohort + "/" + scan);
 }
 
 // The sample cohort: cohort/template.vtk, both masks, the template's
 // landmarks, subjects/<id>/ with every child's scans, and visits.tsv, one
 // row per visit: the child, the visit, the age in days, the scan and its
 // landmarks (for raw scans), paths relative to the cohort folder.
-bool WriteCohort(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& dir)
+bool WriteCohort(const HeadMesh& mesh, const std::vector<Landmark>& templateLandmarks, const std::string& dir)
 {
   const std::string cohort = dir + "/cohort";
   bool ok = MakeFolder(cohort) && MakeFolder(cohort + "/subjects");
   ok = ok && WriteMesh(mesh, mesh.points, cohort + "/template.vtk");
   ok = ok && WriteMasks(mesh, cohort);
-  ok = ok && WriteLandmarks(LandmarksAt(mesh.points, landmarkIds), cohort + "/template_landmarks.crv");
+  ok = ok && WriteLandmarks(templateLandmarks, cohort + "/template_landmarks.crv");
   std::string table = "subject\tvisit\tage_days\tscan\tlandmarks\n";
   for (const CohortChild& child : CohortChildren())
   {
     ok = ok && MakeFolder(cohort + "/subjects/" + child.id);
     for (const CohortVisit& visit : child.visits)
     {
-      ok = ok && WriteCohortVisit(mesh, landmarkIds, cohort, child, visit, table);
+      ok = ok && WriteCohortVisit(mesh, templateLandmarks, cohort, child, visit, table);
     }
   }
   const std::string visits = cohort + "/visits.tsv";
   return ok && WriteOutputFile(visits.c_str(), table.data(), table.size());
 }
 
+// s01's first and final visits: the sample's first and final scans.
+HeadChange SampleScan(size_t visit)
+{
+  const CohortChild& s01 = CohortChildren()[0];
+  return ChildHead(s01, s01.visits[visit]);
+}
+
 // The first scan as a clinic's scanner would write it (rawscan.stl), and its
 // landmarks with those of the template, for fittemplate.
-bool WriteRawScan(const Mesh& mesh, const std::vector<vtkIdType>& landmarkIds, const std::string& dir)
+bool WriteRawScan(const HeadMesh& mesh, const std::vector<Landmark>& templateLandmarks, const std::string& dir)
 {
-  bool ok = WriteScannerScan(
-    mesh, Deform(mesh, 12.0, 0.0), landmarkIds, 2024, dir + "/rawscan.stl", dir + "/rawscan_landmarks.crv");
-  return WriteLandmarks(LandmarksAt(mesh.points, landmarkIds), dir + "/rawscan_template_landmarks.crv") && ok;
+  const HeadChange first = SampleScan(0);
+  bool ok = WriteScannerScan(mesh, DeformPoints(mesh.points, first), DeformLandmarks(templateLandmarks, first), 2024,
+    dir + "/rawscan.stl", dir + "/rawscan_landmarks.crv");
+  return WriteLandmarks(templateLandmarks, dir + "/rawscan_template_landmarks.crv") && ok;
+}
 }
 
 int main(int argc, char* argv[])
@@ -566,16 +462,16 @@ int main(int argc, char* argv[])
     std::cout << "RINGS must be at least 2 and SEGMENTS at least 3\n";
     return -1;
   }
-  const Mesh mesh = MakeTemplate(rings, segments);
-  const std::vector<vtkIdType> landmarkIds = LandmarkIds(mesh);
+  const HeadMesh mesh = MakeInfantHead(rings, segments);
+  const std::vector<Landmark> landmarks = InfantHeadLandmarks(mesh);
   bool ok = MakeFolder(dir) && WriteMesh(mesh, mesh.points, dir + "/template.vtk");
-  ok = WriteMesh(mesh, Deform(mesh, 12.0, 0.0), dir + "/firstscan.vtk") && ok;
-  ok = WriteMesh(mesh, Deform(mesh, 5.0, 3.0), dir + "/finalscan.vtk") && ok;
+  ok = WriteMesh(mesh, DeformPoints(mesh.points, SampleScan(0)), dir + "/firstscan.vtk") && ok;
+  ok = WriteMesh(mesh, DeformPoints(mesh.points, SampleScan(1)), dir + "/finalscan.vtk") && ok;
   ok = WriteMasks(mesh, dir) && ok;
   ok = WriteRing(dir + "/headring.crv") && ok;
   ok = WriteSegments(dir + "/segments.crv") && ok;
-  ok = WriteCohort(mesh, landmarkIds, dir) && ok;
-  ok = WriteRawScan(mesh, landmarkIds, dir) && ok;
+  ok = WriteCohort(mesh, landmarks, dir) && ok;
+  ok = WriteRawScan(mesh, landmarks, dir) && ok;
   if (!ok)
   {
     return -1;

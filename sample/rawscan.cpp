@@ -204,14 +204,14 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
 
 namespace
 {
-// The scan's surface, in the surface's frame: each triangle split in four,
-// the triangles whose centre lies below the cut or in a hole left out, the
+// The scan's surface, in the surface's frame: each triangle split in four
+// (options.subdivisions times), the triangles whose centre lies below the cut or in a hole left out, the
 // rest decimated (quadric error) to about options.triangles.
 vtkSmartPointer<vtkPolyData> OpenSurface(vtkPolyData* surface, const RawScanOptions& options)
 {
   auto subdivide = vtkSmartPointer<vtkLinearSubdivisionFilter>::New();
   subdivide->SetInputData(surface);
-  subdivide->SetNumberOfSubdivisions(1);
+  subdivide->SetNumberOfSubdivisions(options.subdivisions);
   subdivide->Update();
   vtkPolyData* fine = subdivide->GetOutput();
 
@@ -262,22 +262,10 @@ RigidTransform RandomMotion(const double center[3], const RawScanOptions& option
   double direction[3];
   random.Direction(direction);
   const double shift = (0.6 + 0.4 * random.Uniform()) * options.maxTranslation;
-  const double c = std::cos(angle);
-  const double s = std::sin(angle);
-  const double& x = axis[0];
-  const double& y = axis[1];
-  const double& z = axis[2];
-  const double r[3][3] = { { c + x * x * (1 - c), x * y * (1 - c) - z * s, x * z * (1 - c) + y * s },
-    { y * x * (1 - c) + z * s, c + y * y * (1 - c), y * z * (1 - c) - x * s },
-    { z * x * (1 - c) - y * s, z * y * (1 - c) + x * s, c + z * z * (1 - c) } };
-  RigidTransform motion;
+  RigidTransform motion = AxisRotation(axis, angle);
   for (int i = 0; i < 3; ++i)
   {
-    for (int j = 0; j < 3; ++j)
-    {
-      motion.r[i][j] = r[i][j];
-    }
-    motion.t[i] = center[i] + shift * direction[i] - Dot(r[i], center);
+    motion.t[i] = center[i] + shift * direction[i] - Dot(motion.r[i], center);
   }
   return motion;
 }

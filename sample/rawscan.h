@@ -58,6 +58,7 @@ SmoothField RandomField(const std::vector<double>& points, uint64_t seed, double
 struct RawScanOptions
 {
   int triangles = 0;                        // about this many triangles after the cut and the holes
+  int subdivisions = 1;                     // times each triangle is split in four before the cut
   double cutBelow = 0;                      // z below which the head is cut open (the neck), in the surface's frame
   std::vector<std::array<double, 4>> holes; // centre and radius of each hole
   double maxRotation = 25;                  // degrees
@@ -73,8 +74,10 @@ struct RawScan
   std::vector<Landmark> landmarks;      // in the scanner's frame, with noise
 };
 
-// Makes a raw scan of `surface` (triangles): each triangle split in four,
-// the triangles whose centre lies below the cut or in a hole left out, the
+// Makes a raw scan of `surface` (triangles): each triangle split in four
+// (options.subdivisions times: once by default, twice or more for a coarse
+// mesh that should have more triangles than four times its own), the
+// triangles whose centre lies below the cut or in a hole left out, the
 // rest decimated (quadric error) to about options.triangles, then moved by a
 // random rotation (a random axis through the surface's centre, 60 to 100% of
 // the largest angle) and translation (60 to 100% of the largest length).

@@ -14,6 +14,8 @@ bash "$root/scripts/install-packages.sh" cmake make g++ libvtk9-dev libeigen3-de
 command -v node >/dev/null && command -v npm >/dev/null || bash "$root/scripts/install-packages.sh" nodejs npm
 
 build=${BUILD_DIR:-$root/build}
+# The real head meshes the tests read, from Debian's packages (not installed).
+BUILD_DIR=$build bash "$root/scripts/fetch-realheads.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 # playwright-core, pinned, for the browser test (it drives Debian's chromium).

@@ -101,6 +101,14 @@ std::string FromBase64(const std::string& text)
   return bytes;
 }
 
+// A value as the page shows it to a tenth.
+std::string Tenth(double value)
+{
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
 // A value shown for reading: `decimals` places, within half the last place
 // of the exact value, and no sign on a zero.
 void ExpectShownAs(const std::string& shown, double exact, int decimals, const std::string& what)
@@ -469,9 +477,12 @@ TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
   EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
     std::vector<std::string>{ "CVAI 7.1% (moderate) at 4 months, 2.6% (normal) at 11 months; posterior flattening "
                               "on the patient&#39;s right, lessened; visit V2 is marked for checking." });
-  // The sample's scans are not the planted visits: the page says so.
-  EXPECT_NE(page.find("The first scan's measures are not those of visit V1 in the measures table (CVAI 6.8 here, "
-                      "7.1 there)"),
+  // The sample's scans are not the planted visits: the page says so, with
+  // the first scan's CVAI as headshape measures it, to a tenth.
+  const std::vector<std::string> first =
+    Fields(Fields(RunTool("headshape", { "firstscan.vtk" }, dir).output, '\n').at(1));
+  EXPECT_NE(page.find("The first scan's measures are not those of visit V1 in the measures table (CVAI " +
+              Tenth(std::stod(first.at(9))) + " here, 7.1 there)"),
     std::string::npos);
   // The fits' table: V2 alone, its unmatched share beyond the limit, and the
   // limits in words.
@@ -527,8 +538,9 @@ TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)
   ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
   const std::string page = ReadText(dir + "/report.html");
   EXPECT_EQ(Between(page, "<p id=\"summary\" class=\"summary\">", "</p>"),
-    std::vector<std::string>{ "CVAI 6.8% (moderate) at the first visit, 2.6% (normal) at the latest visit; "
-                              "posterior flattening on the patient&#39;s right, lessened." });
+    std::vector<std::string>{ "CVAI " + Tenth(std::stod(Fields(shapes[1])[9])) + "% (mild) at the first visit, " +
+      Tenth(std::stod(Fields(shapes[2])[9])) +
+      "% (normal) at the latest visit; posterior flattening on the patient&#39;s right, lessened." });
   EXPECT_EQ(page.find("class=\"marked\""), std::string::npos);
   EXPECT_EQ(page.find("are not those of visit"), std::string::npos);
   EXPECT_NE(page.find("<td data-label=\"Verdict\">within the limits</td>"), std::string::npos);

@@ -144,7 +144,7 @@ void ExpectRawVisitAsByHand(const std::string& dir)
   const std::vector<std::string> byHand = TabFields(ReadLines(hand + "shape.tsv")[1]);
   ASSERT_EQ(v1.size(), header.size());
   EXPECT_EQ(std::vector<std::string>(v1.begin(), v1.begin() + 4),
-    (std::vector<std::string>{ "r01", "v1", "121", "subjects/r01/v1.stl" }));
+    (std::vector<std::string>{ "r01", "v1", "124", "subjects/r01/v1.stl" }));
   EXPECT_EQ(std::vector<std::string>(v1.begin() + 4, v1.begin() + 4 + byHand.size() - 1),
     std::vector<std::string>(byHand.begin() + 1, byHand.end()));
   const std::string rms = fit.output.substr(fit.output.find("(rms ", fit.output.find("after the fit")) + 5);
