@@ -382,7 +382,7 @@ double LargestLag(const std::vector<double>& front, size_t i, long from, long to
 // somewhere 10 to 15 mm above it and somewhere 10 to 15 mm below it (a
 // narrow protrusion); its prominence is the lesser of those two largest
 // lags, and the nose is the most prominent level (of equal ones the lowest),
-// which tells it from a chin or a brow. A convex profile has none: its
+// which tells it from a chin, lips or a brow. A convex profile has none: its
 // levels lie in front of their neighbours by no more than its sagitta over
 // 15 mm, about 2 mm on a head. kNoLevel without one.
 long NoseLevel(const FrontProfile& profile)
@@ -429,14 +429,14 @@ std::vector<Point2> FrontHull(const FrontProfile& profile)
   return hull;
 }
 
-// Of the levels above `above` that the hull edge a-b bridges, the one lying
-// farthest behind the edge's line (of equal ones the highest), where that is
-// more than kNasionDepth; kNoLevel otherwise. The distance from the line, not
-// the lag in y, so that a pitched head gives the same point.
-long DeepestBeneath(const FrontProfile& profile, const Point2& a, const Point2& b, long above)
+// Of the levels that the hull edge a-b bridges, the one lying farthest
+// behind the edge's line (of equal ones the highest), where that is more
+// than kNasionDepth; kNoLevel otherwise. The distance from the line, not the
+// lag in y, so that a pitched head gives the same point.
+long DeepestBeneath(const FrontProfile& profile, const Point2& a, const Point2& b)
 {
   const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
-  const long from = std::max(std::lround(a[0] / kLevelSpacing), above);
+  const long from = std::lround(a[0] / kLevelSpacing);
   long deepest = kNoLevel;
   double depth = kNasionDepth;
   for (long k = std::lround(b[0] / kLevelSpacing) - 1; k > from; --k)
@@ -455,36 +455,30 @@ long DeepestBeneath(const FrontProfile& profile, const Point2& a, const Point2& 
 // The nasion's level: the deepest point of the front profile beneath the
 // line from the nose to the forehead. Where the hull's front side bridges
 // levels, those lie behind the bridging edge; the nasion is the deepest
-// level of the lowest edge above the nose with a level more than kNasionDepth
-// behind it (above the nose's level). Without a nose, of the highest such
-// edge, as on a profile whose nose is too flat to be told. The edge that
-// ends at the profile's highest point has no forehead above it (a scan cut
-// off there) and bridges no nasion. kNoLevel without one.
-long NasionLevel(const FrontProfile& profile, long nose)
+// level of the highest edge with a level more than kNasionDepth behind it.
+// The edge that ends at the profile's highest point has no forehead above
+// it (a scan cut off there) and bridges no nasion. kNoLevel without one.
+long NasionLevel(const FrontProfile& profile)
 {
   const std::vector<Point2> hull = FrontHull(profile);
-  for (size_t e = 0; e + 2 < hull.size(); ++e)
+  for (size_t v = hull.size() < 3 ? 0 : hull.size() - 2; v-- > 0;)
   {
-    const size_t v = nose == kNoLevel ? hull.size() - 3 - e : e;
-    if (nose == kNoLevel || hull[v + 1][0] > static_cast<double>(nose) * kLevelSpacing)
+    const long nasion = DeepestBeneath(profile, hull[v], hull[v + 1]);
+    if (nasion != kNoLevel)
     {
-      const long nasion = DeepestBeneath(profile, hull[v], hull[v + 1], nose);
-      if (nasion != kNoLevel)
-      {
-        return nasion;
-      }
+      return nasion;
     }
   }
   return kNoLevel;
 }
 
 // The nasion's level of the profile, kNoLevel on a head without a face;
-// false where it shows a face (a nose) but no nasion above its nose.
+// false where it shows a face whose nose does not lie below its nasion.
 bool FindNasionLevel(const FrontProfile& profile, long& nasion)
 {
+  nasion = NasionLevel(profile);
   const long nose = NoseLevel(profile);
-  nasion = NasionLevel(profile, nose);
-  return nose == kNoLevel || nasion != kNoLevel;
+  return nose == kNoLevel || (nasion != kNoLevel && nasion > nose);
 }
 
 // What one pass over the cells finds: the y extent of every level's cut from

@@ -30,9 +30,10 @@ struct HeadShape
   // the line from the nose to the forehead: where the front side of the
   // convex hull of the profile's points (z, y) bridges levels lying more than
   // 2 mm behind it, the highest such edge, its level farthest from it. Without
-  // one (a head without a face) k0 is 0. A face (a nose: a level more than
-  // 4 mm in front of the profile somewhere 10 to 15 mm above it and somewhere
-  // 10 to 15 mm below it) without a nasion above its nose is not measured.
+  // one (a head without a face) k0 is 0. A face (a nose: the most prominent
+  // level more than 4 mm in front of the profile somewhere 10 to 15 mm above
+  // it and somewhere 10 to 15 mm below it) without a nasion above its nose is
+  // not measured.
   double measuredFrom = 0;
   // Measurement level (ML): of the transverse planes z = M_z + k * 0.5,
   // k = k0, k0 + 1, ..., that cut the surface (cross the edge of a cell, an

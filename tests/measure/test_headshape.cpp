@@ -773,8 +773,11 @@ TEST(HeadShape, ToolPrintsOneRowPerScanInOrderAndRefusesWholeRuns)
 TEST(HeadShape, TheSampleHeadIsMeasuredAboveItsFace)
 {
   // The sample's template and first scan: a head with a face, measured from
-  // the nasion up (about 20 mm above the ear plane), with plausible figures;
-  // the first scan is flattened at the back on the patient's right.
+  // the nasion up (18 mm above the ear plane on the full-size template; on
+  // this coarse one, of 20 rings, 14.5 to 15.5 mm: the corner of the
+  // hollow's polyline farthest from the line from nose to brow), with
+  // plausible figures; the first scan is flattened at the back on the
+  // patient's right.
   const std::string dir = ScratchDir();
   ASSERT_EQ(RunShell(Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + ' ' + Quote(dir) + " 20 200").status, 0);
   for (const char* name : { "template.vtk", "firstscan.vtk" })
@@ -783,7 +786,7 @@ TEST(HeadShape, TheSampleHeadIsMeasuredAboveItsFace)
     vtkSmartPointer<vtkPolyData> surface = ReadSurface((dir + "/" + name).c_str());
     ASSERT_NE(surface, nullptr);
     const HeadShape shape = Measure(surface);
-    EXPECT_GT(shape.measuredFrom, 15.0);
+    EXPECT_GT(shape.measuredFrom, 12.0);
     EXPECT_LT(shape.measuredFrom, 25.0);
     EXPECT_GE(shape.level, shape.measuredFrom);
     EXPECT_GT(shape.ci, 70.0);

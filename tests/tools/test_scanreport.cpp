@@ -350,7 +350,7 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
     EXPECT_NEAR(std::stod(row[3]), std::stod(row[2]) - std::stod(row[1]), 1e-9) << names[c];
     EXPECT_EQ(row[3][0] == '+', std::stod(row[3]) > 0) << names[c];
   }
-  EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "3 moderate", "1 normal", "-2" }));
+  EXPECT_EQ(rows[9], std::vector<std::string>({ "plagiocephaly_level", "2 mild", "1 normal", "-1" }));
   EXPECT_EQ(rows[15], std::vector<std::string>({ "posterior_flat_side", "right", "right", "" }));
   EXPECT_NE(page.find("<th scope=\"row\">Cranial vault asymmetry index (CVAI)<span"), std::string::npos);
   ExpectStatisticsAsByHand(page, hand);
