@@ -1,7 +1,6 @@
 #include "measure/headshape.h"
 
 #include "geometry/convexhull.h"
-#include "measure/auricles.h"
 #include "surftools/outputfile.h"
 
 #include <vtkPoints.h>
@@ -684,6 +683,11 @@ const char* MeasureVolumes(const LevelsAndVolumes& found, HeadShape& shape)
   shape.posteriorFlatSide = shape.psr >= 99.0 ? "none" : q[1] < q[3] ? "right" : "left";
   return nullptr;
 }
+}
+
+LevelCut CutAtLevel(vtkPolyData* surface, double height)
+{
+  return CutAt(CellTriangles(surface), height);
 }
 
 bool FindNasion(vtkPolyData* surface, double nasion[3])

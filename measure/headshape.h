@@ -15,6 +15,7 @@
 #include <string>
 
 #include "geometry/headframe.h"
+#include "measure/auricles.h"
 
 #include <vtkPolyData.h>
 
@@ -88,6 +89,11 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape);
 // surface without cells, with a point that is not finite, without a face, or
 // with a face but no nasion above its nose.
 bool FindNasion(vtkPolyData* surface, double nasion[3]);
+
+// The cut of a surface by the plane z = height, as the measures take it at
+// ML: the points where the plane crosses the edges of cells and the pieces
+// between each cell's points (measure/auricles.h).
+LevelCut CutAtLevel(vtkPolyData* surface, double height);
 
 // The plagiocephaly level of a CVAI on the five-level scale of Children's
 // Healthcare of Atlanta: 1 below 3.5, 2 from 3.5, 3 from 6.25, 4 from 8.75,
