@@ -1,5 +1,6 @@
 #include "measure/headshape.h"
 
+#include "geometry/convexhull.h"
 #include "surftools/outputfile.h"
 
 #include <vtkPoints.h>
@@ -154,46 +155,6 @@ double ConeVolume(const double apex[3], const Polygon& polygon)
   return sum;
 }
 
-using Point2 = std::array<double, 2>;
-
-double Cross(const Point2& o, const Point2& a, const Point2& b)
-{
-  return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0]);
-}
-
-// The convex hull of the points, counter-clockwise, without collinear points
-// (Andrew's monotone chain). Sorts and thins `points`.
-std::vector<Point2> ConvexHull(std::vector<Point2>& points)
-{
-  std::sort(points.begin(), points.end());
-  points.erase(std::unique(points.begin(), points.end()), points.end());
-  const size_t n = points.size();
-  if (n < 3)
-  {
-    return points;
-  }
-  std::vector<Point2> hull(2 * n);
-  size_t k = 0;
-  for (size_t i = 0; i < n; ++i)
-  {
-    while (k >= 2 && Cross(hull[k - 2], hull[k - 1], points[i]) <= 0)
-    {
-      --k;
-    }
-    hull[k++] = points[i];
-  }
-  for (size_t i = n - 1, lower = k + 1; i-- > 0;)
-  {
-    while (k >= lower && Cross(hull[k - 2], hull[k - 1], points[i]) <= 0)
-    {
-      --k;
-    }
-    hull[k++] = points[i];
-  }
-  hull.resize(k - 1);
-  return hull;
-}
-
 // The length of the chord of a counter-clockwise convex polygon on the line
 // through c along the unit direction d; 0 when the line misses it.
 double Chord(const std::vector<Point2>& hull, const Point2& c, const Point2& d)
@@ -248,8 +209,13 @@ int PlagiocephalyLevel(double cvai)
 
 namespace
 {
-// A front profile dip shallower than this (mm) is no nasion.
+// A front profile concavity shallower than this (mm) is no nasion.
 constexpr double kNasionDepth = 2.0;
+// A nose lies more than kNoseLead (mm) in front of the profile somewhere
+// kNoseNear to kNoseFar levels (10 to 15 mm) above it and below it.
+constexpr double kNoseLead = 4.0;
+constexpr long kNoseNear = 20;
+constexpr long kNoseFar = 30;
 
 // The corners of the cells of a surface, as doubles; with `reversed`, in the
 // opposite order (C, B, A), which turns a surface facing inward outward.
@@ -392,41 +358,126 @@ FrontProfile MeasureFrontProfile(const CellTriangles& cells, double bottom)
   return profile;
 }
 
-// The nasion's level: the deepest point of the highest dip of the front
-// profile, a dip being levels lying more than kNasionDepth behind both the
-// most forward point below them (the nose) and the most forward point above
-// them (the forehead). No level (LONG_MIN) where the profile has no such dip.
-long NasionLevel(const FrontProfile& profile)
+// No level: no nasion, no nose.
+constexpr long kNoLevel = std::numeric_limits<long>::min();
+
+// The largest lag behind level i of the profile's levels i + from to i + to
+// (those it has, within the profile); -infinity where it has none.
+double LargestLag(const std::vector<double>& front, size_t i, long from, long to)
+{
+  double lag = -std::numeric_limits<double>::infinity();
+  for (long j = from; j <= to; ++j)
+  {
+    const long k = static_cast<long>(i) + j;
+    if (k >= 0 && k < static_cast<long>(front.size()) && std::isfinite(front[k]))
+    {
+      lag = std::max(lag, front[k] - front[i]);
+    }
+  }
+  return lag;
+}
+
+// The nose's level: a nose lies more than kNoseLead in front of the profile
+// somewhere 10 to 15 mm above it and somewhere 10 to 15 mm below it (a
+// narrow protrusion); its prominence is the lesser of those two largest
+// lags, and the nose is the most prominent level (of equal ones the lowest),
+// which tells it from a chin, lips or a brow. A convex profile has none: its
+// levels lie in front of their neighbours by no more than its sagitta over
+// 15 mm, about 2 mm on a head. kNoLevel without one.
+long NoseLevel(const FrontProfile& profile)
 {
   const std::vector<double>& front = profile.front;
-  const size_t n = front.size();
-  std::vector<double> below(n, std::numeric_limits<double>::infinity());
-  std::vector<double> above(n, std::numeric_limits<double>::infinity());
-  for (size_t k = 1; k < n; ++k)
+  long nose = kNoLevel;
+  double prominence = kNoseLead;
+  for (size_t i = 0; i < front.size(); ++i)
   {
-    below[k] = std::min(below[k - 1], front[k - 1]);
-  }
-  for (size_t k = n - 1; k-- > 0;)
-  {
-    above[k] = std::min(above[k + 1], front[k + 1]);
-  }
-  long nasion = std::numeric_limits<long>::min();
-  double deepest = 0.0;
-  for (size_t k = n; k-- > 0;)
-  {
-    const double depth = front[k] - std::max(below[k], above[k]);
-    const bool dip = std::isfinite(front[k]) && depth > kNasionDepth;
-    if (dip && depth > deepest)
+    if (std::isfinite(front[i]))
     {
-      deepest = depth;
-      nasion = static_cast<long>(k) + profile.lowest;
-    }
-    if (!dip && deepest > 0.0)
-    {
-      break; // below the highest dip
+      const double lead =
+        std::min(LargestLag(front, i, kNoseNear, kNoseFar), LargestLag(front, i, -kNoseFar, -kNoseNear));
+      if (lead > prominence)
+      {
+        prominence = lead;
+        nose = static_cast<long>(i) + profile.lowest;
+      }
     }
   }
-  return nasion;
+  return nose;
+}
+
+// The front side of the convex hull of the profile's points (z, y), z the
+// level's height above M: from the lowest level to the highest.
+std::vector<Point2> FrontHull(const FrontProfile& profile)
+{
+  std::vector<Point2> points;
+  for (size_t i = 0; i < profile.front.size(); ++i)
+  {
+    if (std::isfinite(profile.front[i]))
+    {
+      points.push_back(
+        { static_cast<double>(static_cast<long>(i) + profile.lowest) * kLevelSpacing, profile.front[i] });
+    }
+  }
+  // ConvexHull starts at the lowest point and reaches the highest through the
+  // front side.
+  std::vector<Point2> hull = ConvexHull(points);
+  if (!hull.empty())
+  {
+    hull.erase(std::max_element(hull.begin(), hull.end()) + 1, hull.end());
+  }
+  return hull;
+}
+
+// Of the levels that the hull edge a-b bridges, the one lying farthest
+// behind the edge's line (of equal ones the highest), where that is more
+// than kNasionDepth; kNoLevel otherwise. The distance from the line, not the
+// lag in y, so that a pitched head gives the same point.
+long DeepestBeneath(const FrontProfile& profile, const Point2& a, const Point2& b)
+{
+  const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
+  const long from = std::lround(a[0] / kLevelSpacing);
+  long deepest = kNoLevel;
+  double depth = kNasionDepth;
+  for (long k = std::lround(b[0] / kLevelSpacing) - 1; k > from; --k)
+  {
+    const double y = profile.front[static_cast<size_t>(k - profile.lowest)];
+    const double distance = Turn(a, b, { static_cast<double>(k) * kLevelSpacing, y }) / length;
+    if (std::isfinite(y) && distance > depth)
+    {
+      depth = distance;
+      deepest = k;
+    }
+  }
+  return deepest;
+}
+
+// The nasion's level: the deepest point of the front profile beneath the
+// line from the nose to the forehead. Where the hull's front side bridges
+// levels, those lie behind the bridging edge; the nasion is the deepest
+// level of the highest edge with a level more than kNasionDepth behind it.
+// The edge that ends at the profile's highest point has no forehead above
+// it (a scan cut off there) and bridges no nasion. kNoLevel without one.
+long NasionLevel(const FrontProfile& profile)
+{
+  const std::vector<Point2> hull = FrontHull(profile);
+  for (size_t v = hull.size() < 3 ? 0 : hull.size() - 2; v-- > 0;)
+  {
+    const long nasion = DeepestBeneath(profile, hull[v], hull[v + 1]);
+    if (nasion != kNoLevel)
+    {
+      return nasion;
+    }
+  }
+  return kNoLevel;
+}
+
+// The nasion's level of the profile, kNoLevel on a head without a face;
+// false where it shows a face whose nose does not lie below its nasion.
+bool FindNasionLevel(const FrontProfile& profile, long& nasion)
+{
+  nasion = NasionLevel(profile);
+  const long nose = NoseLevel(profile);
+  return nose == kNoLevel || (nasion != kNoLevel && nasion > nose);
 }
 
 // What one pass over the cells finds: the y extent of every level's cut from
@@ -553,25 +604,31 @@ long LongestLevel(const LevelsAndVolumes& found)
   return level;
 }
 
-// The convex hull of the cut at `height`, from every cell's edges.
-std::vector<Point2> CutHull(const CellTriangles& cells, double height)
+// The cut at `height`: the points where it crosses every cell's edges, and
+// the segments between each cell's points.
+LevelCut CutAt(const CellTriangles& cells, double height)
 {
-  std::vector<Point2> cut;
+  LevelCut cut;
   for (vtkIdType cell = 0; cell < cells.Count(); ++cell)
   {
     double c[3][3];
     cells.Corners(cell, c);
+    const size_t first = cut.points.size();
     for (int e = 0; e < 3; ++e)
     {
       const double* p = c[e];
       const double* q = c[(e + 1) % 3];
       if (std::min(p[2], q[2]) <= height && height <= std::max(p[2], q[2]))
       {
-        EdgeCrossing(p, q, height, [&](double x, double y) { cut.push_back({ x, y }); });
+        EdgeCrossing(p, q, height, [&](double x, double y) { cut.points.push_back({ x, y }); });
       }
     }
+    for (size_t i = first; i + 1 < cut.points.size(); ++i)
+    {
+      cut.segments.push_back({ cut.points[i], cut.points[i + 1] });
+    }
   }
-  return ConvexHull(cut);
+  return cut;
 }
 
 // The measures of the hull at the level: length, width, CI, circumference,
@@ -628,6 +685,11 @@ const char* MeasureVolumes(const LevelsAndVolumes& found, HeadShape& shape)
 }
 }
 
+LevelCut CutAtLevel(vtkPolyData* surface, double height)
+{
+  return CutAt(CellTriangles(surface), height);
+}
+
 bool FindNasion(vtkPolyData* surface, double nasion[3])
 {
   CellTriangles cells(surface);
@@ -636,8 +698,8 @@ bool FindNasion(vtkPolyData* surface, double nasion[3])
     return false;
   }
   const FrontProfile profile = MeasureFrontProfile(cells, surface->GetBounds()[4]);
-  const long level = NasionLevel(profile);
-  if (level == std::numeric_limits<long>::min())
+  long level;
+  if (!FindNasionLevel(profile, level) || level == kNoLevel)
   {
     return false;
   }
@@ -659,7 +721,13 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
   if (cells.Count() > 0)
   {
     // Above the face: from the nasion's level where the front profile has one.
-    found.lowest = std::max(0L, NasionLevel(MeasureFrontProfile(cells, surface->GetBounds()[4])));
+    long nasion;
+    if (!FindNasionLevel(MeasureFrontProfile(cells, surface->GetBounds()[4]), nasion))
+    {
+      return "has a face but no nasion above it (no hollow between nose and forehead on the midline: is the "
+             "forehead scanned, the head upright within 20 degrees?)";
+    }
+    found.lowest = std::max(0L, nasion);
     found.apex[2] = LevelHeight(found.lowest);
   }
   if (const char* problem = FindLevelsAndVolumes(cells, found))
@@ -671,7 +739,12 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)
   {
     return "has nothing above the ear plane (no level plane cuts it)";
   }
-  const std::vector<Point2> hull = CutHull(cells, LevelHeight(level));
+  // The hull of the cut, with the skull's outline in place of the auricles.
+  const LevelCut cut = CutAt(cells, LevelHeight(level));
+  const Auricles auricles = FindAuricles(cut, found.yLow[level], found.yHigh[level]);
+  std::vector<Point2> points = SkullPoints(cut, found.yLow[level], found.yHigh[level], auricles);
+  const std::vector<Point2> hull = ConvexHull(points);
+  shape.auricles = auricles.Count();
   if (hull.size() < 3)
   {
     return "encloses no area at the measurement level";

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "geometry/headframe.h"
+#include "measure/auricles.h"
 
 #include <vtkPolyData.h>
 
@@ -26,11 +27,14 @@ struct HeadShape
   // The lowest level searched, k0 * 0.5 mm above M: 0 (the ear plane), or on
   // a head with a face the nasion's level, where that lies higher. The
   // nasion is the deepest point of the front profile (the midline cut
-  // x = M_x, its most forward point at each level z = M_z + k * 0.5) between
-  // the nose and the forehead: of the levels lying more than 2 mm behind both
-  // the most forward point below them and the most forward point above them,
-  // those of the highest such dip, the deepest. Without such a dip (a head
-  // without a face) k0 is 0.
+  // x = M_x, its most forward point at each level z = M_z + k * 0.5) beneath
+  // the line from the nose to the forehead: where the front side of the
+  // convex hull of the profile's points (z, y) bridges levels lying more than
+  // 2 mm behind it, the highest such edge, its level farthest from it. Without
+  // one (a head without a face) k0 is 0. A face (a nose: the most prominent
+  // level more than 4 mm in front of the profile somewhere 10 to 15 mm above
+  // it and somewhere 10 to 15 mm below it) without a nasion above its nose is
+  // not measured.
   double measuredFrom = 0;
   // Measurement level (ML): of the transverse planes z = M_z + k * 0.5,
   // k = k0, k0 + 1, ..., that cut the surface (cross the edge of a cell, an
@@ -39,7 +43,9 @@ struct HeadShape
   double level = 0;
   // On the convex hull H of the cut at ML in (x, y): the points where the
   // plane crosses the edges of cells (an edge lying in the plane gives both
-  // its end points). The hull bridges small holes, as a tape or a caliper.
+  // its end points), with the skull's outline in place of an auricle that
+  // stands out of it (measure/auricles.h). The hull bridges small holes, as a
+  // tape or a caliper.
   double length = 0;        // y extent of H (mm)
   double width = 0;         // x extent of H (mm)
   double ci = 0;            // cephalic index 100 * width / length
@@ -66,6 +72,9 @@ struct HeadShape
   // The patient's side of the smaller back quadrant: "right" (x < M_x) or
   // "left", "none" where PSR is 99 or more (the two within 1%).
   const char* posteriorFlatSide = "none";
+  // The sides (0, 1 or 2) whose auricle was left out of the cut at ML; not a
+  // column of the table.
+  int auricles = 0;
 };
 
 // Measures a surface. Returns an empty text when measured, otherwise the
@@ -77,8 +86,14 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape);
 
 // The nasion of a head with a face, as the measures find it (HeadShape::
 // measuredFrom): on the midline, at the front of its level. False for a
-// surface without cells, with a point that is not finite, or without a face.
+// surface without cells, with a point that is not finite, without a face, or
+// with a face but no nasion above its nose.
 bool FindNasion(vtkPolyData* surface, double nasion[3]);
+
+// The cut of a surface by the plane z = height, as the measures take it at
+// ML: the points where the plane crosses the edges of cells and the pieces
+// between each cell's points (measure/auricles.h).
+LevelCut CutAtLevel(vtkPolyData* surface, double height);
 
 // The plagiocephaly level of a CVAI on the five-level scale of Children's
 // Healthcare of Atlanta: 1 below 3.5, 2 from 3.5, 3 from 6.25, 4 from 8.75,

@@ -9,6 +9,7 @@
 #include "geometry/triangletree.h"
 #include "geometry/vector.h"
 #include "measure/headshape.h"
+#include "realheadtest.h"
 #include "testutil.h"
 
 #include <cmath>
@@ -17,20 +18,6 @@
 
 namespace
 {
-// Loads a head at its own size; fails the running test, saying how to get
-// the files, when it cannot.
-bool Load(RealHead which, PosedHead& head)
-{
-  std::string problem = "no such folder";
-  if (!std::filesystem::is_directory(REALHEADS_DIR) || !LoadRealHead(which, REALHEADS_DIR, head, problem))
-  {
-    ADD_FAILURE() << "the real head meshes cannot be read from " << REALHEADS_DIR << " (" << problem
-                  << "): run scripts/setup.sh, which fetches them";
-    return false;
-  }
-  return true;
-}
-
 // How many directed edges two triangles share (a triangle turned against
 // its neighbours), and how many edges only one triangle has (a border).
 struct EdgeCount
@@ -128,7 +115,7 @@ TEST(RealHeads, PosedInTheTemplateFrame)
   {
     SCOPED_TRACE(RealHeadName(which));
     PosedHead head;
-    ASSERT_TRUE(Load(which, head));
+    ASSERT_TRUE(LoadRealHeadForTest(which, head));
     const std::vector<Landmark>& l = head.landmarks;
     for (int k = 0; k < 3; ++k)
     {
@@ -158,7 +145,7 @@ TEST(RealHeads, ScaledToAChildAndAnAdult)
   for (RealHead which : kRealHeads)
   {
     PosedHead native;
-    ASSERT_TRUE(Load(which, native));
+    ASSERT_TRUE(LoadRealHeadForTest(which, native));
     const double nativeCircumference = Measure(native).circumference;
     for (double circumference : { 460.0, 560.0 })
     {
@@ -186,7 +173,7 @@ TEST(RealHeads, ScaledToAChildAndAnAdult)
 TEST(RealHeads, PitchTurnsTheForeheadAboutTheEars)
 {
   PosedHead upright;
-  ASSERT_TRUE(Load(RealHead::Average, upright));
+  ASSERT_TRUE(LoadRealHeadForTest(RealHead::Average, upright));
   PosedHead nodding = upright;
   PitchHead(nodding, 20);
   const Landmark& before = upright.landmarks[kNasion];
@@ -216,7 +203,7 @@ TEST(RealHeads, MirroredHeadsAreSymmetric)
   {
     SCOPED_TRACE(RealHeadName(which));
     PosedHead head;
-    ASSERT_TRUE(Load(which, head));
+    ASSERT_TRUE(LoadRealHeadForTest(which, head));
     PosedHead symmetric;
     std::string problem;
     ASSERT_TRUE(MirrorRightHalf(head, symmetric, problem)) << problem;
@@ -282,7 +269,7 @@ ScanBack ScanAndReadBack(const PosedHead& head, int triangles, ScanLandmarks whi
 TEST(RealHeads, RawScanCarriesItsLandmarksThroughItsMotion)
 {
   PosedHead head;
-  ASSERT_TRUE(Load(RealHead::Average, head));
+  ASSERT_TRUE(LoadRealHeadForTest(RealHead::Average, head));
   std::string problem;
   ASSERT_TRUE(ScaleHead(head, 460, problem)) << problem;
   const ScanBack back = ScanAndReadBack(head, 20000, ScanLandmarks::All);
@@ -317,7 +304,7 @@ TEST(RealHeads, RawScanCarriesItsLandmarksThroughItsMotion)
 TEST(RealHeads, RawScanOfACoarseMeshWithItsMidlineLandmarks)
 {
   PosedHead head;
-  ASSERT_TRUE(Load(RealHead::Scanned, head));
+  ASSERT_TRUE(LoadRealHeadForTest(RealHead::Scanned, head));
   const ScanBack back = ScanAndReadBack(head, 30000, ScanLandmarks::Midline);
   // 2918 triangles split in four twice, to have 30,000 before the cut.
   EXPECT_EQ(back.options.subdivisions, 2);
