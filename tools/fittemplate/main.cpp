@@ -34,7 +34,8 @@ namespace
 {
 // Thresholds past which a fit is taken to have failed.
 constexpr double kMinMatchedAlignment = 0.2;   // share of template samples matched by the rigid alignment
-constexpr double kMaxLandmarkAlignment = 20.0; // mm, root mean square of the landmark residuals after alignment
+constexpr double kMaxLandmarkAlignment = 20.0; // mm on the template's head (times the scale on the scan's), root
+                                               // mean square of the landmark residuals after alignment
 constexpr double kMaxLandmarkFit = 10.0;       // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;          // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;               // mm, mean distance of the fitted points to the scan
@@ -52,6 +53,7 @@ struct Inputs
   TriangleSurface scan;
   std::vector<Landmark> templateLandmarks;
   std::vector<Landmark> scanLandmarks;
+  double scale = 1; // of the template to the scan's size, once scaled
 };
 
 // A stretch that a head's shape can have: finite, within kMaxStretch of none.
@@ -220,7 +222,8 @@ std::string SwapText(const std::vector<int>& order)
 // lying farthest off when the landmarks are fitted alone.
 std::string LandmarkHint(const Inputs& in)
 {
-  const std::vector<int> order = BetterLandmarkOrder(in.scanLandmarks, in.templateLandmarks, kMaxLandmarkAlignment);
+  const std::vector<int> order =
+    BetterLandmarkOrder(in.scanLandmarks, in.templateLandmarks, kMaxLandmarkAlignment * in.scale);
   if (!order.empty())
   {
     std::string hint = "; the scan's landmarks fit much better in the order";
@@ -243,14 +246,15 @@ std::string LandmarkHint(const Inputs& in)
 // template of the scan's size, and the scan keeps its own (head size is what
 // is measured). 0 when the scale is a head's, else the exit status (after
 // its message).
-int ScaleTemplate(Inputs& in, double& scale)
+int ScaleTemplate(Inputs& in)
 {
-  scale = LandmarkScale(in.templateLandmarks, in.scanLandmarks);
+  const double scale = LandmarkScale(in.templateLandmarks, in.scanLandmarks);
   if (!(scale >= kMinScale && scale <= kMaxScale))
   {
     return Refuse(std::string("The fit failed: the scan's landmarks span ") + NumberText(scale) +
       " times the template's, not a head's size against it" + LandmarkHint(in));
   }
+  in.scale = scale;
   auto scaled = [scale](double* p) {
     for (int k = 0; k < 3; ++k)
     {
@@ -422,8 +426,7 @@ int main(int argc, char* argv[])
   {
     return status;
   }
-  double scale;
-  if (const int status = ScaleTemplate(in, scale))
+  if (const int status = ScaleTemplate(in))
   {
     return status;
   }
@@ -436,12 +439,12 @@ int main(int argc, char* argv[])
   const RigidTransform toTemplate = FitFrame(pose);
   PrintTransform(toTemplate);
   Print("Template scaled to the scan's landmarks by ");
-  PrintNumber(scale);
+  PrintNumber(in.scale);
   Print("\n");
   const std::vector<Landmark> scanInTemplate = Moved(toTemplate, in.scanLandmarks);
   const Residuals aligned = PrintResiduals(
     "Landmark residuals after alignment (mm):", Moved(toTemplate, PosedLandmarks(in, pose)), scanInTemplate);
-  if (!(aligned.rms <= kMaxLandmarkAlignment))
+  if (!(aligned.rms <= kMaxLandmarkAlignment * in.scale))
   {
     return Refuse("The fit failed: the landmarks do not fit the scan" + LandmarkHint(in));
   }
