@@ -1,6 +1,6 @@
 // The rigid and the stretched alignment: landmarks that give back a known
-// motion (and the problems of those that cannot), and a stretched, moved
-// head with a bump whose pose and stretch come back.
+// motion and scale (and the problems of those that cannot), and a
+// stretched, moved head with a bump whose pose and stretch come back.
 #include "testshapes.h"
 #include "testutil.h"
 
@@ -40,6 +40,26 @@ TEST(RigidAlign, LandmarksGiveBackAKnownMotionAndTheirProblemsAreNamed)
     }
     EXPECT_NEAR(found.t[i], motion.t[i], 1e-9);
   }
+  EXPECT_NEAR(LandmarkScale(from, to), 1.0, 1e-12);
+  // Grown by 1.3 about a point, then moved: the rotation comes back as it
+  // was, the scale as planted; three landmarks on a plane (the midline's)
+  // say it as well, and shuffled landmarks say a much smaller head.
+  std::vector<Landmark> grown(from.size());
+  for (size_t i = 0; i < from.size(); ++i)
+  {
+    Landmark scaled;
+    for (int k = 0; k < 3; ++k)
+    {
+      scaled[k] = 40.0 + 1.3 * (from[i][k] - 40.0);
+    }
+    motion.Apply(scaled.data(), grown[i].data());
+  }
+  EXPECT_NEAR(LandmarkScale(from, grown), 1.3, 1e-12);
+  EXPECT_NEAR(LandmarkScale(grown, from), 1.0 / 1.3, 1e-12);
+  EXPECT_NEAR(FitLandmarks(from, grown).r[0][1], motion.r[0][1], 1e-12);
+  EXPECT_NEAR(LandmarkScale({ from[0], from[1], from[2] }, { grown[0], grown[1], grown[2] }), 1.3, 1e-12);
+  EXPECT_LT(LandmarkScale(from, { grown[1], grown[0], grown[2], grown[4], grown[3] }), 0.8);
+  EXPECT_EQ(LandmarkScale({ { 1, 1, 1 }, { 1, 1, 1 }, { 1, 1, 1 } }, from), 0.0);
   EXPECT_EQ(LandmarkProblem(from), nullptr);
   EXPECT_STREQ(LandmarkProblem({ { 0, 0, 0 }, { 1, 1, 1 } }), "fewer than 3 landmarks");
   EXPECT_STREQ(LandmarkProblem({ { 0, 0, 0 }, { 10, 10, 10 }, { 20, 20, 20.1 } }), "landmarks on one line");

@@ -10,6 +10,7 @@
 #include "fit/landmarks.h"
 #include "fit/scanfile.h"
 #include "realheads.h"
+#include "realheadtest.h"
 #include "surftools/surface.h"
 #include "testutil.h"
 
@@ -94,17 +95,17 @@ double ExpectFitHoldsTheHead(const std::string& templ, const std::string& dir, c
   return f.cvai;
 }
 
+// A real head scaled to `circumference` mm; false after a failure when it
+// cannot be loaded or measured.
 bool Load(RealHead which, double circumference, PosedHead& head)
 {
-  std::string problem = "no such folder";
-  if (!std::filesystem::is_directory(REALHEADS_DIR) || !LoadRealHead(which, REALHEADS_DIR, head, problem) ||
-    !ScaleHead(head, circumference, problem))
+  std::string problem;
+  if (!LoadRealHeadForTest(which, head))
   {
-    ADD_FAILURE() << "the real head meshes cannot be read from " << REALHEADS_DIR << " (" << problem
-                  << "): run scripts/setup.sh, which fetches them";
     return false;
   }
-  return true;
+  EXPECT_TRUE(ScaleHead(head, circumference, problem)) << problem;
+  return problem.empty();
 }
 }
 
