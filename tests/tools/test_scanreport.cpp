@@ -462,6 +462,31 @@ TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
     RunTool("scanreport", args, dir).output, "Cannot read the measures table missing.tsv: it cannot be opened\n");
 }
 
+TEST(ScanReport, PageOfOneScanTakesATableOfOneVisitAndAScanOnTheMesh)
+{
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  WriteSurfaceFile(dir + "/small.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 } }, { { 0, 1, 2 } });
+  const std::vector<std::string> one = { "firstscan.vtk", "-", "template.vtk", "template_mask.clr", "report.html" };
+  std::vector<std::string> tabled = one;
+  tabled.push_back("measures.tsv");
+  std::vector<std::string> small = one;
+  small[0] = "small.vtk";
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+         { tabled,
+           "Cannot read the measures table measures.tsv: it holds 3 visits, and the page of one scan takes one\n" },
+         { small,
+           "Scan small.vtk does not lie on the mesh of template template.vtk: it has 1 cells, the template 1800\n" },
+       })
+  {
+    // No display: both are refused before anything renders.
+    const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
+    EXPECT_EQ(run.status, 255) << message;
+    EXPECT_EQ(run.output, message);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/report.html"));
+  }
+}
+
 TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
 {
   const std::string dir = SampleDir();

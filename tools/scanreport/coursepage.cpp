@@ -21,12 +21,12 @@ const char* const kVisitColumns[] = { "ci", "cvai", "plagiocephaly_level", "circ
   "osr" };
 
 // When a visit was, for the summary: "at 4 months", or "at the first visit"
-// and "at the latest visit" where ages are not known.
+// and "at the latest visit" ("at the visit" of one) where ages are not known.
 std::string When(const VisitTable& table, size_t v)
 {
   if (!table.agesKnown)
   {
-    return v == 0 ? "at the first visit" : "at the latest visit";
+    return table.visits.size() == 1 ? "at the visit" : v == 0 ? "at the first visit" : "at the latest visit";
   }
   const long months = std::lround(AgeInMonths(table.visits[v]));
   return "at " + std::to_string(months) + (months == 1 ? " month" : " months");
@@ -63,11 +63,17 @@ std::vector<std::string> MarkedVisits(const VisitTable& table)
   return marked;
 }
 
-// The flattening of the back of the head from the first to the latest visit.
+// The flattening of the back of the head from the first to the latest visit
+// (at the one visit, where there is one).
 std::string Flattening(const VisitTable& table)
 {
   const Visit& first = table.visits.front();
   const Visit& latest = table.visits.back();
+  if (table.visits.size() == 1)
+  {
+    return first.flatSide == "none" ? "no posterior flattening"
+                                    : "posterior flattening on " + PatientSideText(first.flatSide);
+  }
   if (first.flatSide == "none")
   {
     return "no posterior flattening " + When(table, 0) +
@@ -135,7 +141,8 @@ void WriteVisits(std::ostringstream& html, const VisitTable& table)
           "vault asymmetry index, with its level: "
        << LevelScaleText()
        << ". ASR, PSR, OSR: anterior, posterior and overall symmetry ratios (100 is balanced). Each is explained "
-          "with the first and the final scan's measures below.</p>\n";
+          "with the "
+       << (table.visits.size() == 1 ? "scan's" : "first and the final scan's") << " measures below.</p>\n";
 }
 
 // A fit's figure, marked where it lies beyond the workflow's limit.
@@ -187,7 +194,7 @@ std::string CourseSummary(const VisitTable& table)
   const std::string checking = marked.empty() ? ""
                                               : "; visit" + std::string(marked.size() == 1 ? " " : "s ") +
       Enumeration(marked) + (marked.size() == 1 ? " is" : " are") + " marked for checking";
-  return "CVAI " + cvaiAt(0) + ", " + cvaiAt(last) + "; " + Flattening(table) + checking + ".";
+  return "CVAI " + cvaiAt(0) + (last == 0 ? "" : ", " + cvaiAt(last)) + "; " + Flattening(table) + checking + ".";
 }
 
 std::string CourseHeader(const VisitTable& table)
@@ -197,8 +204,8 @@ std::string CourseHeader(const VisitTable& table)
   {
     visits.push_back(Escape(visit.name) + (table.agesKnown ? " (" + Rounded(AgeInMonths(visit)) + " months)" : ""));
   }
-  return "<p class=\"visits\">Visits " + Enumeration(visits) + ".</p>\n<p id=\"summary\" class=\"summary\">" +
-    Escape(CourseSummary(table)) + "</p>\n";
+  return std::string("<p class=\"visits\">Visit") + (visits.size() == 1 ? " " : "s ") + Enumeration(visits) +
+    ".</p>\n<p id=\"summary\" class=\"summary\">" + Escape(CourseSummary(table)) + "</p>\n";
 }
 
 std::string CourseSection(const VisitTable& table)
@@ -206,12 +213,16 @@ std::string CourseSection(const VisitTable& table)
   std::ostringstream html;
   html << "<section id=\"course\">\n<h2>Course over the visits</h2>\n";
   WriteVisits(html, table);
-  html << "<div class=\"charts\">\n";
-  for (const char* column : { "ci", "cvai", "circumference" })
+  // Charts of a course of two visits or more.
+  if (table.visits.size() > 1)
   {
-    html << CourseChart(table, column);
+    html << "<div class=\"charts\">\n";
+    for (const char* column : { "ci", "cvai", "circumference" })
+    {
+      html << CourseChart(table, column);
+    }
+    html << "</div>\n";
   }
-  html << "</div>\n";
   if (!MarkedVisits(table).empty())
   {
     html << "<p class=\"note\">Hollow orange points: visits marked for checking; their values may not be "

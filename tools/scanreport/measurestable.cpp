@@ -154,15 +154,20 @@ std::string ReadVisit(const std::vector<std::string>& fields, size_t line, Visit
   return problem.empty() ? FitFields(fields, line, visit.fit) : problem;
 }
 
-// What holds across the rows: one subject, at least two visits, each named
-// once, ages on every row or on none, and increasing.
-std::string CheckCourse(const VisitTable& table, const std::vector<std::string>& subjects)
+// What holds across the rows: one subject, at least two visits (or, with
+// `oneVisit`, one), each named once, ages on every row or on none, and
+// increasing.
+std::string CheckCourse(const VisitTable& table, const std::vector<std::string>& subjects, bool oneVisit)
 {
   const std::vector<Visit>& visits = table.visits;
-  if (visits.size() < 2)
+  const std::string held = "it holds " + std::to_string(visits.size()) + " visit" + (visits.size() == 1 ? "" : "s");
+  if (oneVisit && visits.size() != 1)
   {
-    return "it holds " + std::to_string(visits.size()) + " visit" + (visits.size() == 1 ? "" : "s") +
-      ", and a course needs at least two";
+    return held + ", and the page of one scan takes one";
+  }
+  if (!oneVisit && visits.size() < 2)
+  {
+    return held + ", and a course needs at least two";
   }
   for (size_t v = 1; v < visits.size(); ++v)
   {
@@ -202,7 +207,7 @@ std::string MeasuresHeaderRow()
     "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck";
 }
 
-std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
+std::string ReadMeasuresTable(const std::string& path, VisitTable& table, bool oneVisit)
 {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open() || std::filesystem::is_directory(path))
@@ -238,7 +243,7 @@ std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
   {
     return in.bad() ? "it cannot be read" : "it is empty";
   }
-  const std::string problem = CheckCourse(table, subjects);
+  const std::string problem = CheckCourse(table, subjects, oneVisit);
   table.subject = subjects.empty() ? "" : subjects[0];
   table.agesKnown = problem.empty() && table.visits[0].ageDays >= 0;
   return problem;

@@ -7,8 +7,9 @@
 // (to follow "Cannot read the measures table FILE: "): a file that cannot be
 // opened, a header that differs, a row of another number of fields, of
 // another subject, without a name or repeating one, a number that does not
-// parse, a level or side that is none, fewer than two visits, ages given on
-// some rows only, or ages that do not increase.
+// parse, a level or side that is none, fewer than two visits (a table of one
+// scan's page: other than one), ages given on some rows only, or ages that do
+// not increase.
 #pragma once
 
 #include "measure/headshape.h"
@@ -47,10 +48,11 @@ struct VisitTable
 {
   std::string subject;
   bool agesKnown = false;
-  std::vector<Visit> visits; // in order, at least two
+  std::vector<Visit> visits; // in order, at least two (one of a single scan's page)
 };
 
-std::string ReadMeasuresTable(const std::string& path, VisitTable& table);
+// Reads the table of a page of two scans, or (`oneVisit`) of one.
+std::string ReadMeasuresTable(const std::string& path, VisitTable& table, bool oneVisit = false);
 
 // The table's header row, without its line feed.
 std::string MeasuresHeaderRow();
