@@ -11,31 +11,6 @@ using namespace workflowrun;
 
 namespace
 {
-// Every picture of the page decoded at 1200 x 800 (`pictures` of them),
-// nothing fetched, no script, and no table wider than an A4 page.
-void ExpectSelfContained(const std::string& page, size_t pictures, const std::string& screenshot)
-{
-  browserpage::SeenLines seen = browserpage::OpenPage(page, screenshot);
-  EXPECT_EQ(seen.count("request"), 0u) << page;
-  EXPECT_EQ(seen["image"].size(), pictures) << page;
-  for (const std::vector<std::string>& image : seen["image"])
-  {
-    EXPECT_EQ(std::vector<std::string>(image.end() - 2, image.end()), (std::vector<std::string>{ "1200", "800" }))
-      << page << ": " << image[1];
-  }
-  for (const std::vector<std::string>& width : seen["width"])
-  {
-    EXPECT_TRUE(width[1] != "print-a4" || std::stod(width[3]) <= std::stod(width[4]) + 0.5) << page << ": " << width[2];
-  }
-  for (const std::string kind : { "scripts", "overflow" })
-  {
-    for (const std::vector<std::string>& line : seen[kind])
-    {
-      EXPECT_EQ(line.back(), "0") << page << ": " << kind;
-    }
-  }
-}
-
 // Runs shapestats by hand in DIR/`cwd` (its arguments, the folder DIR/hand,
 // then `after`) and expects each of `files` in `folder` of the workflow's output,
 // and what it printed, to equal those of the hand run.
@@ -92,8 +67,8 @@ TEST(Workflow, CohortStatisticsAreShapestatsByHandOnPagesOfTheirOwn)
   EXPECT_NE(index.find("<h1>Cohort statistics: 5 subjects</h1>"), std::string::npos);
   EXPECT_NE(index.find("<li>Subjects: 5, cells: 4600</li>"), std::string::npos);
   EXPECT_EQ(index.find(dir), std::string::npos) << "a machine path on the page";
-  ExpectSelfContained(out + "cohort/index.html", 6, dir + "/index.png");
-  ExpectSelfContained(out + "s01/report.html", 5, dir + "/report.png");
+  browserpage::ExpectSelfContained(out + "cohort/index.html", 6, dir + "/index.png");
+  browserpage::ExpectSelfContained(out + "s01/report.html", 5, dir + "/report.png");
 
   // Nothing changed: nothing runs.
   const auto before = Times(out);
