@@ -7,6 +7,7 @@
 // has no table wider than an A4 page or a phone; with a score folder, the
 // subject's distance, percentile and z-score picture, the page otherwise
 // unchanged; and the refusals.
+#include "growth/headcircumference.h"
 #include "testutil.h"
 #include "tools/browserpage.h"
 
@@ -425,7 +426,7 @@ TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
   const std::vector<std::pair<std::string, std::string>> cases = {
     { "", "it is empty" },
     { replaced("\tlevel\t", "\tlvl\t"), "its header's column 5 is \"lvl\", not \"level\"" },
-    { replaced("\tcheck\n", "\n"), "its header has 24 columns, not 25" },
+    { replaced("\tcheck\n", "\n"), "its header has 24 columns, not 28" },
     { replaced("\t93.1\t", "\t93.1\t\t"), "line 3 has 26 fields, not 25" },
     { kMeasuresHeader + '\n' + MeasuresRow("S017", kCourse[0]) + '\n',
       "it holds 1 visit, and a course needs at least two" },
@@ -542,6 +543,80 @@ TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
   // The CVAI's chart shades the five levels.
   EXPECT_EQ(Matches(page, "<rect class=\"band level[1-5]\" data-level=\"([1-5])\""),
     std::vector<std::string>({ "1", "2", "3", "4", "5" }));
+}
+
+namespace
+{
+// The planted course of S017 as a table of the child's sex, its head
+// circumference's z-score and percentile added by hcstandard.
+std::string GrowthTable(const std::string& dir, const std::vector<PlantedVisit>& visits, const std::string& sex)
+{
+  std::string table = kMeasuresHeader + "\tsex\n";
+  for (const PlantedVisit& v : visits)
+  {
+    table += MeasuresRow("S017", v) + '\t' + sex + '\n';
+  }
+  WriteText(dir + "/shapes.tsv", table);
+  const ToolRun run = RunTool("hcstandard", { "shapes.tsv" }, dir);
+  EXPECT_EQ(run.status, 0) << run.output;
+  return run.output;
+}
+}
+
+TEST(ScanReport, CircumferenceOverTheGrowthStandardsCentilesWithItsPercentiles)
+{
+  // S017 as a boy whose head lies below the 3rd centile at 4 months, on
+  // the median at 7 and above the 50th at 11.
+  std::vector<PlantedVisit> course = kCourse;
+  course[0].circumference = "385";
+  course[1].circumference = "439.1";
+  course[2].circumference = "462";
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", GrowthTable(dir, course, "male"));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_NE(page.find("; head circumference below the 3rd percentile at 4 months;"), std::string::npos);
+  EXPECT_NE(page.find("for boys of the WHO Child Growth Standards (World Health Organization, 2006), whose 3rd, "
+                      "15th, 50th, 85th and 97th centiles the circumference chart draws."),
+    std::string::npos);
+  EXPECT_NE(page.find("the occipitofrontal circumference a tape measure takes"), std::string::npos);
+
+  // In a browser: each visit's percentile as the standard gives it, the five
+  // curves labelled, and the median's curve ending at the median of the last
+  // month shown.
+  BrowserLines seen =
+    OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-growth-screenshot.png");
+  ASSERT_EQ(seen["percentile"].size(), 3u);
+  for (size_t v = 0; v < 3; ++v)
+  {
+    GrowthLms lms;
+    ASSERT_TRUE(HeadCircumferenceLms(Sex::Male, std::stod(course[v].age), lms));
+    const std::string want = PercentileText(GrowthPercentile(GrowthZ(lms, std::stod(course[v].circumference))));
+    EXPECT_EQ(seen["percentile"][v], (std::vector<std::string>{ "percentile", course[v].visit, want }));
+  }
+  EXPECT_EQ(seen["percentile"][1][2], "50th");
+  const std::vector<std::string> labels = { "3rd", "15th", "50th", "85th", "97th" };
+  ASSERT_EQ(seen["centile"].size(), 5u);
+  for (size_t c = 0; c < 5; ++c)
+  {
+    const std::vector<std::string>& curve = seen["centile"][c];
+    ASSERT_EQ(curve.size(), 8u);
+    EXPECT_EQ(curve[1], "circumference");
+    EXPECT_EQ(curve[3], labels[c]);
+    GrowthLms lms;
+    ASSERT_TRUE(HeadCircumferenceLms(Sex::Male, std::stod(curve[6]) * kDaysPerMonth, lms));
+    EXPECT_NEAR(std::stod(curve[7]), CentileCircumference(lms, kChartCentiles[c]), 0.05) << labels[c];
+  }
+
+  // Without the child's sex: the chart as before and why no percentile shows.
+  WriteText(dir + "/measures.tsv", GrowthTable(dir, course, ""));
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string unsexed = ReadText(dir + "/report.html");
+  EXPECT_EQ(unsexed.find("class=\"centile"), std::string::npos);
+  EXPECT_NE(unsexed.find("No percentile is shown: the child's sex is not given"), std::string::npos);
+  EXPECT_EQ(unsexed.find("head circumference below"), std::string::npos);
 }
 
 TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)

@@ -64,6 +64,9 @@ svg.chart .course { fill: none; stroke: #2f6db5; stroke-width: 2; }
 svg.chart .point { fill: #2f6db5; stroke: #fff; stroke-width: 1.5; }
 svg.chart .point.marked { fill: #fff; stroke: #c25400; stroke-width: 2.5; }
 svg.chart .value { font-size: 11px; font-weight: 600; paint-order: stroke; stroke: #fff; stroke-width: 3px; }
+svg.chart .centile { fill: none; stroke: #7d8a96; stroke-width: 1; stroke-dasharray: 4 3; }
+svg.chart .centile.median { stroke-dasharray: none; }
+svg.chart .centile-label { font-size: 9px; fill: #56606b; }
 ol.how li { margin-bottom: 0.4rem; }
 @page { size: A4; margin: 12mm; }
 @media print { body { max-width: none; padding: 0; font-size: 10pt; } table { font-size: 9pt; }
