@@ -6,10 +6,13 @@
 // visit; each scan measured and compared as the sample's own 4.2 file, a
 // scan whose cells differ refused; and a cohort of one child, whose
 // statistics are left out with a line each.
+#include "growth/headcircumference.h"
 #include "surfacefiles.h"
 #include "surftools/listfile.h"
 #include "tools/browserpage.h"
 #include "tools/workflowrun.h"
+
+#include <algorithm>
 
 #include <vtkCellArray.h>
 #include <vtkDataArray.h>
@@ -38,7 +41,8 @@ void SaveTurned(const std::string& from, const std::string& to)
 // clinic's software saves them (the originals kept in ROOT/original), and
 // its visits.tsv as a spreadsheet saves it: a.b-01 (s01 as 5.1 ASCII and
 // 5.1 binary), "c d-02" (s02 as .vtp and its own 4.2), e-03 (s03's first
-// visit alone, as .VTP) and x-04, whose second scan has one cell turned.
+// visit alone, as .VTP), x-04, whose second scan has one cell turned, and
+// y-05, whose visits give two sexes.
 void ClinicCohort(const std::string& root)
 {
   ASSERT_TRUE(InstallTools(root));
@@ -58,7 +62,8 @@ void ClinicCohort(const std::string& root)
     "c d-02\t1st\t137\tsubjects/s02/first.vtp\t\tfemale",                         // no notes field
     "c d-02\t2nd\t329\tsubjects/s02/final.vtk\t\tfemale\thelmet since 5 months",
     "e-03\tonly\t109\tsubjects/s03/first.VTP\t\t\t", "x-04\tv1\t100\tsubjects/s01/first.vtk\t\t\t",
-    "x-04\tv2\t200\tsubjects/turned.vtk\t\t\t" };
+    "x-04\tv2\t200\tsubjects/turned.vtk\t\t\t", "y-05\tv1\t100\tsubjects/s01/first.vtk\t\tmale\t",
+    "y-05\tv2\t200\tsubjects/s01/final.vtk\t\tfemale\t" };
   std::string table = "\xEF\xBB\xBF";
   for (const std::string& row : rows)
   {
@@ -85,7 +90,11 @@ void ExpectMeasuresOfTheOriginals(const std::string& root)
     { "a.b-01\tv.2-b", "s01/final" }, { "c d-02\t1st", "s02/first" }, { "c d-02\t2nd", "s02/final" },
     { "e-03\tonly", "s03/first" } };
   ASSERT_EQ(table.size(), visits.size() + 1);
-  EXPECT_EQ(TabFields(table[0]).size(), 25u) << "the further columns of visits.tsv are not the measures'";
+  const std::vector<std::string> header = TabFields(table[0]);
+  ASSERT_EQ(header.size(), 28u) << "the further columns of visits.tsv but sex are not the measures'";
+  EXPECT_EQ(std::vector<std::string>(header.end() - 3, header.end()),
+    std::vector<std::string>({ "sex", "hc_z", "hc_percentile" }));
+  const size_t circumference = std::find(header.begin(), header.end(), "circumference") - header.begin();
   for (size_t v = 0; v < visits.size(); ++v)
   {
     const std::vector<std::string> measured = Measured(root, root + "/cohort/subjects/" + visits[v].second + ".vtk");
@@ -93,7 +102,23 @@ void ExpectMeasuresOfTheOriginals(const std::string& root)
     EXPECT_EQ(row[0] + '\t' + row[1], visits[v].first);
     EXPECT_EQ(std::vector<std::string>(row.begin() + 4, row.begin() + 4 + measured.size()), measured)
       << visits[v].first;
+    // The circumference against the WHO standard for the sex given, none
+    // without one.
+    ASSERT_EQ(row.size(), 28u);
+    Sex sex;
+    ASSERT_TRUE(SexOf(row[25], sex)) << row[25];
+    GrowthLms lms;
+    if (!HeadCircumferenceLms(sex, std::stod(row[2]), lms))
+    {
+      EXPECT_EQ(row[25] + row[26] + row[27], "") << visits[v].first;
+      continue;
+    }
+    const double z = GrowthZ(lms, std::stod(row[circumference]));
+    EXPECT_NEAR(std::stod(row[26]), z, 1e-5) << visits[v].first;
+    EXPECT_NEAR(std::stod(row[27]), GrowthPercentile(z), 1e-4) << visits[v].first;
   }
+  EXPECT_EQ(TabFields(table[1])[25], "male");
+  EXPECT_EQ(TabFields(table[3])[25], "female");
 }
 
 // The tools' results on the 5.1 template and the scans as saved are those on
@@ -153,6 +178,11 @@ TEST(Workflow, ClinicsFilesNamesAndTablesGoThroughAndAChildOfOneVisitGetsItsPage
     std::string::npos)
     << run.output;
   EXPECT_FALSE(fs::exists(root + "/out/x-04"));
+  EXPECT_NE(run.output.find("visits.tsv (subject y-05): its visits give the sexes female and male; subject y-05 left "
+                            "out"),
+    std::string::npos)
+    << run.output;
+  EXPECT_FALSE(fs::exists(root + "/out/y-05"));
   EXPECT_NE(run.output.find("scores against the others are left out"), std::string::npos);
   EXPECT_EQ(run.output.find("change from the first to the latest visit is left out"), std::string::npos);
   ExpectMeasuresOfTheOriginals(root);

@@ -7,7 +7,7 @@ report what was left out; nothing here ends the process. The table writers
 raise ValueError on a result they cannot read, which fails that job alone.
 Run as a script, the workflow's jobs write the tables (run in OUT):
 
-    cohort.py measures SUBJECT/measures.tsv SUBJECT [VISIT AGE_DAYS SCAN LANDMARKS]...
+    cohort.py measures SUBJECT/shapes.tsv SUBJECT [VISIT AGE_DAYS SCAN LANDMARKS SEX]...
     cohort.py concatenate OUT_TABLE TABLE...
     cohort.py subjects OUT_TABLE [SUBJECT TABLE]..."""
 
@@ -24,6 +24,8 @@ SCAN_FORMATS = (".vtk", ".vtp", ".stl", ".ply", ".obj")
 ON_TEMPLATE_FORMATS = (".vtk", ".vtp")
 VISITS_HEADER = ["subject", "visit", "age_days", "scan", "landmarks"]
 FIT_COLUMNS = ["fit_landmark_rms", "fit_landmark_largest", "fit_distance_mean", "fit_unmatched_percent"]
+# visits.tsv's optional column of the child's sex: the growth standard differs for girls and boys.
+SEXES = ("female", "male", "")
 
 
 class Visit:
@@ -37,7 +39,8 @@ class Visit:
         # one (onmesh write) for the tools.
         self.written = not self.raw and not scan.lower().endswith(".vtk")
         self.line = line  # in visits.tsv (0 for the folder layout)
-        self.columns = columns or {}  # visits.tsv's further columns by name, kept and not read here
+        self.columns = columns or {}  # visits.tsv's further columns by name, kept (sex is read)
+        self.sex = self.columns.get("sex", "")  # female, male, or "" for unknown
 
 
 def find(visits, subject, name):
@@ -129,9 +132,23 @@ def read_visits(cohort, problems, onmesh):
             problems.append("%s): %s; subject %s left out" % (where, problem, subject))
             refused.add(subject)
             continue
-        seen.add((subject, fields[1]))
         columns = dict(zip(header[len(VISITS_HEADER):], fields[len(VISITS_HEADER):] + [""] * len(header)))
+        if columns.get("sex", "") not in SEXES:
+            problems.append("%s): the sex '%s' is not female, male or empty; subject %s left out"
+                            % (where, columns["sex"], subject))
+            refused.add(subject)
+            continue
+        seen.add((subject, fields[1]))
         visits.setdefault(subject, []).append(Visit(fields[1], int(fields[2]), fields[3], fields[4], number, columns))
+    for subject in sorted(visits):
+        # One child, one sex: a visit that leaves it empty takes the others'.
+        sexes = sorted({v.sex for v in visits[subject] if v.sex})
+        if len(sexes) > 1 and subject not in refused:
+            problems.append("visits.tsv (subject %s): its visits give the sexes %s; subject %s left out"
+                            % (subject, " and ".join(sexes), subject))
+            refused.add(subject)
+        for visit in visits[subject]:
+            visit.sex = sexes[0] if sexes else ""
     for subject in refused:
         visits.pop(subject, None)
     for subject in visits:
@@ -194,8 +211,9 @@ def fit_figures(path):
 
 
 def write_measures(visits, subject, path):
-    """measures.tsv: a row per visit, its headshape measures (from
-    SUBJECT/VISIT/headshape.tsv) and its fit's figures (from fit.txt)."""
+    """The measures of a subject's visits: a row per visit, its headshape
+    measures (from SUBJECT/VISIT/headshape.tsv), its fit's figures (from
+    fit.txt) and the child's sex (which hcstandard then reads)."""
     header, rows = None, []
     for visit in visits:
         with open("%s/%s/headshape.tsv" % (subject, visit.name)) as f:
@@ -207,9 +225,9 @@ def write_measures(visits, subject, path):
         if visit.raw:
             figures, check = fit_figures("%s/%s/fit.txt" % (subject, visit.name))
         age = "" if visit.age is None else str(visit.age)
-        rows.append([subject, visit.name, age, visit.scan] + table[1].split("\t")[1:] + figures + [check])
+        rows.append([subject, visit.name, age, visit.scan] + table[1].split("\t")[1:] + figures + [check, visit.sex])
     with open(path, "w") as f:
-        for row in [["subject", "visit", "age_days", "scan"] + header + FIT_COLUMNS + ["check"]] + rows:
+        for row in [["subject", "visit", "age_days", "scan"] + header + FIT_COLUMNS + ["check", "sex"]] + rows:
             f.write("\t".join(row) + "\n")
 
 
@@ -229,9 +247,9 @@ def concatenate(tables, path, names=None):
 
 def main(arguments):
     command, rest = (arguments[0], arguments[1:]) if arguments else ("", [])
-    if command == "measures" and len(rest) >= 6 and len(rest) % 4 == 2:
-        visits = [Visit(rest[k], int(rest[k + 1]) if rest[k + 1] else None, rest[k + 2], rest[k + 3], 0)
-                  for k in range(2, len(rest), 4)]
+    if command == "measures" and len(rest) >= 7 and len(rest) % 5 == 2:
+        visits = [Visit(rest[k], int(rest[k + 1]) if rest[k + 1] else None, rest[k + 2], rest[k + 3], 0,
+                        {"sex": rest[k + 4]}) for k in range(2, len(rest), 5)]
         write_measures(visits, rest[1], rest[0])
     elif command == "concatenate" and len(rest) >= 2:
         concatenate(rest[1:], rest[0])
