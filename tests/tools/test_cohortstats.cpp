@@ -80,25 +80,13 @@ TEST(Cohortstats, GrowthZScoresCountOnlyTheVisitsThatHaveOne)
 
 TEST(Cohortstats, RefusesATableItCannotReadInOneLine)
 {
-  const std::string dir = ScratchDir();
-  const struct
-  {
-    std::string table, message;
-  } cases[] = {
-    { "subject\tage_days\tci\n" + Row("a", "1", "2"), "its header has no column check" },
-    { kHeader + Row("a", "1", "80") + Row("a", "ten", "81"), "line 3: the age_days 'ten' is not a number" },
-    { kHeader + Row("a", "1", "n/a"), "line 2: the ci 'n/a' is not a number" },
-    { kHeader + "a\tv\t1\n", "line 2 has 3 fields, not 16" },
-    { kHeader, "it has no visit" },
-  };
-  for (const auto& c : cases)
-  {
-    WriteText(dir + "/t.tsv", c.table);
-    const ToolRun run = RunTool("cohortstats", { dir + "/t.tsv" });
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.output, "Cannot read the measures table " + dir + "/t.tsv: " + c.message + "\n");
-  }
-  const ToolRun usage = RunTool("cohortstats", {});
-  EXPECT_EQ(usage.status, 255);
-  EXPECT_EQ(usage.output.rfind("Usage: cohortstats cohort_measures.tsv\n", 0), 0u);
+  ExpectTableRefusals("cohortstats", "Cannot read the measures table",
+    {
+      { "subject\tage_days\tci\n" + Row("a", "1", "2"), "its header has no column check" },
+      { kHeader + Row("a", "1", "80") + Row("a", "ten", "81"), "line 3: the age_days 'ten' is not a number" },
+      { kHeader + Row("a", "1", "n/a"), "line 2: the ci 'n/a' is not a number" },
+      { kHeader + "a\tv\t1\n", "line 2 has 3 fields, not 16" },
+      { kHeader, "it has no visit" },
+    },
+    "Usage: cohortstats cohort_measures.tsv\n");
 }

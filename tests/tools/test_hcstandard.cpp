@@ -57,27 +57,15 @@ TEST(Hcstandard, ZScoresAndPercentilesByHandAndNothingWithoutASexOrPastTheStanda
 
 TEST(Hcstandard, RefusesATableItCannotReadInOneLine)
 {
-  const std::string dir = ScratchDir();
   const std::string header = "age_days\tsex\tcircumference\n";
-  const struct
-  {
-    std::string table, message;
-  } cases[] = {
-    { "age_days\tcircumference\n1\t400\n", "its header has no column sex" },
-    { header + "100\tboy\t400\n", "line 2: sex \"boy\" is not female, male or empty" },
-    { header + "100\tmale\t400\n100.5\tmale\t400\n", "line 3: age_days \"100.5\" is not a whole number of days" },
-    { header + "100\tmale\t-4\n", "line 2: circumference \"-4\" is not a length" },
-    { header + "100\tmale\n", "line 2 has 2 fields, not 3" },
-    { "", "it cannot be opened, or it is empty" },
-  };
-  for (const auto& c : cases)
-  {
-    WriteText(dir + "/t.tsv", c.table);
-    const ToolRun run = RunTool("hcstandard", { dir + "/t.tsv" });
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.output, "Cannot read the table " + dir + "/t.tsv: " + c.message + "\n");
-  }
-  const ToolRun usage = RunTool("hcstandard", {});
-  EXPECT_EQ(usage.status, 255);
-  EXPECT_EQ(usage.output.rfind("Usage: hcstandard table.tsv\n", 0), 0u);
+  ExpectTableRefusals("hcstandard", "Cannot read the table",
+    {
+      { "age_days\tcircumference\n1\t400\n", "its header has no column sex" },
+      { header + "100\tboy\t400\n", "line 2: sex \"boy\" is not female, male or empty" },
+      { header + "100\tmale\t400\n100.5\tmale\t400\n", "line 3: age_days \"100.5\" is not a whole number of days" },
+      { header + "100\tmale\t-4\n", "line 2: circumference \"-4\" is not a length" },
+      { header + "100\tmale\n", "line 2 has 2 fields, not 3" },
+      { "", "it cannot be opened, or it is empty" },
+    },
+    "Usage: hcstandard table.tsv\n");
 }
