@@ -18,6 +18,7 @@ constexpr double kLeft = 44;
 constexpr double kRight = kWidth - 12;
 constexpr double kTop = 14;
 constexpr double kBottom = kHeight - 48;
+constexpr double kCentileMargin = 26; // right of the plot, for the centile curves' labels
 
 // An axis: from `from` to `to`, ticks every `step` from `firstTick` on.
 struct Axis
@@ -204,7 +205,8 @@ Centiles CentileCurves(const VisitTable& table, const Axis& x)
   return centiles;
 }
 
-// The centile curves, each labelled at its right end.
+// The centile curves, each labelled at its right end, outside the plot
+// (where no visit's value label can cover it).
 void WriteCentiles(std::ostringstream& svg, const Centiles& centiles, const Axis& xAxis, const Axis& yAxis)
 {
   if (centiles.months.empty())
@@ -219,9 +221,8 @@ void WriteCentiles(std::ostringstream& svg, const Centiles& centiles, const Axis
     {
       svg << (i ? " " : "") << At(X(xAxis, centiles.months[i])) << ',' << At(Y(yAxis, centiles.curves[c][i]));
     }
-    svg << "\"/>\n<text class=\"centile-label\" x=\"" << At(X(xAxis, centiles.months.back()) - 2) << "\" y=\""
-        << At(Y(yAxis, centiles.curves[c].back()) - 2) << "\" text-anchor=\"end\">" << PercentileText(kChartCentiles[c])
-        << "</text>\n";
+    svg << "\"/>\n<text class=\"centile-label\" x=\"" << At(X(xAxis, centiles.months.back()) + 3) << "\" y=\""
+        << At(Y(yAxis, centiles.curves[c].back()) + 3) << "\">" << PercentileText(kChartCentiles[c]) << "</text>\n";
   }
 }
 
@@ -273,11 +274,12 @@ std::string CourseChart(const VisitTable& table, const char* column)
   std::ostringstream svg;
   svg << "<figure class=\"chart\">\n<figcaption>" << kMeasureText[k].words << (unit.empty() ? "" : ", " + unit)
       << "</figcaption>\n<svg class=\"chart\" id=\"chart-" << column << "\" data-measure=\"" << column
-      << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\" role=\"img\" aria-label=\"" << kMeasureText[k].words
-      << " by " << (table.agesKnown ? "age" : "visit") << "\" data-x-from=\"" << NumberText(xAxis.from)
-      << "\" data-x-to=\"" << NumberText(xAxis.to) << "\" data-y-from=\"" << NumberText(yAxis.from) << "\" data-y-to=\""
-      << NumberText(yAxis.to) << "\">\n<rect class=\"plot\" x=\"" << At(kLeft) << "\" y=\"" << At(kTop) << "\" width=\""
-      << At(kRight - kLeft) << "\" height=\"" << At(kBottom - kTop) << "\"/>\n";
+      << "\" viewBox=\"0 0 " << kWidth + (centiles.months.empty() ? 0 : kCentileMargin) << ' ' << kHeight
+      << "\" role=\"img\" aria-label=\"" << kMeasureText[k].words << " by " << (table.agesKnown ? "age" : "visit")
+      << "\" data-x-from=\"" << NumberText(xAxis.from) << "\" data-x-to=\"" << NumberText(xAxis.to)
+      << "\" data-y-from=\"" << NumberText(yAxis.from) << "\" data-y-to=\"" << NumberText(yAxis.to)
+      << "\">\n<rect class=\"plot\" x=\"" << At(kLeft) << "\" y=\"" << At(kTop) << "\" width=\"" << At(kRight - kLeft)
+      << "\" height=\"" << At(kBottom - kTop) << "\"/>\n";
   std::ostringstream labels;
   if (std::string(column) == "cvai")
   {
