@@ -9,7 +9,8 @@ Run as a script, the workflow's jobs write the tables (run in OUT):
 
     cohort.py measures SUBJECT/shapes.tsv SUBJECT [VISIT AGE_DAYS SCAN LANDMARKS SEX]...
     cohort.py concatenate OUT_TABLE TABLE...
-    cohort.py subjects OUT_TABLE [SUBJECT TABLE]..."""
+    cohort.py subjects OUT_TABLE [SUBJECT TABLE]...
+    cohort.py growth OUT_TABLE GROWTH_TABLE [SUBJECT FIRST_AGE LATEST_AGE]..."""
 
 import os
 import re
@@ -245,6 +246,24 @@ def concatenate(tables, path, names=None):
         f.write("".join(line + "\n" for line in lines))
 
 
+def write_growth(growth_table, subjects, path):
+    """cohort_growth.tsv: each subject's growth factor from shapestats
+    change ... size (its rows in the subjects' order) and, with both ages,
+    the growth per month of age: (factor - 1) / months, in percent."""
+    with open(growth_table) as f:
+        lines = f.read().splitlines()
+    if lines[:1] != ["subject\tgrowth_factor"] or len(lines) != len(subjects) + 1:
+        raise ValueError("%s does not hold a growth factor for each of %d subjects" % (growth_table, len(subjects)))
+    rows = [["subject", "first_age_days", "latest_age_days", "growth_factor", "growth_percent_per_month"]]
+    for (subject, first, latest), line in zip(subjects, lines[1:]):
+        factor = line.split("\t")[1]
+        months = (int(latest) - int(first)) / 30.4375 if first and latest else 0
+        per_month = "%.6g" % (100 * (float(factor) - 1) / months) if months > 0 else ""
+        rows.append([subject, first, latest, factor, per_month])
+    with open(path, "w") as f:
+        f.writelines("\t".join(row) + "\n" for row in rows)
+
+
 def main(arguments):
     command, rest = (arguments[0], arguments[1:]) if arguments else ("", [])
     if command == "measures" and len(rest) >= 7 and len(rest) % 5 == 2:
@@ -253,6 +272,8 @@ def main(arguments):
         write_measures(visits, rest[1], rest[0])
     elif command == "concatenate" and len(rest) >= 2:
         concatenate(rest[1:], rest[0])
+    elif command == "growth" and len(rest) >= 5 and len(rest) % 3 == 2:
+        write_growth(rest[1], [rest[k:k + 3] for k in range(2, len(rest), 3)], rest[0])
     elif command == "subjects" and len(rest) >= 3 and len(rest) % 2 == 1:
         concatenate(rest[2::2], rest[0], rest[1::2])
     else:

@@ -1,7 +1,7 @@
 """The cohort's statistics page, OUT/cohort/index.html, from what shapestats
 and colorsnap wrote: where the heads changed from the first to the latest
-visit (the summary shapestats printed, pictures of the mean change and of the
-significant cells), how the first visits vary (each mode's share of the
+visit, as they are and beyond growth (for each, the summary shapestats
+printed, pictures of the mean change and of the significant cells), how the first visits vary (each mode's share of the
 variance and its picture) and every subject's distance from the reference
 group with its percentile. One self-contained page: style inline, pictures as
 data: URIs, no script, nothing fetched; numbers rounded for reading, the exact
@@ -84,22 +84,37 @@ def left_out_section(title, why):
     return "<section>\n<h2>%s</h2>\n<p class=\"note\">%s.</p>\n</section>\n" % (title, html.escape(why))
 
 
-def change_section(left_out):
+# The two change maps: their folder, title, the question each answers, and
+# what their mean change shows.
+CHANGES = [
+    ("change", "Change from the first to the latest visit",
+     "Where did the heads change between the visits? Growth included: every head that grew moves outward "
+     "everywhere, so this map mostly shows that children grow.",
+     "positive where heads grew outward"),
+    ("change_beyond_growth", "Change beyond growth",
+     "Where did the shape change beyond growth? Each latest visit is first scaled and moved onto its first "
+     "visit's size and place (by a fit that a local change does not sway), so what is left is the change of "
+     "shape: a flattening rounding out, an asymmetry correcting.",
+     "positive where a head came out further than its growth took it"),
+]
+
+
+def change_section(left_out, folder, title, question, outward):
     if left_out:
-        return left_out_section("Change from the first to the latest visit", left_out)
-    with open("cohort/change/summary.txt", encoding="utf-8") as f:
+        return left_out_section(title, left_out)
+    with open("cohort/%s/summary.txt" % folder, encoding="utf-8") as f:
         printed = [line for line in f.read().splitlines() if line]
-    return ("<section>\n<h2>Change from the first to the latest visit</h2>\n"
+    return ("<section>\n<h2>%s</h2>\n<p class=\"question\">%s</p>\n"
             "<p>Per cell of the template, each subject's change along the first visit's surface normal "
             "(positive outward), tested over the cohort with a paired t-test and false-discovery-rate "
             "q-values; <code>shapestats change</code> printed:</p>\n<ul class=\"printed\">\n%s</ul>\n%s%s"
             '<p class="note">The maps are painted on the mean of the first visits; the exact values are in '
-            "<code>change/</code> beside this page.</p>\n</section>\n") % (
-        "".join("<li>%s</li>\n" % html.escape(line) for line in printed),
-        figure("cohort/change/change_mean.png", "Mean change (mm)",
-               "The mean change of each cell over the subjects, in mm: positive where heads grew outward."),
-        figure("cohort/change/change_significant.png", "Significant cells",
-               "1 where the change is significant (q below 0.05), else 0."))
+            "<code>%s/</code> beside this page.</p>\n</section>\n") % (
+        title, html.escape(question), "".join("<li>%s</li>\n" % html.escape(line) for line in printed),
+        figure("cohort/%s/change_mean.png" % folder, "Mean change (mm)",
+               "The mean change of each cell over the subjects, in mm: %s." % outward),
+        figure("cohort/%s/change_significant.png" % folder, "Significant cells",
+               "1 where the change is significant (q below 0.05), else 0."), folder)
 
 
 def modes_section(left_out):
@@ -152,7 +167,8 @@ def page(left_out, subjects):
     return ('<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
             '<meta name="viewport" content="width=device-width, initial-scale=1">\n<title>%s</title>\n'
             "<style>%s</style>\n</head>\n<body>\n<h1>%s</h1>\n%s%s%s</body>\n</html>\n") % (
-        title, STYLE, title, change_section(left_out[0]), modes_section(left_out[1]), subjects_section(subjects))
+        title, STYLE, title, "".join(change_section(left_out[0], *change) for change in CHANGES),
+        modes_section(left_out[1]), subjects_section(subjects))
 
 
 def main(arguments):
