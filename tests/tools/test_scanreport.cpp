@@ -8,6 +8,9 @@
 // subject's distance, percentile and z-score picture, the page otherwise
 // unchanged; and the refusals.
 #include "growth/headcircumference.h"
+#include "stats/sizefit.h"
+#include "surftools/outputfile.h"
+#include "surftools/surface.h"
 #include "testutil.h"
 #include "tools/browserpage.h"
 
@@ -209,6 +212,31 @@ std::string CourseTable(const std::vector<PlantedVisit>& visits, const std::stri
   return table;
 }
 
+// The final scan brought to the first's size and place by hand, fitted on
+// the cells' centroids, as final_beyond_growth.vtk in `hand`; its growth
+// factor.
+double WriteBeyondGrowthByHand(const std::string& dir, const std::string& hand)
+{
+  vtkSmartPointer<vtkPolyData> first = ReadSurface((dir + "/firstscan.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> final = ReadSurface((dir + "/finalscan.vtk").c_str());
+  std::vector<double> before(3 * static_cast<size_t>(first->GetNumberOfCells())), after(before.size());
+  for (vtkIdType c = 0; c < first->GetNumberOfCells(); ++c)
+  {
+    CellCentroid(first, c, &before[3 * static_cast<size_t>(c)]);
+    CellCentroid(final, c, &after[3 * static_cast<size_t>(c)]);
+  }
+  const SizeFit fit = FitSize(before.data(), after.data(), before.size() / 3);
+  for (vtkIdType i = 0; i < final->GetNumberOfPoints(); ++i)
+  {
+    double point[3];
+    final->GetPoint(i, point);
+    ApplySize(fit, point, 1);
+    final->GetPoints()->SetPoint(i, point);
+  }
+  EXPECT_TRUE(WriteSurface(final, (hand + "/final_beyond_growth.vtk").c_str()));
+  return fit.growth;
+}
+
 // The tools that make the page's pictures run by hand in `hand`, under the
 // report's names (a picture shows its file's name): the page embeds their
 // very PNG files.
@@ -224,14 +252,17 @@ void ExpectPicturesAsMadeByHand(const std::string& page, const std::string& hand
         "900" } },
     { "scancompare",
       { "../firstscan.vtk", "../finalscan.vtk", "../template_mask.clr", "ratio_change.clr", "r1.clr", "r2.clr", "y" } },
+    { "celldist",
+      { "final_beyond_growth.vtk", "../firstscan.vtk", "distance_beyond_growth.clr", "5", "-5", "x.clr", "y.clr",
+        "z.clr" } },
   };
   for (const auto& [tool, args] : runs)
   {
     EXPECT_LE(RunTool(tool, args, hand).status, 1) << tool;
   }
   const std::vector<std::pair<std::string, std::string>> pictures = { { "../firstscan.vtk", "distance" },
-    { "../firstscan.vtk", "asymmetry_first" }, { "../finalscan.vtk", "asymmetry_final" },
-    { "../template.vtk", "ratio_change" } };
+    { "../firstscan.vtk", "distance_beyond_growth" }, { "../firstscan.vtk", "asymmetry_first" },
+    { "../finalscan.vtk", "asymmetry_final" }, { "../template.vtk", "ratio_change" } };
   std::vector<std::string> images;
   for (const auto& [surface, name] : pictures)
   {
@@ -252,18 +283,20 @@ void ExpectPicturesAsMadeByHand(const std::string& page, const std::string& hand
 // extremes that scancompare reported there.
 void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
 {
-  const std::vector<std::string> stats = Fields(
-    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
-      .output,
+  const std::vector<std::string> stats = Fields(RunTool("colorstats",
+                                                  { "distance.clr", "distance_beyond_growth.clr", "asymmetry_first.clr",
+                                                    "asymmetry_final.clr", "ratio_change.clr" },
+                                                  hand)
+                                                  .output,
     '\n');
   const std::vector<std::string> statNames = Fields(stats[0]);
   const std::vector<std::vector<std::string>> statRows = TableRows(page, "data-statistic");
   ASSERT_EQ(statRows.size(), statNames.size() - 1);
   for (size_t f = 1; f < statNames.size(); ++f)
   {
-    ASSERT_EQ(statRows[f - 1].size(), 5u);
+    ASSERT_EQ(statRows[f - 1].size(), 6u);
     EXPECT_EQ(statRows[f - 1][0], statNames[f]);
-    for (size_t p = 0; p < 4; ++p)
+    for (size_t p = 0; p < 5; ++p)
     {
       const std::string exact = Fields(stats[p + 1])[f];
       if (statNames[f] == "values" || statNames[f] == "masked" || statNames[f] == "nonfinite")
@@ -272,7 +305,7 @@ void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
       }
       else
       {
-        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 3 ? 1 : 3, statNames[f]);
+        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 4 ? 1 : 3, statNames[f]);
       }
     }
   }
@@ -317,6 +350,9 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
   // The same pictures by hand, in a folder of their own (for Range_values.txt).
   const std::string hand = dir + "/hand";
   std::filesystem::create_directory(hand);
+  const double growth = WriteBeyondGrowthByHand(dir, hand);
+  EXPECT_GT(growth, 1.05);
+  EXPECT_NE(page.find("the head grew by a factor of " + NumberText(growth) + " between the scans"), std::string::npos);
   ExpectPicturesAsMadeByHand(page, hand);
   // Nothing refers to another file or address.
   for (const char* attribute : { "src=\"", "href=\"" })
@@ -364,7 +400,7 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
   {
     seenImages.push_back(image[2] + "x" + image[3]);
   }
-  EXPECT_EQ(seenImages, std::vector<std::string>(4, "1200x800"));
+  EXPECT_EQ(seenImages, std::vector<std::string>(5, "1200x800"));
   ASSERT_EQ(seen["measure"].size(), rows.size());
   for (size_t r = 0; r < rows.size(); ++r)
   {
@@ -734,15 +770,15 @@ TEST(ScanReport, ScoreFolderShowsDistancePercentileAndZScoresAndNothingElseChang
   // The z-scores painted on the first scan, as colorsnap paints them by hand.
   ASSERT_EQ(RunToolWith(DisplayPrefix(), "colorsnap", { "firstscan.vtk", "score/zscore.clr", "z.png" }, dir).status, 0);
   const std::vector<std::string> embedded = Between(page, "src=\"data:image/png;base64,", "\"");
-  ASSERT_EQ(embedded.size(), 5u);
-  EXPECT_TRUE(FromBase64(embedded[4]) == ReadText(dir + "/z.png"));
+  ASSERT_EQ(embedded.size(), 6u);
+  EXPECT_TRUE(FromBase64(embedded[5]) == ReadText(dir + "/z.png"));
   EXPECT_NE(page.find("<code>colorsnap firstscan.vtk score/zscore.clr zscore.png</code>"), std::string::npos);
 
   BrowserLines seen =
     OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-score-screenshot.png");
-  ASSERT_EQ(seen["image"].size(), 5u);
+  ASSERT_EQ(seen["image"].size(), 6u);
   EXPECT_EQ(
-    seen["image"][4], (std::vector<std::string>{ "image", "Z-scores against the reference group", "1200", "800" }));
+    seen["image"][5], (std::vector<std::string>{ "image", "Z-scores against the reference group", "1200", "800" }));
 }
 
 TEST(ScanReport, RefusesABadScoreFolderBeforeAnyToolRuns)

@@ -1,7 +1,9 @@
 // scanreport: one self-contained HTML page that shows a first and a final
 // scan side by side: their head-shape measures and the change, pictures of
-// the distance between them, of the asymmetry of each and of the change of
-// the asymmetry ratios, with the statistics of every picture. With "-" for
+// the distance between them (as it is, and beyond growth: the final scan
+// first brought to the first's size and place), of the asymmetry of each
+// and of the change of the asymmetry ratios, with the statistics of every
+// picture. With "-" for
 // the final scan, the page of one scan (a child's one visit): its measures
 // and the picture of its asymmetry. Given the subject's measures table, the
 // page opens with the course over every visit; given also the subject's
@@ -15,6 +17,7 @@
 #include "measure/headshape.h"
 #include "parallel/parallel.h"
 #include "render/renderdisplay.h"
+#include "stats/sizefit.h"
 #include "surftools/colorfile.h"
 #include "surftools/listfile.h"
 #include "surftools/outputfile.h"
@@ -31,6 +34,9 @@
 #include <string>
 #include <vector>
 
+#include <vtkNew.h>
+#include <vtkPoints.h>
+
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -44,6 +50,10 @@ struct Input
   std::string name;
   std::string path;
 };
+
+// The final scan brought to the first scan's size and place, in the
+// scratch folder.
+const char* const kBeyondGrowth = "final_beyond_growth.vtk";
 
 // A picture: a color file that one of the runs made, painted on a surface.
 struct Picture
@@ -102,15 +112,14 @@ bool ReadScans(const ReportContents& report, vtkSmartPointer<vtkPolyData> (&scan
   return false;
 }
 
-// Reads and checks the inputs of `report`: the scans and the template are
+// Reads and checks the inputs of `report` (the scans into `scans`): the scans and the template are
 // surfaces of one mesh, `cells` cells in mirror pairs; the mask has a number
 // for every cell; the measures table, where one is given, holds a course
 // (into report.course) of one visit for the page of one scan, of two or more
 // for two; the scans can be measured (into report.shapes). False after
 // printing the line that refuses them.
-bool CheckInputs(ReportContents& report, vtkIdType& cells)
+bool CheckInputs(ReportContents& report, vtkIdType& cells, vtkSmartPointer<vtkPolyData> (&scans)[2])
 {
-  vtkSmartPointer<vtkPolyData> scans[2];
   if (!ReadScans(report, scans, cells))
   {
     return false;
@@ -250,6 +259,34 @@ std::vector<std::string> Shown(std::vector<std::string> arguments, const std::ve
   return arguments;
 }
 
+// Writes the final scan brought to the first scan's size and place (its
+// growth taken out: stats/sizefit.h, fitted on the cells' centroids, which
+// correspond on one mesh) as `path`; its growth factor into `growth`.
+// Returns an empty text, or what could not be written.
+std::string WriteBeyondGrowth(vtkPolyData* first, vtkPolyData* final, const fs::path& path, double& growth)
+{
+  const vtkIdType cells = first->GetNumberOfCells();
+  std::vector<double> before(3 * static_cast<size_t>(cells)), after(before.size());
+  for (vtkIdType c = 0; c < cells; ++c)
+  {
+    CellCentroid(first, c, &before[3 * static_cast<size_t>(c)]);
+    CellCentroid(final, c, &after[3 * static_cast<size_t>(c)]);
+  }
+  const SizeFit fit = FitSize(before.data(), after.data(), static_cast<size_t>(cells));
+  growth = fit.growth;
+  vtkNew<vtkPolyData> sized;
+  sized->DeepCopy(final);
+  vtkPoints* points = sized->GetPoints();
+  for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
+  {
+    double point[3];
+    points->GetPoint(i, point);
+    ApplySize(fit, point, 1);
+    points->SetPoint(i, point);
+  }
+  return WriteSurface(sized, path.c_str()) ? "" : "cannot write " + path.string();
+}
+
 // The runs that make the color files of the pictures, on a template of
 // `cells` cells: of one scan, its asymmetry alone.
 std::vector<Job> ColorFileRuns(vtkIdType cells, bool oneScan)
@@ -273,12 +310,16 @@ std::vector<Job> ColorFileRuns(vtkIdType cells, bool oneScan)
     { "scancompare",
       { "first.vtk", "final.vtk", "template_mask.clr", "ratio_change.clr", "ratio_first.clr", "ratio_final.clr", "y" },
       0 },
+    { "celldist",
+      { kBeyondGrowth, "first.vtk", "distance_beyond_growth.clr", "5", "-5", "distance_beyond_growth_x.clr",
+        "distance_beyond_growth_y.clr", "distance_beyond_growth_z.clr" },
+      1 },
   };
 }
 
 // The pictures of the page, in order, from the color files of `made`
-// (ColorFileRuns).
-std::vector<Picture> Pictures(const std::vector<Job>& made)
+// (ColorFileRuns); `growth` is the final head's size against the first's.
+std::vector<Picture> Pictures(const std::vector<Job>& made, double growth)
 {
   if (made.size() == 1)
   {
@@ -292,6 +333,12 @@ std::vector<Picture> Pictures(const std::vector<Job>& made)
       "Signed distance of each cell of the first scan to the same cell of the final scan (mm): negative where "
       "the final scan lies outside the first (growth), positive where it lies inside.",
       1, "distance.clr", "first.vtk", made[0] },
+    { "Distance beyond growth", "Distance beyond growth (mm)",
+      "The same distance after the final scan was brought to the first scan's size and place (" +
+        std::string(kBeyondGrowth) + ", which scanreport makes: the head grew by a factor of " + NumberText(growth) +
+        " between the scans): what changed in shape, not in size. Negative where the head came out further than "
+        "its growth took it (a flattening rounding out), positive where it stayed behind.",
+      1, "distance_beyond_growth.clr", "first.vtk", made[4] },
     { "Asymmetry of the first scan", "Asymmetry, first (mm)",
       "Signed left-right asymmetry of each cell pair of the first scan against the symmetric template (mm): "
       "positive where a side bulges outward more than its mirror side.",
@@ -436,7 +483,8 @@ int main(int argc, char* argv[])
 
   // Every input is checked before any tool runs.
   vtkIdType cells = 0;
-  if (!CheckInputs(report, cells) || !CheckScore(report, argc == 8 ? argv[7] : nullptr, cells) ||
+  vtkSmartPointer<vtkPolyData> scans[2];
+  if (!CheckInputs(report, cells, scans) || !CheckScore(report, argc == 8 ? argv[7] : nullptr, cells) ||
     !CheckSurroundings(reportPath))
   {
     return -1;
@@ -459,10 +507,15 @@ int main(int argc, char* argv[])
   {
     inputs.push_back({ "zscore.clr", report.score->figures.folder + "/zscore.clr" });
   }
+  double growth = 1;
+  std::string problem = report.OneScan() ? "" : WriteBeyondGrowth(scans[0], scans[1], scratch / kBeyondGrowth, growth);
   const std::vector<Job> made = ColorFileRuns(cells, report.OneScan());
-  const std::vector<Picture> pictures = Pictures(made);
+  const std::vector<Picture> pictures = Pictures(made, growth);
   std::string statistics;
-  std::string problem = LinkInputs(scratch, inputs);
+  if (problem.empty())
+  {
+    problem = LinkInputs(scratch, inputs);
+  }
   if (problem.empty())
   {
     problem = RunTools(scratch, made, pictures, report.score.has_value(), statistics);
