@@ -106,7 +106,10 @@ public:
       {
         usleep(100000);
       }
-      kill(*pid, SIGKILL);
+      if (kill(*pid, 0) == 0)
+      {
+        kill(*pid, SIGKILL);
+      }
     }
     unsetenv("SLURM_CONF");
     if (!dir_.empty())

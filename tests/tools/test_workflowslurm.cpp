@@ -88,16 +88,16 @@ TEST_F(WorkflowOnSlurm, TheSampleCohortRunsAsLocallyInJobsThatFitTheNode)
   ASSERT_EQ(local.status, 0) << local.output;
   std::cout << "Local run of the tables and s01's page: " << Since(start) << " s" << std::endl;
   start = std::chrono::steady_clock::now();
-  const ToolRun slurm = Snakemake(dir, "slurm", kProfile, "timeout 600");
+  const ToolRun slurm = Snakemake(dir, "cluster", kProfile, "timeout 600");
   ASSERT_EQ(slurm.status, 0) << slurm.output;
   std::cout << "The whole cohort on Slurm: " << Since(start) << " s" << std::endl;
 
   for (const std::string table : { "cohort_measures.tsv", "cohort_statistics.tsv" })
   {
-    EXPECT_FALSE(ReadText(dir + "/slurm/" + table).empty()) << table;
-    EXPECT_EQ(ReadText(dir + "/slurm/" + table), ReadText(dir + "/local/" + table)) << table;
+    EXPECT_FALSE(ReadText(dir + "/cluster/" + table).empty()) << table;
+    EXPECT_EQ(ReadText(dir + "/cluster/" + table), ReadText(dir + "/local/" + table)) << table;
   }
-  EXPECT_EQ(Undated(ReadText(dir + "/slurm/s01/report.html")), Undated(ReadText(dir + "/local/s01/report.html")));
+  EXPECT_EQ(Undated(ReadText(dir + "/cluster/s01/report.html")), Undated(ReadText(dir + "/local/s01/report.html")));
   // Every job ran on Slurm, wrote its output to slurm/<rule>-<id>.out and
   // ended COMPLETED, none on more CPUs than the node's 2 (scanreport's
   // four capped), the fits and the pages on 2.
@@ -116,7 +116,7 @@ TEST_F(WorkflowOnSlurm, TheSampleCohortRunsAsLocallyInJobsThatFitTheNode)
   {
     all += n;
   }
-  EXPECT_EQ(all, static_cast<size_t>(std::distance(fs::directory_iterator(dir + "/slurm/slurm"), {})));
+  EXPECT_EQ(all, static_cast<size_t>(std::distance(fs::directory_iterator(dir + "/cluster/slurm"), {})));
 }
 
 TEST_F(WorkflowOnSlurm, ACancelledJobAndAJobThatCanNeverStartFailTheRunByName)
