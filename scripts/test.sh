@@ -4,7 +4,8 @@
 # tests that know meshmean's marker lines on its diagnostic build, and checks
 # that both builds write the same average; the suite on the sanitizer build
 # but for the workflow's runs (Snakemake and Python over the tools, whose own
-# tests run sanitized); then runs the fuzzing harnesses briefly.
+# tests run sanitized) and the real heads' full fits (the fitting code runs
+# sanitized on synthetic scans); then runs the fuzzing harnesses briefly.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # The sources as .clang-format lays them out.
@@ -33,10 +34,10 @@ echo "meshmean: the plain and the diagnostic build write the same average"
 # any report fails the run.
 sanitize=${SANITIZE_BUILD_DIR:-$build-sanitize}
 BUILD_DIR=$sanitize bash "$root/scripts/setup.sh" -DSURFTOOLS_SANITIZE=ON
-ctest --test-dir "$sanitize" --output-on-failure -j"$(nproc)" -E '^Workflow'
+ctest --test-dir "$sanitize" --output-on-failure -j"$(nproc)" -E '^(Workflow|FitRealHeads)'
 
 # Every fuzzing harness for a short while (FUZZ_SECONDS each, 0 to skip).
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-20}
 if [ "$fuzz_seconds" -gt 0 ]; then
   FUZZ_SEED=${FUZZ_SEED:-1} FUZZ_BUILD_DIR=${FUZZ_BUILD_DIR:-$build-fuzz} bash "$root/scripts/fuzz.sh" "$fuzz_seconds"
 fi
