@@ -4,8 +4,12 @@
 // whole surface, then robustly with a stretch of the head about its centre,
 // then a non-rigid fit of the stretched template to the scan. Writes the
 // template with its points moved onto the scan, so that every tool that
-// works on the template mesh takes it.
+// works on the template mesh takes it. Given no landmark file for the scan
+// (four arguments), it finds the scan's landmarks itself, prints them, and
+// fits with them; where the scan does not show its pose clearly it refuses
+// and asks for them.
 
+#include "fit/findlandmarks.h"
 #include "fit/fitcheck.h"
 #include "fit/landmarkcheck.h"
 #include "fit/landmarks.h"
@@ -44,6 +48,8 @@ constexpr double kMaxStretch = 0.3;            // largest entry of S - I taken a
 constexpr double kMinScale = 0.5;              // the scan's head against the template's, by their landmarks:
 constexpr double kMaxScale = 2.0;              // a newborn's to an adult's on a child's template, and room
 constexpr double kLandmarkWeight = 0.5;        // the landmarks in the dense fit, all together, against the surface
+constexpr double kTemplateLandmarkReach = 15;  // mm: the farthest a template landmark file's row may lie from the
+                                               // template's own landmark of that name, to go with found ones
 
 // What a fit starts from, read and checked.
 struct Inputs
@@ -55,22 +61,6 @@ struct Inputs
   std::vector<Landmark> scanLandmarks;
   double scale = 1; // of the template to the scan's size, once scaled
 };
-
-// A stretch that a head's shape can have: finite, within kMaxStretch of none.
-bool StretchIsPlausible(const StretchedPose& pose)
-{
-  for (int a = 0; a < 3; ++a)
-  {
-    for (int c = 0; c < 3; ++c)
-    {
-      if (!(std::abs(pose.stretch[a][c] - (a == c ? 1.0 : 0.0)) <= kMaxStretch) || !std::isfinite(pose.motion.t[a]))
-      {
-        return false;
-      }
-    }
-  }
-  return true;
-}
 
 void Print(const char* text)
 {
@@ -164,11 +154,11 @@ int ReadLandmarkFiles(const char* templatePath, const char* scanPath, Inputs& in
   return 0;
 }
 
-// Reads the template, the scan and the landmarks (argv[1] to argv[4]). 0
-// when all are read, else the exit status (after its message).
-int ReadInputs(char* argv[], Inputs& in)
+// Reads the template and the scan (the first two paths). 0 when both are
+// read, else the exit status (after its message).
+int ReadTemplateAndScan(const char* templatePath, const char* scanPath, Inputs& in)
 {
-  in.templateSurface = ReadSurface(argv[1]);
+  in.templateSurface = ReadSurface(templatePath);
   if (!in.templateSurface)
   {
     return -1;
@@ -176,19 +166,125 @@ int ReadInputs(char* argv[], Inputs& in)
   in.templ = SurfaceTriangles(in.templateSurface);
   if (in.templ.triangles.empty())
   {
-    return Refuse(std::string("Template ") + argv[1] + " has no triangle");
+    return Refuse(std::string("Template ") + templatePath + " has no triangle");
   }
-  if (!ReadScan(argv[2], in.scan))
+  if (!ReadScan(scanPath, in.scan))
   {
     return -1;
   }
   double extent;
   if (const char* unit = ScanUnitProblem(in.scan, extent))
   {
-    return Refuse(std::string("Cannot fit scan ") + argv[2] + ": it is " + NumberText(extent) +
+    return Refuse(std::string("Cannot fit scan ") + scanPath + ": it is " + NumberText(extent) +
       " across, the size of a head in " + unit + "; the scan must be in millimetres, as the template");
   }
-  return ReadLandmarkFiles(argv[3], argv[4], in);
+  return 0;
+}
+
+// The rows of the found landmarks that go with a template landmark file of
+// `count` rows: all five, or the three on the midline; empty for another
+// count.
+std::vector<int> FoundRows(size_t count)
+{
+  if (count == kFiveLandmarks)
+  {
+    return { 0, 1, 2, 3, 4 };
+  }
+  return count == 3 ? std::vector<int>{ 0, 3, 4 } : std::vector<int>{};
+}
+
+// Checks the template's landmark file against the template's own landmarks
+// (TemplateLandmarks): the found landmarks go with it only when it holds
+// them in the recommended order. 0 when it does, else the exit status (after
+// its message).
+int CheckTemplateLandmarks(const char* path, const Inputs& in, const std::vector<int>& rows)
+{
+  const std::string refusal = std::string("Cannot find landmarks to go with ") + path + ": ";
+  if (rows.empty())
+  {
+    return Refuse(refusal + "it holds " + std::to_string(in.templateLandmarks.size()) +
+      " landmarks, not the five of the recommended order (nasion, right tragus, left tragus, vertex, "
+      "opisthocranion) or the three on the midline (nasion, vertex, opisthocranion)");
+  }
+  std::vector<Landmark> own;
+  if (!TemplateLandmarks(in.templ, own))
+  {
+    return Refuse(std::string("Cannot find landmarks on a template without a face with a nasion; give the "
+                              "scan's landmarks too"));
+  }
+  for (size_t i = 0; i < rows.size(); ++i)
+  {
+    const double off = Distance(in.templateLandmarks[i].data(), own[rows[i]].data());
+    if (!(off <= kTemplateLandmarkReach))
+    {
+      return Refuse(refusal + "its landmark " + std::to_string(i + 1) + " lies " + NumberText(off) +
+        " mm from the template's " + kLandmarkNames[rows[i]] + "; give them in the recommended order");
+    }
+  }
+  return 0;
+}
+
+// Prints the landmarks found, as curve rows with their names and how sure
+// each is, and the cues they were found by.
+void PrintFound(const FoundLandmarks& found, const std::vector<int>& rows)
+{
+  Print("Landmarks found on the scan (x y z name certainty):\n");
+  for (int row : rows)
+  {
+    char text[3 * kNumberTextSize];
+    const char* end = FormatCurvePoint(found.landmarks[row].point.data(), text);
+    std::cout << std::string(static_cast<const char*>(text), end) << ' ' << found.landmarks[row].name << ' ';
+    PrintNumber(found.landmarks[row].confidence);
+    Print("\n");
+  }
+  Print("Found by: mirror plane ");
+  PrintNumber(found.mirrorResidual);
+  Print(" mm (the best other ");
+  PrintNumber(found.mirrorRunnerUp);
+  Print(found.xFromPlane ? " mm, set the sides), " : " mm, not used), ");
+  Print(found.upFromOpening ? "neck opening " : "opening ");
+  PrintNumber(found.openingAngle);
+  Print(found.upFromOpening ? " degrees from the template's up (set up), template " : " degrees, template ");
+  PrintNumber(found.poseDistance);
+  Print(" mm from the scan (turned another way ");
+  PrintNumber(found.poseRunnerUp);
+  Print(" mm); certainty ");
+  PrintNumber(found.confidence);
+  Print("\n");
+}
+
+// Finds the scan's landmarks (the four-argument form): reads the template's
+// landmark file, checks it, finds the landmarks, prints them and takes the
+// rows that go with the file as the scan's. 0 when found, else the exit
+// status (after its message).
+int FindScanLandmarks(const char* scanPath, const char* templatePath, const TriangleTree& scanTree, Inputs& in)
+{
+  if (!ReadLandmarks(templatePath, in.templateLandmarks))
+  {
+    std::cout << CurveFileError(templatePath, true);
+    return 1;
+  }
+  if (const char* problem = LandmarkProblem(in.templateLandmarks))
+  {
+    return Refuse(std::string("Cannot align with the landmarks of ") + templatePath + ": " + problem);
+  }
+  const std::vector<int> rows = FoundRows(in.templateLandmarks.size());
+  if (const int status = CheckTemplateLandmarks(templatePath, in, rows))
+  {
+    return status;
+  }
+  const FoundLandmarks found = FindLandmarks(in.templ, in.scan, scanTree);
+  if (!found.problem.empty())
+  {
+    return Refuse(std::string("Cannot find the landmarks of scan ") + scanPath + ": " + found.problem +
+      "; give them in a landmark file (the five-argument form)");
+  }
+  PrintFound(found, rows);
+  for (int row : rows)
+  {
+    in.scanLandmarks.push_back(found.landmarks[row].point);
+  }
+  return 0;
 }
 
 // A single swap of two landmarks in `order`, in words ("the patient's right
@@ -294,7 +390,7 @@ bool AlignScan(const Inputs& in, const TriangleTree& scanTree, StretchedPose& po
   }
   pose = RefineStretch(in.templ, templateNormals, templateAreas, scanTree, rigid.transform.Inverse(),
     in.templateLandmarks, in.scanLandmarks);
-  if (!StretchIsPlausible(pose))
+  if (!StretchIsPlausible(pose, kMaxStretch))
   {
     pose = StretchedPose();
     pose.motion = rigid.transform.Inverse();
@@ -411,26 +507,35 @@ int main(int argc, char* argv[])
 {
   QuietVtk();
   UseWorkThreads();
-  if (argc != 6)
+  if (argc != 5 && argc != 6)
   {
     std::cout << "Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv scan_landmarks.crv fitted.vtk\n"
+                 "       template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv fitted.vtk\n"
                  "Inputs: the template mesh, a raw scan of a head, and the same landmarks (at least 3, in the\n"
-                 "        same order) on the template and on the scan, as curve files\n"
+                 "        same order) on the template and on the scan, as curve files; without the scan's, the\n"
+                 "        template's five (nasion, right tragus, left tragus, vertex, opisthocranion) or three\n"
+                 "        on the midline, whose places on the scan are found and printed\n"
                  "Output: fitted.vtk, the template with its points moved onto the scan, in the template's frame\n"
                  "Performs: rigid alignment of the scan from the landmarks, refined against the whole surface,\n"
                  "          then a non-rigid fit of the template to the scan.\n";
     return -1;
   }
   Inputs in;
-  if (const int status = ReadInputs(argv, in))
+  if (const int status = ReadTemplateAndScan(argv[1], argv[2], in))
   {
     return status;
+  }
+  const TriangleTree scanTree(in.scan.points, in.scan.triangles);
+  const int found =
+    argc == 6 ? ReadLandmarkFiles(argv[3], argv[4], in) : FindScanLandmarks(argv[2], argv[3], scanTree, in);
+  if (found != 0)
+  {
+    return found;
   }
   if (const int status = ScaleTemplate(in))
   {
     return status;
   }
-  const TriangleTree scanTree(in.scan.points, in.scan.triangles);
   StretchedPose pose;
   if (!AlignScan(in, scanTree, pose))
   {
@@ -457,5 +562,5 @@ int main(int argc, char* argv[])
   {
     return status;
   }
-  return WriteFitted(in, fit, toTemplate, argv[5]) ? 0 : -1;
+  return WriteFitted(in, fit, toTemplate, argv[argc - 1]) ? 0 : -1;
 }
