@@ -5,9 +5,9 @@
 // then a non-rigid fit of the stretched template to the scan. Writes the
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it. Given no landmark file for the scan
-// (four arguments), it finds the scan's landmarks itself, prints them, and
-// fits with them; where the scan does not show its pose clearly it refuses
-// and asks for them.
+// (four arguments), it finds the scan's pose and landmarks itself and prints
+// them to be checked, without fitting; where the scan does not show its pose
+// clearly it refuses and asks for them.
 
 #include "fit/findlandmarks.h"
 #include "fit/fitcheck.h"
@@ -254,9 +254,9 @@ void PrintFound(const FoundLandmarks& found, const std::vector<int>& rows)
 }
 
 // Finds the scan's landmarks (the four-argument form): reads the template's
-// landmark file, checks it, finds the landmarks, prints them and takes the
-// rows that go with the file as the scan's. 0 when found, else the exit
-// status (after its message).
+// landmark file, checks it, finds the landmarks and prints those that go
+// with the file, in its order. 0 when found, else the exit status (after its
+// message).
 int FindScanLandmarks(const char* scanPath, const char* templatePath, const TriangleTree& scanTree, Inputs& in)
 {
   if (!ReadLandmarks(templatePath, in.templateLandmarks))
@@ -280,10 +280,6 @@ int FindScanLandmarks(const char* scanPath, const char* templatePath, const Tria
       "; give them in a landmark file (the five-argument form)");
   }
   PrintFound(found, rows);
-  for (int row : rows)
-  {
-    in.scanLandmarks.push_back(found.landmarks[row].point);
-  }
   return 0;
 }
 
@@ -512,10 +508,11 @@ int main(int argc, char* argv[])
     std::cout << "Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv scan_landmarks.crv fitted.vtk\n"
                  "       template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv fitted.vtk\n"
                  "Inputs: the template mesh, a raw scan of a head, and the same landmarks (at least 3, in the\n"
-                 "        same order) on the template and on the scan, as curve files; without the scan's, the\n"
-                 "        template's five (nasion, right tragus, left tragus, vertex, opisthocranion) or three\n"
-                 "        on the midline, whose places on the scan are found and printed\n"
+                 "        same order) on the template and on the scan, as curve files\n"
                  "Output: fitted.vtk, the template with its points moved onto the scan, in the template's frame\n"
+                 "Without the scan's landmarks: finds the scan's pose and the places on it of the template's five\n"
+                 "        landmarks (nasion, right tragus, left tragus, vertex, opisthocranion) or three on the\n"
+                 "        midline, and prints them as curve rows to check and give as scan_landmarks.crv; no fit\n"
                  "Performs: rigid alignment of the scan from the landmarks, refined against the whole surface,\n"
                  "          then a non-rigid fit of the template to the scan.\n";
     return -1;
@@ -526,11 +523,21 @@ int main(int argc, char* argv[])
     return status;
   }
   const TriangleTree scanTree(in.scan.points, in.scan.triangles);
-  const int found =
-    argc == 6 ? ReadLandmarkFiles(argv[3], argv[4], in) : FindScanLandmarks(argv[2], argv[3], scanTree, in);
-  if (found != 0)
+  if (argc == 5)
   {
-    return found;
+    // Found landmarks are offered for checking, not fitted by: the tragi and
+    // the opisthocranion found on real heads lie up to 20 mm from their
+    // places (docs/fit.md, "Landmarks found").
+    const int status = FindScanLandmarks(argv[2], argv[3], scanTree, in);
+    return status != 0 ? status
+                       : Refuse(std::string("Not fitted: check the landmarks found above, correct them where they "
+                                            "are off and give them as the scan's landmark file (the five-argument "
+                                            "form); ") +
+                           argv[4] + " is not written");
+  }
+  if (const int status = ReadLandmarkFiles(argv[3], argv[4], in))
+  {
+    return status;
   }
   if (const int status = ScaleTemplate(in))
   {
