@@ -301,6 +301,10 @@ TEST(FitTemplate, WithoutTheScansLandmarksPrintsThoseFoundAndFitsNothing)
   EXPECT_EQ(lines[1], Lines(run.output)[1]);
   EXPECT_EQ(lines[2], Lines(run.output)[4]);
   EXPECT_EQ(lines[3], Lines(run.output)[5]);
+  // Its certainty is the least of the three printed.
+  auto lastNumber = [](const std::string& line) { return std::stod(line.substr(line.rfind(' ') + 1)); };
+  EXPECT_EQ(lastNumber(lines[4]), std::min({ lastNumber(lines[1]), lastNumber(lines[2]), lastNumber(lines[3]) }))
+    << midline.output;
 
   // Four template landmarks, or five out of order, cannot be found; a sphere
   // shows no pose. Each is one line.

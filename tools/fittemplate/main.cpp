@@ -225,7 +225,8 @@ int CheckTemplateLandmarks(const char* path, const Inputs& in, const std::vector
 }
 
 // Prints the landmarks found, as curve rows with their names and how sure
-// each is, and the cues they were found by.
+// each is, and the cues they were found by with the least of the printed
+// landmarks' certainties.
 void PrintFound(const FoundLandmarks& found, const std::vector<int>& rows)
 {
   Print("Landmarks found on the scan (x y z name certainty):\n");
@@ -249,7 +250,12 @@ void PrintFound(const FoundLandmarks& found, const std::vector<int>& rows)
   Print(" mm from the scan (turned another way ");
   PrintNumber(found.poseRunnerUp);
   Print(" mm); certainty ");
-  PrintNumber(found.confidence);
+  double least = 1;
+  for (int row : rows)
+  {
+    least = std::min(least, found.landmarks[row].confidence);
+  }
+  PrintNumber(least);
   Print("\n");
 }
 
