@@ -123,7 +123,7 @@ TEST_F(LandmarksFound, SyntheticHeadsTurnedAnyWay)
     SCOPED_TRACE("seed " + std::to_string(seed));
     const std::string caseDir = dir + "/case" + std::to_string(seed);
     std::filesystem::create_directories(caseDir);
-    ASSERT_TRUE(WriteFitCase(surface, caseDir, seed, 20000, BumpDirection::FromCentre, 180));
+    ASSERT_TRUE(WriteFitCase(surface, caseDir, seed, 12000, BumpDirection::FromCentre, 180));
     TriangleSurface scan;
     std::vector<Landmark> truth, defined;
     ASSERT_TRUE(ReadScan((caseDir + "/scan.stl").c_str(), scan));
@@ -157,7 +157,7 @@ TEST_F(LandmarksFound, RealHeadsTurnedAnyWay)
     std::string problem;
     ASSERT_TRUE(ScaleHead(head, 500, problem)) << problem;
     SCOPED_TRACE(RealHeadName(which));
-    RawScanOptions options = RealScanOptions(head, 20000, ++seed);
+    RawScanOptions options = RealScanOptions(head, 12000, ++seed);
     options.maxRotation = 180;
     const RawScan raw = MakeRealRawScan(head, options, ScanLandmarks::All);
     const std::vector<double> errors = ExpectFound(
