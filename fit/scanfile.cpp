@@ -35,21 +35,6 @@ void CannotRead(const char* path, const char* why = nullptr)
   std::cout << '\n';
 }
 
-std::string LowerExtension(const char* path)
-{
-  const char* dot = std::strrchr(path, '.');
-  const char* slash = std::strrchr(path, '/');
-  std::string extension;
-  if (dot && (!slash || dot > slash))
-  {
-    for (const char* c = dot + 1; *c; ++c)
-    {
-      extension += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-    }
-  }
-  return extension;
-}
-
 // VTK's STL and PLY readers trust the counts that a file declares: a binary
 // STL's triangle count, a PLY header's element counts. Refuses a file whose
 // counts need more bytes than it holds (each STL triangle takes 50, each PLY
@@ -204,7 +189,22 @@ void MergeEqualPoints(TriangleSurface& surface)
 }
 }
 
-bool ReadScan(const char* path, TriangleSurface& scan)
+std::string LowerExtension(const char* path)
+{
+  const char* dot = std::strrchr(path, '.');
+  const char* slash = std::strrchr(path, '/');
+  std::string extension;
+  if (dot && (!slash || dot > slash))
+  {
+    for (const char* c = dot + 1; *c; ++c)
+    {
+      extension += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+  }
+  return extension;
+}
+
+vtkSmartPointer<vtkPolyData> ReadScanSurface(const char* path)
 {
   const std::string extension = LowerExtension(path);
   vtkSmartPointer<vtkPolyData> surface;
@@ -222,15 +222,21 @@ bool ReadScan(const char* path, TriangleSurface& scan)
   else
   {
     CannotRead(path, "its name ends in none of .vtk, .vtp, .stl, .ply, .obj");
-    return false;
+    return nullptr;
   }
-  if (!surface)
-  {
-    return false;
-  }
-  if (surface->GetPoints() == nullptr && surface->GetNumberOfCells() > 0)
+  if (surface && surface->GetPoints() == nullptr && surface->GetNumberOfCells() > 0)
   {
     CannotRead(path);
+    return nullptr;
+  }
+  return surface;
+}
+
+bool ReadScan(const char* path, TriangleSurface& scan)
+{
+  const vtkSmartPointer<vtkPolyData> surface = ReadScanSurface(path);
+  if (!surface)
+  {
     return false;
   }
   scan = SurfaceTriangles(surface);

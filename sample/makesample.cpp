@@ -51,7 +51,7 @@
 //                       lessening (5, 3, 1 mm) as the head grows;
 //                       visits.tsv, one row per visit: subject, visit, age in
 //                       days, scan and landmarks (raw scans only), the paths
-//                       relative to cohort/
+//                       relative to cohort/, and the child's sex
 // Both masks treat the two cells of a mirror pair alike. The face looks
 // toward -y; the back of the head lies toward +y; z points up.
 
@@ -397,7 +397,7 @@ bool WriteCohortVisit(const HeadMesh& mesh, const std::vector<Landmark>& templat
   const std::string scan = stem + (child.raw ? ".stl" : ".vtk");
   const std::string landmarks = child.raw ? stem + "_landmarks.crv" : "";
   table += std::string(child.id) + '\t' + visit.name + '\t' + std::to_string(visit.ageDays) + '\t' + scan + '\t' +
-    landmarks + '\n';
+    landmarks + '\t' + (child.sex == Sex::Female ? "female" : "male") + '\n';
   const HeadChange change = ChildHead(child, visit);
   const std::vector<double> head = DeformPoints(mesh.points, change);
   return child.raw ? WriteScannerScan(mesh, head, DeformLandmarks(templateLandmarks, change), visit.seed,
@@ -408,7 +408,8 @@ bool WriteCohortVisit(const HeadMesh& mesh, const std::vector<Landmark>& templat
 // The sample cohort: cohort/template.vtk, both masks, the template's
 // landmarks, subjects/<id>/ with every child's scans, and visits.tsv, one
 // row per visit: the child, the visit, the age in days, the scan and its
-// landmarks (for raw scans), paths relative to the cohort folder.
+// landmarks (for raw scans), paths relative to the cohort folder, and the
+// child's sex.
 bool WriteCohort(const HeadMesh& mesh, const std::vector<Landmark>& templateLandmarks, const std::string& dir)
 {
   const std::string cohort = dir + "/cohort";
@@ -416,7 +417,7 @@ bool WriteCohort(const HeadMesh& mesh, const std::vector<Landmark>& templateLand
   ok = ok && WriteMesh(mesh, mesh.points, cohort + "/template.vtk");
   ok = ok && WriteMasks(mesh, cohort);
   ok = ok && WriteLandmarks(templateLandmarks, cohort + "/template_landmarks.crv");
-  std::string table = "subject\tvisit\tage_days\tscan\tlandmarks\n";
+  std::string table = "subject\tvisit\tage_days\tscan\tlandmarks\tsex\n";
   for (const CohortChild& child : CohortChildren())
   {
     ok = ok && MakeFolder(cohort + "/subjects/" + child.id);

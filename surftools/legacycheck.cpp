@@ -509,6 +509,7 @@ struct Walk
   bool cellOffsets = false; // cell sections in the layout of version 5 (offsets and connectivity)
   long long tuples = 0;     // of the point or cell data being read
   const char* problem = nullptr;
+  LegacyReading* reading = nullptr; // shown every section checked, where there is one
 
   Step Fail(const char* what)
   {
@@ -728,8 +729,16 @@ struct Walk
     return Step::Go;
   }
 
-  // VERTICES, LINES, POLYGONS or TRIANGLE_STRIPS, after the keyword.
-  Step Cells()
+  // The values that the last section's data took, from `start` (where its
+  // data began, in an ASCII file) to where the walk stands now.
+  LegacyValues ValuesRead(const char* start, long long count, const std::string& type) const
+  {
+    const int size = binary ? TypeOf(type).size : 0;
+    return { binary ? text.at - Product(count, size) : start, text.at, count, size };
+  }
+
+  // VERTICES, LINES, POLYGONS or TRIANGLE_STRIPS (`kind`), after the keyword.
+  Step Cells(const char* kind)
   {
     long long first;
     long long second;
@@ -739,7 +748,13 @@ struct Walk
     }
     if (!cellOffsets)
     {
-      return OldCells(second);
+      const char* start = text.at;
+      const Step step = OldCells(second);
+      if (step == Step::Go && reading)
+      {
+        reading->Cells(kind, nullptr, ValuesRead(start, second, "int"));
+      }
+      return step;
     }
     // "OFFSETS type" with `first` values, "CONNECTIVITY type" with `second`.
     std::string word;
@@ -748,16 +763,24 @@ struct Walk
     {
       return Fail(kShortSection);
     }
+    const char* start = text.at;
     const Step offsets = Array(type, first);
     if (offsets != Step::Go)
     {
       return offsets;
     }
+    const LegacyValues offsetValues = ValuesRead(start, first, type);
     if (!NextWord(word) || !Starts(word, "connectivity") || !NextWord(type))
     {
       return Fail(kShortSection);
     }
-    return Array(type, second);
+    start = text.at;
+    const Step connectivity = Array(type, second);
+    if (connectivity == Step::Go && reading)
+    {
+      reading->Cells(kind, &offsetValues, ValuesRead(start, second, type));
+    }
+    return connectivity;
   }
 
   // FIELD name arrays, then per array "name components tuples type" and its
@@ -848,7 +871,12 @@ struct Walk
     {
       return Fail(kBadType);
     }
-    return Array(word, Product(count, 3));
+    const Step step = Array(word, Product(count, 3));
+    if (step == Step::Go && reading)
+    {
+      reading->Points(count);
+    }
+    return step;
   }
 
   // POINT_DATA or CELL_DATA: the number of tuples of the attributes after it.
@@ -914,10 +942,12 @@ struct Walk
     {
       return Points();
     }
-    if (Starts(keyword, "vertices") || Starts(keyword, "lines") || Starts(keyword, "polygons") ||
-      Starts(keyword, "triangle_strips"))
+    for (const char* kind : { "vertices", "lines", "polygons", "triangle_strips" })
     {
-      return Cells();
+      if (Starts(keyword, kind))
+      {
+        return Cells(kind);
+      }
     }
     if (Starts(keyword, "point_data") || Starts(keyword, "cell_data"))
     {
@@ -956,7 +986,11 @@ struct Walk
 };
 }
 
-const char* LegacySectionProblem(const char* path)
+namespace
+{
+// LegacySectionProblem, showing `reading` (where there is one) every
+// section it has checked.
+const char* Check(const char* path, LegacyReading* reading)
 {
   std::FILE* file = std::fopen(path, "rb");
   if (!file)
@@ -1001,6 +1035,7 @@ const char* LegacySectionProblem(const char* path)
   }
   Walk walk{ text };
   walk.cellOffsets = major >= 5;
+  walk.reading = reading;
   std::string word;
   if (!walk.NextWord(word))
   {
@@ -1020,4 +1055,15 @@ const char* LegacySectionProblem(const char* path)
     }
   }
   return nullptr;
+}
+}
+
+const char* LegacySectionProblem(const char* path)
+{
+  return Check(path, nullptr);
+}
+
+const char* LegacySectionProblem(const char* path, LegacyReading& reading)
+{
+  return Check(path, &reading);
 }

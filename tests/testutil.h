@@ -208,6 +208,26 @@ inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& 
   return RunToolWith("", tool, args, cwd);
 }
 
+// A table tool's refusal of each table in `cases` ({ table, reason }) and
+// of a wrong argument count: the table written to DIR/t.tsv and refused in
+// the one line "`refusal` DIR/t.tsv: reason", exit status 255; the usage
+// lines starting with `usage`.
+inline void ExpectTableRefusals(const std::string& tool, const std::string& refusal,
+  const std::vector<std::pair<std::string, std::string>>& cases, const std::string& usage)
+{
+  const std::string path = ScratchDir() + "/t.tsv";
+  for (const auto& [table, reason] : cases)
+  {
+    WriteText(path, table);
+    const ToolRun run = RunTool(tool, { path });
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.output, refusal + ' ' + path + ": " + reason + "\n");
+  }
+  const ToolRun run = RunTool(tool, {});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.output.rfind(usage, 0), 0u) << run.output;
+}
+
 // The lines of a color file: header, range, keyword, then the values.
 inline std::string ColorFile(
   const std::string& range, const std::string& keyword, const std::vector<std::string>& values)

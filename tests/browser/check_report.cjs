@@ -5,6 +5,9 @@
 //   visit	NAME	AGE	CI	CVAI	CIRCUMFERENCE	CHECK   (the visits table's rows, as shown)
 //   point	MEASURE	VISIT	X	Y	MARKED         (a chart's point where it is drawn, mapped back
 //                                            through the chart's axes: age or visit number, value)
+//   centile	MEASURE	CENTILE	LABEL	X0	Y0	X1	Y1   (a chart's centile curve, its label and its
+//                                            first and last point mapped back likewise)
+//   percentile	VISIT	TEXT                (the visits table's head circumference percentile)
 //   request	URL                            (anything fetched besides the page itself)
 //   scripts	COUNT
 //   width	MEDIA	TABLE	WIDTH	CONTAINER      (every table and chart, in pixels, at MEDIA
@@ -41,6 +44,21 @@ function seenOnScreen() {
       const plot = svg.querySelector('rect.plot').getBoundingClientRect();
       return [...svg.querySelectorAll('circle.point')].map((circle) => point(svg, plot, circle));
     }),
+    ...[...document.querySelectorAll('svg.chart polyline.centile')].map((line) => {
+      const svg = line.ownerSVGElement;
+      const rect = svg.querySelector('rect.plot');
+      const [x0, x1, y0, y1] = ['xFrom', 'xTo', 'yFrom', 'yTo'].map((k) => Number(svg.dataset[k]));
+      const [px, py, pw, ph] = ['x', 'y', 'width', 'height'].map((a) => Number(rect.getAttribute(a)));
+      const at = (p) => [(x0 + ((p.x - px) / pw) * (x1 - x0)).toFixed(4),
+        (y0 + ((py + ph - p.y) / ph) * (y1 - y0)).toFixed(4)];
+      const points = line.points;
+      const label = line.nextElementSibling && line.nextElementSibling.classList.contains('centile-label')
+        ? line.nextElementSibling.textContent : '';
+      return ['centile', svg.dataset.measure, line.dataset.centile, label, ...at(points.getItem(0)),
+        ...at(points.getItem(points.numberOfItems - 1))];
+    }),
+    ...[...document.querySelectorAll('#visits tbody tr')].map((tr) =>
+      ['percentile', tr.dataset.visit, text(tr.querySelector('[data-measure="hc_percentile"]'))]),
     ['scripts', document.scripts.length],
   ];
 }

@@ -39,7 +39,7 @@ TEST(Cohortstats, FirstAndLatestVisitsTheirChangeAndItsTestAsWorkedOutByHand)
   {
     rows.push_back(TabFields(line));
   }
-  ASSERT_EQ(rows.size(), 13u);
+  ASSERT_EQ(rows.size(), 14u);
   EXPECT_EQ(rows[0],
     TabFields("measure\tfirst_n\tfirst_mean\tfirst_sd\tlatest_n\tlatest_mean\tlatest_sd\tchange_n\t"
               "change_mean\tchange_sd\tt\tp\tchange_per_month"));
@@ -55,29 +55,38 @@ TEST(Cohortstats, FirstAndLatestVisitsTheirChangeAndItsTestAsWorkedOutByHand)
   }
   // A measure that does not change at all: no test.
   EXPECT_EQ(rows[1], TabFields("length\t4\t1\t0\t2\t1\t0\t2\t0\t0\t\t\t0"));
+  // A table without the growth standard's z-score: nothing for it.
+  EXPECT_EQ(rows[13], TabFields("hc_z\t0\t\t\t0\t\t\t0\t\t\t\t\t"));
+}
+
+TEST(Cohortstats, GrowthZScoresCountOnlyTheVisitsThatHaveOne)
+{
+  // a: z 0.5 -> 1.0 over 10 months; b: z -1 at its first visit, none at its
+  // latest (past the standard); c: no sex, no z at all.
+  const std::string dir = ScratchDir();
+  const std::string header = kHeader.substr(0, kHeader.size() - 1) + "\thc_z\n";
+  const auto row = [](const std::string& subject, const std::string& age, const std::string& z) {
+    return Row(subject, age, "80").substr(0, Row(subject, age, "80").size() - 1) + "\t" + z + "\n";
+  };
+  WriteText(dir + "/cohort.tsv",
+    header + row("a", "100", "0.5") + row("a", "404.375", "1") + row("b", "1700", "-1") + row("b", "1900", "") +
+      row("c", "100", "") + row("c", "200", ""));
+  const ToolRun run = RunTool("cohortstats", { dir + "/cohort.tsv" });
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string last = run.output.substr(run.output.rfind("hc_z"));
+  EXPECT_EQ(
+    TabFields(last.substr(0, last.size() - 1)), TabFields("hc_z\t2\t-0.25\t1.06066\t1\t1\t\t1\t0.5\t\t\t\t0.05"));
 }
 
 TEST(Cohortstats, RefusesATableItCannotReadInOneLine)
 {
-  const std::string dir = ScratchDir();
-  const struct
-  {
-    std::string table, message;
-  } cases[] = {
-    { "subject\tage_days\tci\n" + Row("a", "1", "2"), "its header has no column check" },
-    { kHeader + Row("a", "1", "80") + Row("a", "ten", "81"), "line 3: the age_days 'ten' is not a number" },
-    { kHeader + Row("a", "1", "n/a"), "line 2: the ci 'n/a' is not a number" },
-    { kHeader + "a\tv\t1\n", "line 2 has 3 fields, not 16" },
-    { kHeader, "it has no visit" },
-  };
-  for (const auto& c : cases)
-  {
-    WriteText(dir + "/t.tsv", c.table);
-    const ToolRun run = RunTool("cohortstats", { dir + "/t.tsv" });
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.output, "Cannot read the measures table " + dir + "/t.tsv: " + c.message + "\n");
-  }
-  const ToolRun usage = RunTool("cohortstats", {});
-  EXPECT_EQ(usage.status, 255);
-  EXPECT_EQ(usage.output.rfind("Usage: cohortstats cohort_measures.tsv\n", 0), 0u);
+  ExpectTableRefusals("cohortstats", "Cannot read the measures table",
+    {
+      { "subject\tage_days\tci\n" + Row("a", "1", "2"), "its header has no column check" },
+      { kHeader + Row("a", "1", "80") + Row("a", "ten", "81"), "line 3: the age_days 'ten' is not a number" },
+      { kHeader + Row("a", "1", "n/a"), "line 2: the ci 'n/a' is not a number" },
+      { kHeader + "a\tv\t1\n", "line 2 has 3 fields, not 16" },
+      { kHeader, "it has no visit" },
+    },
+    "Usage: cohortstats cohort_measures.tsv\n");
 }

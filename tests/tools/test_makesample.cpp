@@ -45,7 +45,7 @@ TEST(MakeSample, TheCohortsVisitsAreListedAndTheRawVisitsFitWithTheFlatteningLes
   // One row per visit, ages rising; the raw scans, and only they, with landmarks.
   const std::vector<std::string> lines = ReadLines(cohort + "/visits.tsv");
   ASSERT_EQ(lines.size(), 13u);
-  EXPECT_EQ(lines[0], "subject\tvisit\tage_days\tscan\tlandmarks");
+  EXPECT_EQ(lines[0], "subject\tvisit\tage_days\tscan\tlandmarks\tsex");
   const char* const visits[] = { "s01 first", "s01 final", "s02 first", "s02 final", "s03 first", "s03 final", "r01 v1",
     "r01 v2", "r01 v3", "t01 v1", "t01 v2", "t01 v3" };
   std::set<std::string> listed;
@@ -53,14 +53,15 @@ TEST(MakeSample, TheCohortsVisitsAreListedAndTheRawVisitsFitWithTheFlatteningLes
   for (size_t i = 1; i < lines.size(); ++i)
   {
     const std::vector<std::string> row = TabFields(lines[i]);
-    ASSERT_EQ(row.size(), 5u) << lines[i];
+    ASSERT_EQ(row.size(), 6u) << lines[i];
     EXPECT_EQ(row[0] + ' ' + row[1], visits[i - 1]);
     EXPECT_GT(std::stoi(row[2]), lastAge[row[0]]) << lines[i];
     lastAge[row[0]] = std::stoi(row[2]);
     const bool raw = row[0] == "r01";
     EXPECT_EQ(row[3], "subjects/" + row[0] + '/' + row[1] + (raw ? ".stl" : ".vtk"));
     EXPECT_EQ(row[4], raw ? "subjects/r01/" + row[1] + "_landmarks.crv" : "");
-    listed.insert(row.begin() + 3, row.end());
+    EXPECT_EQ(row[5], row[0] == "s02" || row[0] == "t01" ? "female" : "male") << lines[i];
+    listed.insert(row.begin() + 3, row.begin() + 5);
   }
   // Every file it names exists, and it names every file of the subjects.
   listed.erase("");

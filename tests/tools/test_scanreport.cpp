@@ -7,6 +7,10 @@
 // has no table wider than an A4 page or a phone; with a score folder, the
 // subject's distance, percentile and z-score picture, the page otherwise
 // unchanged; and the refusals.
+#include "growth/headcircumference.h"
+#include "stats/sizefit.h"
+#include "surftools/outputfile.h"
+#include "surftools/surface.h"
 #include "testutil.h"
 #include "tools/browserpage.h"
 
@@ -208,6 +212,31 @@ std::string CourseTable(const std::vector<PlantedVisit>& visits, const std::stri
   return table;
 }
 
+// The final scan brought to the first's size and place by hand, fitted on
+// the cells' centroids, as final_beyond_growth.vtk in `hand`; its growth
+// factor.
+double WriteBeyondGrowthByHand(const std::string& dir, const std::string& hand)
+{
+  vtkSmartPointer<vtkPolyData> first = ReadSurface((dir + "/firstscan.vtk").c_str());
+  vtkSmartPointer<vtkPolyData> final = ReadSurface((dir + "/finalscan.vtk").c_str());
+  std::vector<double> before(3 * static_cast<size_t>(first->GetNumberOfCells())), after(before.size());
+  for (vtkIdType c = 0; c < first->GetNumberOfCells(); ++c)
+  {
+    CellCentroid(first, c, &before[3 * static_cast<size_t>(c)]);
+    CellCentroid(final, c, &after[3 * static_cast<size_t>(c)]);
+  }
+  const SizeFit fit = FitSize(before.data(), after.data(), before.size() / 3);
+  for (vtkIdType i = 0; i < final->GetNumberOfPoints(); ++i)
+  {
+    double point[3];
+    final->GetPoint(i, point);
+    ApplySize(fit, point, 1);
+    final->GetPoints()->SetPoint(i, point);
+  }
+  EXPECT_TRUE(WriteSurface(final, (hand + "/final_beyond_growth.vtk").c_str()));
+  return fit.growth;
+}
+
 // The tools that make the page's pictures run by hand in `hand`, under the
 // report's names (a picture shows its file's name): the page embeds their
 // very PNG files.
@@ -223,14 +252,17 @@ void ExpectPicturesAsMadeByHand(const std::string& page, const std::string& hand
         "900" } },
     { "scancompare",
       { "../firstscan.vtk", "../finalscan.vtk", "../template_mask.clr", "ratio_change.clr", "r1.clr", "r2.clr", "y" } },
+    { "celldist",
+      { "final_beyond_growth.vtk", "../firstscan.vtk", "distance_beyond_growth.clr", "5", "-5", "x.clr", "y.clr",
+        "z.clr" } },
   };
   for (const auto& [tool, args] : runs)
   {
     EXPECT_LE(RunTool(tool, args, hand).status, 1) << tool;
   }
   const std::vector<std::pair<std::string, std::string>> pictures = { { "../firstscan.vtk", "distance" },
-    { "../firstscan.vtk", "asymmetry_first" }, { "../finalscan.vtk", "asymmetry_final" },
-    { "../template.vtk", "ratio_change" } };
+    { "../firstscan.vtk", "distance_beyond_growth" }, { "../firstscan.vtk", "asymmetry_first" },
+    { "../finalscan.vtk", "asymmetry_final" }, { "../template.vtk", "ratio_change" } };
   std::vector<std::string> images;
   for (const auto& [surface, name] : pictures)
   {
@@ -251,18 +283,20 @@ void ExpectPicturesAsMadeByHand(const std::string& page, const std::string& hand
 // extremes that scancompare reported there.
 void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
 {
-  const std::vector<std::string> stats = Fields(
-    RunTool("colorstats", { "distance.clr", "asymmetry_first.clr", "asymmetry_final.clr", "ratio_change.clr" }, hand)
-      .output,
+  const std::vector<std::string> stats = Fields(RunTool("colorstats",
+                                                  { "distance.clr", "distance_beyond_growth.clr", "asymmetry_first.clr",
+                                                    "asymmetry_final.clr", "ratio_change.clr" },
+                                                  hand)
+                                                  .output,
     '\n');
   const std::vector<std::string> statNames = Fields(stats[0]);
   const std::vector<std::vector<std::string>> statRows = TableRows(page, "data-statistic");
   ASSERT_EQ(statRows.size(), statNames.size() - 1);
   for (size_t f = 1; f < statNames.size(); ++f)
   {
-    ASSERT_EQ(statRows[f - 1].size(), 5u);
+    ASSERT_EQ(statRows[f - 1].size(), 6u);
     EXPECT_EQ(statRows[f - 1][0], statNames[f]);
-    for (size_t p = 0; p < 4; ++p)
+    for (size_t p = 0; p < 5; ++p)
     {
       const std::string exact = Fields(stats[p + 1])[f];
       if (statNames[f] == "values" || statNames[f] == "masked" || statNames[f] == "nonfinite")
@@ -271,7 +305,7 @@ void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
       }
       else
       {
-        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 3 ? 1 : 3, statNames[f]);
+        ExpectShownAs(statRows[f - 1][p + 1], std::stod(exact), p < 4 ? 1 : 3, statNames[f]);
       }
     }
   }
@@ -316,6 +350,9 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
   // The same pictures by hand, in a folder of their own (for Range_values.txt).
   const std::string hand = dir + "/hand";
   std::filesystem::create_directory(hand);
+  const double growth = WriteBeyondGrowthByHand(dir, hand);
+  EXPECT_GT(growth, 1.05);
+  EXPECT_NE(page.find("the head grew by a factor of " + NumberText(growth) + " between the scans"), std::string::npos);
   ExpectPicturesAsMadeByHand(page, hand);
   // Nothing refers to another file or address.
   for (const char* attribute : { "src=\"", "href=\"" })
@@ -363,7 +400,7 @@ TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
   {
     seenImages.push_back(image[2] + "x" + image[3]);
   }
-  EXPECT_EQ(seenImages, std::vector<std::string>(4, "1200x800"));
+  EXPECT_EQ(seenImages, std::vector<std::string>(5, "1200x800"));
   ASSERT_EQ(seen["measure"].size(), rows.size());
   for (size_t r = 0; r < rows.size(); ++r)
   {
@@ -425,7 +462,7 @@ TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
   const std::vector<std::pair<std::string, std::string>> cases = {
     { "", "it is empty" },
     { replaced("\tlevel\t", "\tlvl\t"), "its header's column 5 is \"lvl\", not \"level\"" },
-    { replaced("\tcheck\n", "\n"), "its header has 24 columns, not 25" },
+    { replaced("\tcheck\n", "\n"), "its header has 24 columns, not 28" },
     { replaced("\t93.1\t", "\t93.1\t\t"), "line 3 has 26 fields, not 25" },
     { kMeasuresHeader + '\n' + MeasuresRow("S017", kCourse[0]) + '\n',
       "it holds 1 visit, and a course needs at least two" },
@@ -460,6 +497,31 @@ TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
   args.push_back("missing.tsv");
   EXPECT_EQ(
     RunTool("scanreport", args, dir).output, "Cannot read the measures table missing.tsv: it cannot be opened\n");
+}
+
+TEST(ScanReport, PageOfOneScanTakesATableOfOneVisitAndAScanOnTheMesh)
+{
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  WriteSurfaceFile(dir + "/small.vtk", { { 0, 0, 0 }, { 1, 0, 0 }, { 0, 1, 0 } }, { { 0, 1, 2 } });
+  const std::vector<std::string> one = { "firstscan.vtk", "-", "template.vtk", "template_mask.clr", "report.html" };
+  std::vector<std::string> tabled = one;
+  tabled.push_back("measures.tsv");
+  std::vector<std::string> small = one;
+  small[0] = "small.vtk";
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+         { tabled,
+           "Cannot read the measures table measures.tsv: it holds 3 visits, and the page of one scan takes one\n" },
+         { small,
+           "Scan small.vtk does not lie on the mesh of template template.vtk: it has 1 cells, the template 1800\n" },
+       })
+  {
+    // No display: both are refused before anything renders.
+    const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
+    EXPECT_EQ(run.status, 255) << message;
+    EXPECT_EQ(run.output, message);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/report.html"));
+  }
 }
 
 TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
@@ -517,6 +579,80 @@ TEST(ScanReport, CourseOfPlantedVisitsInSentenceTableAndCharts)
   // The CVAI's chart shades the five levels.
   EXPECT_EQ(Matches(page, "<rect class=\"band level[1-5]\" data-level=\"([1-5])\""),
     std::vector<std::string>({ "1", "2", "3", "4", "5" }));
+}
+
+namespace
+{
+// The planted course of S017 as a table of the child's sex, its head
+// circumference's z-score and percentile added by hcstandard.
+std::string GrowthTable(const std::string& dir, const std::vector<PlantedVisit>& visits, const std::string& sex)
+{
+  std::string table = kMeasuresHeader + "\tsex\n";
+  for (const PlantedVisit& v : visits)
+  {
+    table += MeasuresRow("S017", v) + '\t' + sex + '\n';
+  }
+  WriteText(dir + "/shapes.tsv", table);
+  const ToolRun run = RunTool("hcstandard", { "shapes.tsv" }, dir);
+  EXPECT_EQ(run.status, 0) << run.output;
+  return run.output;
+}
+}
+
+TEST(ScanReport, CircumferenceOverTheGrowthStandardsCentilesWithItsPercentiles)
+{
+  // S017 as a boy whose head lies below the 3rd centile at 4 months, on
+  // the median at 7 and above the 50th at 11.
+  std::vector<PlantedVisit> course = kCourse;
+  course[0].circumference = "385";
+  course[1].circumference = "439.1";
+  course[2].circumference = "462";
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", GrowthTable(dir, course, "male"));
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string page = ReadText(dir + "/report.html");
+  EXPECT_NE(page.find("; head circumference below the 3rd percentile at 4 months;"), std::string::npos);
+  EXPECT_NE(page.find("for boys of the WHO Child Growth Standards (World Health Organization, 2006), whose 3rd, "
+                      "15th, 50th, 85th and 97th centiles the circumference chart draws."),
+    std::string::npos);
+  EXPECT_NE(page.find("the occipitofrontal circumference a tape measure takes"), std::string::npos);
+
+  // In a browser: each visit's percentile as the standard gives it, the five
+  // curves labelled, and the median's curve ending at the median of the last
+  // month shown.
+  BrowserLines seen =
+    OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-growth-screenshot.png");
+  ASSERT_EQ(seen["percentile"].size(), 3u);
+  for (size_t v = 0; v < 3; ++v)
+  {
+    GrowthLms lms;
+    ASSERT_TRUE(HeadCircumferenceLms(Sex::Male, std::stod(course[v].age), lms));
+    const std::string want = PercentileText(GrowthPercentile(GrowthZ(lms, std::stod(course[v].circumference))));
+    EXPECT_EQ(seen["percentile"][v], (std::vector<std::string>{ "percentile", course[v].visit, want }));
+  }
+  EXPECT_EQ(seen["percentile"][1][2], "50th");
+  const std::vector<std::string> labels = { "3rd", "15th", "50th", "85th", "97th" };
+  ASSERT_EQ(seen["centile"].size(), 5u);
+  for (size_t c = 0; c < 5; ++c)
+  {
+    const std::vector<std::string>& curve = seen["centile"][c];
+    ASSERT_EQ(curve.size(), 8u);
+    EXPECT_EQ(curve[1], "circumference");
+    EXPECT_EQ(curve[3], labels[c]);
+    GrowthLms lms;
+    ASSERT_TRUE(HeadCircumferenceLms(Sex::Male, std::stod(curve[6]) * kDaysPerMonth, lms));
+    EXPECT_NEAR(std::stod(curve[7]), CentileCircumference(lms, kChartCentiles[c]), 0.05) << labels[c];
+  }
+
+  // Without the child's sex: the chart as before and why no percentile shows.
+  WriteText(dir + "/measures.tsv", GrowthTable(dir, course, ""));
+  ASSERT_EQ(RunToolWith(DisplayPrefix(), "scanreport", args, dir).status, 0);
+  const std::string unsexed = ReadText(dir + "/report.html");
+  EXPECT_EQ(unsexed.find("class=\"centile"), std::string::npos);
+  EXPECT_NE(unsexed.find("No percentile is shown: the child's sex is not given"), std::string::npos);
+  EXPECT_EQ(unsexed.find("head circumference below"), std::string::npos);
 }
 
 TEST(ScanReport, CourseWithoutAgesOfTheScansThemselves)
@@ -634,15 +770,15 @@ TEST(ScanReport, ScoreFolderShowsDistancePercentileAndZScoresAndNothingElseChang
   // The z-scores painted on the first scan, as colorsnap paints them by hand.
   ASSERT_EQ(RunToolWith(DisplayPrefix(), "colorsnap", { "firstscan.vtk", "score/zscore.clr", "z.png" }, dir).status, 0);
   const std::vector<std::string> embedded = Between(page, "src=\"data:image/png;base64,", "\"");
-  ASSERT_EQ(embedded.size(), 5u);
-  EXPECT_TRUE(FromBase64(embedded[4]) == ReadText(dir + "/z.png"));
+  ASSERT_EQ(embedded.size(), 6u);
+  EXPECT_TRUE(FromBase64(embedded[5]) == ReadText(dir + "/z.png"));
   EXPECT_NE(page.find("<code>colorsnap firstscan.vtk score/zscore.clr zscore.png</code>"), std::string::npos);
 
   BrowserLines seen =
     OpenInBrowser(dir + "/report.html", std::string(TOOLS_DIR) + "/../scanreport-score-screenshot.png");
-  ASSERT_EQ(seen["image"].size(), 5u);
+  ASSERT_EQ(seen["image"].size(), 6u);
   EXPECT_EQ(
-    seen["image"][4], (std::vector<std::string>{ "image", "Z-scores against the reference group", "1200", "800" }));
+    seen["image"][5], (std::vector<std::string>{ "image", "Z-scores against the reference group", "1200", "800" }));
 }
 
 TEST(ScanReport, RefusesABadScoreFolderBeforeAnyToolRuns)

@@ -151,14 +151,57 @@ double Cosine(const std::vector<double>& a, const std::vector<double>& b)
   return ab / std::sqrt(aa * bb);
 }
 
+// How a change map of OUTDIR finds a planted region (`inside`: 1 at the
+// points moved): a cell changed where any of its corners moved.
+struct Detection
+{
+  double precision = 0, recall = 0;
+  double found = 0;         // cells significant
+  double share = 0;         // of all cells
+  double meanInside = 0;    // mean change over the cells whose corners all moved
+  double largestChange = 0; // the largest mean change anywhere
+};
+
+Detection Detected(const Mesh& mesh, const std::vector<double>& inside, const std::string& outDir)
+{
+  const std::vector<double> significant = ColorValues(outDir + "/change_significant.clr");
+  const std::vector<double> mean = ColorValues(outDir + "/change_mean.clr");
+  EXPECT_EQ(significant.size(), mesh.cells.size());
+  Detection detection;
+  double truePositive = 0, changed = 0, movedWhole = 0;
+  for (size_t c = 0; c < mesh.cells.size() && c < significant.size(); ++c)
+  {
+    const Cell& cell = mesh.cells[c];
+    const double corners = inside[cell[0]] + inside[cell[1]] + inside[cell[2]];
+    changed += corners > 0 ? 1 : 0;
+    detection.found += significant[c];
+    truePositive += corners > 0 ? significant[c] : 0.0;
+    movedWhole += corners == 3 ? 1 : 0;
+    detection.meanInside += corners == 3 ? mean[c] : 0.0;
+    detection.largestChange = std::max(detection.largestChange, mean[c]);
+  }
+  detection.precision = truePositive / detection.found;
+  detection.recall = truePositive / changed;
+  detection.share = detection.found / static_cast<double>(mesh.cells.size());
+  detection.meanInside /= movedWhole;
+  std::cout << outDir << ": precision " << detection.precision << ", recall " << detection.recall << " (" << changed
+            << " cells changed), " << detection.found << " significant\n";
+  return detection;
 }
 
-TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
+// The change map of OUTDIR finds the planted region with precision and
+// recall 0.9 or better.
+Detection ExpectPlantedFound(const Mesh& mesh, const std::vector<double>& inside, const std::string& outDir)
 {
-  const std::string dir = ScratchDir();
-  const Mesh mesh = SampleTemplate(dir);
-  // 1.5 mm outward within 40 mm of the back of the head; noise of 0.5 mm in
-  // both visits of 20 subjects.
+  const Detection detection = Detected(mesh, inside, outDir);
+  EXPECT_GE(detection.precision, 0.9) << outDir;
+  EXPECT_GE(detection.recall, 0.9) << outDir;
+  return detection;
+}
+
+// 1 at the points within `radius` of the back of the head, else 0.
+std::vector<double> BackOfTheHead(const Mesh& mesh, double radius)
+{
   size_t back = 0;
   std::vector<double> inside(mesh.points.size() / 3);
   for (size_t i = 0; i < inside.size(); ++i)
@@ -167,8 +210,19 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
   }
   for (size_t i = 0; i < inside.size(); ++i)
   {
-    inside[i] = Distance(&mesh.points[3 * i], &mesh.points[3 * back]) < 40.0 ? 1.0 : 0.0;
+    inside[i] = Distance(&mesh.points[3 * i], &mesh.points[3 * back]) < radius ? 1.0 : 0.0;
   }
+  return inside;
+}
+}
+
+TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
+{
+  const std::string dir = ScratchDir();
+  const Mesh mesh = SampleTemplate(dir);
+  // 1.5 mm outward within 40 mm of the back of the head; noise of 0.5 mm in
+  // both visits of 20 subjects.
+  const std::vector<double> inside = BackOfTheHead(mesh, 40.0);
   const std::vector<double> planted = AlongNormals(mesh, inside);
   std::mt19937 random(7);
   std::vector<std::vector<double>> first, latest, noiseFirst, noiseLatest;
@@ -182,30 +236,12 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
   const ToolRun run = RunTool("shapestats",
     { "change", WriteCohort(dir, "first", mesh, first), WriteCohort(dir, "latest", mesh, latest), "out" }, dir);
   ASSERT_EQ(run.status, 0) << run.output;
-  // A cell changed where any of its corners moved.
-  const std::vector<double> significant = ColorValues(dir + "/out/change_significant.clr");
-  const std::vector<double> mean = ColorValues(dir + "/out/change_mean.clr");
-  ASSERT_EQ(significant.size(), mesh.cells.size());
-  double truePositive = 0, found = 0, changed = 0, movedWhole = 0, meanWhole = 0;
-  for (size_t c = 0; c < mesh.cells.size(); ++c)
-  {
-    const Cell& cell = mesh.cells[c];
-    const double corners = inside[cell[0]] + inside[cell[1]] + inside[cell[2]];
-    changed += corners > 0 ? 1 : 0;
-    found += significant[c];
-    truePositive += corners > 0 ? significant[c] : 0.0;
-    movedWhole += corners == 3 ? 1 : 0;
-    meanWhole += corners == 3 ? mean[c] : 0.0;
-  }
-  const double precision = truePositive / found, recall = truePositive / changed;
-  std::cout << "planted change: precision " << precision << ", recall " << recall << " (" << changed << " cells)\n";
-  EXPECT_GE(precision, 0.9);
-  EXPECT_GE(recall, 0.9);
-  EXPECT_NEAR(meanWhole / movedWhole, 1.5, 0.05);
+  const Detection detection = ExpectPlantedFound(mesh, inside, dir + "/out");
+  EXPECT_NEAR(detection.meanInside, 1.5, 0.05);
   const std::vector<std::string> summary = ReadLines(dir + "/out/summary.tsv");
   ASSERT_EQ(summary.size(), 2u);
   EXPECT_EQ(summary[0], "subjects\tcells\tsignificant\tarea_share\tlargest_change\tlargest_change_cell\tunvarying");
-  EXPECT_EQ(RowNumbers(summary[1])[1], found);
+  EXPECT_EQ(RowNumbers(summary[1])[1], detection.found);
 
   // Noise alone: at most the false discoveries that a 5% rate allows.
   const ToolRun noise = RunTool("shapestats",
@@ -217,6 +253,64 @@ TEST(ShapeStats, ChangeFindsThePlantedRegionAndNothingInNoise)
   const double falseFound = std::accumulate(none.begin(), none.end(), 0.0);
   std::cout << "noise alone: " << falseFound << " significant cells\n";
   EXPECT_LE(falseFound, 0.05 * static_cast<double>(none.size()));
+}
+
+TEST(ShapeStats, ChangeBeyondGrowthFindsThePlantedRegionAndEachHeadsGrowth)
+{
+  const std::string dir = ScratchDir();
+  const Mesh mesh = SampleTemplate(dir);
+  // 20 children whose heads grow by their own factor of 3 to 8% about a
+  // point of their own, plus 3 mm outward over a tenth of the head at the
+  // back, and 0.3 mm of noise in every coordinate of both visits.
+  const std::vector<double> inside = BackOfTheHead(mesh, 52.0);
+  const double share = std::accumulate(inside.begin(), inside.end(), 0.0) / static_cast<double>(inside.size());
+  ASSERT_GT(share, 0.08);
+  ASSERT_LT(share, 0.13);
+  const std::vector<double> bump = AlongNormals(mesh, inside);
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  std::vector<std::vector<double>> first, latest;
+  std::vector<double> planted;
+  for (int s = 0; s < 20; ++s)
+  {
+    planted.push_back(1.03 + 0.05 * uniform(random));
+    const double centre[3] = { 100 + 10 * uniform(random), 100 + 10 * uniform(random), 40 + 10 * uniform(random) };
+    std::vector<double> growth(mesh.points.size());
+    for (size_t x = 0; x < growth.size(); ++x)
+    {
+      growth[x] = mesh.points[x] - centre[x % 3];
+    }
+    first.push_back(Moved(mesh, {}, {}, 0.3, random));
+    latest.push_back(Moved(mesh, { growth, bump }, { planted.back() - 1, 3.0 }, 0.3, random));
+  }
+  const std::string firstList = WriteCohort(dir, "first", mesh, first);
+  const std::string latestList = WriteCohort(dir, "latest", mesh, latest);
+  // The plain change: every head grew, so nearly every cell changed.
+  const ToolRun plain = RunTool("shapestats", { "change", firstList, latestList, "plain" }, dir);
+  ASSERT_EQ(plain.status, 0) << plain.output;
+  EXPECT_GE(Detected(mesh, inside, dir + "/plain").share, 0.95);
+  // Beyond growth: the planted region, its 3 mm (3 / g mm at the first
+  // visit's size), and each child's growth.
+  const ToolRun beyond = RunTool("shapestats", { "change", firstList, latestList, "beyond", "size" }, dir);
+  ASSERT_EQ(beyond.status, 0) << beyond.output;
+  const Detection detection = ExpectPlantedFound(mesh, inside, dir + "/beyond");
+  EXPECT_NEAR(detection.largestChange, 3.0, 0.45);
+  const std::vector<std::string> growth = ReadLines(dir + "/beyond/growth.tsv");
+  ASSERT_EQ(growth.size(), planted.size() + 1);
+  EXPECT_EQ(growth[0], "subject\tgrowth_factor");
+  double mean = 0, largestError = 0;
+  for (size_t s = 0; s < planted.size(); ++s)
+  {
+    EXPECT_EQ(growth[s + 1].substr(0, growth[s + 1].find('\t')), "latest" + std::to_string(s) + ".vtk");
+    EXPECT_NEAR(RowNumbers(growth[s + 1])[0] / planted[s], 1.0, 0.002) << s;
+    largestError = std::max(largestError, std::abs(RowNumbers(growth[s + 1])[0] / planted[s] - 1));
+    mean += planted[s] / static_cast<double>(planted.size());
+  }
+  std::cout << "growth factors: largest error " << 100 * largestError << "%, peak change " << detection.largestChange
+            << " mm\n";
+  const std::string line = "Growth factors (latest against first): mean ";
+  ASSERT_NE(beyond.output.find(line), std::string::npos) << beyond.output;
+  EXPECT_NEAR(std::stod(beyond.output.substr(beyond.output.find(line) + line.size())), mean, 0.002);
 }
 
 TEST(ShapeStats, ModesRecoverPlantedDirectionsAndShares)
@@ -352,6 +446,8 @@ TEST(ShapeStats, UsageAndRefusalsWriteNothing)
     { { "score", "aab.txt", "a.vtk", "out" }, "The surfaces of reference list aab.txt are all alike: " },
     { { "modes", "amissing.txt", "out" }, "Cannot read surface missing.vtk" },
     { { "modes", "nolist.txt", "out" }, "Cannot open list file nolist.txt" },
+    { { "change", "ab.txt", "ab.txt", "out", "scale" },
+      "The change's fourth argument is size (the change beyond growth), not scale" },
     { { "modes", "ab.txt", "out", "0" }, "Mode count 0 is not a whole number of at least 1" },
     { { "modes", "ab.txt", "file/out" }, "Cannot create output folder file/out: " },
   };
@@ -365,7 +461,7 @@ TEST(ShapeStats, UsageAndRefusalsWriteNothing)
   }
   const ToolRun usage = RunTool("shapestats", {}, dir);
   EXPECT_EQ(usage.status, 255);
-  EXPECT_EQ(usage.output.rfind("Usage: shapestats change first_list.txt latest_list.txt outdir\n"
+  EXPECT_EQ(usage.output.rfind("Usage: shapestats change first_list.txt latest_list.txt outdir [size]\n"
                                "       shapestats modes list.txt outdir [modes]\n"
                                "       shapestats score reference_list.txt surface.vtk outdir\n",
               0),

@@ -98,14 +98,15 @@ void ExpectSubjectAsByHand(const std::string& dir, const std::string& hand)
   // its file, no fit's figures.
   const std::vector<std::string> shape = ReadLines(hand + "/headshape.tsv");
   auto columns = [](const std::string& row) { return row.substr(row.find('\t')); };
-  WriteText(hand + "/measures.tsv",
+  WriteText(hand + "/shapes.tsv",
     "subject\tvisit\tage_days\tscan" + columns(shape[0]) +
-      "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck\n"
+      "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck\tsex\n"
       "s02\tfirst\t\tsubjects/s02/first.vtk" +
       columns(shape[1]) +
-      "\t\t\t\t\t\n"
+      "\t\t\t\t\t\t\n"
       "s02\tfinal\t\tsubjects/s02/final.vtk" +
-      columns(shape[2]) + "\t\t\t\t\t\n");
+      columns(shape[2]) + "\t\t\t\t\t\t\n");
+  EXPECT_EQ(RunIn(hand, bin + "hcstandard shapes.tsv > measures.tsv").status, 0);
   // The page from the results' folder, as the workflow makes it: it shows
   // the paths it was given.
   EXPECT_EQ(RunIn(out,

@@ -1,5 +1,6 @@
 // The cohort workflow's statistics on the sample cohort of visits: the change
-// maps and the modes equal shapestats run by hand on the lists the workflow
+// maps (as they are and beyond growth, with each subject's growth) and the
+// modes equal shapestats run by hand on the lists the workflow
 // wrote, a subject's score equals shapestats score against the other
 // subjects' first visits, the cohort page and a subject's page show every
 // picture in a browser and fetch nothing, and a run again does nothing.
@@ -11,31 +12,6 @@ using namespace workflowrun;
 
 namespace
 {
-// Every picture of the page decoded at 1200 x 800 (`pictures` of them),
-// nothing fetched, no script, and no table wider than an A4 page.
-void ExpectSelfContained(const std::string& page, size_t pictures, const std::string& screenshot)
-{
-  browserpage::SeenLines seen = browserpage::OpenPage(page, screenshot);
-  EXPECT_EQ(seen.count("request"), 0u) << page;
-  EXPECT_EQ(seen["image"].size(), pictures) << page;
-  for (const std::vector<std::string>& image : seen["image"])
-  {
-    EXPECT_EQ(std::vector<std::string>(image.end() - 2, image.end()), (std::vector<std::string>{ "1200", "800" }))
-      << page << ": " << image[1];
-  }
-  for (const std::vector<std::string>& width : seen["width"])
-  {
-    EXPECT_TRUE(width[1] != "print-a4" || std::stod(width[3]) <= std::stod(width[4]) + 0.5) << page << ": " << width[2];
-  }
-  for (const std::string kind : { "scripts", "overflow" })
-  {
-    for (const std::vector<std::string>& line : seen[kind])
-    {
-      EXPECT_EQ(line.back(), "0") << page << ": " << kind;
-    }
-  }
-}
-
 // Runs shapestats by hand in DIR/`cwd` (its arguments, the folder DIR/hand,
 // then `after`) and expects each of `files` in `folder` of the workflow's output,
 // and what it printed, to equal those of the hand run.
@@ -71,6 +47,24 @@ TEST(Workflow, CohortStatisticsAreShapestatsByHandOnPagesOfTheirOwn)
   const std::string lists = Quote(out + "cohort/first_visits.txt") + ' ' + Quote(out + "cohort/final_visits.txt");
   ExpectAsByHand(dir, "change " + lists, "cohort/change",
     { "change_mean.clr", "change_t.clr", "change_q.clr", "change_significant.clr", "summary.tsv" });
+  // Beyond growth, and each subject's growth from it: the sample's heads
+  // grow to the growth standard's median between their visits.
+  ExpectAsByHand(dir, "change " + lists, "cohort/change_beyond_growth",
+    { "change_mean.clr", "change_t.clr", "change_q.clr", "change_significant.clr", "summary.tsv", "growth.tsv" },
+    " size");
+  const std::vector<std::string> growth = ReadLines(out + "cohort_growth.tsv");
+  ASSERT_EQ(growth.size(), 6u);
+  EXPECT_EQ(growth[0], "subject\tfirst_age_days\tlatest_age_days\tgrowth_factor\tgrowth_percent_per_month");
+  for (size_t s = 1; s < growth.size(); ++s)
+  {
+    const std::vector<std::string> row = TabFields(growth[s]);
+    ASSERT_EQ(row.size(), 5u) << growth[s];
+    const double factor = std::stod(row[3]), months = (std::stod(row[2]) - std::stod(row[1])) / 30.4375;
+    EXPECT_GT(factor, 1.03) << growth[s];
+    EXPECT_LT(factor, 1.2) << growth[s];
+    EXPECT_NEAR(std::stod(row[4]), 100 * (factor - 1) / months, 1e-4) << growth[s];
+  }
+  EXPECT_EQ(TabFields(growth[1])[0], "r01");
   // As many modes as subjects less one.
   ExpectAsByHand(dir, "modes " + Quote(out + "cohort/first_visits.txt"), "cohort/modes",
     { "modes.tsv", "scores.tsv", "mean.vtk", "mode1.clr", "mode4.clr", "mode4_plus2sd.vtk" }, " 4");
@@ -86,14 +80,16 @@ TEST(Workflow, CohortStatisticsAreShapestatsByHandOnPagesOfTheirOwn)
   ExpectAsByHand(
     dir, "score " + Quote(dir + "/others.txt") + ' ' + Quote(first[1]), "s01/score", { "zscore.clr", "score.tsv" });
 
-  // The pages: the cohort's (two change maps, four modes) and s01's (four
-  // maps and the z-scores).
+  // The pages: the cohort's (two change maps as they are, two beyond growth,
+  // four modes) and s01's (five maps and the z-scores).
   const std::string index = ReadText(out + "cohort/index.html");
   EXPECT_NE(index.find("<h1>Cohort statistics: 5 subjects</h1>"), std::string::npos);
   EXPECT_NE(index.find("<li>Subjects: 5, cells: 4600</li>"), std::string::npos);
+  EXPECT_NE(index.find("<h2>Change beyond growth</h2>"), std::string::npos);
+  EXPECT_NE(index.find("<li>Growth factors (latest against first): mean "), std::string::npos);
   EXPECT_EQ(index.find(dir), std::string::npos) << "a machine path on the page";
-  ExpectSelfContained(out + "cohort/index.html", 6, dir + "/index.png");
-  ExpectSelfContained(out + "s01/report.html", 5, dir + "/report.png");
+  browserpage::ExpectSelfContained(out + "cohort/index.html", 8, dir + "/index.png");
+  browserpage::ExpectSelfContained(out + "s01/report.html", 6, dir + "/report.png");
 
   // Nothing changed: nothing runs.
   const auto before = Times(out);

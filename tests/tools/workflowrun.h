@@ -18,10 +18,12 @@ inline bool InstallTools(const std::string& dir)
            .status == 0;
 }
 
-// Runs the workflow on DIR/cohort into DIR/OUT with the installed tools.
-inline testutil::ToolRun Snakemake(const std::string& dir, const std::string& out, const std::string& extra = "")
+// Runs the workflow on DIR/cohort into DIR/OUT with the installed tools; a
+// prefix (such as "timeout 300") goes before snakemake.
+inline testutil::ToolRun Snakemake(
+  const std::string& dir, const std::string& out, const std::string& extra = "", const std::string& prefix = "")
 {
-  return testutil::RunShell("(cd " + testutil::Quote(dir) + " && snakemake --snakefile " +
+  return testutil::RunShell("(cd " + testutil::Quote(dir) + " && " + prefix + " snakemake --snakefile " +
     testutil::Quote(std::string(SOURCE_DIR) + "/workflow/Snakefile") + " --cores 2 --directory " +
     testutil::Quote(out) + " --config cohort=cohort bin=prefix/bin " + extra + " 2>&1)");
 }

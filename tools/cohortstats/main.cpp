@@ -8,7 +8,9 @@
 // standard deviation at the first and at the latest visit; over the subjects
 // with both, the mean change and its standard deviation, the paired t
 // statistic and its two-sided p-value; and the mean change per month of age
-// over the subjects whose two ages are given and differ.
+// over the subjects whose two ages are given and differ. The head
+// circumference's z-score against the WHO growth standard (hc_z) counts
+// only the visits that have one.
 
 #include "stats/celltests.h"
 #include "surftools/listfile.h"
@@ -27,8 +29,12 @@
 namespace
 {
 const char* const kMeasures[] = { "length", "width", "ci", "circumference", "diagonal_a", "diagonal_b", "cva", "cvai",
-  "volume", "asr", "psr", "osr" };
+  "volume", "asr", "psr", "osr", "hc_z" };
 const int kMeasureCount = sizeof(kMeasures) / sizeof(kMeasures[0]);
+// The head circumference's z-score against the WHO growth standard: empty
+// where the child's sex is unknown or its age past the standard (and no
+// column at all in a table written before it), so a visit may lack it.
+const int kGrowthMeasure = kMeasureCount - 1;
 const double kDaysPerMonth = 365.25 / 12.0;
 
 // One visit as the statistics take it.
@@ -39,6 +45,7 @@ struct VisitRow
   bool aged = false;   // its age is given
   double age = 0;      // in days
   double values[kMeasureCount];
+  bool given[kMeasureCount]; // the measure is given (only hc_z may not be)
 };
 
 // The column of every name the statistics need; "" or what is missing.
@@ -49,7 +56,7 @@ std::string FindColumns(const std::vector<std::string>& header, std::map<std::st
     column.emplace(header[k], k);
   }
   std::vector<std::string> needed = { "subject", "age_days", "check" };
-  needed.insert(needed.end(), kMeasures, kMeasures + kMeasureCount);
+  needed.insert(needed.end(), kMeasures, kMeasures + kGrowthMeasure);
   for (const std::string& name : needed)
   {
     if (column.count(name) == 0)
@@ -73,8 +80,10 @@ std::string ReadRow(const std::vector<std::string>& fields, const std::map<std::
   }
   for (int m = 0; m < kMeasureCount; ++m)
   {
-    const std::string& text = fields[column.at(kMeasures[m])];
-    if (!(FieldNumber(text, row.values[m]) && std::isfinite(row.values[m])))
+    const auto at = column.find(kMeasures[m]);
+    const std::string text = at == column.end() ? "" : fields[at->second];
+    row.given[m] = !(m == kGrowthMeasure && text.empty());
+    if (row.given[m] && !(FieldNumber(text, row.values[m]) && std::isfinite(row.values[m])))
     {
       return "the " + std::string(kMeasures[m]) + " '" + text + "' is not a number";
     }
@@ -161,16 +170,16 @@ std::string MeasureRow(const std::vector<VisitRow>& rows, const std::vector<std:
   {
     const VisitRow& from = rows[a];
     const VisitRow& to = rows[b];
-    if (!from.marked)
+    if (!from.marked && from.given[m])
     {
       first.Add(&from.values[m]);
     }
-    if (b == a || to.marked)
+    if (b == a || to.marked || !to.given[m])
     {
       continue;
     }
     latest.Add(&to.values[m]);
-    if (from.marked)
+    if (from.marked || !from.given[m])
     {
       continue;
     }

@@ -1,5 +1,6 @@
 #include "tools/scanreport/coursechart.h"
 
+#include "growth/headcircumference.h"
 #include "surftools/outputfile.h"
 #include "tools/scanreport/pagetext.h"
 
@@ -17,6 +18,7 @@ constexpr double kLeft = 44;
 constexpr double kRight = kWidth - 12;
 constexpr double kTop = 14;
 constexpr double kBottom = kHeight - 48;
+constexpr double kCentileMargin = 26; // right of the plot, for the centile curves' labels
 
 // An axis: from `from` to `to`, ticks every `step` from `firstTick` on.
 struct Axis
@@ -170,6 +172,60 @@ void WriteLevelBands(std::ostringstream& bands, std::ostringstream& labels, cons
   }
 }
 
+// The growth standard's centile curves of the child's sex across the x
+// axis (in months, from birth to 60 months at most), sampled every tenth of
+// a month: per centile, the ages and circumferences.
+struct Centiles
+{
+  std::vector<double> months;
+  std::vector<double> curves[5];
+};
+
+Centiles CentileCurves(const VisitTable& table, const Axis& x)
+{
+  Centiles centiles;
+  Sex sex;
+  if (!DrawsCentiles(table) || !SexOf(table.sex, sex))
+  {
+    return centiles;
+  }
+  const double to = std::min(x.to, kLastAgeDays / kDaysPerMonth);
+  for (double month = std::max(0.0, x.from); month <= to + 1e-9; month += 0.1)
+  {
+    GrowthLms lms;
+    if (HeadCircumferenceLms(sex, std::min(month, to) * kDaysPerMonth, lms))
+    {
+      centiles.months.push_back(std::min(month, to));
+      for (int c = 0; c < 5; ++c)
+      {
+        centiles.curves[c].push_back(CentileCircumference(lms, kChartCentiles[c]));
+      }
+    }
+  }
+  return centiles;
+}
+
+// The centile curves, each labelled at its right end, outside the plot
+// (where no visit's value label can cover it).
+void WriteCentiles(std::ostringstream& svg, const Centiles& centiles, const Axis& xAxis, const Axis& yAxis)
+{
+  if (centiles.months.empty())
+  {
+    return;
+  }
+  for (int c = 0; c < 5; ++c)
+  {
+    svg << "<polyline class=\"centile" << (c == 2 ? " median" : "") << "\" data-centile=\""
+        << NumberText(kChartCentiles[c]) << "\" points=\"";
+    for (size_t i = 0; i < centiles.months.size(); ++i)
+    {
+      svg << (i ? " " : "") << At(X(xAxis, centiles.months[i])) << ',' << At(Y(yAxis, centiles.curves[c][i]));
+    }
+    svg << "\"/>\n<text class=\"centile-label\" x=\"" << At(X(xAxis, centiles.months.back()) + 3) << "\" y=\""
+        << At(Y(yAxis, centiles.curves[c].back()) + 3) << "\">" << PercentileText(kChartCentiles[c]) << "</text>\n";
+  }
+}
+
 // The visits' points joined by a line, each labelled with its value; a
 // visit marked for checking drawn hollow and labelled so.
 void WritePoints(std::ostringstream& svg, const VisitTable& table, const char* column, const std::vector<double>& x,
@@ -208,15 +264,22 @@ std::string CourseChart(const VisitTable& table, const char* column)
     y.push_back(Measure(visit, column));
   }
   const Axis xAxis = XAxis(table, x);
-  const Axis yAxis = YAxis(column, y);
+  const Centiles centiles = std::string(column) == "circumference" ? CentileCurves(table, xAxis) : Centiles();
+  std::vector<double> shown = y;
+  for (const std::vector<double>& curve : centiles.curves)
+  {
+    shown.insert(shown.end(), curve.begin(), curve.end());
+  }
+  const Axis yAxis = YAxis(column, shown);
   std::ostringstream svg;
   svg << "<figure class=\"chart\">\n<figcaption>" << kMeasureText[k].words << (unit.empty() ? "" : ", " + unit)
       << "</figcaption>\n<svg class=\"chart\" id=\"chart-" << column << "\" data-measure=\"" << column
-      << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\" role=\"img\" aria-label=\"" << kMeasureText[k].words
-      << " by " << (table.agesKnown ? "age" : "visit") << "\" data-x-from=\"" << NumberText(xAxis.from)
-      << "\" data-x-to=\"" << NumberText(xAxis.to) << "\" data-y-from=\"" << NumberText(yAxis.from) << "\" data-y-to=\""
-      << NumberText(yAxis.to) << "\">\n<rect class=\"plot\" x=\"" << At(kLeft) << "\" y=\"" << At(kTop) << "\" width=\""
-      << At(kRight - kLeft) << "\" height=\"" << At(kBottom - kTop) << "\"/>\n";
+      << "\" viewBox=\"0 0 " << kWidth + (centiles.months.empty() ? 0 : kCentileMargin) << ' ' << kHeight
+      << "\" role=\"img\" aria-label=\"" << kMeasureText[k].words << " by " << (table.agesKnown ? "age" : "visit")
+      << "\" data-x-from=\"" << NumberText(xAxis.from) << "\" data-x-to=\"" << NumberText(xAxis.to)
+      << "\" data-y-from=\"" << NumberText(yAxis.from) << "\" data-y-to=\"" << NumberText(yAxis.to)
+      << "\">\n<rect class=\"plot\" x=\"" << At(kLeft) << "\" y=\"" << At(kTop) << "\" width=\"" << At(kRight - kLeft)
+      << "\" height=\"" << At(kBottom - kTop) << "\"/>\n";
   std::ostringstream labels;
   if (std::string(column) == "cvai")
   {
@@ -224,7 +287,13 @@ std::string CourseChart(const VisitTable& table, const char* column)
   }
   WriteAxes(svg, xAxis, yAxis, table.agesKnown ? "Age (months)" : "Visit (in order; ages not known)");
   svg << labels.str();
+  WriteCentiles(svg, centiles, xAxis, yAxis);
   WritePoints(svg, table, column, x, xAxis, yAxis);
   svg << "</svg>\n</figure>\n";
   return svg.str();
+}
+
+bool DrawsCentiles(const VisitTable& table)
+{
+  return !table.sex.empty() && table.agesKnown && !table.visits.empty() && table.visits.front().ageDays <= kLastAgeDays;
 }

@@ -1,6 +1,7 @@
 #include "tools/scanreport/coursepage.h"
 
 #include "fit/fitcheck.h"
+#include "growth/headcircumference.h"
 #include "surftools/outputfile.h"
 #include "tools/scanreport/coursechart.h"
 #include "tools/scanreport/pagetext.h"
@@ -21,12 +22,12 @@ const char* const kVisitColumns[] = { "ci", "cvai", "plagiocephaly_level", "circ
   "osr" };
 
 // When a visit was, for the summary: "at 4 months", or "at the first visit"
-// and "at the latest visit" where ages are not known.
+// and "at the latest visit" ("at the visit" of one) where ages are not known.
 std::string When(const VisitTable& table, size_t v)
 {
   if (!table.agesKnown)
   {
-    return v == 0 ? "at the first visit" : "at the latest visit";
+    return table.visits.size() == 1 ? "at the visit" : v == 0 ? "at the first visit" : "at the latest visit";
   }
   const long months = std::lround(AgeInMonths(table.visits[v]));
   return "at " + std::to_string(months) + (months == 1 ? " month" : " months");
@@ -63,11 +64,17 @@ std::vector<std::string> MarkedVisits(const VisitTable& table)
   return marked;
 }
 
-// The flattening of the back of the head from the first to the latest visit.
+// The flattening of the back of the head from the first to the latest visit
+// (at the one visit, where there is one).
 std::string Flattening(const VisitTable& table)
 {
   const Visit& first = table.visits.front();
   const Visit& latest = table.visits.back();
+  if (table.visits.size() == 1)
+  {
+    return first.flatSide == "none" ? "no posterior flattening"
+                                    : "posterior flattening on " + PatientSideText(first.flatSide);
+  }
   if (first.flatSide == "none")
   {
     return "no posterior flattening " + When(table, 0) +
@@ -107,6 +114,18 @@ std::string ColumnHeader(const char* column)
   return std::string(kMeasureText[k].shortName) + (unit.empty() ? "" : " (" + unit + ")");
 }
 
+// The column of the head circumference's percentile, after the
+// circumference's.
+const char* const kPercentileHeader = "HC percentile (WHO)";
+
+// A visit's head circumference percentile against the WHO standard, in
+// words ("48th", "below the 3rd"); a dash where there is none.
+std::string PercentileCell(const Visit& visit)
+{
+  return NumberCell(
+    kPercentileHeader, "hc_percentile", visit.growthKnown ? PercentileText(visit.hcPercentile) : "\u2013");
+}
+
 // Every visit's measures by age.
 void WriteVisits(std::ostringstream& html, const VisitTable& table)
 {
@@ -114,7 +133,8 @@ void WriteVisits(std::ostringstream& html, const VisitTable& table)
   html << "<table id=\"visits\" class=\"cards\">\n<thead><tr><th>Visit</th><th>" << when << "</th>";
   for (const char* column : kVisitColumns)
   {
-    html << "<th>" << ColumnHeader(column) << "</th>";
+    html << "<th>" << ColumnHeader(column) << "</th>"
+         << (std::string(column) == "circumference" ? std::string("<th>") + kPercentileHeader + "</th>" : "");
   }
   html << "</tr></thead>\n<tbody>\n";
   for (size_t v = 0; v < table.visits.size(); ++v)
@@ -127,7 +147,8 @@ void WriteVisits(std::ostringstream& html, const VisitTable& table)
     for (const char* column : kVisitColumns)
     {
       const bool level = std::string(column) == "plagiocephaly_level";
-      html << NumberCell(ColumnHeader(column), column, level ? LevelText(visit) : Rounded(Measure(visit, column)));
+      html << NumberCell(ColumnHeader(column), column, level ? LevelText(visit) : Rounded(Measure(visit, column)))
+           << (std::string(column) == "circumference" ? PercentileCell(visit) : "");
     }
     html << "</tr>\n";
   }
@@ -135,7 +156,56 @@ void WriteVisits(std::ostringstream& html, const VisitTable& table)
           "vault asymmetry index, with its level: "
        << LevelScaleText()
        << ". ASR, PSR, OSR: anterior, posterior and overall symmetry ratios (100 is balanced). Each is explained "
-          "with the first and the final scan's measures below.</p>\n";
+          "with the "
+       << (table.visits.size() == 1 ? "scan's" : "first and the final scan's") << " measures below.</p>\n";
+}
+
+// What the circumference and its percentiles are, and why a percentile is
+// missing where one is.
+void WriteGrowthNote(std::ostringstream& html, const VisitTable& table)
+{
+  html << "<p class=\"note\" id=\"growth\">The head circumference is the occipitofrontal circumference a tape "
+          "measure takes around the head above the brows and the ears, here measured on the scan's surface: over a "
+          "cap or hair where the scan has them. ";
+  if (table.sex.empty())
+  {
+    html << "No percentile is shown: the child's sex is not given (the sex column of the cohort's visits), and "
+            "the WHO growth standard differs for girls and boys.</p>\n";
+    return;
+  }
+  html << "Its percentiles are those of head circumference-for-age for " << (table.sex == "female" ? "girls" : "boys")
+       << " of the WHO Child Growth Standards (World Health Organization, 2006)"
+       << (DrawsCentiles(table) && table.visits.size() > 1
+              ? ", whose 3rd, 15th, 50th, 85th and 97th centiles the circumference chart draws"
+              : "")
+       << ".";
+  for (const Visit& visit : table.visits)
+  {
+    if (!visit.growthKnown)
+    {
+      html << (table.agesKnown ? " The standard ends at 60 months: there is no percentile past it."
+                               : " There is no percentile where the ages are not known.");
+      break;
+    }
+  }
+  html << "</p>\n";
+}
+
+// The visits whose head circumference lies below the standard's 3rd or above
+// its 97th centile, for the summary: "; head circumference below the 3rd
+// percentile at 4 months", or nothing.
+std::string GrowthSummary(const VisitTable& table)
+{
+  std::string text;
+  for (size_t v = 0; v < table.visits.size(); ++v)
+  {
+    const Visit& visit = table.visits[v];
+    if (visit.growthKnown && (visit.hcPercentile < kChartCentiles[0] || visit.hcPercentile > kChartCentiles[4]))
+    {
+      text += "; head circumference " + PercentileText(visit.hcPercentile) + " percentile " + When(table, v);
+    }
+  }
+  return text;
 }
 
 // A fit's figure, marked where it lies beyond the workflow's limit.
@@ -187,7 +257,8 @@ std::string CourseSummary(const VisitTable& table)
   const std::string checking = marked.empty() ? ""
                                               : "; visit" + std::string(marked.size() == 1 ? " " : "s ") +
       Enumeration(marked) + (marked.size() == 1 ? " is" : " are") + " marked for checking";
-  return "CVAI " + cvaiAt(0) + ", " + cvaiAt(last) + "; " + Flattening(table) + checking + ".";
+  return "CVAI " + cvaiAt(0) + (last == 0 ? "" : ", " + cvaiAt(last)) + "; " + Flattening(table) +
+    GrowthSummary(table) + checking + ".";
 }
 
 std::string CourseHeader(const VisitTable& table)
@@ -197,8 +268,8 @@ std::string CourseHeader(const VisitTable& table)
   {
     visits.push_back(Escape(visit.name) + (table.agesKnown ? " (" + Rounded(AgeInMonths(visit)) + " months)" : ""));
   }
-  return "<p class=\"visits\">Visits " + Enumeration(visits) + ".</p>\n<p id=\"summary\" class=\"summary\">" +
-    Escape(CourseSummary(table)) + "</p>\n";
+  return std::string("<p class=\"visits\">Visit") + (visits.size() == 1 ? " " : "s ") + Enumeration(visits) +
+    ".</p>\n<p id=\"summary\" class=\"summary\">" + Escape(CourseSummary(table)) + "</p>\n";
 }
 
 std::string CourseSection(const VisitTable& table)
@@ -206,12 +277,17 @@ std::string CourseSection(const VisitTable& table)
   std::ostringstream html;
   html << "<section id=\"course\">\n<h2>Course over the visits</h2>\n";
   WriteVisits(html, table);
-  html << "<div class=\"charts\">\n";
-  for (const char* column : { "ci", "cvai", "circumference" })
+  // Charts of a course of two visits or more.
+  if (table.visits.size() > 1)
   {
-    html << CourseChart(table, column);
+    html << "<div class=\"charts\">\n";
+    for (const char* column : { "ci", "cvai", "circumference" })
+    {
+      html << CourseChart(table, column);
+    }
+    html << "</div>\n";
   }
-  html << "</div>\n";
+  WriteGrowthNote(html, table);
   if (!MarkedVisits(table).empty())
   {
     html << "<p class=\"note\">Hollow orange points: visits marked for checking; their values may not be "

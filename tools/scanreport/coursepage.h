@@ -15,12 +15,14 @@
 // head at the first visit and whether the flattening lessened, grew or is
 // unchanged by the latest (the posterior symmetry ratio up by 1 or more,
 // down by 1 or more, or neither), and which visits are marked for checking.
+// Of one visit: its CVAI and level, and the side of a flattening.
 std::string CourseSummary(const VisitTable& table);
 
 // The top of the page for a course (HTML): the visits' names with their
 // ages, and the summary sentence.
 std::string CourseHeader(const VisitTable& table);
 
-// The course's section of the page (HTML): the visits' table, the charts and,
-// where a visit's scan was fitted, the fits' table with the limits.
+// The course's section of the page (HTML): the visits' table, the charts (of
+// two visits or more) and, where a visit's scan was fitted, the fits' table
+// with the limits.
 std::string CourseSection(const VisitTable& table);

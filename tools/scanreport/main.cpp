@@ -1,10 +1,14 @@
 // scanreport: one self-contained HTML page that shows a first and a final
 // scan side by side: their head-shape measures and the change, pictures of
-// the distance between them, of the asymmetry of each and of the change of
-// the asymmetry ratios, with the statistics of every picture. Given the
-// subject's measures table, the page opens with the course over every visit;
-// given also the subject's score folder (shapestats score), it shows the
-// subject against the reference group.
+// the distance between them (as it is, and beyond growth: the final scan
+// first brought to the first's size and place), of the asymmetry of each
+// and of the change of the asymmetry ratios, with the statistics of every
+// picture. With "-" for
+// the final scan, the page of one scan (a child's one visit): its measures
+// and the picture of its asymmetry. Given the subject's measures table, the
+// page opens with the course over every visit; given also the subject's
+// score folder (shapestats score), it shows the subject against the
+// reference group.
 // The pictures and their numbers come from the tools themselves (celldist,
 // mirrorasym, scancompare, colorsnap, colorstats), run beside this one in a
 // scratch folder (as many at once as it may use cores), so that the page
@@ -13,6 +17,7 @@
 #include "measure/headshape.h"
 #include "parallel/parallel.h"
 #include "render/renderdisplay.h"
+#include "stats/sizefit.h"
 #include "surftools/colorfile.h"
 #include "surftools/listfile.h"
 #include "surftools/outputfile.h"
@@ -29,6 +34,9 @@
 #include <string>
 #include <vector>
 
+#include <vtkNew.h>
+#include <vtkPoints.h>
+
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,6 +50,10 @@ struct Input
   std::string name;
   std::string path;
 };
+
+// The final scan brought to the first scan's size and place, in the
+// scratch folder.
+const char* const kBeyondGrowth = "final_beyond_growth.vtk";
 
 // A picture: a color file that one of the runs made, painted on a surface.
 struct Picture
@@ -67,34 +79,49 @@ std::vector<std::string> Split(const std::string& text, char separator)
   return fields;
 }
 
-// Reads and checks the inputs of `report`: the scans and the template are
-// surfaces of one mesh, `cells` cells in mirror pairs; the mask has a number
-// for every cell; the measures table, where one is given, holds a course
-// (into report.course); both scans can be measured (into report.shapes).
-// False after printing the line that refuses them.
-bool CheckInputs(ReportContents& report, vtkIdType& cells)
+// The scans and the template read, and checked to be surfaces of one mesh
+// of `cells` cells (the page of one scan reads its scan twice). False after
+// printing the line that refuses them.
+bool ReadScans(const ReportContents& report, vtkSmartPointer<vtkPolyData> (&scans)[2], vtkIdType& cells)
 {
-  vtkSmartPointer<vtkPolyData> first = ReadSurface(report.firstScan.c_str());
-  if (!first)
+  scans[0] = ReadSurface(report.firstScan.c_str());
+  if (!scans[0])
   {
     return false;
   }
-  vtkSmartPointer<vtkPolyData> finalScan = ReadSurface(report.finalScan.c_str());
-  if (!finalScan)
-  {
-    return false;
-  }
-  vtkSmartPointer<vtkPolyData> templ = ReadSurface(report.templateMesh.c_str());
+  scans[1] = report.OneScan() ? scans[0] : ReadSurface(report.finalScan.c_str());
+  vtkSmartPointer<vtkPolyData> templ = scans[1] ? ReadSurface(report.templateMesh.c_str()) : nullptr;
   if (!templ)
   {
     return false;
   }
   cells = templ->GetNumberOfCells();
-  if (first->GetNumberOfCells() != cells || finalScan->GetNumberOfCells() != cells)
+  if (scans[0]->GetNumberOfCells() == cells && scans[1]->GetNumberOfCells() == cells)
   {
-    std::cout << "Scans " << report.firstScan << " and " << report.finalScan << " do not lie on the mesh of template "
-              << report.templateMesh << ": they have " << first->GetNumberOfCells() << ", "
-              << finalScan->GetNumberOfCells() << " and " << cells << " cells\n";
+    return true;
+  }
+  if (report.OneScan())
+  {
+    std::cout << "Scan " << report.firstScan << " does not lie on the mesh of template " << report.templateMesh
+              << ": it has " << scans[0]->GetNumberOfCells() << " cells, the template " << cells << '\n';
+    return false;
+  }
+  std::cout << "Scans " << report.firstScan << " and " << report.finalScan << " do not lie on the mesh of template "
+            << report.templateMesh << ": they have " << scans[0]->GetNumberOfCells() << ", "
+            << scans[1]->GetNumberOfCells() << " and " << cells << " cells\n";
+  return false;
+}
+
+// Reads and checks the inputs of `report` (the scans into `scans`): the scans and the template are
+// surfaces of one mesh, `cells` cells in mirror pairs; the mask has a number
+// for every cell; the measures table, where one is given, holds a course
+// (into report.course) of one visit for the page of one scan, of two or more
+// for two; the scans can be measured (into report.shapes). False after
+// printing the line that refuses them.
+bool CheckInputs(ReportContents& report, vtkIdType& cells, vtkSmartPointer<vtkPolyData> (&scans)[2])
+{
+  if (!ReadScans(report, scans, cells))
+  {
     return false;
   }
   if (cells == 0 || cells % 2 != 0)
@@ -114,16 +141,16 @@ bool CheckInputs(ReportContents& report, vtkIdType& cells)
   if (!report.measuresTable.empty())
   {
     report.course.emplace();
-    const std::string problem = ReadMeasuresTable(report.measuresTable, *report.course);
+    const std::string problem = ReadMeasuresTable(report.measuresTable, *report.course, report.OneScan());
     if (!problem.empty())
     {
       std::cout << "Cannot read the measures table " << report.measuresTable << ": " << problem << '\n';
       return false;
     }
   }
-  for (int s = 0; s < 2; ++s)
+  for (int s = 0; s < report.ScanCount(); ++s)
   {
-    const std::string problem = MeasureHeadShape(s == 0 ? first : finalScan, report.shapes[s]);
+    const std::string problem = MeasureHeadShape(scans[s], report.shapes[s]);
     if (!problem.empty())
     {
       std::cout << "Cannot measure scan " << (s == 0 ? report.firstScan : report.finalScan) << ": it " << problem
@@ -232,9 +259,37 @@ std::vector<std::string> Shown(std::vector<std::string> arguments, const std::ve
   return arguments;
 }
 
+// Writes the final scan brought to the first scan's size and place (its
+// growth taken out: stats/sizefit.h, fitted on the cells' centroids, which
+// correspond on one mesh) as `path`; its growth factor into `growth`.
+// Returns an empty text, or what could not be written.
+std::string WriteBeyondGrowth(vtkPolyData* first, vtkPolyData* final, const fs::path& path, double& growth)
+{
+  const vtkIdType cells = first->GetNumberOfCells();
+  std::vector<double> before(3 * static_cast<size_t>(cells)), after(before.size());
+  for (vtkIdType c = 0; c < cells; ++c)
+  {
+    CellCentroid(first, c, &before[3 * static_cast<size_t>(c)]);
+    CellCentroid(final, c, &after[3 * static_cast<size_t>(c)]);
+  }
+  const SizeFit fit = FitSize(before.data(), after.data(), static_cast<size_t>(cells));
+  growth = fit.growth;
+  vtkNew<vtkPolyData> sized;
+  sized->DeepCopy(final);
+  vtkPoints* points = sized->GetPoints();
+  for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
+  {
+    double point[3];
+    points->GetPoint(i, point);
+    ApplySize(fit, point, 1);
+    points->SetPoint(i, point);
+  }
+  return WriteSurface(sized, path.c_str()) ? "" : "cannot write " + path.string();
+}
+
 // The runs that make the color files of the pictures, on a template of
-// `cells` cells.
-std::vector<Job> ColorFileRuns(vtkIdType cells)
+// `cells` cells: of one scan, its asymmetry alone.
+std::vector<Job> ColorFileRuns(vtkIdType cells, bool oneScan)
 {
   const std::string pairs = std::to_string(cells / 2);
   auto asymmetry = [&](const std::string& scan) {
@@ -242,6 +297,10 @@ std::vector<Job> ColorFileRuns(vtkIdType cells)
     return std::vector<std::string>{ scan + ".vtk", "template.vtk", base + ".clr", base + "_abs.clr", base + "_x.clr",
       base + "_y.clr", base + "_z.clr", "-5", "5", pairs };
   };
+  if (oneScan)
+  {
+    return { { "mirrorasym", asymmetry("first"), 1 } };
+  }
   return {
     { "celldist",
       { "final.vtk", "first.vtk", "distance.clr", "5", "-5", "distance_x.clr", "distance_y.clr", "distance_z.clr" },
@@ -251,18 +310,35 @@ std::vector<Job> ColorFileRuns(vtkIdType cells)
     { "scancompare",
       { "first.vtk", "final.vtk", "template_mask.clr", "ratio_change.clr", "ratio_first.clr", "ratio_final.clr", "y" },
       0 },
+    { "celldist",
+      { kBeyondGrowth, "first.vtk", "distance_beyond_growth.clr", "5", "-5", "distance_beyond_growth_x.clr",
+        "distance_beyond_growth_y.clr", "distance_beyond_growth_z.clr" },
+      1 },
   };
 }
 
 // The pictures of the page, in order, from the color files of `made`
-// (ColorFileRuns).
-std::vector<Picture> Pictures(const std::vector<Job>& made)
+// (ColorFileRuns); `growth` is the final head's size against the first's.
+std::vector<Picture> Pictures(const std::vector<Job>& made, double growth)
 {
+  if (made.size() == 1)
+  {
+    return { { "Asymmetry of the scan", "Asymmetry (mm)",
+      "Signed left-right asymmetry of each cell pair of the scan against the symmetric template (mm): positive "
+      "where a side bulges outward more than its mirror side.",
+      1, "asymmetry_first.clr", "first.vtk", made[0] } };
+  }
   return {
     { "Distance from the first to the final scan", "Distance (mm)",
       "Signed distance of each cell of the first scan to the same cell of the final scan (mm): negative where "
       "the final scan lies outside the first (growth), positive where it lies inside.",
       1, "distance.clr", "first.vtk", made[0] },
+    { "Distance beyond growth", "Distance beyond growth (mm)",
+      "The same distance after the final scan was brought to the first scan's size and place (" +
+        std::string(kBeyondGrowth) + ", which scanreport makes: the head grew by a factor of " + NumberText(growth) +
+        " between the scans): what changed in shape, not in size. Negative where the head came out further than "
+        "its growth took it (a flattening rounding out), positive where it stayed behind.",
+      1, "distance_beyond_growth.clr", "first.vtk", made[4] },
     { "Asymmetry of the first scan", "Asymmetry, first (mm)",
       "Signed left-right asymmetry of each cell pair of the first scan against the symmetric template (mm): "
       "positive where a side bulges outward more than its mirror side.",
@@ -327,8 +403,8 @@ std::string CollectResults(const fs::path& scratch, const std::vector<Input>& in
   {
     return "colorstats printed no row for every picture";
   }
-  // The report block that scancompare appended: its name line, then four
-  // lines "name :value".
+  // The report block that scancompare appended (of two scans): its name
+  // line, then four lines "name :value".
   for (const std::string& line : Split(ReadWhole(scratch / "Range_values.txt"), '\n'))
   {
     const size_t colon = line.find(" :");
@@ -337,7 +413,7 @@ std::string CollectResults(const fs::path& scratch, const std::vector<Input>& in
       report.extremes.push_back({ line.substr(0, colon), line.substr(colon + 2) });
     }
   }
-  if (report.extremes.size() != 4)
+  if (report.extremes.size() != (report.OneScan() ? 0 : 4))
   {
     return "scancompare reported no extremes";
   }
@@ -371,15 +447,17 @@ void PrintUsage()
   std::cout << "Usage: scanreport first.vtk final.vtk template.vtk template_mask.clr report.html [measures.tsv]\n"
                "       scanreport first.vtk final.vtk template.vtk template_mask.clr report.html measures.tsv "
                "score_folder\n"
-               "Inputs: a first and a final scan on the template mesh, the mirror-symmetric template, a\n"
-               "        template mask (1 in the region whose asymmetry ratios count, 0 elsewhere) and,\n"
-               "        optionally, the subject's measures table from the cohort workflow (one row per\n"
-               "        visit, by age; the scans are those of its first and last rows)\n"
+               "       scanreport scan.vtk - template.vtk template_mask.clr report.html [measures.tsv [score_folder]]\n"
+               "Inputs: a first and a final scan on the template mesh (or one scan and -), the mirror-symmetric\n"
+               "        template, a template mask (1 in the region whose asymmetry ratios count, 0 elsewhere)\n"
+               "        and, optionally, the subject's measures table from the cohort workflow (one row per\n"
+               "        visit, by age; the scans are those of its first and last rows; of one scan, one row)\n"
                "Output: report.html, one self-contained page (pictures embedded)\n"
                "Performs: head-shape measures of both scans and their change; pictures of the distance\n"
                "          between the scans, of the asymmetry of each and of the change of the asymmetry\n"
                "          ratios, with their statistics; with the table, the course over every visit in a\n"
-               "          sentence, a table and charts. Renders off screen: needs an X display\n"
+               "          sentence, a table and charts. Of one scan: its measures and the picture of its\n"
+               "          asymmetry, with its statistics. Renders off screen: needs an X display\n"
                "          (without one: xvfb-run -a scanreport ...). With the score folder that shapestats\n"
                "          score wrote of the subject (score.tsv, zscore.clr), its distance from the reference\n"
                "          group with the percentile and a picture of its z-scores on the first scan.\n";
@@ -405,7 +483,8 @@ int main(int argc, char* argv[])
 
   // Every input is checked before any tool runs.
   vtkIdType cells = 0;
-  if (!CheckInputs(report, cells) || !CheckScore(report, argc == 8 ? argv[7] : nullptr, cells) ||
+  vtkSmartPointer<vtkPolyData> scans[2];
+  if (!CheckInputs(report, cells, scans) || !CheckScore(report, argc == 8 ? argv[7] : nullptr, cells) ||
     !CheckSurroundings(reportPath))
   {
     return -1;
@@ -418,16 +497,25 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
-  std::vector<Input> inputs = { { "first.vtk", report.firstScan }, { "final.vtk", report.finalScan },
-    { "template.vtk", report.templateMesh }, { "template_mask.clr", report.templateMask } };
+  std::vector<Input> inputs = { { "first.vtk", report.firstScan }, { "template.vtk", report.templateMesh },
+    { "template_mask.clr", report.templateMask } };
+  if (!report.OneScan())
+  {
+    inputs.push_back({ "final.vtk", report.finalScan });
+  }
   if (report.score)
   {
     inputs.push_back({ "zscore.clr", report.score->figures.folder + "/zscore.clr" });
   }
-  const std::vector<Job> made = ColorFileRuns(cells);
-  const std::vector<Picture> pictures = Pictures(made);
+  double growth = 1;
+  std::string problem = report.OneScan() ? "" : WriteBeyondGrowth(scans[0], scans[1], scratch / kBeyondGrowth, growth);
+  const std::vector<Job> made = ColorFileRuns(cells, report.OneScan());
+  const std::vector<Picture> pictures = Pictures(made, growth);
   std::string statistics;
-  std::string problem = LinkInputs(scratch, inputs);
+  if (problem.empty())
+  {
+    problem = LinkInputs(scratch, inputs);
+  }
   if (problem.empty())
   {
     problem = RunTools(scratch, made, pictures, report.score.has_value(), statistics);

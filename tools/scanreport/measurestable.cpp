@@ -15,7 +15,11 @@ namespace
 // four figures and the check text.
 constexpr size_t kFirstShapeField = 4;
 constexpr size_t kFirstFitField = kFirstShapeField + kHeadShapeColumns + 2;
-constexpr size_t kFields = kFirstFitField + 5;
+constexpr size_t kCheckField = kFirstFitField + 4;
+// A table written before the growth standard's columns ends at the check;
+// one of now has the sex, hc_z and hc_percentile after it.
+constexpr size_t kFieldsWithoutGrowth = kCheckField + 1;
+constexpr size_t kFields = kFieldsWithoutGrowth + 3;
 
 std::string Line(size_t line)
 {
@@ -29,7 +33,8 @@ const std::vector<std::string>& ColumnNames()
   return names;
 }
 
-// The header row: exactly the columns of MeasuresHeaderRow.
+// The header row: exactly the columns of MeasuresHeaderRow, or those before
+// the growth standard's (a table written before they were added).
 std::string CheckHeader(const std::vector<std::string>& header)
 {
   const std::vector<std::string>& names = ColumnNames();
@@ -40,7 +45,7 @@ std::string CheckHeader(const std::vector<std::string>& header)
       return "its header's column " + std::to_string(f + 1) + " is \"" + header[f] + "\", not \"" + names[f] + "\"";
     }
   }
-  if (header.size() != names.size())
+  if (header.size() != names.size() && header.size() != kFieldsWithoutGrowth)
   {
     return "its header has " + std::to_string(header.size()) + " columns, not " + std::to_string(names.size());
   }
@@ -57,6 +62,30 @@ std::string NumberField(const std::vector<std::string>& fields, size_t f, size_t
     return "";
   }
   return Line(line) + ": " + ColumnNames()[f] + " \"" + text + "\" is not a number";
+}
+
+// The sex and the growth standard's z-score and percentile, where the row
+// has them: the sex female, male or empty, the two numbers both given or
+// both empty.
+std::string GrowthFields(const std::vector<std::string>& fields, size_t line, std::string& sex, Visit& visit)
+{
+  if (fields.size() == kFieldsWithoutGrowth)
+  {
+    return "";
+  }
+  sex = fields[kFieldsWithoutGrowth];
+  if (sex != "female" && sex != "male" && !sex.empty())
+  {
+    return Line(line) + ": sex \"" + sex + "\" is not female, male or empty";
+  }
+  const size_t z = kFieldsWithoutGrowth + 1;
+  if (fields[z].empty() && fields[z + 1].empty())
+  {
+    return "";
+  }
+  visit.growthKnown = true;
+  std::string problem = NumberField(fields, z, line, visit.hcZ);
+  return problem.empty() ? NumberField(fields, z + 1, line, visit.hcPercentile) : problem;
 }
 
 // The age: empty, or a whole number of days (digits only, at most nine).
@@ -119,17 +148,19 @@ std::string FitFields(const std::vector<std::string>& fields, size_t line, FitFi
   return "";
 }
 
-// One visit's row, on line `line` of the file.
-std::string ReadVisit(const std::vector<std::string>& fields, size_t line, Visit& visit)
+// One visit's row, on line `line` of the file, whose header has `columns`
+// columns; the child's sex into `sex`.
+std::string ReadVisit(
+  const std::vector<std::string>& fields, size_t line, size_t columns, Visit& visit, std::string& sex)
 {
-  if (fields.size() != kFields)
+  if (fields.size() != columns)
   {
-    return Line(line) + " has " + std::to_string(fields.size()) + " fields, not " + std::to_string(kFields);
+    return Line(line) + " has " + std::to_string(fields.size()) + " fields, not " + std::to_string(columns);
   }
   visit.name = fields[1];
   visit.scan = fields[3];
   visit.flatSide = fields[kFirstFitField - 1];
-  visit.check = fields[kFields - 1];
+  visit.check = fields[kCheckField];
   if (fields[0].empty() || visit.name.empty())
   {
     return Line(line) + " has no " + (fields[0].empty() ? "subject" : "visit name");
@@ -151,18 +182,24 @@ std::string ReadVisit(const std::vector<std::string>& fields, size_t line, Visit
   {
     problem = Line(line) + ": posterior_flat_side \"" + visit.flatSide + "\" is not right, left or none";
   }
-  return problem.empty() ? FitFields(fields, line, visit.fit) : problem;
+  problem = problem.empty() ? FitFields(fields, line, visit.fit) : problem;
+  return problem.empty() ? GrowthFields(fields, line, sex, visit) : problem;
 }
 
-// What holds across the rows: one subject, at least two visits, each named
-// once, ages on every row or on none, and increasing.
-std::string CheckCourse(const VisitTable& table, const std::vector<std::string>& subjects)
+// What holds across the rows: one subject, at least two visits (or, with
+// `oneVisit`, one), each named once, ages on every row or on none, and
+// increasing.
+std::string CheckCourse(const VisitTable& table, const std::vector<std::string>& subjects, bool oneVisit)
 {
   const std::vector<Visit>& visits = table.visits;
-  if (visits.size() < 2)
+  const std::string held = "it holds " + std::to_string(visits.size()) + " visit" + (visits.size() == 1 ? "" : "s");
+  if (oneVisit && visits.size() != 1)
   {
-    return "it holds " + std::to_string(visits.size()) + " visit" + (visits.size() == 1 ? "" : "s") +
-      ", and a course needs at least two";
+    return held + ", and the page of one scan takes one";
+  }
+  if (!oneVisit && visits.size() < 2)
+  {
+    return held + ", and a course needs at least two";
   }
   for (size_t v = 1; v < visits.size(); ++v)
   {
@@ -199,10 +236,10 @@ std::string MeasuresHeaderRow()
   shape = shape.substr(shape.find('\t') + 1); // after "file"
   shape.pop_back();                           // the line feed
   return "subject\tvisit\tage_days\tscan\t" + shape +
-    "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck";
+    "\tfit_landmark_rms\tfit_landmark_largest\tfit_distance_mean\tfit_unmatched_percent\tcheck\tsex\thc_z\thc_percentile";
 }
 
-std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
+std::string ReadMeasuresTable(const std::string& path, VisitTable& table, bool oneVisit)
 {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open() || std::filesystem::is_directory(path))
@@ -211,6 +248,7 @@ std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
   }
   std::vector<std::string> subjects;
   size_t number = 0;
+  size_t columns = 0;
   for (std::string line; std::getline(in, line);)
   {
     if (!line.empty() && line.back() == '\r')
@@ -222,11 +260,18 @@ std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
     if (++number == 1)
     {
       problem = CheckHeader(fields);
+      columns = fields.size();
     }
     else
     {
       table.visits.emplace_back();
-      problem = ReadVisit(fields, number, table.visits.back());
+      std::string sex;
+      problem = ReadVisit(fields, number, columns, table.visits.back(), sex);
+      if (problem.empty() && number > 2 && sex != table.sex)
+      {
+        problem = Line(number) + " gives the sex \"" + sex + "\", line 2 \"" + table.sex + "\"";
+      }
+      table.sex = sex;
       subjects.push_back(fields[0]);
     }
     if (!problem.empty())
@@ -238,7 +283,7 @@ std::string ReadMeasuresTable(const std::string& path, VisitTable& table)
   {
     return in.bad() ? "it cannot be read" : "it is empty";
   }
-  const std::string problem = CheckCourse(table, subjects);
+  const std::string problem = CheckCourse(table, subjects, oneVisit);
   table.subject = subjects.empty() ? "" : subjects[0];
   table.agesKnown = problem.empty() && table.visits[0].ageDays >= 0;
   return problem;

@@ -64,6 +64,9 @@ svg.chart .course { fill: none; stroke: #2f6db5; stroke-width: 2; }
 svg.chart .point { fill: #2f6db5; stroke: #fff; stroke-width: 1.5; }
 svg.chart .point.marked { fill: #fff; stroke: #c25400; stroke-width: 2.5; }
 svg.chart .value { font-size: 11px; font-weight: 600; paint-order: stroke; stroke: #fff; stroke-width: 3px; }
+svg.chart .centile { fill: none; stroke: #7d8a96; stroke-width: 1; stroke-dasharray: 4 3; }
+svg.chart .centile.median { stroke-dasharray: none; }
+svg.chart .centile-label { font-size: 9px; fill: #56606b; }
 ol.how li { margin-bottom: 0.4rem; }
 @page { size: A4; margin: 12mm; }
 @media print { body { max-width: none; padding: 0; font-size: 10pt; } table { font-size: 9pt; }
@@ -145,21 +148,28 @@ std::string VisitOf(const ReportContents& c, int scan)
 // visit's name.
 std::string ScanHeading(const ReportContents& c, int scan)
 {
-  return std::string(scan == 0 ? "First scan" : "Final scan") + " <span class=\"unit\">" + VisitOf(c, scan) + "</span>";
+  return std::string(c.OneScan() ? "Scan"
+             : scan == 0         ? "First scan"
+                                 : "Final scan") +
+    " <span class=\"unit\">" + VisitOf(c, scan) + "</span>";
 }
 
 // A line for a scan whose measures are not those of its visit's row in the
 // measures table (a table of other scans?).
 void WriteDisagreement(std::ostringstream& html, const ReportContents& c)
 {
-  for (int s = 0; s < 2; ++s)
+  for (int s = 0; s < c.ScanCount(); ++s)
   {
     const Visit& visit = s == 0 ? c.course->visits.front() : c.course->visits.back();
     if (!HoldsMeasures(visit, c.shapes[s]))
     {
-      html << "<p class=\"check\">The " << (s == 0 ? "first" : "final") << " scan's measures are not those of visit "
-           << Escape(visit.name) << " in the measures table (CVAI " << Rounded(c.shapes[s].cvai) << " here, "
-           << Rounded(Measure(visit, "cvai")) << " there): check that the table and the scans belong together.</p>\n";
+      html << "<p class=\"check\">The "
+           << (c.OneScan() ? ""
+                  : s == 0 ? "first "
+                           : "final ")
+           << "scan's measures are not those of visit " << Escape(visit.name) << " in the measures table (CVAI "
+           << Rounded(c.shapes[s].cvai) << " here, " << Rounded(Measure(visit, "cvai"))
+           << " there): check that the table and the scans belong together.</p>\n";
     }
   }
 }
@@ -169,7 +179,9 @@ void WriteDisagreement(std::ostringstream& html, const ReportContents& c)
 // the mask.
 void WriteHeader(std::ostringstream& html, const ReportContents& c)
 {
-  const std::string name = c.course ? c.course->subject : FileName(c.firstScan) + " and " + FileName(c.finalScan);
+  const std::string name = c.course ? c.course->subject
+    : c.OneScan()                   ? FileName(c.firstScan)
+                                    : FileName(c.firstScan) + " and " + FileName(c.finalScan);
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
        << "<title>Head-scan report: " << Escape(name) << "</title>\n"
@@ -180,10 +192,14 @@ void WriteHeader(std::ostringstream& html, const ReportContents& c)
     html << CourseHeader(*c.course);
     WriteDisagreement(html, c);
   }
-  html << "<p class=\"date\">Made on " << c.date << " from the first scan <code>" << Escape(FileName(c.firstScan))
-       << "</code>" << VisitOf(c, 0) << " and the final scan <code>" << Escape(FileName(c.finalScan)) << "</code>"
-       << VisitOf(c, 1) << ", on the template <code>" << Escape(FileName(c.templateMesh))
-       << "</code> with the mask <code>" << Escape(FileName(c.templateMask))
+  html << "<p class=\"date\">Made on " << c.date << " from the " << (c.OneScan() ? "" : "first ") << "scan <code>"
+       << Escape(FileName(c.firstScan)) << "</code>" << VisitOf(c, 0);
+  if (!c.OneScan())
+  {
+    html << " and the final scan <code>" << Escape(FileName(c.finalScan)) << "</code>" << VisitOf(c, 1);
+  }
+  html << ", on the template <code>" << Escape(FileName(c.templateMesh)) << "</code> with the mask <code>"
+       << Escape(FileName(c.templateMask))
        << "</code>; the files' full names are in the commands at the end.</p>\n</header>\n";
 }
 
@@ -204,53 +220,75 @@ std::string ChangeText(double first, double final, int decimals)
 }
 
 // One row of the measures' table: the measure in words with its unit and
-// meaning, then the cells.
+// meaning, then the cells (the first `shown` of them).
 void WriteMeasureRow(std::ostringstream& html, const char* name, const std::string& words, const std::string& unit,
-  const std::string& meaning, const std::string (&cells)[3])
+  const std::string& meaning, const std::vector<std::string>& cells, size_t shown)
 {
   html << "<tr data-measure=\"" << name << "\"><th scope=\"row\">" << words
        << (unit.empty() ? "" : " <span class=\"unit\">(" + unit + ")</span>") << "<span class=\"meaning\">" << meaning
        << "</span></th>";
-  for (const std::string& cell : cells)
+  for (size_t k = 0; k < shown; ++k)
   {
-    html << "<td class=\"n\">" << cell << "</td>";
+    html << "<td class=\"n\">" << cells[k] << "</td>";
   }
   html << "</tr>\n";
 }
 
-// The table of the head-shape measures of both scans and their change.
-void WriteMeasures(std::ostringstream& html, const ReportContents& c)
+// The head of the measures' section: its title, the flatter side at the
+// back and the table's column headings.
+void WriteMeasuresHead(std::ostringstream& html, const ReportContents& c)
 {
+  if (c.OneScan())
+  {
+    html << "<section>\n<h2>Head-shape measures of the scan</h2>\n<p id=\"flat-side\">The back of the head is "
+            "flatter on "
+         << FlatSideText(c.shapes[0].posteriorFlatSide) << " in the scan.</p>\n"
+         << "<table id=\"measures\">\n<thead><tr><th>Measure</th><th>" << ScanHeading(c, 0)
+         << "</th></tr></thead>\n<tbody>\n";
+    return;
+  }
   html << "<section>\n<h2>Head-shape measures of the first and the final scan</h2>\n<p id=\"flat-side\">The back "
           "of the head is flatter on "
        << FlatSideText(c.shapes[0].posteriorFlatSide) << " in the first scan, and on "
        << FlatSideText(c.shapes[1].posteriorFlatSide) << " in the final scan.</p>\n"
        << "<table id=\"measures\">\n<thead><tr><th>Measure</th><th>" << ScanHeading(c, 0) << "</th><th>"
        << ScanHeading(c, 1) << "</th><th>Change</th></tr></thead>\n<tbody>\n";
+}
+
+// The table of the head-shape measures of both scans and their change (of
+// one scan, its measures).
+void WriteMeasures(std::ostringstream& html, const ReportContents& c)
+{
+  WriteMeasuresHead(html, c);
+  const size_t shown = c.OneScan() ? 1 : 3;
   const auto first = HeadShapeValues(c.shapes[0]);
   const auto final = HeadShapeValues(c.shapes[1]);
   for (int k = 0; k < kHeadShapeColumns; ++k)
   {
     const bool level = k == HeadShapeColumnIndex("plagiocephaly_level");
     const int decimals = level ? 0 : 1;
-    auto shown = [&](double value) {
+    auto text = [&](double value) {
       return level ? Rounded(value, 0) + ' ' + LevelWord(static_cast<int>(value)) : Rounded(value, decimals);
     };
     WriteMeasureRow(html, kHeadShapeColumn[k].name, kMeasureText[k].words, kHeadShapeColumn[k].unit, MeasureMeaning(k),
-      { shown(first[k]), shown(final[k]), ChangeText(first[k], final[k], decimals) });
+      { text(first[k]), text(final[k]), ChangeText(first[k], final[k], decimals) }, shown);
   }
   const double from[2] = { c.shapes[0].measuredFrom, c.shapes[1].measuredFrom };
   WriteMeasureRow(html, "measured_from", "Measured from", "mm",
     "Height above the ear plane of the lowest level measured: 0, or on a head with a face the nasion's, so that "
     "nothing is measured through the face.",
-    { Rounded(from[0]), Rounded(from[1]), ChangeText(from[0], from[1], 1) });
+    { Rounded(from[0]), Rounded(from[1]), ChangeText(from[0], from[1], 1) }, shown);
   WriteMeasureRow(html, "posterior_flat_side", "Flatter side at the back", "",
     "The patient's side of the smaller back quarter, where the back of the head is flatter; none where the two "
     "are within 1%.",
-    { c.shapes[0].posteriorFlatSide, c.shapes[1].posteriorFlatSide, "" });
-  html << "</tbody>\n</table>\n<p class=\"note\">Rounded for reading; the change is the final value minus the first "
-          "as shown. The exact values are those that <code>"
-       << ShownCommandLine({ "headshape", { c.firstScan, c.finalScan } }) << "</code> prints.</p>\n</section>\n";
+    { c.shapes[0].posteriorFlatSide, c.shapes[1].posteriorFlatSide, "" }, shown);
+  html << "</tbody>\n</table>\n<p class=\"note\">Rounded for reading"
+       << (c.OneScan() ? "" : "; the change is the final value minus the first as shown")
+       << ". The exact values are those that <code>"
+       << ShownCommandLine({ "headshape",
+            c.OneScan() ? std::vector<std::string>{ c.firstScan }
+                        : std::vector<std::string>{ c.firstScan, c.finalScan } })
+       << "</code> prints.</p>\n</section>\n";
 }
 
 // Every picture with its title and caption.
@@ -338,11 +376,19 @@ void WriteExtremes(std::ostringstream& html, const ReportContents& c)
           "for a balanced pair of cells).</p>\n";
 }
 
-// The statistics of every picture: a column per picture, a row per figure.
+// The statistics of every picture: a column per picture, a row per figure;
+// with two scans, first the extremes of the asymmetry ratios.
 void WriteStatistics(std::ostringstream& html, const ReportContents& c)
 {
-  html << "<section>\n<h2>Extremes and statistics</h2>\n";
-  WriteExtremes(html, c);
+  if (c.OneScan())
+  {
+    html << "<section>\n<h2>Statistics</h2>\n";
+  }
+  else
+  {
+    html << "<section>\n<h2>Extremes and statistics</h2>\n";
+    WriteExtremes(html, c);
+  }
   html << "<h3>Statistics of the pictures</h3>\n<table id=\"statistics\" class=\"cards\">\n<thead><tr><th></th>";
   for (const PagePicture& picture : c.pictures)
   {

@@ -2,7 +2,8 @@
 // data: URIs, charts as inline SVG, no script) from what the tools made of a
 // first and a final scan: their head-shape measures and the change, the
 // pictures with their statistics and the extremes of the asymmetry ratios,
-// and the command lines that make each picture by hand; with a measures
+// and the command lines that make each picture by hand (of one scan: its
+// measures, its asymmetry's picture and statistics); with a measures
 // table, first the subject's course over every visit (coursepage.h); with a
 // score folder, the subject against the cohort (its z-score map, distance
 // and percentile). Numbers
@@ -63,6 +64,11 @@ struct ReportContents
   std::string measuresTable;                                 // the measures table as the user named it, or ""
   std::optional<VisitTable> course;                          // read from it
   std::optional<PageScore> score;                            // where a score folder is given
+
+  // The page of one scan: "-" for the final scan (then shapes[1] is not
+  // measured and there are no extremes).
+  bool OneScan() const { return finalScan == "-"; }
+  int ScanCount() const { return OneScan() ? 1 : 2; }
 };
 
 // The whole page.

@@ -3,12 +3,17 @@
 // from the first visit to the latest along the first visit's unit cell
 // normal; the changes are tested against no change with the paired t-test,
 // and the p-values of all cells adjusted for the false discovery rate.
+// Beyond growth, each latest surface is first scaled and moved onto its
+// first visit's by a fit that a local change does not sway
+// (stats/sizefit.h), so that what is left is the change of shape.
 
 #include "commands.h"
 
 #include "stats/celltests.h"
+#include "stats/sizefit.h"
 #include "surftools/outputfile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <memory>
@@ -38,8 +43,10 @@ bool ReadPairedLists(
 // area of each cell over the first visits.
 struct Changes
 {
+  bool beyondGrowth = false; // each latest surface brought to its first's size and place first
   std::unique_ptr<CellMoments> moments;
   std::vector<double> area;
+  std::vector<double> growth; // each subject's growth factor, beyond growth
 };
 
 // Reads the pairs of visits one subject at a time. False after one line.
@@ -70,6 +77,12 @@ bool GatherChanges(const std::vector<std::string>& first, const std::vector<std:
       return false;
     }
     reader.CopyCoordinates(after.data());
+    if (changes.beyondGrowth)
+    {
+      const SizeFit fit = FitSize(before.data(), after.data(), before.size() / 3);
+      ApplySize(fit, after.data(), after.size() / 3);
+      changes.growth.push_back(fit.growth);
+    }
     const std::vector<CellFrame> frames = CellFrames(before.data(), reader.Triangles());
     for (size_t c = 0; c < frames.size(); ++c)
     {
@@ -127,6 +140,24 @@ ChangeMaps TestCells(const Changes& changes)
   return maps;
 }
 
+// Beyond growth: each subject's growth factor in growth.tsv, named by its
+// latest surface, and their mean and spread on standard output.
+bool WriteGrowth(const OutputFolder& folder, const std::vector<std::string>& latest, const std::vector<double>& growth)
+{
+  std::string table = TableRow({ "subject", "growth_factor" });
+  CellMoments moments(1);
+  for (size_t s = 0; s < growth.size(); ++s)
+  {
+    table += TableRow({ latest[s], NumberText(growth[s]) });
+    moments.Add(&growth[s]);
+  }
+  std::cout << "Growth factors (latest against first): mean " << NumberText(moments.Mean(0)) << ", sd "
+            << NumberText(moments.Deviation(0)) << ", from "
+            << NumberText(*std::min_element(growth.begin(), growth.end())) << " to "
+            << NumberText(*std::max_element(growth.begin(), growth.end())) << '\n';
+  return WriteTable(folder.File("growth.tsv"), table);
+}
+
 // The summary on standard output and in summary.tsv.
 bool WriteSummary(const OutputFolder& folder, size_t subjects, const ChangeMaps& maps)
 {
@@ -146,12 +177,18 @@ bool WriteSummary(const OutputFolder& folder, size_t subjects, const ChangeMaps&
 }
 }
 
-int RunChange(const char* firstList, const char* latestList, const char* outDir)
+int RunChange(const char* firstList, const char* latestList, const char* outDir, const char* size)
 {
+  if (size && std::string(size) != "size")
+  {
+    std::cout << "The change's fourth argument is size (the change beyond growth), not " << size << '\n';
+    return -1;
+  }
   std::vector<std::string> first;
   std::vector<std::string> latest;
   OutputFolder folder;
   Changes changes;
+  changes.beyondGrowth = size != nullptr;
   if (!ReadPairedLists(firstList, latestList, first, latest) || !folder.Create(outDir) ||
     !GatherChanges(first, latest, changes))
   {
@@ -166,5 +203,6 @@ int RunChange(const char* firstList, const char* latestList, const char* outDir)
   written = WriteValues(folder.File("change_q.clr"), maps.q, 0, 1, "rainbow") && written;
   written = WriteValues(folder.File("change_significant.clr"), maps.significant, 0, 1, "rainbow") && written;
   written = WriteSummary(folder, first.size(), maps) && written;
+  written = (!changes.beyondGrowth || WriteGrowth(folder, latest, changes.growth)) && written;
   return written ? 0 : -1;
 }

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-int RunChange(const char* firstList, const char* latestList, const char* outDir);
+// `size`: null, or "size" for the change beyond growth (stats/sizefit.h).
+int RunChange(const char* firstList, const char* latestList, const char* outDir, const char* size);
 int RunModes(const char* list, const char* outDir, const char* modeCount);
 int RunScore(const char* referenceList, const char* surface, const char* outDir);
 

@@ -2,84 +2,59 @@
 layout subjects/<id>/first.vtk and final.vtk, checked before any job starts;
 and the tables the workflow writes from the tools' results.
 
-read_cohort returns every subject with at least two usable visits and the
-lines that report what was left out; nothing here ends the process. The
-table writers raise ValueError on a result they cannot read, which fails
-that job alone."""
+read_cohort returns every subject with a usable visit and the lines that
+report what was left out; nothing here ends the process. The table writers
+raise ValueError on a result they cannot read, which fails that job alone.
+Run as a script, the workflow's jobs write the tables (run in OUT):
 
-import mmap
+    cohort.py measures SUBJECT/shapes.tsv SUBJECT [VISIT AGE_DAYS SCAN LANDMARKS SEX]...
+    cohort.py concatenate OUT_TABLE TABLE...
+    cohort.py subjects OUT_TABLE [SUBJECT TABLE]...
+    cohort.py growth OUT_TABLE GROWTH_TABLE [SUBJECT FIRST_AGE LATEST_AGE]..."""
+
 import os
 import re
+import subprocess
+import sys
 
-# Subject and visit names become folder names of the results.
-NAME_PATTERN = r"[A-Za-z0-9][A-Za-z0-9_.-]*"
+# Subject and visit names become folder names of the results: letters,
+# digits, '.', '_', '-' and spaces, neither first nor last.
+NAME_PATTERN = r"[A-Za-z0-9](?:[A-Za-z0-9_. -]*[A-Za-z0-9_.-])?"
 RESERVED = {"logs"}
 SCAN_FORMATS = (".vtk", ".vtp", ".stl", ".ply", ".obj")
+ON_TEMPLATE_FORMATS = (".vtk", ".vtp")
 VISITS_HEADER = ["subject", "visit", "age_days", "scan", "landmarks"]
 FIT_COLUMNS = ["fit_landmark_rms", "fit_landmark_largest", "fit_distance_mean", "fit_unmatched_percent"]
+# visits.tsv's optional column of the child's sex: the growth standard differs for girls and boys.
+SEXES = ("female", "male", "")
 
 
 class Visit:
-    def __init__(self, name, age, scan, landmarks, line):
+    def __init__(self, name, age, scan, landmarks, line, columns=None):
         self.name = name
         self.age = age  # whole days, or None where the cohort gives no ages
         self.scan = scan  # relative to the cohort folder
         self.landmarks = landmarks  # relative to the cohort folder; "" for a scan on the template
         self.raw = bool(landmarks)
+        # A scan on the template in another format than legacy VTK, written as
+        # one (onmesh write) for the tools.
+        self.written = not self.raw and not scan.lower().endswith(".vtk")
         self.line = line  # in visits.tsv (0 for the folder layout)
+        self.columns = columns or {}  # visits.tsv's further columns by name, kept (sex is read)
+        self.sex = self.columns.get("sex", "")  # female, male, or "" for unknown
 
 
 def find(visits, subject, name):
     return next(v for v in visits[subject] if v.name == name)
 
 
-class MeshCells:
-    """The point count and the cells a legacy VTK file declares, read from its
-    header lines and its POLYGONS section, to tell whether a scan lies on the
-    template's mesh before any job starts. `cells` is the section's text
-    (ASCII files), or None where it cannot be read so (binary files: then
-    only the counts are compared)."""
-
-    def __init__(self, path):
-        self.points = self.polygons = self.cells = None
-        try:
-            with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
-                self._read(data)
-        except (OSError, ValueError, IndexError):
-            pass
-
-    def _read(self, data):
-        at = data.find(b"\nPOINTS ")
-        cells_at = data.find(b"\nPOLYGONS ", max(at, 0))
-        if at < 0 or cells_at < 0:
-            return
-        self.points = data[at + 1:data.find(b"\n", at + 1)].split()[1]
-        end = data.find(b"\n", cells_at + 1)
-        self.polygons = data[cells_at + 1:end].split()[1:3]
-        # The section runs to the next keyword line (CELL_DATA, POINT_DATA,
-        # ...) or to the end; a binary section is not read as text.
-        following = re.compile(rb"\n[A-Z]").search(data, end + 1)
-        section = bytes(data[end + 1:following.start() if following else len(data)]).rstrip()
-        if re.fullmatch(rb"[0-9\s]*", section[:4096]):
-            self.cells = section
-
-    def counts(self):
-        return self.points, self.polygons
-
-    def same_cells(self, other):
-        """Whether the cells are the same: the same text (as VTK's writer
-        writes them), else the same numbers; True where either cannot be read
-        as text (the counts decide)."""
-        if self.cells is None or other.cells is None or self.cells == other.cells:
-            return True
-        return self.cells.split()[:int(self.polygons[1])] == other.cells.split()[:int(other.polygons[1])]
-
-
-def visit_problem(cohort, fields, template):
-    """What makes a visits.tsv row unusable, or None."""
+def visit_problem(cohort, fields):
+    """What makes a visits.tsv row unusable, or None; the cells of a scan on
+    the template are checked apart (mesh_problems)."""
     subject, visit, age, scan, landmarks = fields
     if not re.fullmatch(NAME_PATTERN, subject) or not re.fullmatch(NAME_PATTERN, visit) or visit in RESERVED:
-        return "the subject and visit names must be letters, digits, '.', '_' or '-' (and the visit not 'logs')"
+        return ("the subject and visit names must be letters, digits, spaces (neither first nor last), '.', '_' "
+                "or '-' (and the visit not 'logs')")
     if not re.fullmatch(r"[0-9]+", age):
         return "the age '%s' is not a whole number of days" % age
     if not os.path.isfile(os.path.join(cohort, scan)):
@@ -92,42 +67,89 @@ def visit_problem(cohort, fields, template):
         if not os.path.isfile(os.path.join(cohort, "template_landmarks.crv")):
             return "the raw scan needs the cohort's template_landmarks.crv, which does not exist"
         return None
-    if not scan.lower().endswith(".vtk"):
-        return "the scan %s has no landmarks, so it must lie on the template as a .vtk file" % scan
-    mesh = MeshCells(os.path.join(cohort, scan))
-    if mesh.counts() != template.counts() or not mesh.same_cells(template):
-        return "the scan %s has no landmarks, but its cells differ from the template's" % scan
+    if not scan.lower().endswith(ON_TEMPLATE_FORMATS):
+        return "the scan %s has no landmarks, so it must lie on the template as a .vtk or .vtp file" % scan
     return None
 
 
-def read_visits(cohort, problems):
-    template = MeshCells(os.path.join(cohort, "template.vtk"))
-    # utf-8-sig: a table saved by a spreadsheet may begin with a byte-order mark.
-    with open(os.path.join(cohort, "visits.tsv"), encoding="utf-8-sig", errors="replace") as f:
-        lines = f.read().splitlines()
-    if not lines or lines[0].split("\t") != VISITS_HEADER:
-        problems.append("visits.tsv: the first line must be the header '%s'; no visit read" % "\\t".join(VISITS_HEADER))
+def mesh_problems(onmesh, cohort, scans):
+    """Why each of the scans (relative to the cohort folder) does not lie on
+    the template's mesh, by `onmesh check` in one run: a dict of scan to
+    problem, None where it does."""
+    if not scans:
         return {}
+    paths = [os.path.join(cohort, scan) for scan in scans]
+    run = subprocess.run([onmesh, "check", os.path.join(cohort, "template.vtk")] + paths,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, encoding="utf-8", errors="replace")
+    rows = [row.split("\t") for row in run.stdout.split("\n")[1:-1]]
+    if run.returncode != 0 or len(rows) != len(scans) or any(len(row) != 3 for row in rows):
+        why = run.stdout.split("\n")[0] or "onmesh ended with exit status %d" % run.returncode
+        return {scan: "the template cannot be read (%s)" % why for scan in scans}
+    problems = {}
+    for scan, (_, cells, why) in zip(scans, rows):
+        problems[scan] = (None if cells == "same" else
+                          "the scan %s has no landmarks, but its cells differ from the template's" % scan
+                          if cells == "different" else "the scan %s cannot be read (%s)" % (scan, why))
+    return problems
+
+
+def read_rows(cohort, problems):
+    """visits.tsv's header and its rows as (line number, fields), blank lines
+    passed over; None after a problem where the header is not the five
+    names, with any further columns after them."""
+    # utf-8-sig: a table saved by a spreadsheet may begin with a byte-order
+    # mark; CR LF line ends are read as LF.
+    with open(os.path.join(cohort, "visits.tsv"), encoding="utf-8-sig", errors="replace") as f:
+        lines = f.read().split("\n")
+    header = lines[0].split("\t") if lines else []
+    if header[:len(VISITS_HEADER)] != VISITS_HEADER:
+        problems.append("visits.tsv: the first line must be the header '%s', further columns after them; no visit "
+                        "read" % "\\t".join(VISITS_HEADER))
+        return None, []
+    return header, [(number, line.split("\t")) for number, line in enumerate(lines[1:], start=2) if line.strip()]
+
+
+def read_visits(cohort, problems, onmesh):
+    header, rows = read_rows(cohort, problems)
+    checked = {}
+    for number, fields in rows:
+        if len(VISITS_HEADER) <= len(fields) <= len(header):
+            checked[number] = visit_problem(cohort, fields[:len(VISITS_HEADER)])
+    cells = mesh_problems(onmesh, cohort, sorted({fields[3] for number, fields in rows if number in checked
+                                                  and checked[number] is None and not fields[4]}))
     visits, refused, seen = {}, set(), set()
-    for number, line in enumerate(lines[1:], start=2):
-        if not line.strip():
-            continue
-        fields = line.split("\t")
+    for number, fields in rows:
         subject = fields[0]
         where = "visits.tsv line %d (subject %s" % (number, subject)
-        if len(fields) != len(VISITS_HEADER):
-            problem = "has %d fields, not %d" % (len(fields), len(VISITS_HEADER))
+        if number not in checked:
+            problem = "has %d fields, not %s" % (len(fields), "%d to %d" % (len(VISITS_HEADER), len(header))
+                                                  if len(header) > len(VISITS_HEADER) else len(header))
         else:
             where += ", visit %s" % fields[1]
-            problem = visit_problem(cohort, fields, template)
+            problem = checked[number] or (cells.get(fields[3]) if not fields[4] else None)
             if problem is None and (subject, fields[1]) in seen:
                 problem = "the visit is listed twice"
         if problem:
             problems.append("%s): %s; subject %s left out" % (where, problem, subject))
             refused.add(subject)
             continue
+        columns = dict(zip(header[len(VISITS_HEADER):], fields[len(VISITS_HEADER):] + [""] * len(header)))
+        if columns.get("sex", "") not in SEXES:
+            problems.append("%s): the sex '%s' is not female, male or empty; subject %s left out"
+                            % (where, columns["sex"], subject))
+            refused.add(subject)
+            continue
         seen.add((subject, fields[1]))
-        visits.setdefault(subject, []).append(Visit(fields[1], int(fields[2]), fields[3], fields[4], number))
+        visits.setdefault(subject, []).append(Visit(fields[1], int(fields[2]), fields[3], fields[4], number, columns))
+    for subject in sorted(visits):
+        # One child, one sex: a visit that leaves it empty takes the others'.
+        sexes = sorted({v.sex for v in visits[subject] if v.sex})
+        if len(sexes) > 1 and subject not in refused:
+            problems.append("visits.tsv (subject %s): its visits give the sexes %s; subject %s left out"
+                            % (subject, " and ".join(sexes), subject))
+            refused.add(subject)
+        for visit in visits[subject]:
+            visit.sex = sexes[0] if sexes else ""
     for subject in refused:
         visits.pop(subject, None)
     for subject in visits:
@@ -150,18 +172,15 @@ def read_folders(cohort, problems):
     return visits
 
 
-def read_cohort(cohort):
-    """Every subject's usable visits in the order of their ages, and the lines
-    that report what was left out."""
+def read_cohort(cohort, onmesh):
+    """Every subject's usable visits in the order of their ages (one or
+    more; in the folder layout two), and the lines that report what was left
+    out; scans on the template are checked with the tool `onmesh`."""
     problems = []
     if os.path.isfile(os.path.join(cohort, "visits.tsv")):
-        visits = read_visits(cohort, problems)
+        visits = read_visits(cohort, problems, onmesh)
     else:
         visits = read_folders(cohort, problems)
-    for subject in sorted(visits):
-        if len(visits[subject]) < 2:
-            problems.append("Subject %s has only one usable visit: left out" % subject)
-            del visits[subject]
     return visits, problems
 
 
@@ -193,8 +212,9 @@ def fit_figures(path):
 
 
 def write_measures(visits, subject, path):
-    """measures.tsv: a row per visit, its headshape measures (from
-    SUBJECT/VISIT/headshape.tsv) and its fit's figures (from fit.txt)."""
+    """The measures of a subject's visits: a row per visit, its headshape
+    measures (from SUBJECT/VISIT/headshape.tsv), its fit's figures (from
+    fit.txt) and the child's sex (which hcstandard then reads)."""
     header, rows = None, []
     for visit in visits:
         with open("%s/%s/headshape.tsv" % (subject, visit.name)) as f:
@@ -206,9 +226,9 @@ def write_measures(visits, subject, path):
         if visit.raw:
             figures, check = fit_figures("%s/%s/fit.txt" % (subject, visit.name))
         age = "" if visit.age is None else str(visit.age)
-        rows.append([subject, visit.name, age, visit.scan] + table[1].split("\t")[1:] + figures + [check])
+        rows.append([subject, visit.name, age, visit.scan] + table[1].split("\t")[1:] + figures + [check, visit.sex])
     with open(path, "w") as f:
-        for row in [["subject", "visit", "age_days", "scan"] + header + FIT_COLUMNS + ["check"]] + rows:
+        for row in [["subject", "visit", "age_days", "scan"] + header + FIT_COLUMNS + ["check", "sex"]] + rows:
             f.write("\t".join(row) + "\n")
 
 
@@ -224,3 +244,43 @@ def concatenate(tables, path, names=None):
     with open(path, "w") as f:
         f.write(("subject\t" if names else "") + header + "\n")
         f.write("".join(line + "\n" for line in lines))
+
+
+def write_growth(growth_table, subjects, path):
+    """cohort_growth.tsv: each subject's growth factor from shapestats
+    change ... size (its rows in the subjects' order) and, with both ages,
+    the growth per month of age: (factor - 1) / months, in percent."""
+    with open(growth_table) as f:
+        lines = f.read().splitlines()
+    if lines[:1] != ["subject\tgrowth_factor"] or len(lines) != len(subjects) + 1:
+        raise ValueError("%s does not hold a growth factor for each of %d subjects" % (growth_table, len(subjects)))
+    rows = [["subject", "first_age_days", "latest_age_days", "growth_factor", "growth_percent_per_month"]]
+    for (subject, first, latest), line in zip(subjects, lines[1:]):
+        factor = line.split("\t")[1]
+        months = (int(latest) - int(first)) / 30.4375 if first and latest else 0
+        per_month = "%.6g" % (100 * (float(factor) - 1) / months) if months > 0 else ""
+        rows.append([subject, first, latest, factor, per_month])
+    with open(path, "w") as f:
+        f.writelines("\t".join(row) + "\n" for row in rows)
+
+
+def main(arguments):
+    command, rest = (arguments[0], arguments[1:]) if arguments else ("", [])
+    if command == "measures" and len(rest) >= 7 and len(rest) % 5 == 2:
+        visits = [Visit(rest[k], int(rest[k + 1]) if rest[k + 1] else None, rest[k + 2], rest[k + 3], 0,
+                        {"sex": rest[k + 4]}) for k in range(2, len(rest), 5)]
+        write_measures(visits, rest[1], rest[0])
+    elif command == "concatenate" and len(rest) >= 2:
+        concatenate(rest[1:], rest[0])
+    elif command == "growth" and len(rest) >= 5 and len(rest) % 3 == 2:
+        write_growth(rest[1], [rest[k:k + 3] for k in range(2, len(rest), 3)], rest[0])
+    elif command == "subjects" and len(rest) >= 3 and len(rest) % 2 == 1:
+        concatenate(rest[2::2], rest[0], rest[1::2])
+    else:
+        print(__doc__[__doc__.index("    cohort.py"):].rstrip())
+        return 255
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,22 +1,26 @@
 """The cohort's statistics page, OUT/cohort/index.html, from what shapestats
 and colorsnap wrote: where the heads changed from the first to the latest
-visit (the summary shapestats printed, pictures of the mean change and of the
-significant cells), how the first visits vary (each mode's share of the
+visit, as they are and beyond growth (for each, the summary shapestats
+printed, pictures of the mean change and of the significant cells), how the first visits vary (each mode's share of the
 variance and its picture) and every subject's distance from the reference
 group with its percentile. One self-contained page: style inline, pictures as
 data: URIs, no script, nothing fetched; numbers rounded for reading, the exact
 ones in the tools' files beside it.
 
-    cohortpage.py OUT/cohort/index.html SUBJECT... (run in OUT)
+    cohortpage.py OUT/cohort/index.html CHANGE MODES SUBJECT... (run in OUT)
 
-A subject's distance is read from OUT/SUBJECT/score/score.tsv where that
-exists; a file that cannot be read raises an error, which fails the job."""
+CHANGE and MODES are empty where the change and the modes were made, else
+the line that says why the cohort left them out, which the page shows in
+their place. A subject's distance is read from OUT/SUBJECT/score/score.tsv
+where that exists; a file that cannot be read raises an error, which fails
+the job."""
 
 import base64
 import html
 import math
 import os
 import sys
+import urllib.parse
 
 STYLE = """
 :root { color-scheme: light; }
@@ -76,23 +80,46 @@ def table(identifier, headings, rows):
     return '<table id="%s">\n<thead><tr>%s</tr></thead>\n<tbody>\n%s</tbody>\n</table>\n' % (identifier, head, body)
 
 
-def change_section():
-    with open("cohort/change/summary.txt", encoding="utf-8") as f:
+def left_out_section(title, why):
+    return "<section>\n<h2>%s</h2>\n<p class=\"note\">%s.</p>\n</section>\n" % (title, html.escape(why))
+
+
+# The two change maps: their folder, title, the question each answers, and
+# what their mean change shows.
+CHANGES = [
+    ("change", "Change from the first to the latest visit",
+     "Where did the heads change between the visits? Growth included: every head that grew moves outward "
+     "everywhere, so this map mostly shows that children grow.",
+     "positive where heads grew outward"),
+    ("change_beyond_growth", "Change beyond growth",
+     "Where did the shape change beyond growth? Each latest visit is first scaled and moved onto its first "
+     "visit's size and place (by a fit that a local change does not sway), so what is left is the change of "
+     "shape: a flattening rounding out, an asymmetry correcting.",
+     "positive where a head came out further than its growth took it"),
+]
+
+
+def change_section(left_out, folder, title, question, outward):
+    if left_out:
+        return left_out_section(title, left_out)
+    with open("cohort/%s/summary.txt" % folder, encoding="utf-8") as f:
         printed = [line for line in f.read().splitlines() if line]
-    return ("<section>\n<h2>Change from the first to the latest visit</h2>\n"
+    return ("<section>\n<h2>%s</h2>\n<p class=\"question\">%s</p>\n"
             "<p>Per cell of the template, each subject's change along the first visit's surface normal "
             "(positive outward), tested over the cohort with a paired t-test and false-discovery-rate "
             "q-values; <code>shapestats change</code> printed:</p>\n<ul class=\"printed\">\n%s</ul>\n%s%s"
             '<p class="note">The maps are painted on the mean of the first visits; the exact values are in '
-            "<code>change/</code> beside this page.</p>\n</section>\n") % (
-        "".join("<li>%s</li>\n" % html.escape(line) for line in printed),
-        figure("cohort/change/change_mean.png", "Mean change (mm)",
-               "The mean change of each cell over the subjects, in mm: positive where heads grew outward."),
-        figure("cohort/change/change_significant.png", "Significant cells",
-               "1 where the change is significant (q below 0.05), else 0."))
+            "<code>%s/</code> beside this page.</p>\n</section>\n") % (
+        title, html.escape(question), "".join("<li>%s</li>\n" % html.escape(line) for line in printed),
+        figure("cohort/%s/change_mean.png" % folder, "Mean change (mm)",
+               "The mean change of each cell over the subjects, in mm: %s." % outward),
+        figure("cohort/%s/change_significant.png" % folder, "Significant cells",
+               "1 where the change is significant (q below 0.05), else 0."), folder)
 
 
-def modes_section():
+def modes_section(left_out):
+    if left_out:
+        return left_out_section("How the first visits vary", left_out)
     header, rows = read_table("cohort/modes/modes.tsv")
     column = {name: k for k, name in enumerate(header)}
     shown = [[row[column["mode"]], rounded(float(row[column["share"]]) * 100, 1),
@@ -106,22 +133,27 @@ def modes_section():
                                pictures)
 
 
+def subject_link(subject):
+    """A link to the subject's page, its folder's name escaped for a URL."""
+    return '<a href="../%s/report.html">%s</a>' % (html.escape(urllib.parse.quote(subject)), html.escape(subject))
+
+
 def subject_row(subject):
     path = "%s/score/score.tsv" % subject
     if not os.path.isfile(path):
-        return ['<a href="../%s/report.html">%s</a>' % ((html.escape(subject),) * 2), "", ""]
+        return [subject_link(subject), "", ""]
     header, rows = read_table(path)
     if header != ["file", "distance", "percentile"] or len(rows) != 1:
         raise ValueError("%s is not a score table of one row" % path)
-    return ['<a href="../%s/report.html">%s</a>' % ((html.escape(subject),) * 2), rounded(rows[0][1], 1),
-            rounded(rows[0][2], 0)]
+    return [subject_link(subject), rounded(rows[0][1], 1), rounded(rows[0][2], 0)]
 
 
 def subjects_section(subjects):
     if not any(os.path.isfile("%s/score/score.tsv" % s) for s in subjects):
         return ("<section>\n<h2>Every subject against the reference group</h2>\n<p>No subject is scored: "
                 "without a reference list the cohort needs at least 4 subjects, each scored against the "
-                "others.</p>\n</section>\n")
+                "others. The subjects' pages:</p>\n<ul>\n%s</ul>\n</section>\n") % "".join(
+            "<li>%s</li>\n" % subject_link(s) for s in subjects)
     return ("<section>\n<h2>Every subject against the reference group</h2>\n<p>The first visit of each subject "
             "scored by <code>shapestats score</code> against the reference group (the other subjects' first "
             "visits, unless a reference list was given): its Mahalanobis distance from the group's mean shape in "
@@ -130,19 +162,20 @@ def subjects_section(subjects):
         "subjects", ["Subject", "Distance", "Percentile"], [subject_row(s) for s in subjects])
 
 
-def page(subjects):
-    title = "Cohort statistics: %d subjects" % len(subjects)
+def page(left_out, subjects):
+    title = "Cohort statistics: %d subject%s" % (len(subjects), "" if len(subjects) == 1 else "s")
     return ('<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
             '<meta name="viewport" content="width=device-width, initial-scale=1">\n<title>%s</title>\n'
             "<style>%s</style>\n</head>\n<body>\n<h1>%s</h1>\n%s%s%s</body>\n</html>\n") % (
-        title, STYLE, title, change_section(), modes_section(), subjects_section(subjects))
+        title, STYLE, title, "".join(change_section(left_out[0], *change) for change in CHANGES),
+        modes_section(left_out[1]), subjects_section(subjects))
 
 
 def main(arguments):
-    if len(arguments) < 2:
-        print("Usage: cohortpage.py OUT/cohort/index.html SUBJECT...")
+    if len(arguments) < 4:
+        print("Usage: cohortpage.py OUT/cohort/index.html CHANGE MODES SUBJECT...")
         return 255
-    text = page(arguments[1:])
+    text = page(arguments[1:3], arguments[3:])
     with open(arguments[0], "w", encoding="utf-8") as f:
         f.write(text)
     return 0
