@@ -5,9 +5,9 @@
 // then a non-rigid fit of the stretched template to the scan. Writes the
 // template with its points moved onto the scan, so that every tool that
 // works on the template mesh takes it. Given no landmark file for the scan
-// (four arguments), it finds the scan's pose and landmarks itself and prints
-// them to be checked, without fitting; where the scan does not show its pose
-// clearly it refuses and asks for them.
+// (four arguments), it finds the scan's pose and landmarks itself, prints
+// them to be checked and fits with them; where the scan does not show its
+// pose clearly it refuses and asks for them.
 
 #include "fit/findlandmarks.h"
 #include "fit/fitcheck.h"
@@ -59,7 +59,8 @@ struct Inputs
   TriangleSurface scan;
   std::vector<Landmark> templateLandmarks;
   std::vector<Landmark> scanLandmarks;
-  double scale = 1; // of the template to the scan's size, once scaled
+  double scale = 1;   // of the template to the scan's size, once scaled
+  bool found = false; // the scan's landmarks were found on it, not given
 };
 
 void Print(const char* text)
@@ -286,6 +287,11 @@ int FindScanLandmarks(const char* scanPath, const char* templatePath, const Tria
       "; give them in a landmark file (the five-argument form)");
   }
   PrintFound(found, rows);
+  for (int row : rows)
+  {
+    in.scanLandmarks.push_back(found.landmarks[row].point);
+  }
+  in.found = true;
   return 0;
 }
 
@@ -315,11 +321,24 @@ std::string SwapText(const std::vector<int>& order)
   return " (landmarks " + std::to_string(moved[0] + 1) + " and " + std::to_string(moved[1] + 1) + " swapped)";
 }
 
+// To follow the refusal of a fit from landmarks found on the scan: what to
+// do instead; empty for given landmarks.
+std::string FoundAdvice(const Inputs& in)
+{
+  return in.found ? "; the landmarks were found on the scan, not given: check them above, correct them where "
+                    "they are off and give them as the scan's landmark file (the five-argument form)"
+                  : "";
+}
+
 // Why landmarks may not fit, to follow a refusal: an order of the scan's
 // landmarks that fits much better, where there is one, else the landmark
 // lying farthest off when the landmarks are fitted alone.
 std::string LandmarkHint(const Inputs& in)
 {
+  if (in.found)
+  {
+    return FoundAdvice(in);
+  }
   const std::vector<int> order =
     BetterLandmarkOrder(in.scanLandmarks, in.templateLandmarks, kMaxLandmarkAlignment * in.scale);
   if (!order.empty())
@@ -458,7 +477,7 @@ RigidTransform FitFrame(const StretchedPose& pose)
 // Prints the fit's figures and judges them; 0 when the fit holds (with a
 // line that says why to check it, where a figure calls for that), else the
 // exit status (after its message).
-int JudgeFit(const FitResult& fit, const Residuals& landmarks)
+int JudgeFit(const Inputs& in, const FitResult& fit, const Residuals& landmarks)
 {
   Print("Distance from the fitted template points to the scan (mm): mean ");
   PrintNumber(fit.mean);
@@ -471,15 +490,15 @@ int JudgeFit(const FitResult& fit, const Residuals& landmarks)
   Print("%\n");
   if (!(fit.unmatched <= kMaxUnmatched) || !(fit.mean <= kMaxMean))
   {
-    return Refuse("The fit failed: the fitted template does not lie on the scan");
+    return Refuse("The fit failed: the fitted template does not lie on the scan" + FoundAdvice(in));
   }
   if (!(fit.change <= kMaxChange))
   {
-    return Refuse("The fit failed: it did not converge");
+    return Refuse("The fit failed: it did not converge" + FoundAdvice(in));
   }
   if (!(landmarks.rms <= kMaxLandmarkFit))
   {
-    return Refuse("The fit failed: the fitted template's landmarks lie far from the scan's");
+    return Refuse("The fit failed: the fitted template's landmarks lie far from the scan's" + FoundAdvice(in));
   }
   const std::string check = FitCheckReasons(100.0 * fit.unmatched, landmarks.largest);
   if (!check.empty())
@@ -518,7 +537,8 @@ int main(int argc, char* argv[])
                  "Output: fitted.vtk, the template with its points moved onto the scan, in the template's frame\n"
                  "Without the scan's landmarks: finds the scan's pose and the places on it of the template's five\n"
                  "        landmarks (nasion, right tragus, left tragus, vertex, opisthocranion) or three on the\n"
-                 "        midline, and prints them as curve rows to check and give as scan_landmarks.crv; no fit\n"
+                 "        midline, prints them as curve rows to check (and give as scan_landmarks.crv where they\n"
+                 "        are off), and fits with them\n"
                  "Performs: rigid alignment of the scan from the landmarks, refined against the whole surface,\n"
                  "          then a non-rigid fit of the template to the scan.\n";
     return -1;
@@ -529,19 +549,8 @@ int main(int argc, char* argv[])
     return status;
   }
   const TriangleTree scanTree(in.scan.points, in.scan.triangles);
-  if (argc == 5)
-  {
-    // Found landmarks are offered for checking, not fitted by: the tragi and
-    // the opisthocranion found on real heads lie up to 20 mm from their
-    // places (docs/fit.md, "Landmarks found").
-    const int status = FindScanLandmarks(argv[2], argv[3], scanTree, in);
-    return status != 0 ? status
-                       : Refuse(std::string("Not fitted: check the landmarks found above, correct them where they "
-                                            "are off and give them as the scan's landmark file (the five-argument "
-                                            "form); ") +
-                           argv[4] + " is not written");
-  }
-  if (const int status = ReadLandmarkFiles(argv[3], argv[4], in))
+  if (const int status =
+        argc == 5 ? FindScanLandmarks(argv[2], argv[3], scanTree, in) : ReadLandmarkFiles(argv[3], argv[4], in))
   {
     return status;
   }
@@ -571,7 +580,7 @@ int main(int argc, char* argv[])
   // The fitted landmarks back in the template's frame.
   const Residuals fitted =
     PrintResiduals("Landmark residuals after the fit (mm):", Moved(toTemplate, fit.moved), scanInTemplate);
-  if (const int status = JudgeFit(fit, fitted))
+  if (const int status = JudgeFit(in, fit, fitted))
   {
     return status;
   }
