@@ -1,8 +1,7 @@
 // Landmarks found on raw scans without any given: synthetic heads and the
 // real heads turned any way (upside down, facing any way), whose pose and
 // landmarks are known; shapes that are not heads, and a head without its
-// face, refused with the reason; fittemplate's four-argument form, which
-// prints what it found and fits nothing.
+// face, refused with the reason.
 #include "realheadtest.h"
 #include "testshapes.h"
 #include "testsurfaces.h"

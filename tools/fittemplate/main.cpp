@@ -40,6 +40,9 @@ namespace
 constexpr double kMinMatchedAlignment = 0.2;   // share of template samples matched by the rigid alignment
 constexpr double kMaxLandmarkAlignment = 20.0; // mm on the template's head (times the scale on the scan's), root
                                                // mean square of the landmark residuals after alignment
+constexpr double kMaxFoundAlignment = 10.0;    // mm, the same for landmarks found on the scan: a head's
+                                               // landmarks lie within about 5 mm of the template's after
+                                               // the alignment, a landmark found astray 20 mm and more
 constexpr double kMaxLandmarkFit = 10.0;       // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;          // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;               // mm, mean distance of the fitted points to the scan
@@ -571,7 +574,7 @@ int main(int argc, char* argv[])
   const std::vector<Landmark> scanInTemplate = Moved(toTemplate, in.scanLandmarks);
   const Residuals aligned = PrintResiduals(
     "Landmark residuals after alignment (mm):", Moved(toTemplate, PosedLandmarks(in, pose)), scanInTemplate);
-  if (!(aligned.rms <= kMaxLandmarkAlignment * in.scale))
+  if (!(aligned.rms <= (in.found ? kMaxFoundAlignment : kMaxLandmarkAlignment) * in.scale))
   {
     return Refuse("The fit failed: the landmarks do not fit the scan" + LandmarkHint(in));
   }
