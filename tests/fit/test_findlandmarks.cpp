@@ -200,3 +200,33 @@ TEST_F(LandmarksFound, ShapesThatAreNotHeadsAndAHeadWithoutItsFaceAreRefusedWith
   }
   EXPECT_NE(ProblemOf(templ, faceless).find("no face"), std::string::npos) << ProblemOf(templ, faceless);
 }
+
+TEST_F(LandmarksFound, AFitFromLandmarksFoundAstrayIsRefusedAndTheGivenOnesFit)
+{
+  // The scanned head has no ears: its tragi, found by the template's
+  // proportions, lie far below the picked ones, and the fit from what was
+  // found fails the alignment's check for found landmarks, asking for them;
+  // the same scan fits from its picked landmarks.
+  PosedHead head;
+  ASSERT_TRUE(LoadRealHeadForTest(RealHead::Scanned, head));
+  std::string problem;
+  ASSERT_TRUE(ScaleHead(head, 500, problem)) << problem;
+  RawScan raw;
+  ASSERT_TRUE(WriteRealRawScan(
+    head, RealScanOptions(head, 12000, 71), ScanLandmarks::All, dir + "/head.stl", dir + "/head_landmarks.crv", raw));
+  const ToolRun found =
+    RunTool("fittemplate", { "template.vtk", "head.stl", "rawscan_template_landmarks.crv", "found.vtk" }, dir);
+  EXPECT_EQ(found.status, 255) << found.output;
+  const std::vector<std::string> lines = Lines(found.output);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Landmarks found on the scan (x y z name certainty):");
+  EXPECT_EQ(lines.back().rfind("The fit failed: the landmarks do not fit the scan; the landmarks were found on the "
+                               "scan, not given: check them above",
+              0),
+    0u)
+    << found.output;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/found.vtk"));
+  const ToolRun given = RunTool("fittemplate",
+    { "template.vtk", "head.stl", "rawscan_template_landmarks.crv", "head_landmarks.crv", "given.vtk" }, dir);
+  EXPECT_EQ(given.status, 0) << given.output;
+}

@@ -27,17 +27,6 @@ std::string SmallTemplate(const std::string& dir)
   return dir + "/template.vtk";
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-  {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 const std::vector<std::string> kArguments = { "template.vtk", "scan.stl", "template_landmarks.crv",
   "scan_landmarks.crv", "fitted.vtk" };
 }
