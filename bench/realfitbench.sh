@@ -11,9 +11,10 @@
 # template against the scan's own in the fit's frame. Not a test: it prints
 # figures and asserts nothing.
 #   bash bench/realfitbench.sh [CASE...]
-# A case is HEAD:CIRCUMFERENCE:PITCH:SYMMETRIC:SEED[:midline], HEAD one of
-# head, mannequin-devil and fsaverage, PITCH in degrees (+: the forehead
-# forward), SYMMETRIC 1 for the head's right half mirrored.
+# A case is HEAD:CIRCUMFERENCE:PITCH:SYMMETRIC:SEED[:midline|:found], HEAD
+# one of head, mannequin-devil and fsaverage, PITCH in degrees (+: the
+# forehead forward), SYMMETRIC 1 for the head's right half mirrored; `found`
+# fits without the scan's landmarks (fittemplate finds them).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -33,16 +34,18 @@ echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "case  time  landmarks from the head's own (mm)  length, width, circumference (fitted against scanned)  CI, CVAI (scanned -> fitted)"
 
 for c in "${cases[@]}"; do
-  IFS=: read -r head circumference pitch symmetric seed midline <<<"$c"
+  IFS=: read -r head circumference pitch symmetric seed mode <<<"$c"
   dir=$work/$head-$circumference-$pitch-$symmetric-$seed
   mkdir -p "$dir"
   landmarks=$work/rawscan_template_landmarks.crv
-  [ -z "${midline:-}" ] || landmarks=$work/midline.crv
+  [ "${mode:-}" != midline ] || landmarks=$work/midline.crv
   "$build/bench/fitcase" real "$build/realheads" "$dir" "$head" "$circumference" "$pitch" "$symmetric" "$seed" \
-    ${midline:+midline} >/dev/null
+    $([ "${mode:-}" != midline ] || echo midline) >/dev/null
+  given=("$dir/scan_landmarks.crv")
+  [ "${mode:-}" != found ] || given=()
   start=$EPOCHREALTIME
   status=0
-  "$build/tools/fittemplate/fittemplate" "$work/template.vtk" "$dir/scan.stl" "$landmarks" "$dir/scan_landmarks.crv" \
+  "$build/tools/fittemplate/fittemplate" "$work/template.vtk" "$dir/scan.stl" "$landmarks" "${given[@]}" \
     "$dir/fitted.vtk" >"$dir/log.txt" || status=$?
   seconds=$(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $start }")
   if [ "$status" -ne 0 ]; then

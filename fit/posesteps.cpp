@@ -1,5 +1,7 @@
 #include "fit/posesteps.h"
 
+#include <algorithm>
+
 std::vector<size_t> PoseSamples(const std::vector<double>& areas)
 {
   std::vector<size_t> samples;
@@ -17,6 +19,26 @@ std::vector<size_t> PoseSamples(const std::vector<double>& areas)
     kept.push_back(samples[i]);
   }
   return kept;
+}
+
+std::vector<double> FewerSamples(const std::vector<double>& areas, size_t count)
+{
+  std::vector<double> fewer(areas.size(), 0.0);
+  size_t onTriangles = 0;
+  for (double a : areas)
+  {
+    onTriangles += a > 0 ? 1 : 0;
+  }
+  const size_t stride = std::max<size_t>(1, onTriangles / std::max<size_t>(1, count));
+  size_t seen = 0;
+  for (size_t i = 0; i < areas.size(); ++i)
+  {
+    if (areas[i] > 0 && seen++ % stride == 0)
+    {
+      fewer[i] = areas[i];
+    }
+  }
+  return fewer;
 }
 
 Eigen::Matrix3d RotationOf(const Eigen::Vector3d& w)

@@ -18,6 +18,10 @@ constexpr size_t kMaxPoseSamples = 20000;
 // the template by a fixed stride so that there are at most kMaxPoseSamples.
 std::vector<size_t> PoseSamples(const std::vector<double>& areas);
 
+// The areas with all but about `count` of the points on triangles (a fixed
+// stride over them) set to 0: a refinement given them matches those alone.
+std::vector<double> FewerSamples(const std::vector<double>& areas, size_t count);
+
 // The rotation by the angle |w| about the axis w (Rodrigues' formula); the
 // identity for w = 0.
 Eigen::Matrix3d RotationOf(const Eigen::Vector3d& w);

@@ -107,7 +107,6 @@ namespace
 constexpr double kMaxDistance = 40.0; // mm: the farthest a trusted match lies
 constexpr double kKept = 0.85;        // share of the trusted matches kept, the nearest
 constexpr size_t kMinMatches = 6;     // fewer trusted matches end the refinement
-constexpr int kMaxIterations = 100;
 
 // The normal equations of a step: turn w about the centre, then shift d.
 struct RigidSystem
@@ -248,14 +247,15 @@ void ApplyStep(
 
 RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<double>& templNormals,
   const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
-  const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks, double landmarkWeight)
+  const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks, double landmarkWeight,
+  int maxSteps)
 {
   const std::vector<size_t> samples = PoseSamples(templAreas);
   const Eigen::Vector3d center = SampleCentre(templ, samples);
   std::vector<ScanMatch> matches(samples.size());
   RigidRefinement result;
   result.transform = start;
-  for (int iteration = 0; iteration < kMaxIterations; ++iteration)
+  for (int iteration = 0; iteration < maxSteps; ++iteration)
   {
     MatchSamples(templ, templNormals, scan, samples, result.transform, matches);
     std::vector<double> distances = TrustedDistances(matches);

@@ -45,8 +45,9 @@ struct RigidRefinement
 // matches are left out. The landmarks stay in the problem, all of them
 // weighing `landmarkWeight` times as much as the surface's matches. Stops
 // when a step turns by less than 1e-6 radians and moves by less than 1e-5 mm
-// (converged), after 100 steps, or when fewer than 6 matches are trusted.
+// (converged), after `maxSteps` steps, or when fewer than 6 matches are
+// trusted.
 RigidRefinement RefineAlignment(const TriangleSurface& templ, const std::vector<double>& templNormals,
   const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
   const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
-  double landmarkWeight = 1.0);
+  double landmarkWeight = 1.0, int maxSteps = 100);

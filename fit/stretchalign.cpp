@@ -349,3 +349,18 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
   SetPose(pose, result);
   return result;
 }
+
+bool StretchIsPlausible(const StretchedPose& pose, double maxStretch)
+{
+  for (int a = 0; a < 3; ++a)
+  {
+    for (int c = 0; c < 3; ++c)
+    {
+      if (!(std::abs(pose.stretch[a][c] - (a == c ? 1.0 : 0.0)) <= maxStretch) || !std::isfinite(pose.motion.t[a]))
+      {
+        return false;
+      }
+    }
+  }
+  return true;
+}

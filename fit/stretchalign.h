@@ -56,3 +56,7 @@ StretchedPose RefineStretch(const TriangleSurface& templ, const std::vector<doub
   const std::vector<double>& templAreas, const TriangleTree& scan, const RigidTransform& start,
   const std::vector<Landmark>& templateLandmarks, const std::vector<Landmark>& scanLandmarks,
   const StretchOptions& options = StretchOptions());
+
+// Whether the pose's stretch is one a head's shape can have: its motion
+// finite, every entry of S - I a number within `maxStretch` of 0.
+bool StretchIsPlausible(const StretchedPose& pose, double maxStretch);

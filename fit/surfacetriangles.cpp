@@ -1,6 +1,7 @@
 #include "fit/surfacetriangles.h"
 
 #include <vtkCellArray.h>
+#include <vtkPoints.h>
 
 TriangleSurface SurfaceTriangles(vtkPolyData* surface)
 {
@@ -38,5 +39,26 @@ TriangleSurface SurfaceTriangles(vtkPolyData* surface)
       }
     }
   }
+  return result;
+}
+
+vtkSmartPointer<vtkPolyData> PolyDataOf(const TriangleSurface& surface)
+{
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataTypeToDouble();
+  points->SetNumberOfPoints(static_cast<vtkIdType>(surface.PointCount()));
+  for (size_t i = 0; i < surface.PointCount(); ++i)
+  {
+    points->SetPoint(static_cast<vtkIdType>(i), &surface.points[3 * i]);
+  }
+  auto cells = vtkSmartPointer<vtkCellArray>::New();
+  for (size_t t = 0; t < surface.triangles.size(); t += 3)
+  {
+    const vtkIdType ids[3] = { surface.triangles[t], surface.triangles[t + 1], surface.triangles[t + 2] };
+    cells->InsertNextCell(3, ids);
+  }
+  auto result = vtkSmartPointer<vtkPolyData>::New();
+  result->SetPoints(points);
+  result->SetPolys(cells);
   return result;
 }

@@ -83,3 +83,33 @@ bool FarthestCrossing(const TriangleSurface& surface, const double origin[3], co
   }
   return std::isfinite(best);
 }
+
+std::vector<std::array<double, 3>> MidlineCrossings(const TriangleSurface& surface, double x)
+{
+  std::vector<std::array<double, 3>> points;
+  for (size_t t = 0; t < surface.triangles.size(); t += 3)
+  {
+    for (int k = 0; k < 3; ++k)
+    {
+      const double* a = &surface.points[3 * surface.triangles[t + k]];
+      const double* b = &surface.points[3 * surface.triangles[t + (k + 1) % 3]];
+      if ((a[0] - x) * (b[0] - x) > 0 || a[0] == b[0])
+      {
+        continue;
+      }
+      const double s = (x - a[0]) / (b[0] - a[0]);
+      points.push_back({ x, a[1] + s * (b[1] - a[1]), a[2] + s * (b[2] - a[2]) });
+    }
+  }
+  return points;
+}
+
+TriangleSurface Moved(const TriangleSurface& surface, const RigidTransform& transform)
+{
+  TriangleSurface moved = surface;
+  for (size_t i = 0; i < moved.PointCount(); ++i)
+  {
+    transform.Apply(&surface.points[3 * i], &moved.points[3 * i]);
+  }
+  return moved;
+}

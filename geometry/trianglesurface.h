@@ -1,11 +1,15 @@
 // A triangle surface as plain arrays, the per-point normals and areas
-// computed from its triangles, and where a line leaves it.
+// computed from its triangles, where a line leaves it, where a plane
+// x = constant cuts it, and the surface moved rigidly.
 //
 // Inputs: points as x, y, z each, triangles as three point ids each (every
 // id must name a point). Nothing here fails or reads files; a line that
 // misses every triangle is said so (false).
 #pragma once
 
+#include "geometry/rigidtransform.h"
+
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -28,3 +32,11 @@ void PointNormalsAndAreas(const TriangleSurface& surface, std::vector<double>& n
 // triangle of `surface` farthest along it (at origin + t direction with the
 // largest t, negative t included); false when it crosses none.
 bool FarthestCrossing(const TriangleSurface& surface, const double origin[3], const double direction[3], double at[3]);
+
+// The points where the plane x = `x` crosses the edges of the surface's
+// triangles (an edge's end point on the plane included; an edge is met once
+// per triangle it belongs to).
+std::vector<std::array<double, 3>> MidlineCrossings(const TriangleSurface& surface, double x);
+
+// The surface with its points taken by `transform`.
+TriangleSurface Moved(const TriangleSurface& surface, const RigidTransform& transform);

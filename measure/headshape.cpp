@@ -216,6 +216,10 @@ constexpr double kNasionDepth = 2.0;
 constexpr double kNoseLead = 4.0;
 constexpr long kNoseNear = 20;
 constexpr long kNoseFar = 30;
+// A hollow of the profile is its deepest level within this many levels
+// (5 mm) either side.
+constexpr long kHollowReach = 10;
+constexpr double kHollowShare = 0.5;
 
 // The corners of the cells of a surface, as doubles; with `reversed`, in the
 // opposite order (C, B, A), which turns a surface facing inward outward.
@@ -471,6 +475,60 @@ long NasionLevel(const FrontProfile& profile)
   return kNoLevel;
 }
 
+// The first hollow beneath the hull edge a-b, from its lower end up, above
+// level `above`: the lowest level more than kNasionDepth, and more than
+// kHollowShare of the deepest level's depth, behind the edge's line that
+// lies at least as far behind it as every level within kHollowReach of it
+// under the edge (so that a ripple of a slope is none); kNoLevel where
+// there is none.
+long FirstHollowBeneath(const FrontProfile& profile, const Point2& a, const Point2& b, long above)
+{
+  const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
+  const long from = std::lround(a[0] / kLevelSpacing) + 1;
+  const long to = std::lround(b[0] / kLevelSpacing) - 1;
+  auto depth = [&](long k) {
+    const double y = profile.front[static_cast<size_t>(k - profile.lowest)];
+    return std::isfinite(y) ? Turn(a, b, { static_cast<double>(k) * kLevelSpacing, y }) / length
+                            : -std::numeric_limits<double>::infinity();
+  };
+  double deepestOfAll = kNasionDepth;
+  for (long k = std::max(from, above + 1); k <= to; ++k)
+  {
+    deepestOfAll = std::max(deepestOfAll, depth(k));
+  }
+  for (long k = std::max(from, above + 1); k <= to; ++k)
+  {
+    bool deepest = depth(k) > std::max(kNasionDepth, kHollowShare * deepestOfAll);
+    for (long j = std::max(from, k - kHollowReach); deepest && j <= std::min(to, k + kHollowReach); ++j)
+    {
+      deepest = depth(j) <= depth(k);
+    }
+    if (deepest)
+    {
+      return k;
+    }
+  }
+  return kNoLevel;
+}
+
+// The level of the nasion nearest above the nose: the first hollow above
+// the nose's level beneath the hull edges from the nose up (the last edge,
+// as in NasionLevel, left out); kNoLevel without a nose or such a hollow.
+long NasionLevelAboveNose(const FrontProfile& profile)
+{
+  const long nose = NoseLevel(profile);
+  const std::vector<Point2> hull = FrontHull(profile);
+  for (size_t v = 0; nose != kNoLevel && v + 2 < hull.size(); ++v)
+  {
+    const long nasion = FirstHollowBeneath(profile, hull[v], hull[v + 1], nose);
+    if (nasion != kNoLevel)
+    {
+      return nasion;
+    }
+  }
+  return kNoLevel;
+}
+
 // The nasion's level of the profile, kNoLevel on a head without a face;
 // false where it shows a face whose nose does not lie below its nasion.
 bool FindNasionLevel(const FrontProfile& profile, long& nasion)
@@ -690,7 +748,12 @@ LevelCut CutAtLevel(vtkPolyData* surface, double height)
   return CutAt(CellTriangles(surface), height);
 }
 
-bool FindNasion(vtkPolyData* surface, double nasion[3])
+namespace
+{
+// The nasion on the surface's profile at the level `levelOf` finds (false
+// where FindNasionLevel refuses the profile, or levelOf finds none).
+template <class Level>
+bool NasionOnProfile(vtkPolyData* surface, Level levelOf, double nasion[3])
 {
   CellTriangles cells(surface);
   if (cells.Count() == 0 || Orient(cells))
@@ -703,10 +766,26 @@ bool FindNasion(vtkPolyData* surface, double nasion[3])
   {
     return false;
   }
+  level = levelOf(profile);
+  if (level == kNoLevel)
+  {
+    return false;
+  }
   nasion[0] = kEarMidpoint[0];
   nasion[1] = profile.front[static_cast<size_t>(level - profile.lowest)];
   nasion[2] = LevelHeight(level);
   return true;
+}
+}
+
+bool FindNasion(vtkPolyData* surface, double nasion[3])
+{
+  return NasionOnProfile(surface, NasionLevel, nasion);
+}
+
+bool FindNasionAboveNose(vtkPolyData* surface, double nasion[3])
+{
+  return NasionOnProfile(surface, NasionLevelAboveNose, nasion);
 }
 
 std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape)

@@ -90,6 +90,18 @@ std::string MeasureHeadShape(vtkPolyData* surface, HeadShape& shape);
 // with a face but no nasion above its nose.
 bool FindNasion(vtkPolyData* surface, double nasion[3]);
 
+// The nasion nearest above the nose, where a person picks it: of the
+// hollows of the front profile beneath the edges of the profile's hull from
+// the nose up (levels more than 2 mm, and more than half as far as the
+// deepest level, behind the edge, the deepest within 5 mm either side), the
+// lowest above the nose's level. The same point as
+// FindNasion's on a face with one hollow between its nose and forehead; on
+// one with another above its brows (a sculpted third eye) the hollow
+// between the nose and the brows, where the measures take the deepest
+// beneath the highest edge. False as FindNasion, and for a face without a
+// nose.
+bool FindNasionAboveNose(vtkPolyData* surface, double nasion[3]);
+
 // The cut of a surface by the plane z = height, as the measures take it at
 // ML: the points where the plane crosses the edges of cells and the pieces
 // between each cell's points (measure/auricles.h).

@@ -403,7 +403,8 @@ vtkSmartPointer<vtkPolyData> DeformedSurface(
 // A case's scan options: cut 35% of the head's height below its centre,
 // holes at both ears (the left and right landmarks, 12 mm), on the upper
 // back (20 mm, hair) and at three random places (6 to 10 mm).
-RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& trueLandmarks, uint64_t seed, int triangles)
+RawScanOptions CaseOptions(
+  vtkPolyData* truth, const std::vector<Landmark>& trueLandmarks, uint64_t seed, int triangles, double maxRotation)
 {
   double bounds[6];
   truth->GetBounds(bounds);
@@ -412,6 +413,7 @@ RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& true
   Centre(points, center);
   RawScanOptions options;
   options.triangles = triangles;
+  options.maxRotation = maxRotation;
   options.cutBelow = center[2] - 0.35 * (bounds[5] - bounds[4]);
   options.seed = seed * 7919 + 17;
   Random random(seed * 104729 + 3);
@@ -434,11 +436,18 @@ RawScanOptions CaseOptions(vtkPolyData* truth, const std::vector<Landmark>& true
 
 // Writes a case's scan (binary STL), landmarks and motion into `dir`; false
 // when a file cannot be written.
-bool WriteScanFiles(const RawScan& scan, const std::vector<Landmark>& templateLandmarks, const std::string& dir)
+bool WriteScanFiles(const RawScan& scan, const std::vector<Landmark>& templateLandmarks,
+  const std::vector<Landmark>& trueLandmarks, const std::string& dir)
 {
   bool ok = WriteBinaryStl(scan.surface, dir + "/scan.stl");
   ok = WriteLandmarks(templateLandmarks, dir + "/template_landmarks.crv") && ok;
   ok = WriteLandmarks(scan.landmarks, dir + "/scan_landmarks.crv") && ok;
+  std::vector<Landmark> moved = trueLandmarks;
+  for (Landmark& l : moved)
+  {
+    scan.motion.Apply(l.data(), l.data());
+  }
+  ok = WriteLandmarks(moved, dir + "/true_landmarks.crv") && ok;
   std::ostringstream motion;
   WriteTransform(motion, scan.motion);
   const std::string text = motion.str();
@@ -446,7 +455,8 @@ bool WriteScanFiles(const RawScan& scan, const std::vector<Landmark>& templateLa
 }
 }
 
-bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles, BumpDirection direction)
+bool WriteFitCase(
+  vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles, BumpDirection direction, double maxRotation)
 {
   const std::vector<double> points = PointsOf(templ);
   const SmoothField field = RandomField(points, seed, 15.0, direction);
@@ -463,8 +473,9 @@ bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int
     truth->GetPoint(id, t.data());
     trueLandmarks.push_back(t);
   }
-  const RawScan scan = MakeRawScan(truth, trueLandmarks, CaseOptions(truth, trueLandmarks, seed, triangles));
-  ok = WriteScanFiles(scan, templateLandmarks, dir) && ok;
+  const RawScan scan =
+    MakeRawScan(truth, trueLandmarks, CaseOptions(truth, trueLandmarks, seed, triangles, maxRotation));
+  ok = WriteScanFiles(scan, templateLandmarks, trueLandmarks, dir) && ok;
   if (!ok)
   {
     std::cout << "Cannot write the case in " << dir << '\n';
@@ -504,17 +515,6 @@ bool ReadCase(
   return truth && ReadScan((dir + "/scan.stl").c_str(), scan) && ParseTransform(motionText, motion);
 }
 
-// `scan` with its points taken by `transform`.
-TriangleSurface Transformed(const TriangleSurface& scan, const RigidTransform& transform)
-{
-  TriangleSurface moved = scan;
-  for (size_t i = 0; i < scan.PointCount(); ++i)
-  {
-    transform.Apply(&scan.points[3 * i], &moved.points[3 * i]);
-  }
-  return moved;
-}
-
 // The shape's error: the distances of the fitted places, moved by the rigid
 // motion that brings them closest to the true ones, from the true ones.
 std::vector<double> ShapeDistances(const std::vector<Landmark>& truePlaces, const std::vector<Landmark>& fittedPlaces)
@@ -545,8 +545,8 @@ FitErrors ScoreFit(const std::string& dir, vtkPolyData* fitted, const RigidTrans
   // The scan in the template's frame twice: by the true motion (to find
   // where it has surface) and by the fit's transform (to measure how far the
   // fitted points lie from it).
-  const TriangleSurface trueFrame = Transformed(scan, motion.Inverse());
-  const TriangleSurface fitFrame = Transformed(scan, transform);
+  const TriangleSurface trueFrame = Moved(scan, motion.Inverse());
+  const TriangleSurface fitFrame = Moved(scan, transform);
   const TriangleTree trueTree(trueFrame.points, trueFrame.triangles);
   const TriangleTree fitTree(fitFrame.points, fitFrame.triangles);
   std::vector<double> distances;

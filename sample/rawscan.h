@@ -99,12 +99,14 @@ std::vector<vtkIdType> HeadLandmarkIds(vtkPolyData* surface);
 // A whole synthetic case from a template: a random field of 15 mm, a scan of
 // about `triangles` triangles cut 35% of the head's height below its centre,
 // holes at both ears (12 mm), on the upper back (20 mm, hair) and three
-// smaller random ones. Writes into `dir`: truth.vtk (the deformed template,
-// in the template's frame), scan.stl, template_landmarks.crv,
-// scan_landmarks.crv. Returns false after a message when a file cannot be
-// written.
+// smaller random ones, moved by a rotation of up to `maxRotation` degrees
+// (RawScanOptions; 180 turns it any way). Writes into `dir`: truth.vtk (the
+// deformed template, in the template's frame), scan.stl,
+// template_landmarks.crv, scan_landmarks.crv, true_landmarks.crv (the
+// scan's landmarks without their noise). Returns false after a message when
+// a file cannot be written.
 bool WriteFitCase(vtkPolyData* templ, const std::string& dir, uint64_t seed, int triangles,
-  BumpDirection direction = BumpDirection::FromCentre);
+  BumpDirection direction = BumpDirection::FromCentre, double maxRotation = 25);
 
 // The errors of a fitted template against the case in `dir` (as
 // WriteFitCase wrote it), where the scan has surface: template points whose

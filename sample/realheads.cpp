@@ -130,28 +130,6 @@ double EnclosedVolume(const TriangleSurface& surface)
   return volume;
 }
 
-// A plain triangle surface as a VTK one (double points).
-vtkSmartPointer<vtkPolyData> PolyDataOf(const TriangleSurface& surface)
-{
-  auto points = vtkSmartPointer<vtkPoints>::New();
-  points->SetDataTypeToDouble();
-  points->SetNumberOfPoints(static_cast<vtkIdType>(surface.PointCount()));
-  for (size_t i = 0; i < surface.PointCount(); ++i)
-  {
-    points->SetPoint(static_cast<vtkIdType>(i), &surface.points[3 * i]);
-  }
-  auto cells = vtkSmartPointer<vtkCellArray>::New();
-  for (size_t t = 0; t < surface.triangles.size(); t += 3)
-  {
-    const vtkIdType ids[3] = { surface.triangles[t], surface.triangles[t + 1], surface.triangles[t + 2] };
-    cells->InsertNextCell(3, ids);
-  }
-  auto result = vtkSmartPointer<vtkPolyData>::New();
-  result->SetPoints(points);
-  result->SetPolys(cells);
-  return result;
-}
-
 // `surface`'s triangles facing outward, every one turned when they faced in.
 vtkSmartPointer<vtkPolyData> Outward(vtkPolyData* surface)
 {
@@ -166,32 +144,10 @@ vtkSmartPointer<vtkPolyData> Outward(vtkPolyData* surface)
   return PolyDataOf(triangles);
 }
 
-// The points where the plane x = `x` crosses the edges of the surface's
-// triangles (an edge's end point on the plane included).
-std::vector<Landmark> MidlinePoints(const TriangleSurface& surface, double x)
-{
-  std::vector<Landmark> points;
-  for (size_t t = 0; t < surface.triangles.size(); t += 3)
-  {
-    for (int k = 0; k < 3; ++k)
-    {
-      const double* a = &surface.points[3 * surface.triangles[t + k]];
-      const double* b = &surface.points[3 * surface.triangles[t + (k + 1) % 3]];
-      if ((a[0] - x) * (b[0] - x) > 0 || a[0] == b[0])
-      {
-        continue;
-      }
-      const double s = (x - a[0]) / (b[0] - a[0]);
-      points.push_back({ x, a[1] + s * (b[1] - a[1]), a[2] + s * (b[2] - a[2]) });
-    }
-  }
-  return points;
-}
-
 // The vertex and the opisthocranion of a posed head, from its midline cut.
 bool FindTopAndBack(PosedHead& head, std::string& problem)
 {
-  const std::vector<Landmark> midline = MidlinePoints(SurfaceTriangles(head.surface), kEarMidpoint[0]);
+  const std::vector<Landmark> midline = MidlineCrossings(SurfaceTriangles(head.surface), kEarMidpoint[0]);
   const Landmark* top = nullptr;
   const Landmark* back = nullptr;
   const double* nasion = head.landmarks[kNasion].data();

@@ -48,15 +48,27 @@ inline std::string ReadText(const std::string& path)
   return text.str();
 }
 
-inline std::vector<std::string> ReadLines(const std::string& path)
+// The lines of a stream, of a file or of a text (a tool's output).
+inline std::vector<std::string> LinesOf(std::istream& in)
 {
   std::vector<std::string> lines;
-  std::ifstream in(path);
   for (std::string line; std::getline(in, line);)
   {
     lines.push_back(line);
   }
   return lines;
+}
+
+inline std::vector<std::string> ReadLines(const std::string& path)
+{
+  std::ifstream in(path);
+  return LinesOf(in);
+}
+
+inline std::vector<std::string> Lines(const std::string& text)
+{
+  std::istringstream in(text);
+  return LinesOf(in);
 }
 
 // A legacy VTK polydata file with float points (written with enough digits to

@@ -683,6 +683,32 @@ TEST(HeadShape, RealHeadsHaveTheirNasionFoundPitchedUpToTwentyDegrees)
   }
 }
 
+TEST(HeadShape, TheNasionAboveTheNoseIsTheHollowBetweenNoseAndBrows)
+{
+  // Where a face has one hollow between its nose and its forehead, the same
+  // point as FindNasion's; on the bust, whose deepest hollow is the third
+  // eye on its forehead, the hollow beneath it, near the nasion picked on it.
+  for (RealHead which : kRealHeads)
+  {
+    SCOPED_TRACE(RealHeadName(which));
+    PosedHead head;
+    ASSERT_TRUE(LoadRealHeadForTest(which, head));
+    double deepest[3], aboveNose[3];
+    ASSERT_TRUE(FindNasion(head.surface, deepest));
+    ASSERT_TRUE(FindNasionAboveNose(head.surface, aboveNose));
+    if (which == RealHead::Bust)
+    {
+      EXPECT_GT(Distance(deepest, aboveNose), 10.0);
+      EXPECT_LT(aboveNose[2], deepest[2]);
+    }
+    else
+    {
+      EXPECT_LT(Distance(deepest, aboveNose), 1e-9);
+    }
+    EXPECT_LT(Distance(aboveNose, head.landmarks[kNasion].data()), 10.0);
+  }
+}
+
 TEST(HeadShape, RealHeadsCutAboveTheNoseAreRefusedAndAboveTheBrowsMeasured)
 {
   // The scanned head and the MRI average cut off 16 mm above the nose's tip:

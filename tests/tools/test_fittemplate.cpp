@@ -2,6 +2,10 @@
 // output checked, and the refusals.
 #include "testutil.h"
 
+#include "fit/surfacetriangles.h"
+#include "fit/testshapes.h"
+#include "geometry/vector.h"
+#include "measure/headshape.h"
 #include "rawscan.h"
 #include "surftools/surface.h"
 
@@ -21,17 +25,6 @@ std::string SmallTemplate(const std::string& dir)
     Quote(std::string(TOOLS_DIR) + "/../sample/makesample") + " " + Quote(dir) + " 12 100 >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0);
   return dir + "/template.vtk";
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-  {
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 const std::vector<std::string> kArguments = { "template.vtk", "scan.stl", "template_landmarks.crv",
@@ -256,4 +249,86 @@ TEST(FitTemplate, LandmarksInTheWrongOrderAndScansInAnotherUnitAreRefusedWithAHi
       std::string::npos)
       << run.output;
   }
+}
+
+TEST(FitTemplate, WithoutTheScansLandmarksPrintsThoseFoundAndFitsWithThem)
+{
+  // The sample's raw scan: the landmarks found, printed as named curve rows in
+  // the template file's order, lie near those it was made with, and the fit
+  // from them measures as the fit from the given ones does.
+  const std::string dir = ScratchDir();
+  SmallTemplate(dir);
+  std::vector<Landmark> given;
+  ASSERT_TRUE(ReadLandmarks((dir + "/rawscan_landmarks.crv").c_str(), given));
+  ASSERT_EQ(given.size(), 5u);
+  const char* const names[5] = { "nasion", "right_tragus", "left_tragus", "vertex", "opisthocranion" };
+  const ToolRun run =
+    RunTool("fittemplate", { "template.vtk", "rawscan.stl", "rawscan_template_landmarks.crv", "found.vtk" }, dir);
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::vector<std::string> lines = Lines(run.output);
+  ASSERT_GE(lines.size(), 8u) << run.output;
+  EXPECT_EQ(lines[0], "Landmarks found on the scan (x y z name certainty):");
+  WriteText(
+    dir + "/found.crv", lines[1] + '\n' + lines[2] + '\n' + lines[3] + '\n' + lines[4] + '\n' + lines[5] + '\n');
+  std::vector<Landmark> found;
+  ASSERT_TRUE(ReadLandmarks((dir + "/found.crv").c_str(), found));
+  ASSERT_EQ(found.size(), 5u);
+  for (size_t row = 0; row < 5; ++row)
+  {
+    EXPECT_NE(lines[1 + row].find(std::string(" ") + names[row] + " "), std::string::npos) << lines[1 + row];
+    EXPECT_LT(Distance(found[row].data(), given[row].data()), 15.0) << names[row] << '\n' << run.output;
+  }
+  EXPECT_EQ(lines[6].rfind("Found by: mirror plane ", 0), 0u);
+  EXPECT_EQ(lines[7], "Rigid transform, scan to template:");
+  const ToolRun byHand = RunTool("fittemplate",
+    { "template.vtk", "rawscan.stl", "rawscan_template_landmarks.crv", "rawscan_landmarks.crv", "given.vtk" }, dir);
+  ASSERT_EQ(byHand.status, 0) << byHand.output;
+  HeadShape fromFound, fromGiven;
+  ASSERT_EQ(MeasureHeadShape(ReadSurface((dir + "/found.vtk").c_str()), fromFound), "");
+  ASSERT_EQ(MeasureHeadShape(ReadSurface((dir + "/given.vtk").c_str()), fromGiven), "");
+  const auto a = HeadShapeValues(fromFound), b = HeadShapeValues(fromGiven);
+  for (const char* column : { "length", "width", "circumference" })
+  {
+    const int c = static_cast<int>(std::find_if(kHeadShapeColumn, kHeadShapeColumn + kHeadShapeColumns,
+                                     [&](const HeadShapeColumn& k) { return std::string(k.name) == column; }) -
+      kHeadShapeColumn);
+    EXPECT_NEAR(a[c], b[c], 0.01 * b[c]) << column;
+  }
+
+  // The three midline landmarks of the template: their three rows.
+  const std::vector<std::string> rows = ReadLines(dir + "/rawscan_template_landmarks.crv");
+  WriteText(dir + "/midline.crv", rows[0] + '\n' + rows[3] + '\n' + rows[4] + '\n');
+  const ToolRun midline = RunTool("fittemplate", { "template.vtk", "rawscan.stl", "midline.crv", "midline.vtk" }, dir);
+  lines = Lines(midline.output);
+  ASSERT_GE(lines.size(), 6u) << midline.output;
+  EXPECT_EQ(lines[1], Lines(run.output)[1]);
+  EXPECT_EQ(lines[2], Lines(run.output)[4]);
+  EXPECT_EQ(lines[3], Lines(run.output)[5]);
+  // Its certainty is the least of the three printed.
+  auto lastNumber = [](const std::string& line) { return std::stod(line.substr(line.rfind(' ') + 1)); };
+  EXPECT_EQ(lastNumber(lines[4]), std::min({ lastNumber(lines[1]), lastNumber(lines[2]), lastNumber(lines[3]) }))
+    << midline.output;
+
+  // Four template landmarks, or five out of order, cannot be found; a sphere
+  // shows no pose. Each is one line.
+  WriteText(dir + "/four.crv", rows[0] + '\n' + rows[1] + '\n' + rows[2] + '\n' + rows[3] + '\n');
+  WriteText(dir + "/swapped.crv", rows[0] + '\n' + rows[2] + '\n' + rows[1] + '\n' + rows[3] + '\n' + rows[4] + '\n');
+  const double centre[3] = { 100, 100, 60 };
+  ASSERT_TRUE(WriteBinaryStl(PolyDataOf(testshapes::Sphere(75, centre, 40, 80)), dir + "/sphere.stl"));
+  const std::pair<std::vector<std::string>, std::string> refusals[3] = {
+    { { "template.vtk", "rawscan.stl", "four.crv", "fitted.vtk" }, "Cannot find landmarks to go with four.crv: " },
+    { { "template.vtk", "rawscan.stl", "swapped.crv", "fitted.vtk" },
+      "Cannot find landmarks to go with swapped.crv: its landmark 2 lies " },
+    { { "template.vtk", "sphere.stl", "rawscan_template_landmarks.crv", "fitted.vtk" },
+      "Cannot find the landmarks of scan sphere.stl: no clear plane of symmetry" },
+  };
+  for (const auto& [arguments, line] : refusals)
+  {
+    const ToolRun refused = RunTool("fittemplate", arguments, dir);
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(Lines(refused.output).size(), 1u) << refused.output;
+    EXPECT_EQ(refused.output.rfind(line, 0), 0u) << refused.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/fitted.vtk"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/found.vtk"));
 }

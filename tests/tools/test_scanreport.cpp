@@ -322,6 +322,19 @@ void ExpectStatisticsAsByHand(const std::string& page, const std::string& hand)
 
 const std::vector<std::string> kArguments = { "firstscan.vtk", "finalscan.vtk", "template.vtk", "template_mask.clr",
   "report.html" };
+
+// What scanreport of the sample's scans with DIR/measures.tsv prints, run
+// without a display: refused (exit status 255, no page) before anything
+// renders.
+std::string RefusedWithTable(const std::string& dir, const std::string& why)
+{
+  std::vector<std::string> args = kArguments;
+  args.push_back("measures.tsv");
+  const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
+  EXPECT_EQ(run.status, 255) << why;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << why;
+  return run.output;
+}
 }
 
 TEST(ScanReport, PageShowsWhatTheToolsWriteRoundedForReadingAndOpensInABrowser)
@@ -485,18 +498,38 @@ TEST(ScanReport, RefusesABadMeasuresTableBeforeAnyToolRuns)
   for (const auto& [table, reason] : cases)
   {
     WriteText(dir + "/measures.tsv", table);
-    std::vector<std::string> args = kArguments;
-    args.push_back("measures.tsv");
-    // No display: the table is refused before anything renders.
-    const ToolRun run = RunToolWith("env -u DISPLAY", "scanreport", args, dir);
-    EXPECT_EQ(run.status, 255) << reason;
-    EXPECT_EQ(run.output, "Cannot read the measures table measures.tsv: " + reason + '\n');
-    EXPECT_FALSE(std::filesystem::exists(dir + "/report.html")) << reason;
+    EXPECT_EQ(RefusedWithTable(dir, reason), "Cannot read the measures table measures.tsv: " + reason + '\n');
   }
   std::vector<std::string> args = kArguments;
   args.push_back("missing.tsv");
   EXPECT_EQ(
     RunTool("scanreport", args, dir).output, "Cannot read the measures table missing.tsv: it cannot be opened\n");
+}
+
+TEST(ScanReport, RefusesLandmarksFoundThatItCannotShowBeforeAnyToolRuns)
+{
+  // V2's fit.txt beside the table lists landmarks found on its scan.
+  const std::string dir = SampleDir();
+  WriteText(dir + "/measures.tsv", CourseTable(kCourse));
+  std::filesystem::create_directories(dir + "/V2");
+  const std::string rows = "Landmarks found on the scan (x y z name certainty):\n1 2 3 nasion 0.6\n"
+                           "4 5 6 vertex 0.6\n7 8 9 opisthocranion 0.6\nFound by: mirror plane 1 mm\n";
+  const std::string transform = "Rigid transform, scan to template:\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n";
+  const std::pair<std::string, std::string> cases[] = {
+    { rows.substr(0, rows.find("4 5 6")) + "1 2 3 glabella 0.6\n" + rows.substr(rows.find("4 5 6")) + transform,
+      "Cannot read the landmarks found on a visit's scan: V2/fit.txt lists the landmark \"1 2 3 glabella 0.6\", "
+      "not x y z, one of fittemplate's names and a certainty" },
+    { rows,
+      "Cannot read the landmarks found on a visit's scan: V2/fit.txt has no rigid transform, scan to "
+      "template, of three rows of four numbers" },
+    { rows + transform, "Cannot read surface V2/fitted.vtk" },
+  };
+  for (const auto& [fit, line] : cases)
+  {
+    WriteText(dir + "/V2/fit.txt", fit);
+    const std::string output = RefusedWithTable(dir, line);
+    EXPECT_EQ(output.rfind(line, 0), 0u) << output;
+  }
 }
 
 TEST(ScanReport, PageOfOneScanTakesATableOfOneVisitAndAScanOnTheMesh)

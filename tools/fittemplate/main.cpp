@@ -4,8 +4,12 @@
 // whole surface, then robustly with a stretch of the head about its centre,
 // then a non-rigid fit of the stretched template to the scan. Writes the
 // template with its points moved onto the scan, so that every tool that
-// works on the template mesh takes it.
+// works on the template mesh takes it. Given no landmark file for the scan
+// (four arguments), it finds the scan's pose and landmarks itself, prints
+// them to be checked and fits with them; where the scan does not show its
+// pose clearly it refuses and asks for them.
 
+#include "fit/findlandmarks.h"
 #include "fit/fitcheck.h"
 #include "fit/landmarkcheck.h"
 #include "fit/landmarks.h"
@@ -36,6 +40,9 @@ namespace
 constexpr double kMinMatchedAlignment = 0.2;   // share of template samples matched by the rigid alignment
 constexpr double kMaxLandmarkAlignment = 20.0; // mm on the template's head (times the scale on the scan's), root
                                                // mean square of the landmark residuals after alignment
+constexpr double kMaxFoundAlignment = 10.0;    // mm, the same for landmarks found on the scan: a head's
+                                               // landmarks lie within about 5 mm of the template's after
+                                               // the alignment, a landmark found astray 20 mm and more
 constexpr double kMaxLandmarkFit = 10.0;       // mm, the same after the fit
 constexpr double kMaxUnmatched = 0.8;          // share of template points without a match after the fit
 constexpr double kMaxMean = 0.5;               // mm, mean distance of the fitted points to the scan
@@ -44,6 +51,8 @@ constexpr double kMaxStretch = 0.3;            // largest entry of S - I taken a
 constexpr double kMinScale = 0.5;              // the scan's head against the template's, by their landmarks:
 constexpr double kMaxScale = 2.0;              // a newborn's to an adult's on a child's template, and room
 constexpr double kLandmarkWeight = 0.5;        // the landmarks in the dense fit, all together, against the surface
+constexpr double kTemplateLandmarkReach = 15;  // mm: the farthest a template landmark file's row may lie from the
+                                               // template's own landmark of that name, to go with found ones
 
 // What a fit starts from, read and checked.
 struct Inputs
@@ -53,24 +62,9 @@ struct Inputs
   TriangleSurface scan;
   std::vector<Landmark> templateLandmarks;
   std::vector<Landmark> scanLandmarks;
-  double scale = 1; // of the template to the scan's size, once scaled
+  double scale = 1;   // of the template to the scan's size, once scaled
+  bool found = false; // the scan's landmarks were found on it, not given
 };
-
-// A stretch that a head's shape can have: finite, within kMaxStretch of none.
-bool StretchIsPlausible(const StretchedPose& pose)
-{
-  for (int a = 0; a < 3; ++a)
-  {
-    for (int c = 0; c < 3; ++c)
-    {
-      if (!(std::abs(pose.stretch[a][c] - (a == c ? 1.0 : 0.0)) <= kMaxStretch) || !std::isfinite(pose.motion.t[a]))
-      {
-        return false;
-      }
-    }
-  }
-  return true;
-}
 
 void Print(const char* text)
 {
@@ -164,11 +158,11 @@ int ReadLandmarkFiles(const char* templatePath, const char* scanPath, Inputs& in
   return 0;
 }
 
-// Reads the template, the scan and the landmarks (argv[1] to argv[4]). 0
-// when all are read, else the exit status (after its message).
-int ReadInputs(char* argv[], Inputs& in)
+// Reads the template and the scan (the first two paths). 0 when both are
+// read, else the exit status (after its message).
+int ReadTemplateAndScan(const char* templatePath, const char* scanPath, Inputs& in)
 {
-  in.templateSurface = ReadSurface(argv[1]);
+  in.templateSurface = ReadSurface(templatePath);
   if (!in.templateSurface)
   {
     return -1;
@@ -176,19 +170,132 @@ int ReadInputs(char* argv[], Inputs& in)
   in.templ = SurfaceTriangles(in.templateSurface);
   if (in.templ.triangles.empty())
   {
-    return Refuse(std::string("Template ") + argv[1] + " has no triangle");
+    return Refuse(std::string("Template ") + templatePath + " has no triangle");
   }
-  if (!ReadScan(argv[2], in.scan))
+  if (!ReadScan(scanPath, in.scan))
   {
     return -1;
   }
   double extent;
   if (const char* unit = ScanUnitProblem(in.scan, extent))
   {
-    return Refuse(std::string("Cannot fit scan ") + argv[2] + ": it is " + NumberText(extent) +
+    return Refuse(std::string("Cannot fit scan ") + scanPath + ": it is " + NumberText(extent) +
       " across, the size of a head in " + unit + "; the scan must be in millimetres, as the template");
   }
-  return ReadLandmarkFiles(argv[3], argv[4], in);
+  return 0;
+}
+
+// The rows of the found landmarks that go with a template landmark file of
+// `count` rows: all five, or the three on the midline; empty for another
+// count.
+std::vector<int> FoundRows(size_t count)
+{
+  if (count == kFiveLandmarks)
+  {
+    return { 0, 1, 2, 3, 4 };
+  }
+  return count == 3 ? std::vector<int>{ 0, 3, 4 } : std::vector<int>{};
+}
+
+// Checks the template's landmark file against the template's own landmarks
+// (TemplateLandmarks): the found landmarks go with it only when it holds
+// them in the recommended order. 0 when it does, else the exit status (after
+// its message).
+int CheckTemplateLandmarks(const char* path, const Inputs& in, const std::vector<int>& rows)
+{
+  const std::string refusal = std::string("Cannot find landmarks to go with ") + path + ": ";
+  if (rows.empty())
+  {
+    return Refuse(refusal + "it holds " + std::to_string(in.templateLandmarks.size()) +
+      " landmarks, not the five of the recommended order (nasion, right tragus, left tragus, vertex, "
+      "opisthocranion) or the three on the midline (nasion, vertex, opisthocranion)");
+  }
+  std::vector<Landmark> own;
+  if (!TemplateLandmarks(in.templ, own))
+  {
+    return Refuse(std::string("Cannot find landmarks on a template without a face with a nasion; give the "
+                              "scan's landmarks too"));
+  }
+  for (size_t i = 0; i < rows.size(); ++i)
+  {
+    const double off = Distance(in.templateLandmarks[i].data(), own[rows[i]].data());
+    if (!(off <= kTemplateLandmarkReach))
+    {
+      return Refuse(refusal + "its landmark " + std::to_string(i + 1) + " lies " + NumberText(off) +
+        " mm from the template's " + kLandmarkNames[rows[i]] + "; give them in the recommended order");
+    }
+  }
+  return 0;
+}
+
+// Prints the landmarks found, as curve rows with their names and how sure
+// each is, and the cues they were found by with the least of the printed
+// landmarks' certainties.
+void PrintFound(const FoundLandmarks& found, const std::vector<int>& rows)
+{
+  Print("Landmarks found on the scan (x y z name certainty):\n");
+  for (int row : rows)
+  {
+    char text[3 * kNumberTextSize];
+    const char* end = FormatCurvePoint(found.landmarks[row].point.data(), text);
+    std::cout << std::string(static_cast<const char*>(text), end) << ' ' << found.landmarks[row].name << ' ';
+    PrintNumber(found.landmarks[row].confidence);
+    Print("\n");
+  }
+  Print("Found by: mirror plane ");
+  PrintNumber(found.mirrorResidual);
+  Print(" mm (the best other ");
+  PrintNumber(found.mirrorRunnerUp);
+  Print(found.xFromPlane ? " mm, set the sides), " : " mm, not used), ");
+  Print(found.upFromOpening ? "neck opening " : "opening ");
+  PrintNumber(found.openingAngle);
+  Print(found.upFromOpening ? " degrees from the template's up (set up), template " : " degrees, template ");
+  PrintNumber(found.poseDistance);
+  Print(" mm from the scan (turned another way ");
+  PrintNumber(found.poseRunnerUp);
+  Print(" mm); certainty ");
+  double least = 1;
+  for (int row : rows)
+  {
+    least = std::min(least, found.landmarks[row].confidence);
+  }
+  PrintNumber(least);
+  Print("\n");
+}
+
+// Finds the scan's landmarks (the four-argument form): reads the template's
+// landmark file, checks it, finds the landmarks and prints those that go
+// with the file, in its order. 0 when found, else the exit status (after its
+// message).
+int FindScanLandmarks(const char* scanPath, const char* templatePath, const TriangleTree& scanTree, Inputs& in)
+{
+  if (!ReadLandmarks(templatePath, in.templateLandmarks))
+  {
+    std::cout << CurveFileError(templatePath, true);
+    return 1;
+  }
+  if (const char* problem = LandmarkProblem(in.templateLandmarks))
+  {
+    return Refuse(std::string("Cannot align with the landmarks of ") + templatePath + ": " + problem);
+  }
+  const std::vector<int> rows = FoundRows(in.templateLandmarks.size());
+  if (const int status = CheckTemplateLandmarks(templatePath, in, rows))
+  {
+    return status;
+  }
+  const FoundLandmarks found = FindLandmarks(in.templ, in.scan, scanTree);
+  if (!found.problem.empty())
+  {
+    return Refuse(std::string("Cannot find the landmarks of scan ") + scanPath + ": " + found.problem +
+      "; give them in a landmark file (the five-argument form)");
+  }
+  PrintFound(found, rows);
+  for (int row : rows)
+  {
+    in.scanLandmarks.push_back(found.landmarks[row].point);
+  }
+  in.found = true;
+  return 0;
 }
 
 // A single swap of two landmarks in `order`, in words ("the patient's right
@@ -217,11 +324,24 @@ std::string SwapText(const std::vector<int>& order)
   return " (landmarks " + std::to_string(moved[0] + 1) + " and " + std::to_string(moved[1] + 1) + " swapped)";
 }
 
+// To follow the refusal of a fit from landmarks found on the scan: what to
+// do instead; empty for given landmarks.
+std::string FoundAdvice(const Inputs& in)
+{
+  return in.found ? "; the landmarks were found on the scan, not given: check them above, correct them where "
+                    "they are off and give them as the scan's landmark file (the five-argument form)"
+                  : "";
+}
+
 // Why landmarks may not fit, to follow a refusal: an order of the scan's
 // landmarks that fits much better, where there is one, else the landmark
 // lying farthest off when the landmarks are fitted alone.
 std::string LandmarkHint(const Inputs& in)
 {
+  if (in.found)
+  {
+    return FoundAdvice(in);
+  }
   const std::vector<int> order =
     BetterLandmarkOrder(in.scanLandmarks, in.templateLandmarks, kMaxLandmarkAlignment * in.scale);
   if (!order.empty())
@@ -294,7 +414,7 @@ bool AlignScan(const Inputs& in, const TriangleTree& scanTree, StretchedPose& po
   }
   pose = RefineStretch(in.templ, templateNormals, templateAreas, scanTree, rigid.transform.Inverse(),
     in.templateLandmarks, in.scanLandmarks);
-  if (!StretchIsPlausible(pose))
+  if (!StretchIsPlausible(pose, kMaxStretch))
   {
     pose = StretchedPose();
     pose.motion = rigid.transform.Inverse();
@@ -360,7 +480,7 @@ RigidTransform FitFrame(const StretchedPose& pose)
 // Prints the fit's figures and judges them; 0 when the fit holds (with a
 // line that says why to check it, where a figure calls for that), else the
 // exit status (after its message).
-int JudgeFit(const FitResult& fit, const Residuals& landmarks)
+int JudgeFit(const Inputs& in, const FitResult& fit, const Residuals& landmarks)
 {
   Print("Distance from the fitted template points to the scan (mm): mean ");
   PrintNumber(fit.mean);
@@ -373,15 +493,15 @@ int JudgeFit(const FitResult& fit, const Residuals& landmarks)
   Print("%\n");
   if (!(fit.unmatched <= kMaxUnmatched) || !(fit.mean <= kMaxMean))
   {
-    return Refuse("The fit failed: the fitted template does not lie on the scan");
+    return Refuse("The fit failed: the fitted template does not lie on the scan" + FoundAdvice(in));
   }
   if (!(fit.change <= kMaxChange))
   {
-    return Refuse("The fit failed: it did not converge");
+    return Refuse("The fit failed: it did not converge" + FoundAdvice(in));
   }
   if (!(landmarks.rms <= kMaxLandmarkFit))
   {
-    return Refuse("The fit failed: the fitted template's landmarks lie far from the scan's");
+    return Refuse("The fit failed: the fitted template's landmarks lie far from the scan's" + FoundAdvice(in));
   }
   const std::string check = FitCheckReasons(100.0 * fit.unmatched, landmarks.largest);
   if (!check.empty())
@@ -411,18 +531,29 @@ int main(int argc, char* argv[])
 {
   QuietVtk();
   UseWorkThreads();
-  if (argc != 6)
+  if (argc != 5 && argc != 6)
   {
     std::cout << "Usage: template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv scan_landmarks.crv fitted.vtk\n"
+                 "       template.vtk scan.(vtk|vtp|stl|ply|obj) template_landmarks.crv fitted.vtk\n"
                  "Inputs: the template mesh, a raw scan of a head, and the same landmarks (at least 3, in the\n"
                  "        same order) on the template and on the scan, as curve files\n"
                  "Output: fitted.vtk, the template with its points moved onto the scan, in the template's frame\n"
+                 "Without the scan's landmarks: finds the scan's pose and the places on it of the template's five\n"
+                 "        landmarks (nasion, right tragus, left tragus, vertex, opisthocranion) or three on the\n"
+                 "        midline, prints them as curve rows to check (and give as scan_landmarks.crv where they\n"
+                 "        are off), and fits with them\n"
                  "Performs: rigid alignment of the scan from the landmarks, refined against the whole surface,\n"
                  "          then a non-rigid fit of the template to the scan.\n";
     return -1;
   }
   Inputs in;
-  if (const int status = ReadInputs(argv, in))
+  if (const int status = ReadTemplateAndScan(argv[1], argv[2], in))
+  {
+    return status;
+  }
+  const TriangleTree scanTree(in.scan.points, in.scan.triangles);
+  if (const int status =
+        argc == 5 ? FindScanLandmarks(argv[2], argv[3], scanTree, in) : ReadLandmarkFiles(argv[3], argv[4], in))
   {
     return status;
   }
@@ -430,7 +561,6 @@ int main(int argc, char* argv[])
   {
     return status;
   }
-  const TriangleTree scanTree(in.scan.points, in.scan.triangles);
   StretchedPose pose;
   if (!AlignScan(in, scanTree, pose))
   {
@@ -444,7 +574,7 @@ int main(int argc, char* argv[])
   const std::vector<Landmark> scanInTemplate = Moved(toTemplate, in.scanLandmarks);
   const Residuals aligned = PrintResiduals(
     "Landmark residuals after alignment (mm):", Moved(toTemplate, PosedLandmarks(in, pose)), scanInTemplate);
-  if (!(aligned.rms <= kMaxLandmarkAlignment * in.scale))
+  if (!(aligned.rms <= (in.found ? kMaxFoundAlignment : kMaxLandmarkAlignment) * in.scale))
   {
     return Refuse("The fit failed: the landmarks do not fit the scan" + LandmarkHint(in));
   }
@@ -453,9 +583,9 @@ int main(int argc, char* argv[])
   // The fitted landmarks back in the template's frame.
   const Residuals fitted =
     PrintResiduals("Landmark residuals after the fit (mm):", Moved(toTemplate, fit.moved), scanInTemplate);
-  if (const int status = JudgeFit(fit, fitted))
+  if (const int status = JudgeFit(in, fit, fitted))
   {
     return status;
   }
-  return WriteFitted(in, fit, toTemplate, argv[5]) ? 0 : -1;
+  return WriteFitted(in, fit, toTemplate, argv[argc - 1]) ? 0 : -1;
 }

@@ -243,6 +243,51 @@ void WriteFits(std::ostringstream& html, const VisitTable& table)
        << NumberText(kCheckUnmatchedPercent) << "% of the template found no match on the scan or a landmark lies more "
        << "than " << NumberText(kCheckLandmarkMm) << " mm off after the fit; figures beyond a limit are marked.</p>\n";
 }
+
+// The marks' colors of the landmarks found, for the picture's caption:
+// "blue: nasion (0), ..., red: opisthocranion (4)".
+std::string MarkColors(const FoundFit& fit)
+{
+  std::vector<std::string> colors;
+  for (const ListedLandmark& landmark : fit.landmarks)
+  {
+    colors.push_back(std::string(MarkColor(landmark.index)) + ": " + LandmarkWords(landmark.index) + " (" +
+      std::to_string(landmark.index) + ")");
+  }
+  return Enumeration(colors);
+}
+
+// The landmarks found on a visit's scan: the sentence that says what they
+// are and what to do where they are off, their table and the picture that
+// marks them on the visit's fitted surface.
+void WriteFound(std::ostringstream& html, const FoundFit& fit)
+{
+  const std::string title = "Landmarks found on the scan of visit " + fit.visit;
+  html << "<div class=\"found\" data-visit=\"" << Escape(fit.visit) << "\">\n<h3>" << Escape(title)
+       << "</h3>\n<p class=\"check\">These landmarks were found on the scan automatically, not given, and the fit "
+          "was made from them: check them on the picture, and where one is off, copy <code>"
+       << Escape(fit.folder + "/found_landmarks.crv")
+       << "</code> into the cohort folder, correct its row there (x y z in the scan's coordinates) and name the "
+          "copy as the visit's landmarks in visits.tsv, so that the visit is fitted again from them.</p>\n"
+          "<table class=\"cards\">\n<thead><tr><th>Landmark</th><th>Marked in</th>"
+          "<th>Certainty (0 to 1)</th><th>On the scan, x y z (mm)</th></tr></thead>\n<tbody>\n";
+  for (const ListedLandmark& landmark : fit.landmarks)
+  {
+    html << "<tr data-landmark=\"" << LandmarkWords(landmark.index) << "\"><th scope=\"row\">"
+         << LandmarkWords(landmark.index) << "</th><td data-label=\"Marked in\">" << MarkColor(landmark.index)
+         << "</td>" << NumberCell("Certainty", "", Rounded(landmark.certainty, 2))
+         << "<td data-label=\"On the scan (mm)\">" << Escape(landmark.position) << "</td></tr>\n";
+  }
+  html << "</tbody>\n</table>\n<figure>\n<img alt=\"" << Escape(title)
+       << "\" width=\"1200\" height=\"800\" src=\"data:image/png;base64," << Base64(fit.png)
+       << "\">\n<figcaption>The visit's fitted surface (the template moved onto the scan: the scan's shape in the "
+          "template's frame) from the front, the back, the top and both sides, the cells within "
+       << NumberText(kMarkMm) << " mm of each landmark found painted in its color: " << MarkColors(fit)
+       << ", the numbers of the legend's bar; gray is the rest of the head. The certainty says how clearly the "
+          "scan showed what placed a landmark: the lower, the more it needs checking. The nasion is mostly "
+          "found within about 6 mm; the tragi, the vertex and the opisthocranion can be 10 to 25 mm "
+          "off.</figcaption>\n</figure>\n</div>\n";
+}
 }
 
 std::string CourseSummary(const VisitTable& table)
@@ -272,7 +317,7 @@ std::string CourseHeader(const VisitTable& table)
     ".</p>\n<p id=\"summary\" class=\"summary\">" + Escape(CourseSummary(table)) + "</p>\n";
 }
 
-std::string CourseSection(const VisitTable& table)
+std::string CourseSection(const VisitTable& table, const std::vector<FoundFit>& found)
 {
   std::ostringstream html;
   html << "<section id=\"course\">\n<h2>Course over the visits</h2>\n";
@@ -300,6 +345,10 @@ std::string CourseSection(const VisitTable& table)
       WriteFits(html, table);
       break;
     }
+  }
+  for (const FoundFit& fit : found)
+  {
+    WriteFound(html, fit);
   }
   html << "</section>\n";
   return html.str();

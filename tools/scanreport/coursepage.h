@@ -5,9 +5,11 @@
 // (its `check` text) is marked wherever it appears. Nothing fails.
 #pragma once
 
+#include "tools/scanreport/foundlandmarks.h"
 #include "tools/scanreport/measurestable.h"
 
 #include <string>
+#include <vector>
 
 // The course in one plain sentence (not HTML): the CVAI and its level at the
 // first and the latest visit (ages in whole months, or "at the first visit"
@@ -24,5 +26,7 @@ std::string CourseHeader(const VisitTable& table);
 
 // The course's section of the page (HTML): the visits' table, the charts (of
 // two visits or more) and, where a visit's scan was fitted, the fits' table
-// with the limits.
-std::string CourseSection(const VisitTable& table);
+// with the limits, then for each visit whose landmarks were found (`found`,
+// painted) the landmarks named with their certainty, the picture that marks
+// them and what to do where they are off.
+std::string CourseSection(const VisitTable& table, const std::vector<FoundFit>& found = {});

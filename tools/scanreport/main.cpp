@@ -6,9 +6,11 @@
 // picture. With "-" for
 // the final scan, the page of one scan (a child's one visit): its measures
 // and the picture of its asymmetry. Given the subject's measures table, the
-// page opens with the course over every visit; given also the subject's
-// score folder (shapestats score), it shows the subject against the
-// reference group.
+// page opens with the course over every visit, and where a visit's
+// landmarks were found on its raw scan (the workflow's fit.txt beside the
+// table: foundlandmarks.h), shows them marked on the visit's fitted surface
+// for checking; given also the subject's score folder (shapestats score), it
+// shows the subject against the reference group.
 // The pictures and their numbers come from the tools themselves (celldist,
 // mirrorasym, scancompare, colorsnap, colorstats), run beside this one in a
 // scratch folder (as many at once as it may use cores), so that the page
@@ -23,6 +25,7 @@
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
+#include "tools/scanreport/foundlandmarks.h"
 #include "tools/scanreport/reportpage.h"
 #include "tools/scanreport/toolruns.h"
 
@@ -155,6 +158,35 @@ bool CheckInputs(ReportContents& report, vtkIdType& cells, vtkSmartPointer<vtkPo
     {
       std::cout << "Cannot measure scan " << (s == 0 ? report.firstScan : report.finalScan) << ": it " << problem
                 << '\n';
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads the fits of the measures table's visits whose landmarks were found
+// (into report.found), with their fitted surfaces, each of the template's
+// `cells` cells. False after printing the line that refuses them.
+bool CheckFoundFits(ReportContents& report, vtkIdType cells)
+{
+  const std::string problem = report.course ? ReadFoundFits(report.measuresTable, *report.course, report.found) : "";
+  if (!problem.empty())
+  {
+    std::cout << "Cannot read the landmarks found on a visit's scan: " << problem << '\n';
+    return false;
+  }
+  for (FoundFit& fit : report.found)
+  {
+    const std::string path = FittedSurface(fit);
+    fit.fitted = ReadSurface(path.c_str());
+    if (!fit.fitted)
+    {
+      return false;
+    }
+    if (fit.fitted->GetNumberOfCells() != cells)
+    {
+      std::cout << "Fitted surface " << path << " does not lie on the mesh of template " << report.templateMesh
+                << ": it has " << fit.fitted->GetNumberOfCells() << " cells, the template " << cells << '\n';
       return false;
     }
   }
@@ -361,13 +393,51 @@ std::string PngName(const Picture& picture)
 // colorsnap's run that paints the z-scores of a score folder.
 const Job kZScorePicture = { "colorsnap", { "first.vtk", "zscore.clr", "zscore.png" }, 0 };
 
+// The folder in the scratch folder of the k-th visit whose landmarks were
+// found: its fitted surface linked as fitted.vtk, the marks of its landmarks
+// as landmarks_found.clr (the legend's title) and their picture.
+std::string FoundFolder(size_t k)
+{
+  return "found" + std::to_string(k);
+}
+
+// Writes the marks of the landmarks found on each visit (LandmarkMarks, over
+// the rainbow map from 0 to 4) into its folder, adds its fitted surface to
+// the inputs to link there, and the colorsnap run that paints them to
+// `painted`. Returns an empty text, or what could not be written.
+std::string WriteMarks(
+  const fs::path& scratch, const ReportContents& report, std::vector<Input>& inputs, std::vector<Job>& painted)
+{
+  for (size_t k = 0; k < report.found.size(); ++k)
+  {
+    const std::string folder = FoundFolder(k);
+    const std::string marks = (scratch / folder / "landmarks_found.clr").string();
+    std::error_code error;
+    fs::create_directory(scratch / folder, error);
+    OutputFile out = OpenColorFile(marks.c_str());
+    WriteColorHeader(out, "0", "4", "rainbow");
+    for (double mark : LandmarkMarks(report.found[k]))
+    {
+      WriteColorValue(out, mark);
+    }
+    if (error || !CloseOutputFile(out, marks.c_str()))
+    {
+      return "cannot write " + marks;
+    }
+    inputs.push_back({ folder + "/fitted.vtk", FittedSurface(report.found[k]) });
+    painted.push_back(
+      { "colorsnap", { folder + "/fitted.vtk", folder + "/landmarks_found.clr", folder + "/landmarks_found.png" }, 0 });
+  }
+  return "";
+}
+
 // Runs the tools in the scratch folder: first those that make the color
-// files, then colorsnap for every picture (and for the z-scores when
-// `scored`) beside one colorstats of all, whose table lands in
-// `statistics`. Returns an empty text, or the line about the first run that
-// failed.
+// files, then colorsnap for every picture and the runs of `painted` (the
+// z-scores, the landmarks found) beside one colorstats of the pictures',
+// whose table lands in `statistics`. Returns an empty text, or the line
+// about the first run that failed.
 std::string RunTools(const fs::path& scratch, const std::vector<Job>& made, const std::vector<Picture>& pictures,
-  bool scored, std::string& statistics)
+  const std::vector<Job>& painted, std::string& statistics)
 {
   std::vector<Job> jobs = made;
   std::vector<std::string> outputs;
@@ -383,10 +453,7 @@ std::string RunTools(const fs::path& scratch, const std::vector<Job>& made, cons
     jobs.push_back({ "colorsnap", { p.surface, p.colorFile, PngName(p) }, 0 });
     statsArguments.push_back(p.colorFile);
   }
-  if (scored)
-  {
-    jobs.push_back(kZScorePicture);
-  }
+  jobs.insert(jobs.end(), painted.begin(), painted.end());
   jobs.push_back({ "colorstats", statsArguments, 0 });
   problem = RunJobs(jobs, scratch, outputs);
   statistics = outputs.back();
@@ -432,6 +499,10 @@ std::string CollectResults(const fs::path& scratch, const std::vector<Input>& in
     report.score->png = ReadWhole(scratch / "zscore.png");
     report.score->painted = { kZScorePicture.tool, Shown(kZScorePicture.arguments, inputs) };
   }
+  for (size_t k = 0; k < report.found.size(); ++k)
+  {
+    report.found[k].png = ReadWhole(scratch / FoundFolder(k) / "landmarks_found.png");
+  }
   return "";
 }
 
@@ -460,7 +531,9 @@ void PrintUsage()
                "          asymmetry, with its statistics. Renders off screen: needs an X display\n"
                "          (without one: xvfb-run -a scanreport ...). With the score folder that shapestats\n"
                "          score wrote of the subject (score.tsv, zscore.clr), its distance from the reference\n"
-               "          group with the percentile and a picture of its z-scores on the first scan.\n";
+               "          group with the percentile and a picture of its z-scores on the first scan.\n"
+               "          Where the workflow found a visit's landmarks (VISIT/fit.txt beside the table lists\n"
+               "          them), they are named and marked on a picture of VISIT/fitted.vtk, to be checked.\n";
 }
 }
 
@@ -485,7 +558,7 @@ int main(int argc, char* argv[])
   vtkIdType cells = 0;
   vtkSmartPointer<vtkPolyData> scans[2];
   if (!CheckInputs(report, cells, scans) || !CheckScore(report, argc == 8 ? argv[7] : nullptr, cells) ||
-    !CheckSurroundings(reportPath))
+    !CheckFoundFits(report, cells) || !CheckSurroundings(reportPath))
   {
     return -1;
   }
@@ -512,13 +585,18 @@ int main(int argc, char* argv[])
   const std::vector<Job> made = ColorFileRuns(cells, report.OneScan());
   const std::vector<Picture> pictures = Pictures(made, growth);
   std::string statistics;
+  std::vector<Job> painted = report.score ? std::vector<Job>{ kZScorePicture } : std::vector<Job>{};
+  if (problem.empty())
+  {
+    problem = WriteMarks(scratch, report, inputs, painted);
+  }
   if (problem.empty())
   {
     problem = LinkInputs(scratch, inputs);
   }
   if (problem.empty())
   {
-    problem = RunTools(scratch, made, pictures, report.score.has_value(), statistics);
+    problem = RunTools(scratch, made, pictures, painted, statistics);
   }
   if (problem.empty())
   {

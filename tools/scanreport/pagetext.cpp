@@ -3,6 +3,7 @@
 #include "surftools/outputfile.h"
 #include "tools/scanreport/measurestable.h"
 
+#include <algorithm>
 #include <charconv>
 
 const MeasureText kMeasureText[kHeadShapeColumns] = {
@@ -107,4 +108,25 @@ std::string LevelScaleText()
 std::string PatientSideText(const std::string& side)
 {
   return side == "right" || side == "left" ? "the patient's " + side : "";
+}
+
+std::string Base64(const std::string& bytes)
+{
+  static const char* const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3)
+  {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    unsigned long group = 0;
+    for (size_t k = 0; k < 3; ++k)
+    {
+      group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+    }
+    for (size_t k = 0; k < 4; ++k)
+    {
+      text += k <= n ? digits[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return text;
 }

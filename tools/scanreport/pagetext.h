@@ -1,7 +1,7 @@
 // The text of scanreport's page as a clinician reads it: HTML escaping,
 // numbers rounded for reading, the head-shape measures named in words and the
-// plagiocephaly levels' words. Pure functions of their arguments; nothing
-// fails.
+// plagiocephaly levels' words; and the pictures' bytes as the page embeds
+// them. Pure functions of their arguments; nothing fails.
 #pragma once
 
 #include "measure/headshape.h"
@@ -46,3 +46,6 @@ std::string LevelScaleText();
 // The patient's side of a flattened back of the head in words: "the
 // patient's right" or "the patient's left"; "" for "none".
 std::string PatientSideText(const std::string& side);
+
+// The bytes in base64 (RFC 4648, with padding), as data: URIs embed them.
+std::string Base64(const std::string& bytes);

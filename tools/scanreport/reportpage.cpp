@@ -110,28 +110,6 @@ std::string CommandLine(const std::string& tool, const std::vector<std::string>&
   return line;
 }
 
-// The bytes in base64 (RFC 4648, with padding), as data: URIs embed them.
-std::string Base64(const std::string& bytes)
-{
-  static const char* const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3)
-  {
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    unsigned long group = 0;
-    for (size_t k = 0; k < 3; ++k)
-    {
-      group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    }
-    for (size_t k = 0; k < 4; ++k)
-    {
-      text += k <= n ? digits[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-  }
-  return text;
-}
-
 std::string ShownCommandLine(const ShownCommand& command)
 {
   return Escape(CommandLine(command.tool, command.arguments));
@@ -452,7 +430,7 @@ std::string ReportPage(const ReportContents& contents)
   WriteHeader(html, contents);
   if (contents.course)
   {
-    html << CourseSection(*contents.course);
+    html << CourseSection(*contents.course, contents.found);
   }
   WriteMeasures(html, contents);
   WriteMaps(html, contents);

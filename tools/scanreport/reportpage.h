@@ -12,6 +12,7 @@
 #pragma once
 
 #include "measure/headshape.h"
+#include "tools/scanreport/foundlandmarks.h"
 #include "tools/scanreport/measurestable.h"
 #include "tools/scanreport/scorefolder.h"
 
@@ -63,6 +64,7 @@ struct ReportContents
   std::vector<std::pair<std::string, std::string>> extremes; // scancompare's report block: name, value
   std::string measuresTable;                                 // the measures table as the user named it, or ""
   std::optional<VisitTable> course;                          // read from it
+  std::vector<FoundFit> found;                               // its visits whose landmarks were found, painted
   std::optional<PageScore> score;                            // where a score folder is given
 
   // The page of one scan: "-" for the final scan (then shapes[1] is not

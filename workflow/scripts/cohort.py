@@ -10,7 +10,11 @@ Run as a script, the workflow's jobs write the tables (run in OUT):
     cohort.py measures SUBJECT/shapes.tsv SUBJECT [VISIT AGE_DAYS SCAN LANDMARKS SEX]...
     cohort.py concatenate OUT_TABLE TABLE...
     cohort.py subjects OUT_TABLE [SUBJECT TABLE]...
-    cohort.py growth OUT_TABLE GROWTH_TABLE [SUBJECT FIRST_AGE LATEST_AGE]..."""
+    cohort.py growth OUT_TABLE GROWTH_TABLE [SUBJECT FIRST_AGE LATEST_AGE]...
+    cohort.py landmarks FIT_TEXT OUT_CURVE
+
+LANDMARKS is the visit's landmark file, empty for a scan on the template,
+or FOUND for a raw scan whose landmarks fittemplate finds on it."""
 
 import os
 import re
@@ -23,6 +27,17 @@ NAME_PATTERN = r"[A-Za-z0-9](?:[A-Za-z0-9_. -]*[A-Za-z0-9_.-])?"
 RESERVED = {"logs"}
 SCAN_FORMATS = (".vtk", ".vtp", ".stl", ".ply", ".obj")
 ON_TEMPLATE_FORMATS = (".vtk", ".vtp")
+# A scan without landmarks is a raw scan, its landmarks to be found on it,
+# when it is of a format that never lies on the template, or when its point
+# or cell count is not the template's (onmesh check's difference, as
+# surftools/meshcells.h words it); with the template's counts but other
+# cells it is an on-template scan gone wrong, and refused.
+RAW_ONLY_FORMATS = (".stl", ".ply", ".obj")
+OTHER_COUNTS = re.compile(r"it has [0-9]+ (points|cells|vertices, lines or strips), the template [0-9]+")
+# The landmarks field of `cohort.py measures` for such a scan.
+FOUND = "FOUND"
+# The line of fittemplate's output before the rows of the landmarks it found.
+FOUND_HEADER = "Landmarks found on the scan (x y z name certainty):"
 VISITS_HEADER = ["subject", "visit", "age_days", "scan", "landmarks"]
 FIT_COLUMNS = ["fit_landmark_rms", "fit_landmark_largest", "fit_distance_mean", "fit_unmatched_percent"]
 # visits.tsv's optional column of the child's sex: the growth standard differs for girls and boys.
@@ -30,12 +45,13 @@ SEXES = ("female", "male", "")
 
 
 class Visit:
-    def __init__(self, name, age, scan, landmarks, line, columns=None):
+    def __init__(self, name, age, scan, landmarks, line, columns=None, found=False):
         self.name = name
         self.age = age  # whole days, or None where the cohort gives no ages
         self.scan = scan  # relative to the cohort folder
-        self.landmarks = landmarks  # relative to the cohort folder; "" for a scan on the template
-        self.raw = bool(landmarks)
+        self.landmarks = landmarks  # relative to the cohort folder; "" for a scan on the template or found
+        self.found = found  # a raw scan without landmarks: fittemplate finds them
+        self.raw = bool(landmarks) or found
         # A scan on the template in another format than legacy VTK, written as
         # one (onmesh write) for the tools.
         self.written = not self.raw and not scan.lower().endswith(".vtk")
@@ -59,23 +75,25 @@ def visit_problem(cohort, fields):
         return "the age '%s' is not a whole number of days" % age
     if not os.path.isfile(os.path.join(cohort, scan)):
         return "the scan %s does not exist" % (scan or "(none given)")
-    if landmarks:
-        if not scan.lower().endswith(SCAN_FORMATS):
-            return "the raw scan %s is not one of %s" % (scan, ", ".join(SCAN_FORMATS))
-        if not os.path.isfile(os.path.join(cohort, landmarks)):
-            return "the landmarks %s do not exist" % landmarks
-        if not os.path.isfile(os.path.join(cohort, "template_landmarks.crv")):
-            return "the raw scan needs the cohort's template_landmarks.crv, which does not exist"
-        return None
-    if not scan.lower().endswith(ON_TEMPLATE_FORMATS):
-        return "the scan %s has no landmarks, so it must lie on the template as a .vtk or .vtp file" % scan
+    if not scan.lower().endswith(SCAN_FORMATS):
+        return "the %sscan %s is not one of %s" % ("raw " if landmarks else "", scan, ", ".join(SCAN_FORMATS))
+    if landmarks and not os.path.isfile(os.path.join(cohort, landmarks)):
+        return "the landmarks %s do not exist" % landmarks
+    return raw_problem(cohort) if landmarks else None
+
+
+def raw_problem(cohort):
+    """What keeps the cohort from fitting a raw scan, or None."""
+    if not os.path.isfile(os.path.join(cohort, "template_landmarks.crv")):
+        return "the raw scan needs the cohort's template_landmarks.crv, which does not exist"
     return None
 
 
 def mesh_problems(onmesh, cohort, scans):
     """Why each of the scans (relative to the cohort folder) does not lie on
     the template's mesh, by `onmesh check` in one run: a dict of scan to
-    problem, None where it does."""
+    problem, None where it does, FOUND where its counts are not the
+    template's (a raw scan)."""
     if not scans:
         return {}
     paths = [os.path.join(cohort, scan) for scan in scans]
@@ -87,8 +105,8 @@ def mesh_problems(onmesh, cohort, scans):
         return {scan: "the template cannot be read (%s)" % why for scan in scans}
     problems = {}
     for scan, (_, cells, why) in zip(scans, rows):
-        problems[scan] = (None if cells == "same" else
-                          "the scan %s has no landmarks, but its cells differ from the template's" % scan
+        problems[scan] = (None if cells == "same" else FOUND if cells == "different" and OTHER_COUNTS.fullmatch(why)
+                          else "the scan %s has no landmarks, but its cells differ from the template's" % scan
                           if cells == "different" else "the scan %s cannot be read (%s)" % (scan, why))
     return problems
 
@@ -116,7 +134,8 @@ def read_visits(cohort, problems, onmesh):
         if len(VISITS_HEADER) <= len(fields) <= len(header):
             checked[number] = visit_problem(cohort, fields[:len(VISITS_HEADER)])
     cells = mesh_problems(onmesh, cohort, sorted({fields[3] for number, fields in rows if number in checked
-                                                  and checked[number] is None and not fields[4]}))
+                                                  and checked[number] is None and not fields[4]
+                                                  and fields[3].lower().endswith(ON_TEMPLATE_FORMATS)}))
     visits, refused, seen = {}, set(), set()
     for number, fields in rows:
         subject = fields[0]
@@ -126,7 +145,9 @@ def read_visits(cohort, problems, onmesh):
                                                   if len(header) > len(VISITS_HEADER) else len(header))
         else:
             where += ", visit %s" % fields[1]
-            problem = checked[number] or (cells.get(fields[3]) if not fields[4] else None)
+            found = not fields[4] and (fields[3].lower().endswith(RAW_ONLY_FORMATS) or cells.get(fields[3]) == FOUND)
+            problem = checked[number] or (raw_problem(cohort) if found else cells.get(fields[3]) if not fields[4]
+                                          else None)
             if problem is None and (subject, fields[1]) in seen:
                 problem = "the visit is listed twice"
         if problem:
@@ -140,7 +161,8 @@ def read_visits(cohort, problems, onmesh):
             refused.add(subject)
             continue
         seen.add((subject, fields[1]))
-        visits.setdefault(subject, []).append(Visit(fields[1], int(fields[2]), fields[3], fields[4], number, columns))
+        visits.setdefault(subject, []).append(Visit(fields[1], int(fields[2]), fields[3], fields[4], number, columns,
+                                                    found))
     for subject in sorted(visits):
         # One child, one sex: a visit that leaves it empty takes the others'.
         sexes = sorted({v.sex for v in visits[subject] if v.sex})
@@ -232,6 +254,24 @@ def write_measures(visits, subject, path):
             f.write("\t".join(row) + "\n")
 
 
+def write_found_landmarks(fit_text, path):
+    """The landmarks fittemplate found on a scan, from its output (fit.txt),
+    as a curve file: their rows' x y z as it printed them, in the scan's
+    coordinates and its order (five, or the three on the midline)."""
+    with open(fit_text) as f:
+        lines = f.read().split("\n")
+    start = lines.index(FOUND_HEADER) + 1 if FOUND_HEADER in lines else len(lines)
+    rows = []
+    for line in lines[start:]:
+        if line.startswith("Found by: "):
+            break
+        rows.append(line.split(" ")[:3] if len(line.split(" ")) == 5 else [])
+    if len(rows) not in (3, 5) or not all(rows):
+        raise ValueError("%s does not list the landmarks found on a scan" % fit_text)
+    with open(path, "w") as f:
+        f.writelines(" ".join(row) + "\n" for row in rows)
+
+
 def concatenate(tables, path, names=None):
     """The tables as one, their header once; with `names`, a column `subject`
     in front holding each table's name."""
@@ -267,9 +307,12 @@ def write_growth(growth_table, subjects, path):
 def main(arguments):
     command, rest = (arguments[0], arguments[1:]) if arguments else ("", [])
     if command == "measures" and len(rest) >= 7 and len(rest) % 5 == 2:
-        visits = [Visit(rest[k], int(rest[k + 1]) if rest[k + 1] else None, rest[k + 2], rest[k + 3], 0,
-                        {"sex": rest[k + 4]}) for k in range(2, len(rest), 5)]
+        visits = [Visit(rest[k], int(rest[k + 1]) if rest[k + 1] else None, rest[k + 2],
+                        "" if rest[k + 3] == FOUND else rest[k + 3], 0, {"sex": rest[k + 4]}, rest[k + 3] == FOUND)
+                  for k in range(2, len(rest), 5)]
         write_measures(visits, rest[1], rest[0])
+    elif command == "landmarks" and len(rest) == 2:
+        write_found_landmarks(rest[0], rest[1])
     elif command == "concatenate" and len(rest) >= 2:
         concatenate(rest[1:], rest[0])
     elif command == "growth" and len(rest) >= 5 and len(rest) % 3 == 2:

@@ -1,0 +1,32 @@
+// The auricle (outer ear) on one side of a head, as the bump it makes on
+// the side of the head: where the head's lateral outline, seen along x,
+// stands out of a smooth surface fitted to the side around it. An ear under
+// a cap makes such a bump too.
+//
+// Inputs: a head surface in the template's frame (x from the patient's right
+// to left, the mirror plane x = M_x, y to the back, z up; geometry/
+// headframe.h), the side, where the ear is looked for and the head's size.
+// Output: the bump's centre and how far it stands out, or none. Nothing
+// fails: a side with no surface there, or one without a bump, has no ear.
+#pragma once
+
+#include "geometry/trianglesurface.h"
+
+struct EarBump
+{
+  bool found = false;
+  double centre[2] = { 0, 0 }; // y and z: the bump's cells, each weighing how far it stands out
+  double height = 0;           // mm: the most it stands out of the side's surface
+};
+
+// The bump on side `side` (-1: the patient's right, +1: the left) within a
+// window about (y, z) = `around` (from 0.25 `size` in front of it to 0.35
+// behind, 0.25 below and above; `size` the nasion's distance from the
+// opisthocranion): the lateral outline is taken on a grid of size / 40
+// (where the line through the midline plane along the side's x leaves the
+// surface), a quadratic in y and z fitted to it (three rounds, the cells
+// more than kRest * size out of the last fit left out), and the cells
+// standing out of it by more than kStandsOut * size, joined to the one that
+// stands out most, are the bump; it is an ear when it covers at least
+// kEarArea * size^2 and stands out at least kEarHeight * size.
+EarBump FindEarBump(const TriangleSurface& head, int side, const double around[2], double size);
