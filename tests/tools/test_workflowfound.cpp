@@ -112,6 +112,10 @@ TEST(Workflow, LandmarksLeftEmptyAreFoundKeptAndShownForChecking)
     EXPECT_NE(page.find(std::string("<th scope=\"row\">") + name + "</th>", section), std::string::npos) << name;
   }
   EXPECT_NE(page.find("<code>n01/v2/found_landmarks.crv</code>", section), std::string::npos);
+  const size_t summary = page.find("id=\"summary\"");
+  EXPECT_LT(
+    page.find("the landmarks of visit v2 were found on the scan, not given: check them under the fits", summary),
+    page.find("</p>", summary));
   browserpage::ExpectSelfContained(out + "n01/report.html", 6, dir + "/n01.png");
   const vtkSmartPointer<vtkImageData> picture = FoundPicture(dir, page);
   EXPECT_TRUE(Shows(picture, 0, false) && Shows(picture, 1, true));
@@ -127,4 +131,5 @@ TEST(Workflow, LandmarksLeftEmptyAreFoundKeptAndShownForChecking)
   ASSERT_EQ(given.status, 0) << given.output;
   EXPECT_EQ(ReadText(out + "n01/v2/fit.txt").find("Landmarks found"), std::string::npos);
   EXPECT_EQ(ReadText(out + "n01/report.html").find("class=\"found\""), std::string::npos);
+  EXPECT_EQ(ReadText(out + "n01/report.html").find("were found on the scan"), std::string::npos);
 }

@@ -290,7 +290,7 @@ void WriteFound(std::ostringstream& html, const FoundFit& fit)
 }
 }
 
-std::string CourseSummary(const VisitTable& table)
+std::string CourseSummary(const VisitTable& table, const std::vector<FoundFit>& found)
 {
   const size_t last = table.visits.size() - 1;
   auto cvaiAt = [&](size_t v) {
@@ -302,11 +302,20 @@ std::string CourseSummary(const VisitTable& table)
   const std::string checking = marked.empty() ? ""
                                               : "; visit" + std::string(marked.size() == 1 ? " " : "s ") +
       Enumeration(marked) + (marked.size() == 1 ? " is" : " are") + " marked for checking";
+  std::vector<std::string> foundIn;
+  for (const FoundFit& fit : found)
+  {
+    foundIn.push_back(fit.visit);
+  }
+  const std::string landmarks = foundIn.empty()
+    ? ""
+    : "; the landmarks of visit" + std::string(foundIn.size() == 1 ? " " : "s ") + Enumeration(foundIn) +
+      " were found on the scan, not given: check them under the fits";
   return "CVAI " + cvaiAt(0) + (last == 0 ? "" : ", " + cvaiAt(last)) + "; " + Flattening(table) +
-    GrowthSummary(table) + checking + ".";
+    GrowthSummary(table) + checking + landmarks + ".";
 }
 
-std::string CourseHeader(const VisitTable& table)
+std::string CourseHeader(const VisitTable& table, const std::vector<FoundFit>& found)
 {
   std::vector<std::string> visits;
   for (const Visit& visit : table.visits)
@@ -314,7 +323,7 @@ std::string CourseHeader(const VisitTable& table)
     visits.push_back(Escape(visit.name) + (table.agesKnown ? " (" + Rounded(AgeInMonths(visit)) + " months)" : ""));
   }
   return std::string("<p class=\"visits\">Visit") + (visits.size() == 1 ? " " : "s ") + Enumeration(visits) +
-    ".</p>\n<p id=\"summary\" class=\"summary\">" + Escape(CourseSummary(table)) + "</p>\n";
+    ".</p>\n<p id=\"summary\" class=\"summary\">" + Escape(CourseSummary(table, found)) + "</p>\n";
 }
 
 std::string CourseSection(const VisitTable& table, const std::vector<FoundFit>& found)

@@ -16,13 +16,14 @@
 // and "at the latest visit"), the patient's side of a flattened back of the
 // head at the first visit and whether the flattening lessened, grew or is
 // unchanged by the latest (the posterior symmetry ratio up by 1 or more,
-// down by 1 or more, or neither), and which visits are marked for checking.
-// Of one visit: its CVAI and level, and the side of a flattening.
-std::string CourseSummary(const VisitTable& table);
+// down by 1 or more, or neither), which visits are marked for checking, and
+// those whose landmarks were found (`found`). Of one visit: its CVAI and
+// level, and the side of a flattening.
+std::string CourseSummary(const VisitTable& table, const std::vector<FoundFit>& found);
 
 // The top of the page for a course (HTML): the visits' names with their
 // ages, and the summary sentence.
-std::string CourseHeader(const VisitTable& table);
+std::string CourseHeader(const VisitTable& table, const std::vector<FoundFit>& found);
 
 // The course's section of the page (HTML): the visits' table, the charts (of
 // two visits or more) and, where a visit's scan was fitted, the fits' table

@@ -167,7 +167,7 @@ void WriteHeader(std::ostringstream& html, const ReportContents& c)
        << "</h1>\n";
   if (c.course)
   {
-    html << CourseHeader(*c.course);
+    html << CourseHeader(*c.course, c.found);
     WriteDisagreement(html, c);
   }
   html << "<p class=\"date\">Made on " << c.date << " from the " << (c.OneScan() ? "" : "first ") << "scan <code>"
