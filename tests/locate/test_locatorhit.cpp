@@ -325,6 +325,72 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
   EXPECT_GE(settledHinted, settled - cells / 100);
 }
 
+TEST(LocatorHit, SearchAroundAHoleSettlesWhatTheWalkCannotReach)
+{
+  // A flat grid of 30 by 30 squares (two triangles each) at z = 0.3 with a
+  // hole across it: the walk from a cell on one side toward a line on the
+  // other ends at the hole's edge, and only the search around the hole
+  // reaches the cell the line crosses. Lines through the hole miss.
+  const int n = 30;
+  std::vector<double> xyz;
+  std::vector<vtkIdType> ids;
+  for (int a = 0; a <= n; ++a)
+  {
+    for (int b = 0; b <= n; ++b)
+    {
+      xyz.insert(xyz.end(), { a * 0.5, b * 0.5, 0.3 });
+    }
+  }
+  const auto inHole = [](int a, int b) { return a >= 12 && a <= 13 && b >= 6 && b <= 23; };
+  vtkIdType startCell = -1;
+  for (int a = 0; a < n; ++a)
+  {
+    for (int b = 0; b < n; ++b)
+    {
+      if (inHole(a, b))
+      {
+        continue;
+      }
+      if (a == 9 && b == 15)
+      {
+        startCell = static_cast<vtkIdType>(ids.size() / 3);
+      }
+      const vtkIdType p = a * (n + 1) + b;
+      ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
+    }
+  }
+  LocatorGrid grid;
+  vtkSmartPointer<vtkCellLocator> locator = Locate(MakeSurface(xyz, ids), &grid);
+  int hits = 0;
+  int settled = 0;
+  // Vertical lines through square centres and through corners and edges
+  // (ties between cells), from the hole's far side up to the hole itself.
+  for (int step = 0; step < 40; ++step)
+  {
+    const double x = 6.0 + 0.125 * step;
+    for (const double y : { 7.75, 7.5, 7.6 })
+    {
+      const double a0[3] = { x, y, -1.0 };
+      const double a1[3] = { x, y, 1.6 };
+      double t;
+      double hitPoint[3];
+      double pcoords[3];
+      int subId;
+      const int hit = locator->IntersectWithLine(a0, a1, 0.001, t, hitPoint, pcoords, subId);
+      hits += hit;
+      if (LocatorSurelyHitsNear(grid, a0, a1, 0.001, startCell))
+      {
+        ++settled;
+        ASSERT_EQ(hit, 1) << x << ' ' << y;
+      }
+      const bool throughHole = x > 6.0 + 0.001 && x < 7.0 - 0.001;
+      EXPECT_EQ(hit, throughHole ? 0 : 1) << x << ' ' << y;
+    }
+  }
+  EXPECT_GT(hits, 60);
+  EXPECT_GE(settled, hits * 9 / 10);
+}
+
 TEST(LocatorHit, PlannedGridIsTheOneTheLocatorBuilds)
 {
   // Cell counts on either side of the counts where the locator's level
