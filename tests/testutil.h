@@ -208,6 +208,21 @@ inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& 
   return RunToolWith("", tool, args, cwd);
 }
 
+// A tool's run in a folder of its own, and the color files it wrote there.
+struct ColorRun
+{
+  std::string dir;
+  ToolRun run;
+  // The value lines of color file `name`: its lines after the three of its
+  // header.
+  std::vector<std::string> Values(const std::string& name) const
+  {
+    std::vector<std::string> lines = ReadLines(dir + "/" + name);
+    return std::vector<std::string>(lines.begin() + std::min<size_t>(3, lines.size()), lines.end());
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir + "/" + name); }
+};
+
 // A 20 x 20 square in the plane z = `z` from (-4, -4) to (16, 16), split
 // along x + y = 12: cell 0 holds the corner (-4, -4), cell 1 the corner
 // (16, 16). The target of the tests of the tools that query a surface.

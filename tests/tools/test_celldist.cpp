@@ -17,16 +17,7 @@ std::array<Point, 3> Moved(const std::array<Point, 3>& t, double dx, double dy, 
   return moved;
 }
 
-struct CellDist
-{
-  std::string dir;
-  ToolRun run;
-  std::vector<std::string> Values(const std::string& name) const
-  {
-    std::vector<std::string> lines = ReadLines(dir + "/" + name);
-    return std::vector<std::string>(lines.begin() + std::min<size_t>(3, lines.size()), lines.end());
-  }
-};
+using CellDist = ColorRun;
 
 CellDist RunCellDist(const std::vector<std::array<Point, 3>>& source, const std::vector<std::array<Point, 3>>& target,
   const std::string& first = "5", const std::string& second = "-5")

@@ -95,17 +95,7 @@ std::string Text(double value)
   return text;
 }
 
-struct HelmetDiff
-{
-  std::string dir;
-  ToolRun run;
-  std::vector<std::string> Values(const std::string& name) const
-  {
-    std::vector<std::string> lines = ReadLines(dir + "/" + name);
-    return std::vector<std::string>(lines.begin() + std::min<size_t>(3, lines.size()), lines.end());
-  }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(dir + "/" + name); }
-};
+using HelmetDiff = ColorRun;
 
 std::vector<std::string> Arguments(const std::string& flag, const std::vector<std::string>& ranges = {})
 {
