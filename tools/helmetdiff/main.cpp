@@ -11,6 +11,7 @@
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
+#include "tools/helmetdiff/usage.h"
 
 #include <vtkSmartPointer.h>
 
@@ -136,18 +137,7 @@ std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdTyp
 
 void PrintUsage()
 {
-  std::cout << "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr "
-               "vxyzmin vxyzmax helmet_mask_clr scaled.vtk create_scaled_flag\n"
-               "Inputs: target.vtk, source.vtk\n"
-               "        vxmin vxmax etc.:  ranges for the coloring\n"
-               "        create_scaled_flag:  set to y to create scaled.vtk. n to not to create it\n"
-               "        helmet_mask.clr:  name of the helmet mask (1 in helmet region, 0 elsewhere)\n"
-               "Output: color (.clr) files with distances\n"
-               "Performs: for each cell on source, compute distance to corresponding cell on target.\n"
-               "Limitation: source and target must have exactly the same number of cells, and there must be "
-               "1-to-1 point correspondence.\n"
-               "Limitation: For the sign calculation, we assume a fixed midpoint between ears (same as in the "
-               "template.vtk)\n";
+  std::cout << kHelmetDiffUsage;
 }
 
 // The command line (17 arguments).
