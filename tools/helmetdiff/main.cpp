@@ -32,16 +32,13 @@ double Radius(const double p[3])
 
 // How cell i moved from the source to the target: the centroid's
 // displacement, the source centroid's radius, the target centroid's radius
-// (as the results keep it, in single precision), the cell's term of the
-// average scale ratio, and its probe: from the ear midpoint through the
-// source centroid to five times its radius (rounded to single precision, as
-// the probe is made).
+// (as the results keep it, in single precision) and the cell's term of the
+// average scale ratio.
 struct CellMotion
 {
   double d[3];
   double sourceRadius;
   double ratio;
-  float probe[3];
   float targetRadius;
 
   // From the cell's corners on the source and on the target.
@@ -60,19 +57,6 @@ struct CellMotion
     targetRadius = static_cast<float>(Radius(targetCentroid));
     const double denominator = sourceRadius + moved;
     ratio = denominator == 0.0 ? 1.0 : sourceRadius / denominator;
-    for (int k = 0; k < 3; ++k)
-    {
-      const double ear = kEarMidpointFloat[k];
-      probe[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
-    }
-  }
-
-  void Probe(double end[3]) const
-  {
-    for (int k = 0; k < 3; ++k)
-    {
-      end[k] = probe[k];
-    }
   }
 };
 
@@ -106,6 +90,28 @@ public:
     return CellMotion(sourceCorners, targetCorners);
   }
 
+  // The cell's probe: from the ear midpoint through the source centroid to
+  // five times its radius, rounded to single precision as the probe is made.
+  void Probe(vtkIdType cell, double end[3]) const
+  {
+    double sourceCorners[3][3];
+    if (this->InPlace)
+    {
+      this->SourceArrays.Corners(cell, sourceCorners);
+    }
+    else
+    {
+      CellCorners(this->Source, cell, sourceCorners);
+    }
+    double sourceCentroid[3];
+    CellCentroid(sourceCorners, sourceCentroid);
+    for (int k = 0; k < 3; ++k)
+    {
+      const double ear = kEarMidpointFloat[k];
+      end[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
+    }
+  }
+
 private:
   vtkPolyData* Source;
   vtkPolyData* Target;
@@ -128,7 +134,7 @@ std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdTyp
     for (vtkIdType i = 0; i < n; ++i)
     {
       double probe[3];
-      motions[i].Probe(probe);
+      motions.Probe(i, probe);
       met[i] = locator.IntersectWithLine(ear, probe, 0.001, nullptr, i) != 0;
     }
   } while (!locator.AnswersHold());
