@@ -75,11 +75,17 @@ add_pair() {
   add_case "${p}mirrorasym" "$(tool mirrorasym) $a $data/template.vtk a.clr m.clr x.clr y.clr z.clr -5 5 190676"
   add_case "${p}scancompare" "$(tool scancompare) $a $b $data/template_mask.clr s.clr r1.clr r2.clr n"
   add_case "${p}helmetdiff" "$(tool helmetdiff) $a $b vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk y"
+  add_case "${p}helmetdiffn" "$(tool helmetdiff) $a $b vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 $data/helmet_mask.clr scaled.vtk n"
+  # VTK's writer writing the scaled target that helmetdiff writes (the write
+  # alone timed, by the program itself).
+  "$(tool helmetdiff)" $a $b vx.clr -5 5 vy.clr -5 5 vz.clr -5 5 vxyz.clr -5 5 "$data/helmet_mask.clr" "${p}scaled-made.vtk" y >/dev/null
+  add_case "${p}write" "$build/bench/readonly --write written.vtk ${p}scaled-made.vtk"
   # headshape measures one scan: set against reading that one scan.
   add_case "${p}read1" "$build/bench/readonly $b"
   add_case "${p}headshape" "$(tool headshape) $b"
-  # VTK's read of the scan and VTK's cell locator built over it: what the
-  # tools that query a surface would hold without an index of their own.
+  # VTK's read of the scan and VTK's cell locator built over it, asked one
+  # closest point and one line: what the tools that query a surface would
+  # hold without an index of their own.
   add_case "${p}readlocator" "$build/bench/readonly --locator $b"
 }
 add_pair "" "$data/firstscan.vtk" "$data/finalscan.vtk"
@@ -105,14 +111,16 @@ add_case lines-lineintersect "$(tool lineintersect) $fam/noisy2.vtk $fam/randseg
 # The whole report of the sample pair, the virtual display's start included.
 add_case scanreport "$root/scripts/with_display.sh $(tool scanreport) $data/firstscan.vtk $data/finalscan.vtk $data/template.vtk $data/template_mask.clr report.html"
 
-declare -A times memories
+declare -A times memories writes
 for ((i = 0; i < runs; i++)); do
   for name in "${names[@]}"; do
     start=$EPOCHREALTIME
-    /usr/bin/time -q -f "%M" -o "$work/.memory" ${commands[$name]} >/dev/null 2>&1 || true
+    /usr/bin/time -q -f "%M" -o "$work/.memory" ${commands[$name]} >"$work/.output" 2>/dev/null || true
     end=$EPOCHREALTIME
     times[$name]+="$(awk "BEGIN { print $end - $start }") "
     memories[$name]+="$(cat "$work/.memory") "
+    # The write cases print the write's own seconds on their second line.
+    [[ $name != *write ]] || writes[$name]+="$(sed -n 2p "$work/.output") "
   done
 done
 
@@ -152,6 +160,25 @@ for p in "" noisy- digits-; do
   echo "${p}helmetdiff / ${p}celldist: time $(ratio "${medianTime[${p}helmetdiff]}" "${medianTime[${p}celldist]}")," \
     "memory $(ratio "${medianMemory[${p}helmetdiff]}" "${medianMemory[${p}celldist]}")"
   echo "${p}headshape: time $(ratio "${medianTime[${p}headshape]}" "${medianTime[${p}read1]}") of ${p}read1 (its one scan)"
+done
+
+# The goals: each tool against what its design must do in any case.
+echo
+echo "against the floors (goal: helmetdiff 1.3x, the pair tools 1.25x, the query tools' memory 1.3x)"
+for p in "" noisy- digits-; do
+  write=$(median "${writes[${p}write]}")
+  floor=$(awk "BEGIN { print ${medianTime[${p}celldist]} + $write }")
+  echo "${p}helmetdiff (flag y) / (${p}celldist + VTK writing the scaled target, $(awk "BEGIN { printf \"%.3f\", $write }") s):" \
+    "$(ratio "${medianTime[${p}helmetdiff]}" "$floor")"
+  echo "${p}helmetdiff (flag n) / ${p}celldist: $(ratio "${medianTime[${p}helmetdiffn]}" "${medianTime[${p}celldist]}")"
+  for t in celldist mirrorasym scancompare; do
+    echo "${p}$t / ${p}read: $(ratio "${medianTime[${p}$t]}" "${medianTime[${p}read]}")"
+  done
+done
+for t in curvesnap:readlocator lineintersect:readlocator curve-curvesnap:noisy-readlocator \
+  lines-lineintersect:noisy-readlocator; do
+  echo "${t%%:*}: peak memory / ${t#*:} (VTK read + vtkCellLocator, one query each):" \
+    "$(ratio "${medianMemory[${t%%:*}]}" "${medianMemory[${t#*:}]}")"
 done
 echo "scanreport: $(awk "BEGIN { printf \"%.1f\", ${medianTime[scanreport]} }") s for the whole report of the sample pair"
 echo "meshmean: time $(ratio "${medianTime[meshmean]}" "${medianTime[read21]}") of read21," \

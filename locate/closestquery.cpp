@@ -108,24 +108,20 @@ void ReachRange(const LocatorGridShape& shape, const double x[3], double reach, 
 
 // The search for a point's candidates over the index: the least squared
 // distance so far, the bound it sets (the least and its margin: far wider
-// than the rounding of either figure, and than the rounding of the corners
-// held), and the least that a thin triangle may be.
+// than the rounding of either figure), and the least that a thin triangle
+// may be.
 struct SurfaceLocator::CandidateSearch
 {
   const SurfaceIndex& index;
   const double* x;
   double scale;
-  double error;
   std::vector<Candidate>& found;
-  int32_t seed;
+  vtkIdType seed;
   double best = kHuge;
   double bound = kHuge; // Limit(best)
   double thinNearest = kHuge;
 
-  double Limit(double least) const
-  {
-    return least + 1.0e-10 * (scale + least) + 2.0 * error * (2.0 * std::sqrt(least) + error);
-  }
+  double Limit(double least) const { return least + 1.0e-10 * (scale + least); }
 
   // The cell of the last answer first: the points of a curve follow each
   // other, and a near cell found first keeps the search narrow.
@@ -135,12 +131,11 @@ struct SurfaceLocator::CandidateSearch
     {
       return;
     }
-    const SurfaceIndex::LeafCell& leafCell = index.Cells[static_cast<size_t>(seed)];
     double corner[9];
-    std::copy(leafCell.corner, leafCell.corner + 9, corner);
+    index.Corners(seed, corner);
     best = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
     bound = Limit(best);
-    found.push_back({ leafCell.cell, best, { 0, 0, 0 }, 0 });
+    found.push_back({ seed, best, { 0, 0, 0 }, 0 });
   }
 
   void VisitLeaf(int start, int count)
@@ -148,7 +143,7 @@ struct SurfaceLocator::CandidateSearch
     for (int k = start; k < start + count; ++k)
     {
       const SurfaceIndex::LeafCell& leafCell = index.Cells[static_cast<size_t>(k)];
-      if (k == seed || leafCell.kind == SurfaceIndex::Flat)
+      if (leafCell.cell == seed || leafCell.kind == SurfaceIndex::Flat)
       {
         continue;
       }
@@ -158,7 +153,7 @@ struct SurfaceLocator::CandidateSearch
         continue;
       }
       double corner[9];
-      std::copy(leafCell.corner, leafCell.corner + 9, corner);
+      index.Corners(leafCell.cell, corner);
       const double d2 = PointTriangleDistance2(x, corner, corner + 3, corner + 6);
       if (d2 < best)
       {
@@ -179,7 +174,7 @@ struct SurfaceLocator::CandidateSearch
     double bounds[6];
     index.CellBounds(cell, bounds);
     const double size =
-      std::max({ bounds[1] - bounds[0], bounds[3] - bounds[2], bounds[5] - bounds[4] }) * 3.0 + 1.0e-6 + error;
+      std::max({ bounds[1] - bounds[0], bounds[3] - bounds[2], bounds[5] - bounds[4] }) * 3.0 + 1.0e-6;
     const double lower = std::max(0.0, std::sqrt(Distance2ToBounds(x, bounds)) - size);
     thinNearest = std::min(thinNearest, lower * lower);
   }
@@ -194,7 +189,7 @@ bool SurfaceLocator::ClosestCandidates(const double x[3], std::vector<Candidate>
 {
   const double reach = std::max({ this->Index.Reach, std::fabs(x[0]), std::fabs(x[1]), std::fabs(x[2]) });
   found.clear();
-  CandidateSearch search{ this->Index, x, reach * reach, 2.0 * this->Index.CornerError, found, this->Seed };
+  CandidateSearch search{ this->Index, x, reach * reach, found, this->Seed };
   search.StartFromSeed();
   // Boxes by increasing distance: the search ends when the nearest box
   // left is beyond the margin of the best cell. The boxes are measured in
@@ -316,15 +311,17 @@ bool SurfaceLocator::SurelyReached(const double x[3], const ClosestFigures& figu
   // distance of the point, as its second pass bounds them (or the first
   // octant, at distance 0).
   const double reach = std::sqrt(figures.least);
-  const uint8_t* o = &this->Index.Octants[6 * figures.winner];
+  int first[3];
+  int last[3];
+  this->Index.CellOctants(figures.winner, first, last);
   int nei[3];
   for (int i = 0; i < 3; ++i)
   {
     int low;
     int high;
     ReachRange(shape, x, reach, i, low, high);
-    low = std::max(low, static_cast<int>(o[i]));
-    high = std::min(high, static_cast<int>(o[3 + i]));
+    low = std::max(low, first[i]);
+    high = std::min(high, last[i]);
     if (low > high)
     {
       return false;
@@ -474,12 +471,14 @@ struct SurfaceLocator::TieOrder
       {
         continue;
       }
-      const uint8_t* o = &index.Octants[6 * candidate.cell];
-      for (int k = o[2]; k <= o[5]; ++k)
+      int first[3];
+      int last[3];
+      index.CellOctants(candidate.cell, first, last);
+      for (int k = first[2]; k <= last[2]; ++k)
       {
-        for (int j = o[1]; j <= o[4]; ++j)
+        for (int j = first[1]; j <= last[1]; ++j)
         {
-          for (int i = o[0]; i <= o[3]; ++i)
+          for (int i = first[0]; i <= last[0]; ++i)
           {
             octants.push_back({ k, j, i });
           }
@@ -553,7 +552,7 @@ bool SurfaceLocator::SettleClosest(
     return false;
   }
   std::copy(figures.winnerPoint, figures.winnerPoint + 3, closestPoint);
-  this->Seed = this->Index.Position[figures.winner];
+  this->Seed = figures.winner;
   cellId = figures.winner;
   subId = figures.winnerSub;
   dist2 = figures.least;

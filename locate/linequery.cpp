@@ -71,8 +71,8 @@ void SurfaceLocator::GatherHits(const double a0[3], const double a1[3], double t
   Subtract(a1, a0, direction);
   const double reach = std::max({ this->Index.Reach, std::fabs(a0[0]), std::fabs(a0[1]), std::fabs(a0[2]),
     std::fabs(a1[0]), std::fabs(a1[1]), std::fabs(a1[2]) });
-  const double slack = 1.0e-9 * reach + 1.0e-12 + 2.0 * this->Index.CornerError;
-  const double margin = 1.0e-9 * (reach + 1.0) + 4.0 * this->Index.CornerError;
+  const double slack = 1.0e-9 * reach + 1.0e-12;
+  const double margin = 1.0e-9 * (reach + 1.0);
   // The boxes are measured in single precision; and a cell is met where the
   // segment passes within the tolerance of it, outside its box (and outside
   // the boxes around it, which hold it more tightly than its bounds, across
@@ -112,20 +112,13 @@ void SurfaceLocator::TestLeafCells(
     const SurfaceIndex::LeafCell& leafCell = this->Index.Cells[static_cast<size_t>(k)];
     const vtkIdType cell = leafCell.cell;
     double corner[9];
-    std::copy(leafCell.corner, leafCell.corner + 9, corner);
+    this->Index.Corners(cell, corner);
     if (leafCell.kind == SurfaceIndex::Good && SurelyMissed(corner, a0, direction, tol, margin))
     {
       continue;
     }
     double bounds[6];
-    if (this->Index.CornerError == 0.0)
-    {
-      TriangleBounds(corner, bounds);
-    }
-    else
-    {
-      this->Index.CellBounds(cell, bounds);
-    }
+    TriangleBounds(corner, bounds);
     double boxPoint[3];
     double boxT;
     if (!vtkBox::IntersectBox(bounds, a0, direction, boxPoint, boxT))

@@ -33,6 +33,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <queue>
+#include <unordered_set>
+#include <utility>
 
 namespace
 {
@@ -557,9 +561,90 @@ vtkIdType CrossedCell(LocatorGrid& grid, const double a0[3], const double a1[3],
 // tried instead.
 const int kHintWalk = 8;
 
+// How many cells around the start cell are tried where the walk did not
+// lead to a proof.
+const size_t kSearchCells = 1024;
+
+// The squared distance of a cell's centroid from the line through a0 along
+// u (uu: the squared length of u).
+double LineDistance2(const LocatorGrid& grid, const vtkIdType* ids, const double a0[3], const double u[3], double uu)
+{
+  double c[3] = { 0, 0, 0 };
+  for (int v = 0; v < 3; ++v)
+  {
+    double p[3];
+    if (grid.links->arrays.Usable())
+    {
+      grid.links->arrays.Point(ids[v], p);
+    }
+    else
+    {
+      grid.surface->GetPoint(ids[v], p);
+    }
+    for (int k = 0; k < 3; ++k)
+    {
+      c[k] += p[k] - a0[k];
+    }
+  }
+  const double along = Dot(c, u);
+  return (Dot(c, c) - along * along / uu) / 9.0;
+}
+
+// The search where the walk fails (it goes round in circles where the
+// surface folds back near the line, or the line passes through an edge or a
+// corner of the cells it reaches): the cells around startCell over shared
+// points, the one nearest the line first, each that the line passes through
+// tried in turn, up to kSearchCells of them. *hint becomes the cell proved
+// (-1 when none is).
+bool SearchedHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell,
+  vtkIdType* hint, OctantBox* box)
+{
+  const LocatorGrid::PointLinks& links = *grid.links;
+  const double u[3] = { a1[0] - a0[0], a1[1] - a0[1], a1[2] - a0[2] };
+  const double uu = Dot(u, u);
+  using Place = std::pair<double, vtkIdType>; // a cell's distance from the line, the cell
+  std::priority_queue<Place, std::vector<Place>, std::greater<Place>> nearest;
+  std::unordered_set<vtkIdType> seen{ startCell };
+  nearest.push({ 0.0, startCell });
+  for (size_t searched = 0; !nearest.empty() && searched < kSearchCells; ++searched)
+  {
+    const vtkIdType cell = nearest.top().second;
+    nearest.pop();
+    vtkIdType size;
+    const vtkIdType* ids;
+    CellPoints(grid, cell, size, ids);
+    if (size != 3)
+    {
+      continue;
+    }
+    if (EdgeTowardLine(links.arrays, grid.surface->GetPoints(), ids, a0, u) < 0 && HitBox(grid, a0, a1, tol, cell, box))
+    {
+      *hint = cell;
+      return true;
+    }
+    for (int k = 0; k < 3; ++k)
+    {
+      for (vtkIdType a = links.start[ids[k]]; a < links.start[ids[k] + 1]; ++a)
+      {
+        const vtkIdType neighbor = links.cells[a];
+        vtkIdType neighborSize;
+        const vtkIdType* neighborIds;
+        CellPoints(grid, neighbor, neighborSize, neighborIds);
+        if (neighborSize == 3 && seen.insert(neighbor).second)
+        {
+          nearest.push({ LineDistance2(grid, neighborIds, a0, u, uu), neighbor });
+        }
+      }
+    }
+  }
+  *hint = -1;
+  return false;
+}
+
 // The proof of LocatorSurelyHitsNear up to the walk, as HitBox. The walk
 // across the surface starts from *hint when that is a cell (a segment
 // before it passed there), else from startCell; *hint becomes the cell found.
+// Where that cell gives no proof, the cells around startCell are searched.
 bool NearHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], double tol, vtkIdType startCell,
   vtkIdType* hint, OctantBox* box)
 {
@@ -574,7 +659,8 @@ bool NearHitBox(LocatorGrid& grid, const double a0[3], const double a1[3], doubl
     crossed = CrossedCell(grid, a0, a1, startCell, kMaxWalk);
   }
   *hint = crossed;
-  return crossed >= 0 && HitBox(grid, a0, a1, tol, crossed, box);
+  return (crossed >= 0 && HitBox(grid, a0, a1, tol, crossed, box)) ||
+    SearchedHitBox(grid, a0, a1, tol, startCell, hint, box);
 }
 }
 

@@ -17,7 +17,6 @@
 #include "geometry/vector.h"
 
 #include <vtkCellType.h>
-#include <vtkFloatArray.h>
 #include <vtkGenericCell.h>
 #include <vtkSmartPointer.h>
 #include <vtkVersionMacros.h>
@@ -29,7 +28,7 @@
 namespace
 {
 const double kHuge = SurfaceIndex::kHuge;
-const int kLeafSize = 8; // at most 15: a leaf's count takes four bits
+const int kLeafSize = 12; // at most 15: a leaf's count takes four bits
 // A triangle whose area is below this share of its longest edge squared is
 // too thin for the closest-point figures here.
 const double kThin = 1.0e-3;
@@ -132,12 +131,10 @@ public:
   }
 
   bool ReadCells();
-  void MarkUsableOctants();
   void BuildTree();
   void StoreLeafCells();
 
 private:
-  void ReadCorners(vtkIdType c, double corner[9]) const;
   bool PlaceCell(vtkIdType c, const double corner[9]);
   void SortCell(vtkIdType c, const double corner[9]);
   int BuildNode(int start, int count);
@@ -152,7 +149,6 @@ private:
   vtkPolyData* Surface;
   const size_t Count;
   vtkSmartPointer<vtkGenericCell> Cell; // scratch for sorting the cells out
-  const float* Floats = nullptr;        // the points, where they are single-precision triples
   std::vector<float> Centers;           // 3 per cell
   std::vector<SurfaceIndex::CellKind> Kinds;
   std::vector<int32_t> Order;                  // the cells in the order the leaves hold them
@@ -165,10 +161,8 @@ bool IndexBuilder::ReadCells()
 {
   this->Centers.resize(3 * this->Count);
   this->Kinds.resize(this->Count);
-  this->Index.Octants.resize(6 * this->Count);
-  // Single-precision points are read in place.
-  vtkFloatArray* floatArray = vtkFloatArray::FastDownCast(this->Surface->GetPoints()->GetData());
-  this->Floats = floatArray && floatArray->GetNumberOfComponents() == 3 ? floatArray->GetPointer(0) : nullptr;
+  const int divisions = this->Index.Shape.divisions;
+  this->Index.Usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
   const vtkIdType count = static_cast<vtkIdType>(this->Count);
   for (vtkIdType c = 0; c < count; ++c)
   {
@@ -180,39 +174,19 @@ bool IndexBuilder::ReadCells()
       return false;
     }
     double corner[9];
-    this->ReadCorners(c, corner);
+    this->Index.Corners(c, corner);
+    this->SortCell(c, corner);
     if (!this->PlaceCell(c, corner))
     {
       return false;
     }
-    this->SortCell(c, corner);
   }
   return true;
 }
 
-// A triangle's corners, read again from the surface wherever they are needed
-// rather than held for every cell while the index is built.
-void IndexBuilder::ReadCorners(vtkIdType c, double corner[9]) const
-{
-  vtkIdType size;
-  const vtkIdType* ids;
-  this->Surface->GetCellPoints(c, size, ids);
-  for (int v = 0; v < 3; ++v)
-  {
-    if (this->Floats)
-    {
-      const float* p = this->Floats + 3 * ids[v];
-      corner[3 * v] = p[0];
-      corner[3 * v + 1] = p[1];
-      corner[3 * v + 2] = p[2];
-      continue;
-    }
-    this->Surface->GetPoints()->GetPoint(ids[v], corner + 3 * v);
-  }
-}
-
-// The cell's centre and the octants that list it; false where its bounds
-// are not finite or fall outside the grid.
+// The cell's centre, and the octants that list it marked usable unless the
+// closest-point search never takes it; false where its bounds are not
+// finite or fall outside the grid.
 bool IndexBuilder::PlaceCell(vtkIdType c, const double corner[9])
 {
   double bounds[6];
@@ -234,8 +208,21 @@ bool IndexBuilder::PlaceCell(vtkIdType c, const double corner[9])
     {
       return false;
     }
-    this->Index.Octants[6 * c + i] = static_cast<uint8_t>(first[i]);
-    this->Index.Octants[6 * c + 3 + i] = static_cast<uint8_t>(last[i]);
+  }
+  if (this->Kinds[c] == SurfaceIndex::Flat)
+  {
+    return true;
+  }
+  const size_t divisions = static_cast<size_t>(this->Index.Shape.divisions);
+  for (int k = first[2]; k <= last[2]; ++k)
+  {
+    for (int j = first[1]; j <= last[1]; ++j)
+    {
+      for (int i = first[0]; i <= last[0]; ++i)
+      {
+        this->Index.Usable[i + j * divisions + k * divisions * divisions] = 1;
+      }
+    }
   }
   return true;
 }
@@ -268,30 +255,10 @@ void IndexBuilder::SortCell(vtkIdType c, const double corner[9])
   }
 }
 
-// The octants that list a cell the closest-point search can take.
-void IndexBuilder::MarkUsableOctants()
+// The number of nodes of the tree over `count` cells.
+size_t TreeNodes(size_t count)
 {
-  const int divisions = this->Index.Shape.divisions;
-  std::vector<uint8_t>& usable = this->Index.Usable;
-  usable.assign(static_cast<size_t>(divisions) * divisions * divisions, 0);
-  for (size_t c = 0; c < this->Count; ++c)
-  {
-    if (this->Kinds[c] == SurfaceIndex::Flat)
-    {
-      continue;
-    }
-    const uint8_t* o = &this->Index.Octants[6 * c];
-    for (int k = o[2]; k <= o[5]; ++k)
-    {
-      for (int j = o[1]; j <= o[4]; ++j)
-      {
-        for (int i = o[0]; i <= o[3]; ++i)
-        {
-          usable[i + j * divisions + static_cast<size_t>(k) * divisions * divisions] = 1;
-        }
-      }
-    }
-  }
+  return count <= kLeafSize ? 1 : 1 + TreeNodes(count / 2) + TreeNodes(count - count / 2);
 }
 
 void IndexBuilder::BuildTree()
@@ -301,16 +268,20 @@ void IndexBuilder::BuildTree()
   {
     this->Order[c] = static_cast<int32_t>(c);
   }
-  this->Nodes.reserve(this->Count / 2 + 1);
-  this->BuildNode(0, static_cast<int>(this->Count));
+  // Every array of the build is made once at its full size (the wide nodes'
+  // first: memory reserved is not taken until it is written) and freed as
+  // soon as it has served, so that the build holds little at once.
+  const size_t nodes = TreeNodes(this->Count);
   this->Index.Wides.clear();
-  this->Index.Wides.reserve(this->Nodes.size() / 3 + 1);
-  this->BuildWide(0);
-  // What only the tree's build needs goes before the leaves' cells are stored.
-  this->Nodes = std::vector<Node>();
-  this->Sums = std::vector<double>();
+  this->Index.Wides.reserve(nodes / 3 + 1);
+  this->Nodes.reserve(nodes);
+  this->Sums.reserve(4 * nodes);
+  this->BuildNode(0, static_cast<int>(this->Count));
   this->Keys = std::vector<std::pair<float, int32_t>>();
   this->Centers = std::vector<float>();
+  this->BuildWide(0);
+  this->Nodes = std::vector<Node>();
+  this->Sums = std::vector<double>();
 }
 
 // The node of the cells Order[start] to Order[start + count - 1]: a leaf
@@ -341,7 +312,7 @@ void IndexBuilder::MakeLeaf(int index, int start, int count)
   double total = 0.0;
   for (int k = 0; k < count; ++k)
   {
-    this->ReadCorners(this->Order[start + k], corners[k]);
+    this->Index.Corners(this->Order[start + k], corners[k]);
     double u[3];
     double w[3];
     double normal[3];
@@ -525,31 +496,17 @@ int IndexBuilder::BuildWide(int node)
   return index;
 }
 
-// The cells in the order the leaves hold them, and how far the corners held
-// may be from the points.
+// The cells in the order the leaves hold them.
 void IndexBuilder::StoreLeafCells()
 {
   this->Index.Cells.resize(this->Count);
-  this->Index.Position.resize(this->Count);
-  double largest = 0.0;
   for (size_t k = 0; k < this->Count; ++k)
   {
     const size_t c = static_cast<size_t>(this->Order[k]);
-    SurfaceIndex::LeafCell& leafCell = this->Index.Cells[k];
-    double corner[9];
-    this->ReadCorners(static_cast<vtkIdType>(c), corner);
-    for (int v = 0; v < 9; ++v)
-    {
-      leafCell.corner[v] = static_cast<float>(corner[v]);
-      largest = std::max(largest, std::fabs(corner[v]));
-    }
-    leafCell.cell = static_cast<int32_t>(c);
-    leafCell.kind = this->Kinds[c];
-    this->Index.Position[c] = static_cast<int32_t>(k);
+    this->Index.Cells[k] = { static_cast<int32_t>(c), this->Kinds[c] };
   }
-  // Corners of double precision are held rounded: each coordinate within
-  // half a unit of its last place.
-  this->Index.CornerError = this->Surface->GetPoints()->GetDataType() == VTK_FLOAT ? 0.0 : largest * 0x1.0p-23;
+  this->Order = std::vector<int32_t>();
+  this->Kinds = std::vector<SurfaceIndex::CellKind>();
 }
 }
 
@@ -570,6 +527,7 @@ bool SurfaceIndex::Build(vtkPolyData* surface, vtkCellLocator* locator)
     return false;
   }
   this->Surface = surface;
+  this->Arrays = SurfaceArrays(surface);
   this->Shape = LocatorShape(surface, level);
   for (int i = 0; i < 6; ++i)
   {
@@ -580,30 +538,8 @@ bool SurfaceIndex::Build(vtkPolyData* surface, vtkCellLocator* locator)
   {
     return false;
   }
-  builder.MarkUsableOctants();
   builder.BuildTree();
   builder.StoreLeafCells();
   return true;
 #endif
-}
-
-void SurfaceIndex::CellBounds(vtkIdType cell, double bounds[6]) const
-{
-  double corner[9];
-  if (this->CornerError == 0.0)
-  {
-    const float* held = this->Cells[static_cast<size_t>(this->Position[cell])].corner;
-    std::copy(held, held + 9, corner);
-  }
-  else
-  {
-    vtkIdType size;
-    const vtkIdType* ids;
-    this->Surface->GetCellPoints(cell, size, ids);
-    for (int v = 0; v < 3; ++v)
-    {
-      this->Surface->GetPoints()->GetPoint(ids[v], corner + 3 * v);
-    }
-  }
-  TriangleBounds(corner, bounds);
 }

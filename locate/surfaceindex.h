@@ -4,9 +4,10 @@
 // In: a surface and its vtkCellLocator (data set given, not built). Neither
 // may change while the index is used.
 // Out: the cells in a hierarchy of oriented boxes, four to a node (Wides, the
-// root first; leaves of up to 8 cells in Cells), each cell's range of leaf
-// octants in the locator's grid (Octants) and the octants that list a cell
-// the locator's closest-point search can take (Usable).
+// root first; leaves of up to 12 cells in Cells, by id: the corners stay in
+// the surface's own arrays, and each cell's range of leaf octants in the
+// locator's grid is found again from them, CellOctants) and the octants that
+// list a cell the locator's closest-point search can take (Usable).
 // Fails: Build returns false, and the index must not be searched, for any
 // cell other than a triangle, a coordinate that is not finite, 2^30 cells
 // or more, a grid whose level the locator's settings leave open or set
@@ -14,6 +15,7 @@
 #pragma once
 
 #include "locate/locatorwalk.h"
+#include "surftools/surface.h"
 
 #include <vtkCellLocator.h>
 #include <vtkPolyData.h>
@@ -33,11 +35,10 @@ struct SurfaceIndex
     Flat, // a triangle that the locator's closest-point search never takes
     Thin, // a triangle too thin for the figures here: asks the locator
   };
-  // A cell as the leaves hold it: its corners in single precision (exact
-  // when the surface's points are), its id and its kind.
+  // A cell as the leaves hold it: its id and its kind. Its corners are read
+  // from the surface's own arrays (Corners), not copied.
   struct LeafCell
   {
-    float corner[9];
     int32_t cell;
     int32_t kind;
   };
@@ -64,25 +65,61 @@ struct SurfaceIndex
 
   bool Build(vtkPolyData* surface, vtkCellLocator* locator);
 
-  // The bounds of a cell, from the corners held or from the surface.
-  void CellBounds(vtkIdType cell, double bounds[6]) const;
+  // The corners of a cell as the surface holds them, widened exactly to
+  // double precision (as GetCell gives them).
+  void Corners(vtkIdType cell, double corner[9]) const
+  {
+    if (this->Arrays.Usable())
+    {
+      const vtkIdType* ids = this->Arrays.connectivity + this->Arrays.offsets[cell];
+      for (int v = 0; v < 3; ++v)
+      {
+        this->Arrays.Point(ids[v], corner + 3 * v);
+      }
+      return;
+    }
+    vtkIdType size;
+    const vtkIdType* ids;
+    this->Surface->GetCellPoints(cell, size, ids);
+    for (int v = 0; v < 3; ++v)
+    {
+      this->Surface->GetPoint(ids[v], corner + 3 * v);
+    }
+  }
+
+  // The bounds of a cell.
+  void CellBounds(vtkIdType cell, double bounds[6]) const
+  {
+    double corner[9];
+    this->Corners(cell, corner);
+    TriangleBounds(corner, bounds);
+  }
+
+  // The leaf octants that the locator lists the cell in: from first[i] to
+  // last[i] along each axis i, as the locator finds them from its bounds.
+  void CellOctants(vtkIdType cell, int first[3], int last[3]) const
+  {
+    double bounds[6];
+    this->CellBounds(cell, bounds);
+    LocatorCellOctants(this->Shape, bounds, first, last);
+  }
 
   // Whether the locator lists the cell in leaf octant (i, j, k).
   bool Listed(vtkIdType cell, int i, int j, int k) const
   {
-    const uint8_t* o = &this->Octants[6 * cell];
-    return o[0] <= i && i <= o[3] && o[1] <= j && j <= o[4] && o[2] <= k && k <= o[5];
+    int first[3];
+    int last[3];
+    this->CellOctants(cell, first, last);
+    return first[0] <= i && i <= last[0] && first[1] <= j && j <= last[1] && first[2] <= k && k <= last[2];
   }
 
   vtkPolyData* Surface = nullptr; // not owned
+  SurfaceArrays Arrays;           // the surface's arrays, where they are read in place
   LocatorGridShape Shape;         // the grid planned
   double Reach = 0;               // the largest coordinate magnitude of the grid
   std::vector<LeafCell> Cells;    // in the order the leaves hold them
-  std::vector<int32_t> Position;  // per cell id: its place in that order
-  std::vector<uint8_t> Octants;   // per cell id: first and last octant index per axis (6 values)
   std::vector<uint8_t> Usable;    // per leaf octant of the locator: lists a cell other than Flat
   std::vector<Wide> Wides;        // the hierarchy searched: Wides[0] is its root
-  double CornerError = 0;         // how far a corner held may be from the point (0: exact)
 };
 
 // Whether every coordinate lies within a million octants of the grid, so

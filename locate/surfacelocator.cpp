@@ -1,8 +1,9 @@
 // What SurfaceLocator makes and when: the grid that the vtkCellLocator will
 // build is planned at once (cheap: the locator's level from its settings);
 // the index of the cells (about 60 ms on a full-size scan) on the first
-// query that needs it; the point links of the proofs of hits on the first
-// segment given a near cell; VTK's own locator on the first query left to it.
+// query that needs it, or earlier when BuildIndex asks; the point links of
+// the proofs of hits on the first segment given a near cell; VTK's own
+// locator on the first query left to it.
 // The index and the proofs hold only for the planned grid, so once the
 // locator is built its grid is checked against the plan; where it differs,
 // both are dropped and the answers given before are reported as in doubt
@@ -93,21 +94,11 @@ void SurfaceLocator::LoadTriangle(vtkIdType cell)
 {
   // The cell's corners as GetCell gives them: the surface's points, in
   // double precision.
+  double corner[9];
+  this->Index.Corners(cell, corner);
   vtkPoints* corners = this->Triangle->GetPoints();
-  if (this->Index.CornerError == 0.0)
-  {
-    const float* held = this->Index.Cells[static_cast<size_t>(this->Index.Position[cell])].corner;
-    for (int v = 0; v < 3; ++v)
-    {
-      corners->SetPoint(v, held[3 * v], held[3 * v + 1], held[3 * v + 2]);
-    }
-    return;
-  }
-  vtkIdType size;
-  const vtkIdType* ids;
-  this->Surface->GetCellPoints(cell, size, ids);
   for (int v = 0; v < 3; ++v)
   {
-    corners->SetPoint(v, this->Surface->GetPoint(ids[v]));
+    corners->SetPoint(v, corner + 3 * v);
   }
 }

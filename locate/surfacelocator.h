@@ -54,6 +54,11 @@ public:
   // takes.
   int IntersectWithLine(const double a0[3], const double a1[3], double tol, LineHit* hit, vtkIdType nearCell = -1);
 
+  // Builds the index of the cells now rather than on the first query that
+  // needs it: a tool that reads more input after the surface builds it while
+  // the memory the surface's read took is free again.
+  void BuildIndex() { this->IndexReady(); }
+
   // Whether every answer given since the last call is the locator's own.
   bool AnswersHold();
 
@@ -114,7 +119,7 @@ private:
   LocatorGrid Grid; // for the proofs of hits
   Readiness GridState = Readiness::Unmade;
   vtkSmartPointer<vtkTriangle> Triangle;  // the cell under test, as GetCell would give it
-  int32_t Seed = -1;                      // the place in Index.Cells of the last closest cell found (a Good one)
+  vtkIdType Seed = -1;                    // the last closest cell found (a Good one)
   vtkIdType LineSeed = -1;                // where the last segment with a near cell crossed the surface (-1: not found)
   std::vector<SurfaceIndex::Entry> Stack; // scratch for the searches
   std::vector<Candidate> Candidates;      // scratch

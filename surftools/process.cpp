@@ -43,6 +43,14 @@ void UseLargeHeap()
   }
 }
 
+void UseCompactHeap()
+{
+  // Setting the sizes fixes them: glibc no longer adjusts them as blocks are
+  // freed.
+  mallopt(M_MMAP_THRESHOLD, 128 << 10);
+  mallopt(M_TRIM_THRESHOLD, 256 << 10);
+}
+
 void QuietVtk()
 {
   const char* shown = std::getenv("SURFTOOLS_VTK_ERRORS");

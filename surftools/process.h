@@ -9,6 +9,14 @@
 // else.
 void UseLargeHeap();
 
+// The other way round, for a tool judged by its memory: every block of
+// 128 KB or more is mapped on its own and given back to the system as soon
+// as it is freed (glibc would otherwise raise that size as blocks are freed
+// and keep them), so that the arrays a tool builds after reading a surface
+// take the place of the reader's buffers rather than coming on top of what
+// those left behind. Call first thing in main, instead of UseLargeHeap.
+void UseCompactHeap();
+
 // Keeps VTK's own error and warning text off the terminal, unless the
 // variable SURFTOOLS_VTK_ERRORS is 1: the tools say in one line what went
 // wrong. VTK's messages still reach the observer that refuses unreadable

@@ -60,6 +60,7 @@ struct SurfaceArrays
   const vtkIdType* connectivity = nullptr;
   const float* points = nullptr;
 
+  SurfaceArrays() = default; // not usable
   explicit SurfaceArrays(vtkPolyData* surface);
   bool Usable() const { return points != nullptr; }
 

@@ -5,6 +5,7 @@
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 
+#include <functional>
 #include <vector>
 
 namespace testsurfaces
@@ -61,8 +62,9 @@ inline vtkPolyData* GridBox(int n)
 }
 
 // The square [0, n / 2]^2 in the plane z = 0.3 in squares of side 0.5, each
-// split in two triangles: the locator widens its box across the plane.
-inline vtkPolyData* FlatGrid(int n)
+// split in two triangles: the locator widens its box across the plane. The
+// squares (a, b) for which leftOut is true are left out (a hole).
+inline vtkPolyData* FlatGrid(int n, const std::function<bool(int, int)>& leftOut = nullptr)
 {
   std::vector<double> xyz;
   std::vector<vtkIdType> ids;
@@ -77,6 +79,10 @@ inline vtkPolyData* FlatGrid(int n)
   {
     for (int b = 0; b < n; ++b)
     {
+      if (leftOut && leftOut(a, b))
+      {
+        continue;
+      }
       const vtkIdType p = a * (n + 1) + b;
       ids.insert(ids.end(), { p, p + n + 1, p + 1, p + 1, p + n + 1, p + n + 2 });
     }

@@ -220,6 +220,51 @@ inline ToolRun RunTool(const std::string& tool, const std::vector<std::string>& 
   return RunToolWith("", tool, args, cwd);
 }
 
+// A tool's run in a folder of its own, and the color files it wrote there.
+struct ColorRun
+{
+  std::string dir;
+  ToolRun run;
+  // The value lines of color file `name`: its lines after the three of its
+  // header.
+  std::vector<std::string> Values(const std::string& name) const
+  {
+    std::vector<std::string> lines = ReadLines(dir + "/" + name);
+    return std::vector<std::string>(lines.begin() + std::min<size_t>(3, lines.size()), lines.end());
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir + "/" + name); }
+};
+
+// A 20 x 20 square in the plane z = `z` from (-4, -4) to (16, 16), split
+// along x + y = 12: cell 0 holds the corner (-4, -4), cell 1 the corner
+// (16, 16). The target of the tests of the tools that query a surface.
+inline void WriteSquare(const std::string& path, double z = 0)
+{
+  WriteSurfaceFile(path, { { -4, -4, z }, { 16, -4, z }, { 16, 16, z }, { -4, 16, z } }, { { 0, 1, 3 }, { 1, 2, 3 } });
+}
+
+// A run of a tool that queries a surface along a curve file (curvesnap,
+// lineintersect) in a scratch folder: the square (in the plane z = `z`) as
+// target.vtk, `curveText` as the curve file `curveName`, the result written
+// to `outputName`.
+struct SquareRun
+{
+  std::string dir;
+  std::string outputName;
+  ToolRun run;
+  std::string Output() const { return ReadText(dir + "/" + outputName); }
+};
+
+inline SquareRun RunOnSquare(const std::string& tool, const std::string& curveName, const std::string& curveText,
+  const std::string& outputName, double z = 0)
+{
+  SquareRun square{ ScratchDir(), outputName, {} };
+  WriteSquare(square.dir + "/target.vtk", z);
+  WriteText(square.dir + "/" + curveName, curveText);
+  square.run = RunTool(tool, { "target.vtk", curveName, outputName }, square.dir);
+  return square;
+}
+
 // A table tool's refusal of each table in `cases` ({ table, reason }) and
 // of a wrong argument count: the table written to DIR/t.tsv and refused in
 // the one line "`refusal` DIR/t.tsv: reason", exit status 255; the usage

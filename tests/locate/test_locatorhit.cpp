@@ -325,6 +325,52 @@ TEST(LocatorHit, WalkFromANearbyCellSettlesProbesOutOfAClosedSurface)
   EXPECT_GE(settledHinted, settled - cells / 100);
 }
 
+TEST(LocatorHit, SearchAroundAHoleSettlesWhatTheWalkCannotReach)
+{
+  // A flat grid of 30 by 30 squares (two triangles each) at z = 0.3 with a
+  // hole across it: the walk from a cell on one side toward a line on the
+  // other ends at the hole's edge, and only the search around the hole
+  // reaches the cell the line crosses. Lines through the hole miss.
+  const auto inHole = [](int a, int b) { return a >= 12 && a <= 13 && b >= 6 && b <= 23; };
+  LocatorGrid grid;
+  vtkSmartPointer<vtkCellLocator> locator = Locate(FlatGrid(30, inHole), &grid);
+  // The start: a cell of the square from (4.5, 7.5) to (5, 8).
+  const double inStart[3] = { 4.75, 7.6, 0.3 };
+  double closest[3];
+  vtkIdType startCell = -1;
+  int subId;
+  double distance2;
+  locator->FindClosestPoint(inStart, closest, startCell, subId, distance2);
+  ASSERT_GE(startCell, 0);
+  int hits = 0;
+  int settled = 0;
+  // Vertical lines through square centres and through corners and edges
+  // (ties between cells), from the hole's far side up to the hole itself.
+  for (int step = 0; step < 40; ++step)
+  {
+    const double x = 6.0 + 0.125 * step;
+    for (const double y : { 7.75, 7.5, 7.6 })
+    {
+      const double a0[3] = { x, y, -1.0 };
+      const double a1[3] = { x, y, 1.6 };
+      double t;
+      double hitPoint[3];
+      double pcoords[3];
+      const int hit = locator->IntersectWithLine(a0, a1, 0.001, t, hitPoint, pcoords, subId);
+      hits += hit;
+      if (LocatorSurelyHitsNear(grid, a0, a1, 0.001, startCell))
+      {
+        ++settled;
+        ASSERT_EQ(hit, 1) << x << ' ' << y;
+      }
+      const bool throughHole = x > 6.0 + 0.001 && x < 7.0 - 0.001;
+      EXPECT_EQ(hit, throughHole ? 0 : 1) << x << ' ' << y;
+    }
+  }
+  EXPECT_GT(hits, 60);
+  EXPECT_GE(settled, hits * 9 / 10);
+}
+
 TEST(LocatorHit, PlannedGridIsTheOneTheLocatorBuilds)
 {
   // Cell counts on either side of the counts where the locator's level

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <vtkCellArray.h>
 #include <vtkCellLocator.h>
 #include <vtkDoubleArray.h>
 #include <vtkIdList.h>
@@ -304,6 +305,25 @@ TEST(SurfaceLocator, AgreesWithTheLocatorWherePointsAreDoubles)
   Pair pair(surface);
   CompareAll(pair, QueryPoints(surface, 600, 3.0, 5), 6);
   EXPECT_LT(pair.fast.AskedClosest, pair.closestQueries / 10);
+}
+
+TEST(SurfaceLocator, AgreesWithTheLocatorWhereTheArraysCannotBeReadInPlace)
+{
+  // The index reads the cells' corners from the surface's own arrays: in
+  // place for 64-bit ids on single-precision points, through the surface
+  // otherwise (32-bit ids here, on single- and on double-precision points);
+  // built before the first query, as the tools build it.
+  for (const bool doublePoints : { false, true })
+  {
+    vtkPolyData* surface = Sphere(30, 50, doublePoints);
+    ASSERT_TRUE(surface->GetPolys()->ConvertTo32BitStorage());
+    ASSERT_FALSE(SurfaceArrays(surface).Usable());
+    Pair pair(surface);
+    pair.fast.BuildIndex();
+    CompareAll(pair, QueryPoints(surface, 600, 3.0, 7), 6);
+    EXPECT_LT(pair.fast.AskedClosest, pair.closestQueries / 10);
+    EXPECT_LT(pair.fast.AskedLine, pair.lineQueries / 10);
+  }
 }
 
 TEST(SurfaceLocator, AgreesWithTheLocatorOnAGridAlignedCube)

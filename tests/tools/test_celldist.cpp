@@ -1,4 +1,5 @@
 #include "testutil.h"
+#include "tools/celldist/usage.h"
 
 using namespace testutil;
 
@@ -17,16 +18,7 @@ std::array<Point, 3> Moved(const std::array<Point, 3>& t, double dx, double dy, 
   return moved;
 }
 
-struct CellDist
-{
-  std::string dir;
-  ToolRun run;
-  std::vector<std::string> Values(const std::string& name) const
-  {
-    std::vector<std::string> lines = ReadLines(dir + "/" + name);
-    return std::vector<std::string>(lines.begin() + std::min<size_t>(3, lines.size()), lines.end());
-  }
-};
+using CellDist = ColorRun;
 
 CellDist RunCellDist(const std::vector<std::array<Point, 3>>& source, const std::vector<std::array<Point, 3>>& target,
   const std::string& first = "5", const std::string& second = "-5")
@@ -45,16 +37,7 @@ TEST(CellDist, UsageOnFewerThanEightArguments)
   const std::string dir = ScratchDir();
   const ToolRun run = RunTool("celldist", { "a", "b", "c", "d", "e", "f", "g" }, dir);
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output,
-    "Usage: target.vtk source.vtk colorfile.clr max_dist min_dist xv yv zv\n"
-    "Inputs: target.vtk, source.vtk\n"
-    "Output: color (.clr) file with distances/colors for source.vtk \n"
-    "max_dist min_dist: range for the coloring\n"
-    "xv: color (.clr) file with x component\n"
-    "yv: color (.clr) file with y component\n"
-    "zv: color (.clr) file with z component\n"
-    "Performs: for each cell on source, compute distance to same cell on target.\n"
-    "Limitations: inputs must be .vtk format.\n");
+  EXPECT_EQ(run.output, kCellDistUsage);
   EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 

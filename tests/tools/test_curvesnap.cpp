@@ -4,27 +4,11 @@ using namespace testutil;
 
 namespace
 {
-// A 20 x 20 square in the plane z = 0 from (-4, -4) to (16, 16), split along
-// x + y = 12: cell 0 holds the corner (-4, -4), cell 1 the corner (16, 16).
-void WriteSquare(const std::string& path, double z = 0)
-{
-  WriteSurfaceFile(path, { { -4, -4, z }, { 16, -4, z }, { 16, 16, z }, { -4, 16, z } }, { { 0, 1, 3 }, { 1, 2, 3 } });
-}
-
-struct Snap
-{
-  std::string dir;
-  ToolRun run;
-  std::string Output() const { return ReadText(dir + "/out.sln"); }
-};
+using Snap = SquareRun;
 
 Snap RunSnap(const std::string& curve)
 {
-  Snap snap{ ScratchDir(), {} };
-  WriteSquare(snap.dir + "/target.vtk");
-  WriteText(snap.dir + "/curve.crv", curve);
-  snap.run = RunTool("curvesnap", { "target.vtk", "curve.crv", "out.sln" }, snap.dir);
-  return snap;
+  return RunOnSquare("curvesnap", "curve.crv", curve, "out.sln");
 }
 
 const char* const kUsage =
@@ -110,12 +94,9 @@ TEST(CurveSnap, SixAndSevenColumnRowsAndItsOwnOutputReadBack)
 
 TEST(CurveSnap, CoordinatesAreWrittenInSinglePrecisionWithSixDigits)
 {
-  const std::string dir = ScratchDir();
-  WriteSquare(dir + "/high.vtk", 1234.5678);
-  WriteText(dir + "/c.crv", "0.1 0.2 0\n123456 7.25e-6 5\n");
-  const ToolRun run = RunTool("curvesnap", { "high.vtk", "c.crv", "out.sln" }, dir);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadText(dir + "/out.sln"), "0.1 0.2 1234.57 0.0 0.0 1.0 0\n16 7.25e-06 1234.57 0.0 0.0 1.0 1\n");
+  const Snap high = RunOnSquare("curvesnap", "c.crv", "0.1 0.2 0\n123456 7.25e-6 5\n", "out.sln", 1234.5678);
+  EXPECT_EQ(high.run.status, 0);
+  EXPECT_EQ(high.Output(), "0.1 0.2 1234.57 0.0 0.0 1.0 0\n16 7.25e-06 1234.57 0.0 0.0 1.0 1\n");
 }
 
 TEST(CurveSnap, MissingCurveFileEndsWithTheBareMessage)

@@ -1,5 +1,6 @@
 #include "surftools/surface.h"
 #include "testutil.h"
+#include "tools/helmetdiff/usage.h"
 
 #include <vtkPointData.h>
 
@@ -14,18 +15,7 @@ using Triangle = std::array<Point, 3>;
 // The ear midpoint as the tool holds it, in single precision.
 const double kEar[3] = { 102.665f, 99.1929f, 50.9238f };
 
-const char* const kUsage =
-  "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr vxyzmin vxyzmax "
-  "helmet_mask_clr scaled.vtk create_scaled_flag\n"
-  "Inputs: target.vtk, source.vtk\n"
-  "        vxmin vxmax etc.:  ranges for the coloring\n"
-  "        create_scaled_flag:  set to y to create scaled.vtk. n to not to create it\n"
-  "        helmet_mask.clr:  name of the helmet mask (1 in helmet region, 0 elsewhere)\n"
-  "Output: color (.clr) files with distances\n"
-  "Performs: for each cell on source, compute distance to corresponding cell on target.\n"
-  "Limitation: source and target must have exactly the same number of cells, and there must be 1-to-1 point "
-  "correspondence.\n"
-  "Limitation: For the sign calculation, we assume a fixed midpoint between ears (same as in the template.vtk)\n";
+const char* const kUsage = kHelmetDiffUsage;
 
 const char* const kKeyword = "rainbow_symmetric_whitemid";
 const char* const kColorNames[4] = { "vx.clr", "vy.clr", "vz.clr", "vxyz.clr" };
@@ -95,17 +85,7 @@ std::string Text(double value)
   return text;
 }
 
-struct HelmetDiff
-{
-  std::string dir;
-  ToolRun run;
-  std::vector<std::string> Values(const std::string& name) const
-  {
-    std::vector<std::string> lines = ReadLines(dir + "/" + name);
-    return std::vector<std::string>(lines.begin() + std::min<size_t>(3, lines.size()), lines.end());
-  }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(dir + "/" + name); }
-};
+using HelmetDiff = ColorRun;
 
 std::vector<std::string> Arguments(const std::string& flag, const std::vector<std::string>& ranges = {})
 {

@@ -4,28 +4,11 @@ using namespace testutil;
 
 namespace
 {
-// A 20 x 20 square in the plane z = `z` from (-4, -4) to (16, 16), split
-// along x + y = 12: cell 0 holds the corner (-4, -4), cell 1 the corner
-// (16, 16).
-void WriteSquare(const std::string& path, double z = 0)
-{
-  WriteSurfaceFile(path, { { -4, -4, z }, { 16, -4, z }, { 16, 16, z }, { -4, 16, z } }, { { 0, 1, 3 }, { 1, 2, 3 } });
-}
-
-struct Landmarks
-{
-  std::string dir;
-  ToolRun run;
-  std::string Log() const { return ReadText(dir + "/out.log"); }
-};
+using Landmarks = SquareRun;
 
 Landmarks RunLines(const std::string& lines)
 {
-  Landmarks result{ ScratchDir(), {} };
-  WriteSquare(result.dir + "/target.vtk");
-  WriteText(result.dir + "/lines.crv", lines);
-  result.run = RunTool("lineintersect", { "target.vtk", "lines.crv", "out.log" }, result.dir);
-  return result;
+  return RunOnSquare("lineintersect", "lines.crv", lines, "out.log");
 }
 
 const char* const kUsage =
@@ -61,7 +44,7 @@ TEST(LineIntersect, CrossingSegmentsAreSetAndOthersUnset)
                                     "0.1 0.2 3\n0.1 0.2 -3\n");
   EXPECT_EQ(result.run.status, 0);
   EXPECT_EQ(result.run.output, "npoints: 13\n");
-  EXPECT_EQ(result.Log(),
+  EXPECT_EQ(result.Output(),
     std::string("2 1 0 NoName 1 0\n10 9 0 NoName 1 1\n2 1 0 NoName 1 0\n") + kUnset + kUnset +
       "0.1 0.2 0 NoName 1 0\n");
 }
@@ -73,25 +56,25 @@ TEST(LineIntersect, RowCountsFollowTheFinalLineFeed)
   // 2L rows with a line feed: M = 2L + 1, the repeated point starts nothing.
   Landmarks result = RunLines(two + "\n");
   EXPECT_EQ(result.run.output, "npoints: 5\n");
-  EXPECT_EQ(result.Log(), hits);
+  EXPECT_EQ(result.Output(), hits);
   // 2L rows without it: M = 2L.
   result = RunLines(two);
   EXPECT_EQ(result.run.output, "npoints: 4\n");
-  EXPECT_EQ(result.Log(), hits);
+  EXPECT_EQ(result.Output(), hits);
   // 2L + 1 rows with a line feed: a last segment of length zero.
   result = RunLines(two + "\n2 1 -5\n");
   EXPECT_EQ(result.run.output, "npoints: 6\n");
-  EXPECT_EQ(result.Log(), hits + kUnset);
+  EXPECT_EQ(result.Output(), hits + kUnset);
   // 2L + 1 rows without it: the last row starts nothing.
   result = RunLines(two + "\n2 1 -5");
   EXPECT_EQ(result.run.output, "npoints: 5\n");
-  EXPECT_EQ(result.Log(), hits);
+  EXPECT_EQ(result.Output(), hits);
   // An empty file: one point, no segment, an empty log.
   result = RunLines("");
   EXPECT_EQ(result.run.status, 0);
   EXPECT_EQ(result.run.output, "npoints: 1\n");
   EXPECT_TRUE(std::filesystem::exists(result.dir + "/out.log"));
-  EXPECT_EQ(result.Log(), "");
+  EXPECT_EQ(result.Output(), "");
 }
 
 TEST(LineIntersect, BlankLineShiftsThePairing)
@@ -99,7 +82,7 @@ TEST(LineIntersect, BlankLineShiftsThePairing)
   const Landmarks result = RunLines("2 1 -5\n2 1 5\n\n10 9 5\n10 9 -5\n");
   EXPECT_EQ(result.run.output, "npoints: 6\n");
   // (2 1 -5, 2 1 5), (2 1 5, 10 9 5) above the surface, (10 9 -5, 10 9 -5).
-  EXPECT_EQ(result.Log(), std::string("2 1 0 NoName 1 0\n") + kUnset + kUnset);
+  EXPECT_EQ(result.Output(), std::string("2 1 0 NoName 1 0\n") + kUnset + kUnset);
 }
 
 TEST(LineIntersect, RowsOfOtherShapesAndOverlongLines)
@@ -109,7 +92,7 @@ TEST(LineIntersect, RowsOfOtherShapesAndOverlongLines)
   const Landmarks result =
     RunLines("2 1 -5 0 0 0\n2 1 5 0.0 0.0 1.0 7\r\n10 9 5" + std::string(600, ' ') + "1 1 1\n10 9 -5\n");
   EXPECT_EQ(result.run.output, "npoints: 5\n");
-  EXPECT_EQ(result.Log(), "2 1 0 NoName 1 0\n10 9 0 NoName 1 1\n");
+  EXPECT_EQ(result.Output(), "2 1 0 NoName 1 0\n10 9 0 NoName 1 1\n");
   // The log's rows are curve rows: snapped onto the surface they stay put.
   const ToolRun snap = RunTool("curvesnap", { "target.vtk", "out.log", "snapped.sln" }, result.dir);
   EXPECT_EQ(snap.output, "npoints: 2\n");
@@ -118,12 +101,10 @@ TEST(LineIntersect, RowsOfOtherShapesAndOverlongLines)
 
 TEST(LineIntersect, CoordinatesAreWrittenInSinglePrecisionWithSixDigits)
 {
-  const std::string dir = ScratchDir();
-  WriteSquare(dir + "/high.vtk", 1234.5678);
-  WriteText(dir + "/lines.crv", "0.1 0.2 0\n0.1 0.2 2000\n15.5 -3.25e-6 2000\n15.5 -3.25e-6 0\n");
-  const ToolRun run = RunTool("lineintersect", { "high.vtk", "lines.crv", "out.log" }, dir);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadText(dir + "/out.log"), "0.1 0.2 1234.57 NoName 1 0\n15.5 -3.25e-06 1234.57 NoName 1 1\n");
+  const Landmarks high = RunOnSquare("lineintersect", "lines.crv",
+    "0.1 0.2 0\n0.1 0.2 2000\n15.5 -3.25e-6 2000\n15.5 -3.25e-6 0\n", "out.log", 1234.5678);
+  EXPECT_EQ(high.run.status, 0);
+  EXPECT_EQ(high.Output(), "0.1 0.2 1234.57 NoName 1 0\n15.5 -3.25e-06 1234.57 NoName 1 1\n");
 }
 
 TEST(LineIntersect, MissingSegmentFileIsNamed)
@@ -151,7 +132,7 @@ TEST(LineIntersect, SegmentsWithEndsThatAreNotFiniteAreUnset)
 {
   const Landmarks result = RunLines("nan 1 -5\n2 1 5\n2 1 -5\ninf 1 5\n2 1 -5\n2 1 1e39\n2 1 -5\n2 1 5\n");
   EXPECT_EQ(result.run.status, 0);
-  EXPECT_EQ(result.Log(), std::string(kUnset) + kUnset + kUnset + "2 1 0 NoName 1 0\n");
+  EXPECT_EQ(result.Output(), std::string(kUnset) + kUnset + kUnset + "2 1 0 NoName 1 0\n");
 }
 
 TEST(LineIntersect, RefusesUnreadableTargetsAndReportsUnwritableLogs)

@@ -13,30 +13,25 @@ std::array<Point, 3> Around(double dx, double dy, double dz)
   return { Point{ c[0] - 1, c[1] - 1, c[2] }, Point{ c[0] + 2, c[1] - 1, c[2] }, Point{ c[0] - 1, c[1] + 2, c[2] } };
 }
 
+// A scan of one cell Around each offset.
+std::vector<std::array<Point, 3>> Scan(const std::vector<Point>& offsets)
+{
+  std::vector<std::array<Point, 3>> cells;
+  for (const Point& o : offsets)
+  {
+    cells.push_back(Around(o[0], o[1], o[2]));
+  }
+  return cells;
+}
+
 // Four mirror pairs (cell i and cell i + 4). First scan: pair 0 balanced,
 // pair 1 with the partner nearer (-0.2), pair 2 with the partner at the
 // midpoint (-1), pair 3 with the partner farther (0.2).
-const std::vector<std::array<Point, 3>> kFirst = {
-  Around(0, 0, 100),
-  Around(0, 0, 100),
-  Around(1e7, 0, 0),
-  Around(0, 0, 40),
-  Around(0, 0, 100),
-  Around(0, 0, 80),
-  Around(0, 0, 0),
-  Around(0, 0, 50),
-};
+const std::vector<std::array<Point, 3>> kFirst = Scan({ { 0, 0, 100 }, { 0, 0, 100 }, { 1e7, 0, 0 }, { 0, 0, 40 },
+  { 0, 0, 100 }, { 0, 0, 80 }, { 0, 0, 0 }, { 0, 0, 50 } });
 // Final scan: pair 0 at -0.5, pair 1 balanced, pair 2 reversed (1), pair 3 at 0.1.
-const std::vector<std::array<Point, 3>> kFinal = {
-  Around(0, 0, 100),
-  Around(0, 0, 100),
-  Around(0, 0, 0),
-  Around(0, 0, 45),
-  Around(0, 0, 50),
-  Around(0, 0, 100),
-  Around(1e7, 0, 0),
-  Around(0, 0, 50),
-};
+const std::vector<std::array<Point, 3>> kFinal = Scan({ { 0, 0, 100 }, { 0, 0, 100 }, { 0, 0, 0 }, { 0, 0, 45 },
+  { 0, 0, 50 }, { 0, 0, 100 }, { 1e7, 0, 0 }, { 0, 0, 50 } });
 
 const char* const kDifferenceRange = "-0.11 0.11";
 const char* const kDifferenceMap = "rainbow_whitemid";
@@ -77,11 +72,18 @@ ToolRun RunScanCompare(const std::string& dir, const std::string& mask, const st
   return RunTool("scancompare", { first, final, maskPath, kOutputs[0], kOutputs[1], kOutputs[2], mask }, dir);
 }
 
+// The three color files, with these values after their headers.
+void ExpectOutputs(const std::string& dir, const std::vector<std::string>& sub, const std::vector<std::string>& first,
+  const std::vector<std::string>& final)
+{
+  EXPECT_EQ(ReadText(dir + "/sub.clr"), DifferenceFile(sub));
+  EXPECT_EQ(ReadText(dir + "/first.clr"), RatioFile(first));
+  EXPECT_EQ(ReadText(dir + "/final.clr"), RatioFile(final));
+}
+
 void ExpectHeaderOnlyOutputs(const std::string& dir)
 {
-  EXPECT_EQ(ReadText(dir + "/sub.clr"), DifferenceFile({}));
-  EXPECT_EQ(ReadText(dir + "/first.clr"), RatioFile({}));
-  EXPECT_EQ(ReadText(dir + "/final.clr"), RatioFile({}));
+  ExpectOutputs(dir, {}, {}, {});
   EXPECT_FALSE(std::filesystem::exists(dir + "/Range_values.txt"));
 }
 }
@@ -95,7 +97,7 @@ TEST(ScanCompare, UsageOnSixOrEightArgumentsTouchesNoFile)
     "Output : Name_substraction_clr.clr Name_RatioFirstScan_clr.clr Name_RatioLastScan_clr.clr\n";
   const std::string dir = ScratchDir();
   for (const auto& args : { std::vector<std::string>{ "a", "b", "c", "d", "e", "f" },
-         std::vector<std::string>{ "a", "b", "c", "d", "e", "f", "n", "extra" }, std::vector<std::string>{} })
+         std::vector<std::string>{ "a", "b", "c", "d", "e", "f", "n", "extra" }, {} })
   {
     const ToolRun run = RunTool("scancompare", args, dir);
     EXPECT_EQ(run.status, 255);
@@ -125,9 +127,8 @@ TEST(ScanCompare, PairsAreComputedOnceAndShownFromBothSides)
   EXPECT_EQ(run.output, "");
   // Balanced pairs give 0 on the first-half cell and -0 on its partner; a
   // partner at the midpoint gives -1, a cell at the midpoint 1.
-  EXPECT_EQ(ReadText(dir + "/sub.clr"), DifferenceFile({ "-0.5", "0.2", "0", "0.1", "-0.5", "0.2", "0", "0.1" }));
-  EXPECT_EQ(ReadText(dir + "/first.clr"), RatioFile({ "0", "-0.2", "-1", "0.2", "-0", "0.2", "1", "-0.2" }));
-  EXPECT_EQ(ReadText(dir + "/final.clr"), RatioFile({ "-0.5", "0", "1", "0.1", "0.5", "-0", "-1", "-0.1" }));
+  ExpectOutputs(dir, { "-0.5", "0.2", "0", "0.1", "-0.5", "0.2", "0", "0.1" },
+    { "0", "-0.2", "-1", "0.2", "-0", "0.2", "1", "-0.2" }, { "-0.5", "0", "1", "0.1", "0.5", "-0", "-1", "-0.1" });
   EXPECT_EQ(ReadText(dir + "/Range_values.txt"), Report("F.vtk", "-1", "1", "-0.5", "0.2"));
 }
 
@@ -169,9 +170,9 @@ TEST(ScanCompare, TemplateMaskSelectsWholePairsByExactlyOne)
   const ToolRun run = RunScanCompare(dir, "yes");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, "");
-  EXPECT_EQ(ReadText(dir + "/sub.clr"), DifferenceFile({ "-0.5", "0.2", "0.0", "0.0", "-0.5", "0.0", "0.0", "0.0" }));
-  EXPECT_EQ(ReadText(dir + "/first.clr"), RatioFile({ "0", "-0.2", "0.0", "0.0", "-0", "0.0", "0.0", "0.0" }));
-  EXPECT_EQ(ReadText(dir + "/final.clr"), RatioFile({ "-0.5", "0", "0.0", "0.0", "0.5", "0.0", "0.0", "0.0" }));
+  ExpectOutputs(dir, { "-0.5", "0.2", "0.0", "0.0", "-0.5", "0.0", "0.0", "0.0" },
+    { "0", "-0.2", "0.0", "0.0", "-0", "0.0", "0.0", "0.0" },
+    { "-0.5", "0", "0.0", "0.0", "0.5", "0.0", "0.0", "0.0" });
   EXPECT_EQ(ReadText(dir + "/Range_values.txt"), Report("F.vtk", "-0.5", "0", "-0.5", "0.2"));
 }
 
@@ -180,9 +181,8 @@ TEST(ScanCompare, NoParticipatingCellLeavesStartValuesAndRunsAppendBlocks)
   const std::string dir = ScansDir();
   WriteText(dir + "/mask.clr", ColorFile("0 1", "rainbow", std::vector<std::string>(8, "0")));
   ASSERT_EQ(RunScanCompare(dir, "y").status, 0);
-  EXPECT_EQ(ReadText(dir + "/sub.clr"), DifferenceFile(std::vector<std::string>(8, "0.0")));
-  EXPECT_EQ(ReadText(dir + "/first.clr"), RatioFile(std::vector<std::string>(8, "0.0")));
-  EXPECT_EQ(ReadText(dir + "/final.clr"), RatioFile(std::vector<std::string>(8, "0.0")));
+  ExpectOutputs(
+    dir, std::vector<std::string>(8, "0.0"), std::vector<std::string>(8, "0.0"), std::vector<std::string>(8, "0.0"));
   // A second run, the first scan named as typed, appends its own block.
   ASSERT_EQ(RunScanCompare(dir, "n", "mask.clr", "./F.vtk").status, 0);
   EXPECT_EQ(ReadText(dir + "/Range_values.txt"),

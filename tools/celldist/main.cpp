@@ -7,6 +7,7 @@
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
+#include "tools/celldist/usage.h"
 
 #include <cmath>
 #include <iostream>
@@ -37,15 +38,7 @@ int main(int argc, char* argv[])
   UseLargeHeap();
   if (argc < 9)
   {
-    std::cout << "Usage: target.vtk source.vtk colorfile.clr max_dist min_dist xv yv zv\n"
-                 "Inputs: target.vtk, source.vtk\n"
-                 "Output: color (.clr) file with distances/colors for source.vtk \n"
-                 "max_dist min_dist: range for the coloring\n"
-                 "xv: color (.clr) file with x component\n"
-                 "yv: color (.clr) file with y component\n"
-                 "zv: color (.clr) file with z component\n"
-                 "Performs: for each cell on source, compute distance to same cell on target.\n"
-                 "Limitations: inputs must be .vtk format.\n";
+    std::cout << kCellDistUsage;
     return -1;
   }
   const char* targetPath = argv[1];

@@ -22,11 +22,10 @@ struct Answer
   vtkIdType cellId;
 };
 
-// The closest points of the curve's points, in curve order.
-void SnapPoints(vtkPoints* curve, vtkPolyData* target, std::vector<Answer>& answers)
+// The closest points of the curve's points, in curve order: the locator's
+// own answers, found faster.
+void SnapPoints(vtkPoints* curve, SurfaceLocator& locator, std::vector<Answer>& answers)
 {
-  // The locator's own answers, found faster.
-  SurfaceLocator locator(target);
   const double kNotFound = std::numeric_limits<double>::quiet_NaN();
   do
   {
@@ -74,7 +73,7 @@ int main(int argc, char* argv[])
 {
   QuietVtk();
   UseOneThread();
-  UseLargeHeap();
+  UseCompactHeap();
   if (argc != 4)
   {
     std::cout
@@ -101,6 +100,10 @@ int main(int argc, char* argv[])
     std::cout << "Target surface " << targetPath << " has no cells\n";
     return -1;
   }
+  // The index is built while the memory that reading the surface took is
+  // free, before the curve is read.
+  SurfaceLocator locator(target);
+  locator.BuildIndex();
   vtkSmartPointer<vtkPoints> curve;
   if (!ReadCurveFile(curvePath, curve))
   {
@@ -114,7 +117,7 @@ int main(int argc, char* argv[])
 
   OutputFile out = OpenOutputFile(outputPath);
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count, 0)));
-  SnapPoints(curve, target, answers);
+  SnapPoints(curve, locator, answers);
   WriteSnapped(out, answers);
   return CloseOutputFile(out, outputPath) ? 0 : -1;
 }

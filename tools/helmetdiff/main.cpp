@@ -11,6 +11,7 @@
 #include "surftools/outputfile.h"
 #include "surftools/process.h"
 #include "surftools/surface.h"
+#include "tools/helmetdiff/usage.h"
 
 #include <vtkSmartPointer.h>
 
@@ -31,16 +32,13 @@ double Radius(const double p[3])
 
 // How cell i moved from the source to the target: the centroid's
 // displacement, the source centroid's radius, the target centroid's radius
-// (as the results keep it, in single precision), the cell's term of the
-// average scale ratio, and its probe: from the ear midpoint through the
-// source centroid to five times its radius (rounded to single precision, as
-// the probe is made).
+// (as the results keep it, in single precision) and the cell's term of the
+// average scale ratio.
 struct CellMotion
 {
   double d[3];
   double sourceRadius;
   double ratio;
-  float probe[3];
   float targetRadius;
 
   // From the cell's corners on the source and on the target.
@@ -59,19 +57,6 @@ struct CellMotion
     targetRadius = static_cast<float>(Radius(targetCentroid));
     const double denominator = sourceRadius + moved;
     ratio = denominator == 0.0 ? 1.0 : sourceRadius / denominator;
-    for (int k = 0; k < 3; ++k)
-    {
-      const double ear = kEarMidpointFloat[k];
-      probe[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
-    }
-  }
-
-  void Probe(double end[3]) const
-  {
-    for (int k = 0; k < 3; ++k)
-    {
-      end[k] = probe[k];
-    }
   }
 };
 
@@ -105,6 +90,28 @@ public:
     return CellMotion(sourceCorners, targetCorners);
   }
 
+  // The cell's probe: from the ear midpoint through the source centroid to
+  // five times its radius, rounded to single precision as the probe is made.
+  void Probe(vtkIdType cell, double end[3]) const
+  {
+    double sourceCorners[3][3];
+    if (this->InPlace)
+    {
+      this->SourceArrays.Corners(cell, sourceCorners);
+    }
+    else
+    {
+      CellCorners(this->Source, cell, sourceCorners);
+    }
+    double sourceCentroid[3];
+    CellCentroid(sourceCorners, sourceCentroid);
+    for (int k = 0; k < 3; ++k)
+    {
+      const double ear = kEarMidpointFloat[k];
+      end[k] = static_cast<float>(ear + 5.0 * (sourceCentroid[k] - ear));
+    }
+  }
+
 private:
   vtkPolyData* Source;
   vtkPolyData* Target;
@@ -127,7 +134,7 @@ std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdTyp
     for (vtkIdType i = 0; i < n; ++i)
     {
       double probe[3];
-      motions[i].Probe(probe);
+      motions.Probe(i, probe);
       met[i] = locator.IntersectWithLine(ear, probe, 0.001, nullptr, i) != 0;
     }
   } while (!locator.AnswersHold());
@@ -136,18 +143,7 @@ std::vector<unsigned char> ProbesMeetTarget(const CellMotions& motions, vtkIdTyp
 
 void PrintUsage()
 {
-  std::cout << "Usage: source.vtk target.vtk vx.clr vxmin vxmax vy.clr vymin vymin vz.clr vxmin vzmax vxyz.clr "
-               "vxyzmin vxyzmax helmet_mask_clr scaled.vtk create_scaled_flag\n"
-               "Inputs: target.vtk, source.vtk\n"
-               "        vxmin vxmax etc.:  ranges for the coloring\n"
-               "        create_scaled_flag:  set to y to create scaled.vtk. n to not to create it\n"
-               "        helmet_mask.clr:  name of the helmet mask (1 in helmet region, 0 elsewhere)\n"
-               "Output: color (.clr) files with distances\n"
-               "Performs: for each cell on source, compute distance to corresponding cell on target.\n"
-               "Limitation: source and target must have exactly the same number of cells, and there must be "
-               "1-to-1 point correspondence.\n"
-               "Limitation: For the sign calculation, we assume a fixed midpoint between ears (same as in the "
-               "template.vtk)\n";
+  std::cout << kHelmetDiffUsage;
 }
 
 // The command line (17 arguments).

@@ -14,22 +14,22 @@
 
 namespace
 {
-// A segment's landmark: whether it meets the surface, and where.
+// A segment's landmark: whether it meets the surface, where, and its cell.
 struct Answer
 {
+  double x[3];
+  vtkIdType cellId;
   int hit;
-  SurfaceLocator::LineHit at;
 };
 
-// The hits of the segments (rows 2k and 2k + 1), in order; a surface without
-// cells is met by no segment (it is asked nothing).
-void IntersectSegments(vtkPoints* ends, vtkPolyData* target, std::vector<Answer>& answers)
+// The hits of the segments (rows 2k and 2k + 1), in order: the locator's own
+// answers, found faster; a surface without cells is met by no segment (it is
+// asked nothing).
+void IntersectSegments(vtkPoints* ends, vtkPolyData* target, SurfaceLocator& locator, std::vector<Answer>& answers)
 {
   // The tolerance is the single-precision 0.001, widened.
   const double tolerance = static_cast<double>(0.001f);
   const bool hasCells = target->GetNumberOfCells() > 0;
-  // The locator's own answers, found faster.
-  SurfaceLocator locator(target);
   do
   {
     for (size_t k = 0; k < answers.size(); ++k)
@@ -40,17 +40,17 @@ void IntersectSegments(vtkPoints* ends, vtkPolyData* target, std::vector<Answer>
       ends->GetPoint(j, start);
       ends->GetPoint(j + 1, end);
       Answer& answer = answers[k];
+      SurfaceLocator::LineHit at;
       answer.hit = 0;
       if (hasCells && IsFinitePoint(start) && IsFinitePoint(end))
       {
-        answer.hit = locator.IntersectWithLine(start, end, tolerance, &answer.at);
+        answer.hit = locator.IntersectWithLine(start, end, tolerance, &at);
       }
-      if (!answer.hit)
-      {
-        // An unset landmark carries no position and no cell.
-        answer.at.x[0] = answer.at.x[1] = answer.at.x[2] = 0;
-        answer.at.cellId = -1;
-      }
+      // An unset landmark carries no position and no cell.
+      answer.x[0] = answer.hit ? at.x[0] : 0.0;
+      answer.x[1] = answer.hit ? at.x[1] : 0.0;
+      answer.x[2] = answer.hit ? at.x[2] : 0.0;
+      answer.cellId = answer.hit ? at.cellId : -1;
     }
   } while (!locator.AnswersHold());
 }
@@ -62,11 +62,11 @@ void WriteLandmarks(OutputFile& out, const std::vector<Answer>& answers)
   for (const Answer& answer : answers)
   {
     char row[6 * kNumberTextSize];
-    char* p = FormatCurvePoint(answer.at.x, row);
+    char* p = FormatCurvePoint(answer.x, row);
     p = std::copy(kName, kName + sizeof kName - 1, p);
     p += FormatInteger(answer.hit, p);
     *p++ = ' ';
-    p += FormatInteger(answer.at.cellId, p);
+    p += FormatInteger(answer.cellId, p);
     *p++ = '\n';
     WriteText(out, row, p - row);
   }
@@ -77,7 +77,7 @@ int main(int argc, char* argv[])
 {
   QuietVtk();
   UseOneThread();
-  UseLargeHeap();
+  UseCompactHeap();
   if (argc != 4)
   {
     std::cout << "Usage:  target.vtk lines.crv out.log\n"
@@ -97,6 +97,10 @@ int main(int argc, char* argv[])
   {
     return -1;
   }
+  // The index is built while the memory that reading the surface took is
+  // free, before the segments are read.
+  SurfaceLocator locator(target);
+  locator.BuildIndex();
   vtkSmartPointer<vtkPoints> ends;
   if (!ReadCurveFile(linesPath, ends))
   {
@@ -108,7 +112,7 @@ int main(int argc, char* argv[])
 
   OutputFile out = OpenOutputFile(outputPath);
   std::vector<Answer> answers(static_cast<size_t>(std::max<vtkIdType>(count / 2, 0)));
-  IntersectSegments(ends, target, answers);
+  IntersectSegments(ends, target, locator, answers);
   WriteLandmarks(out, answers);
   return CloseOutputFile(out, outputPath) ? 0 : -1;
 }
