@@ -6,7 +6,8 @@
 // hold the head's landmarks (within 3 mm of the head's own, which the scan
 // was given with about 1 mm of noise) and its measures (length, width and
 // circumference within 1% of the scan's own in the fit's frame, CI and CVAI
-// within 1).
+// within 1). Two of the heads are also fitted from the landmarks fittemplate
+// finds on their scans, none given.
 #include "fit/landmarks.h"
 #include "fit/scanfile.h"
 #include "realheads.h"
@@ -50,16 +51,32 @@ std::vector<Landmark> WriteScan(const PosedHead& head, const std::string& dir, u
   return TrueScanLandmarks(head, scan, which);
 }
 
+// How a scan's landmarks come to the fit: given (all five or the three on
+// the midline) or found by fittemplate, and how near the fitted template's
+// landmarks must then lie to the head's own (mm, per landmark).
+struct FitFrom
+{
+  ScanLandmarks given;
+  bool found;
+  std::vector<double> tolerance;
+};
+const FitFrom kGivenFive = { ScanLandmarks::All, false, { 3, 3, 3, 3, 3 } };
+const FitFrom kGivenMidline = { ScanLandmarks::Midline, false, { 3, 3, 3 } };
+
 // Fits the scan in `dir` to the template in `templ` and checks the fit
 // against the head; returns the fitted template's CVAI.
 double ExpectFitHoldsTheHead(const std::string& templ, const std::string& dir, const std::vector<Landmark>& truth,
-  ScanLandmarks which, const std::string& what)
+  const FitFrom& from, const std::string& what)
 {
   SCOPED_TRACE(what);
   const std::string landmarks =
-    templ + (which == ScanLandmarks::All ? "/rawscan_template_landmarks.crv" : "/midline.crv");
-  const ToolRun run =
-    RunTool("fittemplate", { templ + "/template.vtk", "scan.stl", landmarks, "landmarks.crv", "fitted.vtk" }, dir);
+    templ + (from.given == ScanLandmarks::All ? "/rawscan_template_landmarks.crv" : "/midline.crv");
+  std::vector<std::string> args = { templ + "/template.vtk", "scan.stl", landmarks, "landmarks.crv", "fitted.vtk" };
+  if (from.found)
+  {
+    args.erase(args.begin() + 3);
+  }
+  const ToolRun run = RunTool("fittemplate", args, dir);
   EXPECT_EQ(run.status, 0) << run.output;
   vtkSmartPointer<vtkPolyData> templateSurface = ReadSurface((templ + "/template.vtk").c_str());
   vtkSmartPointer<vtkPolyData> fitted = ReadSurface((dir + "/fitted.vtk").c_str());
@@ -75,7 +92,7 @@ double ExpectFitHoldsTheHead(const std::string& templ, const std::string& dir, c
   const RealFitScore score = ScoreRealFit(templateSurface, templateLandmarks, fitted, transform, scan, truth);
   for (size_t l = 0; l < score.landmarkErrors.size(); ++l)
   {
-    EXPECT_LT(score.landmarkErrors[l], 3.0) << "landmark " << l + 1 << '\n' << run.output;
+    EXPECT_LT(score.landmarkErrors[l], from.tolerance.at(l)) << "landmark " << l + 1 << '\n' << run.output;
   }
   EXPECT_EQ(score.problem, "");
   const HeadShape& s = score.scan;
@@ -123,7 +140,35 @@ TEST(FitRealHeads, EveryRealHeadAtAChildsAndAnAdultsSizeKeepsItsLandmarksAndMeas
       const std::string name = std::string(RealHeadName(which)) + "-" + std::to_string(static_cast<int>(circumference));
       const std::string dir = CaseDir(templ, name);
       const std::vector<Landmark> truth = WriteScan(head, dir, ++seed, ScanLandmarks::All);
-      ExpectFitHoldsTheHead(templ, dir, truth, ScanLandmarks::All, name);
+      ExpectFitHoldsTheHead(templ, dir, truth, kGivenFive, name);
+    }
+  }
+}
+
+TEST(FitRealHeads, TheScalpAndTheBustFitFromTheLandmarksFoundOnTheirScans)
+{
+  // No landmark given: fittemplate finds them. The fitted template holds the
+  // head's measures as a fit from given landmarks does; its landmarks lie
+  // where the found ones were put, and those differ from the head's own
+  // picked ones (docs/fit.md, "Landmarks found"): the nasion a few mm below
+  // the scalp's fiducial, the tragi by the template's proportions or the
+  // bust's sculpted ear, the scalp's opisthocranion on its flat back moving
+  // with the nasion. The scanned head, without ears, is refused instead
+  // (LandmarksFound.AFitFromLandmarksFoundAstrayIsRefusedAndTheGivenOnesFit).
+  const std::string templ = ScratchDir();
+  MakeTemplate(templ);
+  const FitFrom found = { ScanLandmarks::All, true, { 8, 16, 16, 4, 18 } };
+  uint64_t seed = 90;
+  for (RealHead which : { RealHead::Average, RealHead::Bust })
+  {
+    for (double circumference : { 440.0, 560.0 })
+    {
+      PosedHead head;
+      ASSERT_TRUE(Load(which, circumference, head));
+      const std::string name = std::string(RealHeadName(which)) + "-" + std::to_string(static_cast<int>(circumference));
+      const std::string dir = CaseDir(templ, name);
+      const std::vector<Landmark> truth = WriteScan(head, dir, ++seed, ScanLandmarks::All);
+      ExpectFitHoldsTheHead(templ, dir, truth, found, name + ", landmarks found");
     }
   }
 }
@@ -139,11 +184,11 @@ TEST(FitRealHeads, AMirrorSymmetricHeadFitsSymmetricAndThreeMidlineLandmarksServ
   ASSERT_TRUE(MirrorRightHalf(head, symmetric, problem)) << problem;
   const std::string dir = CaseDir(templ, "symmetric");
   const std::vector<Landmark> truth = WriteScan(symmetric, dir, 7, ScanLandmarks::All);
-  EXPECT_LT(ExpectFitHoldsTheHead(templ, dir, truth, ScanLandmarks::All, "symmetric"), 1.0);
+  EXPECT_LT(ExpectFitHoldsTheHead(templ, dir, truth, kGivenFive, "symmetric"), 1.0);
 
   const std::string midline = CaseDir(templ, "midline");
   const std::vector<Landmark> midlineTruth = WriteScan(head, midline, 8, ScanLandmarks::Midline);
-  ExpectFitHoldsTheHead(templ, midline, midlineTruth, ScanLandmarks::Midline, "three midline landmarks");
+  ExpectFitHoldsTheHead(templ, midline, midlineTruth, kGivenMidline, "three midline landmarks");
 }
 
 namespace
@@ -201,6 +246,6 @@ TEST(FitRealHeads, SyntheticHeadsWhoseProportionsAreAQuarterOffKeepTheirLandmark
     p.Apply(chin, head.chin.data());
     const std::string dir = CaseDir(templ, "proportions" + std::to_string(seed));
     const std::vector<Landmark> truth = WriteScan(head, dir, ++seed, ScanLandmarks::All);
-    ExpectFitHoldsTheHead(templ, dir, truth, ScanLandmarks::All, dir);
+    ExpectFitHoldsTheHead(templ, dir, truth, kGivenFive, dir);
   }
 }
