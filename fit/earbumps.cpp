@@ -92,51 +92,86 @@ Outline OutlineOf(const TriangleSurface& head, int side, const double around[2],
   return o;
 }
 
-// How far each cell stands out of a quadratic in y and z fitted to the
-// outline, robustly (NaN where the outline is).
-std::vector<double> StandingOut(const Outline& o, double size)
+// The quadratic in y and z fitted to the outline, robustly (three rounds,
+// the cells more than kRest * size out of the last fit left out), and how
+// far each cell stands out of it (NaN where the outline is); `cells` the
+// cells of the last round.
+struct SideFit
 {
-  std::vector<double> out(o.e.size(), std::numeric_limits<double>::quiet_NaN());
+  Eigen::Matrix<double, 6, 1> fit = Eigen::Matrix<double, 6, 1>::Zero();
+  std::vector<double> out;
+  int cells = 0;
+};
+
+Eigen::Matrix<double, 6, 1> Basis(double u, double v)
+{
+  Eigen::Matrix<double, 6, 1> b;
+  b << 1, u, v, u * u, u * v, v * v;
+  return b;
+}
+
+SideFit StandingOut(const Outline& o, double size)
+{
+  SideFit side;
+  side.out.assign(o.e.size(), std::numeric_limits<double>::quiet_NaN());
   std::vector<char> kept(o.e.size());
   for (size_t c = 0; c < o.e.size(); ++c)
   {
     kept[c] = std::isfinite(o.e[c]);
   }
+  auto basis = [&](size_t c) {
+    return Basis((o.Y(static_cast<int>(c) % o.ny) - o.y0) / size, (o.Z(static_cast<int>(c) / o.ny) - o.z0) / size);
+  };
   for (int round = 0; round < kRounds; ++round)
   {
     Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
     Eigen::Matrix<double, 6, 1> right = Eigen::Matrix<double, 6, 1>::Zero();
-    auto basis = [&](size_t c) {
-      const double u = (o.Y(static_cast<int>(c) % o.ny) - o.y0) / size;
-      const double v = (o.Z(static_cast<int>(c) / o.ny) - o.z0) / size;
-      Eigen::Matrix<double, 6, 1> b;
-      b << 1, u, v, u * u, u * v, v * v;
-      return b;
-    };
+    side.cells = 0;
     for (size_t c = 0; c < o.e.size(); ++c)
     {
       if (kept[c])
       {
         normal += basis(c) * basis(c).transpose();
         right += o.e[c] * basis(c);
+        ++side.cells;
       }
     }
-    const Eigen::Matrix<double, 6, 1> fit = normal.ldlt().solve(right);
+    side.fit = normal.ldlt().solve(right);
     for (size_t c = 0; c < o.e.size(); ++c)
     {
-      out[c] = o.e[c] - basis(c).dot(fit);
-      kept[c] = std::isfinite(o.e[c]) && out[c] <= kRest * size;
+      side.out[c] = o.e[c] - basis(c).dot(side.fit);
+      kept[c] = std::isfinite(o.e[c]) && side.out[c] <= kRest * size;
     }
   }
-  return out;
+  return side;
 }
+}
+
+bool EarBump::SkullAt(double y, double z, double& across) const
+{
+  if (!skull)
+  {
+    return false;
+  }
+  across =
+    Basis((y - origin[0]) / size, (z - origin[1]) / size).dot(Eigen::Map<const Eigen::Matrix<double, 6, 1>>(fit));
+  return std::isfinite(across);
 }
 
 EarBump FindEarBump(const TriangleSurface& head, int side, const double around[2], double size)
 {
   EarBump bump;
   const Outline o = OutlineOf(head, side, around, size);
-  const std::vector<double> out = StandingOut(o, size);
+  const SideFit fitted = StandingOut(o, size);
+  const std::vector<double>& out = fitted.out;
+  bump.skull = fitted.cells >= kSkullCells;
+  bump.origin[0] = o.y0;
+  bump.origin[1] = o.z0;
+  bump.size = size;
+  for (int k = 0; k < 6; ++k)
+  {
+    bump.fit[k] = fitted.fit[k];
+  }
   size_t top = 0;
   for (size_t c = 0; c < out.size(); ++c)
   {

@@ -6,8 +6,10 @@
 // Inputs: a head surface in the template's frame (x from the patient's right
 // to left, the mirror plane x = M_x, y to the back, z up; geometry/
 // headframe.h), the side, where the ear is looked for and the head's size.
-// Output: the bump's centre and how far it stands out, or none. Nothing
-// fails: a side with no surface there, or one without a bump, has no ear.
+// Output: the bump's centre and how far it stands out, or none, and the
+// smooth side of the skull under it. Nothing fails: a side with no surface
+// there, or one without a bump, has no ear; one with too little surface in
+// the window has no skull either.
 #pragma once
 
 #include "geometry/trianglesurface.h"
@@ -17,7 +19,20 @@ struct EarBump
   bool found = false;
   double centre[2] = { 0, 0 }; // y and z: the bump's cells, each weighing how far it stands out
   double height = 0;           // mm: the most it stands out of the side's surface
+
+  // The side's smooth surface fitted about the ear (the bump and the scan's
+  // holes left out): its distance from the midline plane at (y, z), within
+  // the window. False where it was fitted to fewer than kSkullCells cells.
+  bool SkullAt(double y, double z, double& across) const;
+
+  bool skull = false;
+  double origin[2] = { 0, 0 }; // y and z of the window's corner
+  double size = 1;
+  double fit[6] = { 0, 0, 0, 0, 0, 0 }; // of 1, u, v, u^2, uv, v^2; u, v from the corner over the size
 };
+
+// The least cells of the window whose outline the smooth side is fitted to.
+constexpr int kSkullCells = 40;
 
 // The bump on side `side` (-1: the patient's right, +1: the left) within a
 // window about (y, z) = `around` (from 0.25 `size` in front of it to 0.35

@@ -21,7 +21,9 @@
 // nasion to the opisthocranion, over its length), each tragus then, where
 // the side shows an ear's bump near where the template's lies
 // (earbumps.h), as far from its bump as the template's tragus lies from the
-// template's, and on the scan's outline there. The opisthocranion and the
+// template's, and on the scan's outline there (over a hole, on the side's
+// smooth surface about the ear, at the template's tragus's height above its
+// own, lifted to the hole's rim: SideAt). The opisthocranion and the
 // tragi are placed twice: the first opisthocranion is looked for above a
 // level the template's proportions give.
 //
@@ -149,6 +151,7 @@ struct TragusModel
   bool bump[2] = { false, false };
   double bumpFromEars[2][2] = { { 0, 0 }, { 0, 0 } }; // per side: y, z
   double fromBump[2][2] = { { 0, 0 }, { 0, 0 } };
+  double aboveSkull[2] = { NAN, NAN }; // per side: the tragus's height above the side's smooth surface there
 };
 
 TragusModel ModelOf(const TriangleSurface& templ, const std::vector<Landmark>& five)
@@ -165,6 +168,11 @@ TragusModel ModelOf(const TriangleSurface& templ, const std::vector<Landmark>& f
     const Landmark& tragus = five[side == 0 ? kRightTragus : kLeftTragus];
     const EarBump bump = FindEarBump(templ, side == 0 ? -1 : 1, &tragus[1], length);
     model.bump[side] = bump.found;
+    double skull;
+    if (bump.SkullAt(tragus[1], tragus[2], skull))
+    {
+      model.aboveSkull[side] = (std::abs(tragus[0] - kMirrorX) - skull) / length;
+    }
     for (int k = 0; k < 2; ++k)
     {
       model.bumpFromEars[side][k] = (bump.centre[k] - kEarMidpoint[1 + k]) / length;
@@ -175,23 +183,33 @@ TragusModel ModelOf(const TriangleSurface& templ, const std::vector<Landmark>& f
 }
 
 // The scan's lateral outline at (y, z) on side `side` (in the template's
-// frame): where the line from the midline plane along x leaves it, or, over
-// a hole (where the line misses the side, or meets it deeper than
-// kDeeper * `reach` inside the ring's: the floor of the concha), the
-// outermost of where lines on the front half of a ring of `reach` about
-// (y, z) leave the scan (the ear lies behind a tragus). False where neither
-// finds the scan.
-bool SideAt(const TriangleSurface& framed, int side, double y, double z, double reach, double at[3])
+// frame): where the line from the midline plane along x leaves it. Over a
+// hole (where the line misses the side, or meets it deeper than
+// kDeeper * `reach` inside the outermost of where lines on the front half of
+// a ring of `reach` about (y, z) leave the scan: the floor of the concha):
+// where the side's smooth surface about the ear is known, that surface at
+// (y, z), `above` it (the tragus's height above it on the template) and
+// lifted as far as the ring's crossings stand out of it (their median: the
+// ring's top or bottom may meet the ear); else the outermost of those
+// crossings (the ear lies behind a tragus). False where neither finds the
+// scan.
+bool SideAt(const TriangleSurface& framed, int side, double y, double z, double reach, const EarBump& bump,
+  double above, double at[3])
 {
   const double direction[3] = { static_cast<double>(side), 0, 0 };
   double outermost = 0;
+  std::vector<double> lifted;
   for (int k = 2; k <= 6; ++k)
   {
     const double ring[3] = { kMirrorX, y + reach * std::cos(k * kPi / 4), z + reach * std::sin(k * kPi / 4) };
-    double hit[3];
+    double hit[3], skull;
     if (FarthestCrossing(framed, ring, direction, hit))
     {
       outermost = std::max(outermost, side * (hit[0] - kMirrorX));
+      if (bump.SkullAt(ring[1], ring[2], skull))
+      {
+        lifted.push_back(side * (hit[0] - kMirrorX) - skull);
+      }
     }
   }
   const double origin[3] = { kMirrorX, y, z };
@@ -199,10 +217,17 @@ bool SideAt(const TriangleSurface& framed, int side, double y, double z, double 
   {
     return true;
   }
+  double skull;
+  const bool smooth = !lifted.empty() && std::isfinite(above) && bump.SkullAt(y, z, skull);
+  if (smooth)
+  {
+    std::nth_element(lifted.begin(), lifted.begin() + lifted.size() / 2, lifted.end());
+    outermost = skull + above + lifted[lifted.size() / 2];
+  }
   at[0] = kMirrorX + side * outermost;
   at[1] = y;
   at[2] = z;
-  return outermost > 0;
+  return smooth || outermost > 0;
 }
 
 // The tragi of the scan in the template's frame (`framed`), from the
@@ -224,7 +249,7 @@ void PlaceTragi(const TriangleSurface& framed, const TragusModel& model, const d
     byBump[side] = bump.found && model.bump[side] && off <= kBumpReach * length;
     const double y = byBump[side] ? bump.centre[0] + length * model.fromBump[side][0] : ears[0];
     const double z = byBump[side] ? bump.centre[1] + length * model.fromBump[side][1] : ears[1];
-    if (!SideAt(framed, sign, y, z, kRing * length, tragi[side].data()))
+    if (!SideAt(framed, sign, y, z, kRing * length, bump, length * model.aboveSkull[side], tragi[side].data()))
     {
       tragi[side] = { kMirrorX + sign * model.across * length, y, z };
     }
