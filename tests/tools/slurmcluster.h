@@ -152,8 +152,10 @@ private:
   }
 
   // Runs a daemon's command line (it forks into the background) and keeps
-  // the process id it writes; a daemon that does not start sets the problem,
-  // with the end of its log.
+  // the process id it writes, waiting up to 30 seconds for it (slurmctld
+  // writes it once its state is read, which took over 5 seconds on two
+  // cores busy with the other tests); a daemon that does not start sets the
+  // problem, with the end of its log.
   void Start(const std::string& name, const std::string& command, const std::string& pidFile, const std::string& log)
   {
     if (!problem_.empty())
@@ -161,7 +163,7 @@ private:
       return;
     }
     const testutil::ToolRun run = testutil::RunShell(command);
-    for (int tries = 0; tries < 50 && run.status == 0 && !fs::exists(dir_ + '/' + pidFile); ++tries)
+    for (int tries = 0; tries < 300 && run.status == 0 && !fs::exists(dir_ + '/' + pidFile); ++tries)
     {
       usleep(100000);
     }
