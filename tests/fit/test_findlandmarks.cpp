@@ -218,7 +218,8 @@ TEST_F(LandmarksFound, SyntheticHeadsWithTheirEarsUnderACapTurnedAnyWay)
   std::vector<Landmark> five;
   ASSERT_TRUE(TemplateLandmarks(templ, five));
   const double size = Distance(five[0].data(), five[4].data());
-  const TriangleSurface capped = SurfaceTriangles(UnderACap(surface, 30));
+  const vtkSmartPointer<vtkPolyData> cap = UnderACap(surface, 30);
+  const TriangleSurface capped = SurfaceTriangles(cap);
   for (int side : { -1, 1 })
   {
     const Landmark& tragus = five[side < 0 ? 1 : 2];
@@ -234,14 +235,17 @@ TEST_F(LandmarksFound, SyntheticHeadsWithTheirEarsUnderACapTurnedAnyWay)
     SCOPED_TRACE("seed " + std::to_string(seed));
     const std::string caseDir = dir + "/cap" + std::to_string(seed);
     std::filesystem::create_directories(caseDir);
-    ASSERT_TRUE(WriteFitCase(UnderACap(surface, 30), caseDir, seed, 12000, BumpDirection::FromCentre, 180));
+    ASSERT_TRUE(WriteFitCase(cap, caseDir, seed, 12000, BumpDirection::FromCentre, 180));
     TriangleSurface scan;
     std::vector<Landmark> truth;
     RigidTransform motion;
     ASSERT_TRUE(ReadCaseTruth(caseDir, scan, truth, motion));
     const std::vector<double> errors = ExpectFound(templ, scan, truth, motion, tolerance);
     std::cout << "synthetic head " << seed << " under a cap, found from true (mm):" << Errors(errors) << '\n';
-    tragi.insert(tragi.end(), errors.begin() + 1, errors.begin() + std::min<size_t>(errors.size(), 3));
+    if (errors.size() == kFiveLandmarks)
+    {
+      tragi.insert(tragi.end(), { errors[1], errors[2] });
+    }
   }
   ASSERT_EQ(tragi.size(), 6u);
   std::sort(tragi.begin(), tragi.end());
