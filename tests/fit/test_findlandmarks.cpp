@@ -132,6 +132,25 @@ bool ReadCaseTruth(
   return true;
 }
 
+// A synthetic case of `head` in `caseDir` (WriteFitCase: 12,000 triangles,
+// turned any way), its landmarks found and checked (ExpectFound); their
+// errors, none when the case cannot be made.
+std::vector<double> FoundOnSyntheticCase(const TriangleSurface& templ, vtkPolyData* head, const std::string& caseDir,
+  uint64_t seed, const Tolerance& tolerance)
+{
+  std::filesystem::create_directories(caseDir);
+  TriangleSurface scan;
+  std::vector<Landmark> truth;
+  RigidTransform motion;
+  if (!WriteFitCase(head, caseDir, seed, 12000, BumpDirection::FromCentre, 180) ||
+    !ReadCaseTruth(caseDir, scan, truth, motion))
+  {
+    ADD_FAILURE() << "cannot make the case in " << caseDir;
+    return {};
+  }
+  return ExpectFound(templ, scan, truth, motion, tolerance);
+}
+
 std::string ProblemOf(const TriangleSurface& templ, const TriangleSurface& scan)
 {
   const TriangleTree tree(scan.points, scan.triangles);
@@ -145,14 +164,8 @@ TEST_F(LandmarksFound, SyntheticHeadsTurnedAnyWay)
   for (uint64_t seed : { 1, 2 })
   {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    const std::string caseDir = dir + "/case" + std::to_string(seed);
-    std::filesystem::create_directories(caseDir);
-    ASSERT_TRUE(WriteFitCase(surface, caseDir, seed, 12000, BumpDirection::FromCentre, 180));
-    TriangleSurface scan;
-    std::vector<Landmark> truth;
-    RigidTransform motion;
-    ASSERT_TRUE(ReadCaseTruth(caseDir, scan, truth, motion));
-    const std::vector<double> errors = ExpectFound(templ, scan, truth, motion, tolerance);
+    const std::vector<double> errors =
+      FoundOnSyntheticCase(templ, surface, dir + "/case" + std::to_string(seed), seed, tolerance);
     std::cout << "synthetic head " << seed << ", found from true (mm):" << Errors(errors) << '\n';
   }
 }
@@ -233,14 +246,8 @@ TEST_F(LandmarksFound, SyntheticHeadsWithTheirEarsUnderACapTurnedAnyWay)
   for (uint64_t seed : { 1, 2, 3 })
   {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    const std::string caseDir = dir + "/cap" + std::to_string(seed);
-    std::filesystem::create_directories(caseDir);
-    ASSERT_TRUE(WriteFitCase(cap, caseDir, seed, 12000, BumpDirection::FromCentre, 180));
-    TriangleSurface scan;
-    std::vector<Landmark> truth;
-    RigidTransform motion;
-    ASSERT_TRUE(ReadCaseTruth(caseDir, scan, truth, motion));
-    const std::vector<double> errors = ExpectFound(templ, scan, truth, motion, tolerance);
+    const std::vector<double> errors =
+      FoundOnSyntheticCase(templ, cap, dir + "/cap" + std::to_string(seed), seed, tolerance);
     std::cout << "synthetic head " << seed << " under a cap, found from true (mm):" << Errors(errors) << '\n';
     if (errors.size() == kFiveLandmarks)
     {
