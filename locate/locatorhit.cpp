@@ -472,6 +472,17 @@ void LinkLocatorGrid(LocatorGrid* grid)
 
 namespace
 {
+// Point p of the surface, from its arrays where they are read in place.
+void PointOf(const SurfaceArrays& arrays, vtkPoints* points, vtkIdType p, double x[3])
+{
+  if (arrays.Usable())
+  {
+    arrays.Point(p, x);
+    return;
+  }
+  points->GetPoint(p, x);
+}
+
 // The edge of a triangle (corner c to corner c + 1) across which the
 // segment's line passes by it, the one it passes farthest outside; -1 when
 // the line passes through the triangle. For each edge, on which side of the
@@ -483,14 +494,7 @@ int EdgeTowardLine(
   double corner[3][3];
   for (int c = 0; c < 3; ++c)
   {
-    if (arrays.Usable())
-    {
-      arrays.Point(ids[c], corner[c]);
-    }
-    else
-    {
-      points->GetPoint(ids[c], corner[c]);
-    }
+    PointOf(arrays, points, ids[c], corner[c]);
     for (int k = 0; k < 3; ++k)
     {
       corner[c][k] -= a0[k];
@@ -573,14 +577,7 @@ double LineDistance2(const LocatorGrid& grid, const vtkIdType* ids, const double
   for (int v = 0; v < 3; ++v)
   {
     double p[3];
-    if (grid.links->arrays.Usable())
-    {
-      grid.links->arrays.Point(ids[v], p);
-    }
-    else
-    {
-      grid.surface->GetPoint(ids[v], p);
-    }
+    PointOf(grid.links->arrays, grid.surface->GetPoints(), ids[v], p);
     for (int k = 0; k < 3; ++k)
     {
       c[k] += p[k] - a0[k];
